@@ -1,0 +1,61 @@
+// The run's totals and the run-wide state that walk, intake, classification and the
+// report share. There is one thread: everything here is used without locks.
+//
+// CountTotals extends the engine's LineTotals (lineCount, blankLines, commentLines,
+// codeLines, punctLines) with the file and byte counters, the six anomaly counters and
+// the digest map. All counters are signed 64-bit: after a -diff CSV is loaded they may
+// be negative. The run-wide single instances below are created by static
+// initialisation and released by ClearRunState (idempotent, run at exit).
+#pragma once
+
+#include <cstdint>
+
+#include "core/array.h"
+#include "core/hash_table.h"
+#include "core/shared_string.h"
+#include "count/file_type_id.h"
+#include "count/line_totals.h"
+
+namespace qm {
+
+struct CountTotals : LineTotals {
+  int64_t fileCount[kTypeSlots];  // entry 0: files of unknown type (not read)
+  int64_t byteCount[kTypeSlots];  // sizes as read, before any conversion
+  int64_t dupCount;
+  int64_t emptyCount;
+  int64_t utf16LeCount;
+  int64_t utf16BeCount;
+  int64_t errorCount;
+  int64_t tooBigCount;
+  // MD5 of every counted file's raw bytes -> display path of the first file that had
+  // it (empty text unless -la).
+  DigestMap digests;
+};
+
+// Sets every counter to 0 and empties digests.
+void ResetTotals(CountTotals& totals);
+
+// One row per counted file, kept only with -f.
+struct FileRecord {
+  SharedString path;  // full path as intake built it
+  FileTypeId type = kTypeUnknown;
+  int64_t lines = 0;
+  int64_t blank = 0;
+  int64_t comment = 0;
+  int64_t code = 0;
+  int64_t punctuation = 0;
+  int64_t size = 0;     // bytes as read
+  bool onDisk = false;  // found by the walk and read from disk
+};
+
+extern Array<FileRecord> fileRecords;
+extern StringSet uniqueExtensions;   // -le: extension texts met, first seen first
+extern Array<uint8_t> readBuffer;    // the one reused buffer every file is read into
+extern SharedString currentRoot;     // absolute path of the argument being walked
+extern SharedString rootAsGiven;     // the same argument as typed
+extern int64_t progressCount;        // files counted by ProgressTick
+
+// Releases every run-wide string, list and map and leaves them empty.
+void ClearRunState();
+
+}  // namespace qm

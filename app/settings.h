@@ -1,0 +1,45 @@
+// Settings: the process-wide options record. Written only while the command line is
+// parsed (app/command_line.h) and read-only during the run, except that standard-input
+// mode replaces dirArgs by stdinName. Its strings, lists and maps are released by
+// ClearSettings, which the process entry runs at exit (idempotent).
+#pragma once
+
+#include <cstdint>
+
+#include "core/array.h"
+#include "core/hash_table.h"
+#include "core/shared_string.h"
+
+namespace qm {
+
+inline constexpr int64_t kMegabyte = 1048576;
+// Largest -max=n accepted as given; larger values are clamped to it, so that a file
+// at the limit (plus the line break intake may add) still fits the 32-bit read buffer.
+inline constexpr int64_t kMaxFileSizeMegabytes = 2047;
+
+struct Settings {
+  bool showProgress = false;    // -sp
+  bool byFile = false;          // -f
+  bool conservative = true;     // -c (true), -g (false)
+  bool prettyPrint = true;      // -p (true), -np (false)
+  bool listExtensions = false;  // -le
+  bool listAnomalies = false;   // -la
+  bool noRecursion = false;     // -nr
+  bool scanArchives = false;    // -sa
+  bool showVersion = false;     // -v
+  int64_t maxFileSize = 64 * kMegabyte;  // -max=n, bytes
+  SharedString stdinName;                // --stdin=name
+  SharedString csvFile;                  // -csv file
+  SharedString diffFile;                 // -diff file
+  Array<SharedString> excludeExts;       // -xe=list, completed by FinaliseExclusions
+  Array<SharedString> excludeDirs;       // -xd=list, completed by FinaliseExclusions
+  StringMap forceExts;                   // -fe=list: reference extension -> forced extension
+  Array<SharedString> dirArgs;           // every argument not starting with '-'
+};
+
+extern Settings settings;
+
+// Puts every field back to its default and releases all strings, lists and maps.
+void ClearSettings();
+
+}  // namespace qm
