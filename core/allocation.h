@@ -1,0 +1,36 @@
+// General allocation: the heap functions behind container storage and the object
+// pools. Each block returned is carved out of one malloc'ed heap block; the 4 bytes
+// just before the returned address hold an unsigned 32-bit distance from the start of
+// the heap block to those 4 bytes, so Free can hand the heap block back without any
+// other bookkeeping. The caller owns the block until it passes it to Free; nothing is
+// tracked here. Thread safety is the system allocator's.
+//
+// Failure: a failed malloc, or a request so large that the slack would overflow
+// size_t, gives nullptr. Callers that cannot go on without memory (Array, ObjectPool)
+// treat that as fatal through AllocateOrDie below.
+#pragma once
+
+#include <cstddef>
+
+namespace qm {
+
+// A block of `bytes` bytes aligned to 8; the heap block is bytes + 11 bytes.
+// Returns nullptr when the memory cannot be had. A zero-byte request gives a valid,
+// distinct block that must still be freed.
+void* Allocate(size_t bytes);
+
+// A block of `bytes` bytes aligned to max(alignment, 4); the heap block is
+// bytes + max(alignment, 4) + 3 bytes. Returns nullptr when the memory cannot be had.
+// Requires: alignment is a power of two and at most 2^30.
+void* AllocateAligned(size_t bytes, size_t alignment);
+
+// Gives back a block from Allocate or AllocateAligned; nothing for nullptr.
+// Requires: block came from one of those functions and was not freed before.
+void Free(void* block);
+
+// As AllocateAligned, but ends the process (abort) instead of returning nullptr. For
+// owners whose interfaces promise no failure (containers, pools): a deterministic stop
+// is better than writing through a null pointer.
+void* AllocateOrDie(size_t bytes, size_t alignment);
+
+}  // namespace qm

@@ -1,0 +1,249 @@
+#include "core/stream.h"
+
+#include <cassert>
+#include <cstring>
+#include <new>
+
+namespace qm {
+
+namespace {
+
+void DeleteStreamMemory(void* memory) {
+  ::operator delete(memory);
+}
+
+// What ReadAll may put in one Array (its count is 32-bit).
+constexpr int64_t kMaxArrayBytes = INT32_MAX;
+
+}  // namespace
+
+Stream::~Stream() = default;
+
+void Stream::Destroy() {
+  assert(Holders() == 0);
+  const DeallocateFunction deallocate = Deallocator();
+  void* memory = dynamic_cast<void*>(this);
+  this->~Stream();
+  deallocate(memory);
+}
+
+void Stream::OnRelease() {}
+
+Stream::DeallocateFunction Stream::Deallocator() const {
+  return &DeleteStreamMemory;
+}
+
+bool Stream::Read(void*, int64_t, int64_t& bytesDone) {
+  bytesDone = 0;
+  return false;
+}
+
+bool Stream::Write(const void*, int64_t, int64_t& bytesDone) {
+  bytesDone = 0;
+  return false;
+}
+
+bool Stream::Close() {
+  return true;
+}
+
+uint32_t Stream::Flags() {
+  return 0;
+}
+
+bool Stream::Rewind() {
+  return Seek(0, kSeekStart);
+}
+
+bool Stream::SeekToEnd() {
+  return Seek(0, kSeekEnd);
+}
+
+bool Stream::Seek(int64_t, int) {
+  return false;
+}
+
+int64_t Stream::Tell() {
+  return -1;
+}
+
+int64_t Stream::Size() {
+  const int64_t position = Tell();
+  if (position < 0 || !SeekToEnd()) return -1;
+  const int64_t size = Tell();
+  // A stream that cannot go back has lost its place: its size is no use to anyone.
+  if (!Seek(position, kSeekStart)) return -1;
+  return size;
+}
+
+bool Stream::Flush() {
+  return true;
+}
+
+bool Stream::Truncate() {
+  return false;
+}
+
+bool Stream::AtEnd() {
+  const int64_t position = Tell();
+  if (position < 0) return false;
+  return Size() == position;
+}
+
+Stream* Stream::Duplicate() {
+  return nullptr;
+}
+
+int32_t Stream::ReadByte() {
+  int32_t byte = -1;
+  if (BeginReadByte(byte)) return byte;
+  uint8_t value = 0;
+  int64_t bytesDone = 0;
+  if (Read(&value, 1, bytesDone) && bytesDone == 1) return value;
+  EndReadByte(false);
+  return -1;
+}
+
+void Stream::UnreadByte(int32_t byte) {
+  if (byte < 0) return;
+  pushback_.PushBack(byte);
+  --readByteCount_;
+}
+
+bool Stream::BeginReadByte(int32_t& byte) {
+  ++readByteCount_;
+  if (pushback_.IsEmpty()) return false;
+  byte = pushback_.Back();
+  pushback_.PopBack();
+  return true;
+}
+
+void Stream::AddHolder() {
+  holders_.fetch_add(1, std::memory_order_relaxed);
+}
+
+void Stream::ReleaseHolder() {
+  const uint32_t before = holders_.fetch_sub(1, std::memory_order_acq_rel);
+  assert(before > 0);
+  if (before == 1) Release();
+}
+
+void Stream::AddMemoryRef() {
+  memoryRefs_.fetch_add(1, std::memory_order_relaxed);
+}
+
+void Stream::Release() {
+  OnRelease();
+  // With no other memory reference nobody can take a new one (that needs a reference
+  // already held), so the whole object can go at once.
+  if (memoryRefs_.load(std::memory_order_acquire) == 1) {
+    Destroy();
+    return;
+  }
+  // Destroy the object but keep its memory: the holders' memory reference is dropped
+  // only after the deallocation function sits in the first word, where the dispatch
+  // table pointer was, so whoever drops the last reference finds it there.
+  const DeallocateFunction deallocate = Deallocator();
+  assert(dynamic_cast<void*>(this) == static_cast<void*>(this));
+  void* memory = static_cast<void*>(this);
+  this->~Stream();
+  std::memcpy(memory, &deallocate, sizeof deallocate);
+  DropMemoryRef(memory);
+}
+
+void Stream::ReleaseMemoryRef(Stream* stream) {
+  DropMemoryRef(static_cast<void*>(stream));
+}
+
+ptrdiff_t Stream::MemoryRefsOffset() {
+  static const ptrdiff_t offset = [] {
+    const Stream probe;
+    return reinterpret_cast<const char*>(&probe.memoryRefs_) - reinterpret_cast<const char*>(&probe);
+  }();
+  return offset;
+}
+
+void Stream::DropMemoryRef(void* memory) {
+  // The count is reached through the memory, not the object: the object may already
+  // be destroyed, and its destructor leaves the count where it was.
+  auto* memoryRefs =
+      reinterpret_cast<std::atomic<uint32_t>*>(static_cast<char*>(memory) + MemoryRefsOffset());
+  const uint32_t before = memoryRefs->fetch_sub(1, std::memory_order_acq_rel);
+  assert(before > 0);
+  if (before != 1) return;
+  // Only a released stream can lose its last memory reference: the holders (or the
+  // owner of a plain object) keep one until then.
+  DeallocateFunction deallocate = nullptr;
+  std::memcpy(&deallocate, memory, sizeof deallocate);
+  deallocate(memory);
+}
+
+bool ReadAll(Stream& stream, Array<uint8_t>& bytes, int64_t extra, int64_t limit) {
+  assert(extra >= 0);
+  bytes.Resize(0);
+  if ((stream.Flags() & kStreamPositioned) == 0) {
+    uint8_t chunk[kStreamChunkSize];
+    int64_t total = 0;
+    for (;;) {
+      int64_t bytesDone = 0;
+      if (!stream.Read(chunk, kStreamChunkSize, bytesDone) || bytesDone < 0 || bytesDone > kStreamChunkSize) {
+        break;
+      }
+      if (bytesDone == 0) {
+        if (total + extra > kMaxArrayBytes) break;
+        bytes.Reserve(static_cast<int32_t>(total + extra));
+        return true;
+      }
+      total += bytesDone;
+      if (total > limit || total > kMaxArrayBytes) break;
+      bytes.Append(chunk, static_cast<int32_t>(bytesDone));
+    }
+    bytes.Resize(0);
+    return false;
+  }
+
+  const int64_t size = stream.Size();
+  // s + extra > limit, written so that it cannot overflow.
+  if (size < 0 || size > limit || extra > limit - size) return false;
+  if (extra > kMaxArrayBytes - size) return false;
+  if (!stream.Rewind()) return false;
+  bytes.Reserve(static_cast<int32_t>(size + extra));
+  bytes.SetCountUninitialized(static_cast<int32_t>(size));
+  int64_t bytesRead = 0;
+  while (bytesRead < size) {
+    int64_t bytesDone = 0;
+    // An end before size bytes (a file that shrank) is a failure, never short data.
+    if (!stream.Read(bytes.Data() + bytesRead, size - bytesRead, bytesDone) || bytesDone <= 0 ||
+        bytesDone > size - bytesRead) {
+      bytes.Resize(0);
+      return false;
+    }
+    bytesRead += bytesDone;
+  }
+  return true;
+}
+
+bool Skip(Stream& stream, int64_t count) {
+  if (count < 0) return stream.Seek(count, kSeekCurrent);
+  uint8_t scratch[kStreamChunkSize];
+  while (count > 0) {
+    const int64_t piece = count < kStreamChunkSize ? count : kStreamChunkSize;
+    int64_t bytesDone = 0;
+    if (!stream.Read(scratch, piece, bytesDone) || bytesDone != piece) return false;
+    count -= piece;
+  }
+  return true;
+}
+
+bool WriteAll(Stream& stream, const void* buffer, int64_t count) {
+  const uint8_t* next = static_cast<const uint8_t*>(buffer);
+  while (count > 0) {
+    int64_t bytesDone = 0;
+    if (!stream.Write(next, count, bytesDone) || bytesDone <= 0 || bytesDone > count) return false;
+    next += bytesDone;
+    count -= bytesDone;
+  }
+  return true;
+}
+
+}  // namespace qm

@@ -1,0 +1,137 @@
+#include "core/directory_listing.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "core/runtime_lock.h"
+#include "tests/support/temp_tree.h"
+
+namespace qm {
+namespace {
+
+// Every entry, sorted (the system's order is not fixed): a directory gets a trailing
+// '/', a link a trailing '@'.
+std::vector<std::string> ReadAll(DirectoryListing& listing) {
+  std::vector<std::string> seen;
+  DirEntry entry;
+  while (listing.ReadNext(entry)) {
+    seen.push_back(std::string(entry.name.CStr()) + (entry.isDirectory ? "/" : "") +
+                   (entry.isLink ? "@" : ""));
+  }
+  std::sort(seen.begin(), seen.end());
+  return seen;
+}
+
+class DirectoryListingTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(tree.Root().empty());
+    ASSERT_TRUE(tree.WriteFile("d/f1", "one"));
+    ASSERT_TRUE(tree.WriteFile("d/f2", "two"));
+    ASSERT_TRUE(tree.WriteFile("d/s/inner", "x"));
+    ASSERT_TRUE(tree.MakeSymlink("d/to_file", "f1"));
+    ASSERT_TRUE(tree.MakeSymlink("d/to_dir", "s"));
+    ASSERT_TRUE(tree.MakeSymlink("d/dangling", "missing"));
+  }
+  SharedString PathOf(const char* relative) { return tree.Path(relative).c_str(); }
+
+  test::TempTree tree;
+};
+
+TEST_F(DirectoryListingTest, OptionsDecideDotDotAndLinks) {
+  struct Case {
+    uint32_t options;
+    std::vector<std::string> expected;
+  } cases[] = {
+      {0, {"f1", "f2", "s/"}},
+      {DirectoryListing::kListParent, {"../", "f1", "f2", "s/"}},
+      {DirectoryListing::kFollowLinks, {"dangling@", "f1", "f2", "s/", "to_dir/@", "to_file@"}},
+  };
+  for (const Case& c : cases) {
+    DirectoryListing listing;
+    ASSERT_TRUE(listing.Open(PathOf("d"), c.options));
+    EXPECT_EQ(ReadAll(listing), c.expected) << "options " << c.options;
+    DirEntry entry;
+    EXPECT_FALSE(listing.ReadNext(entry));  // stays exhausted
+  }
+  DirectoryListing root;
+  ASSERT_TRUE(root.Open("/", DirectoryListing::kListParent));
+  EXPECT_TRUE(root.IsRoot());
+  for (const std::string& name : ReadAll(root)) EXPECT_NE(name, "../");
+}
+
+TEST_F(DirectoryListingTest, NamesHandedOutStayIntact) {
+  // ReadNext reuses the name's block only when the caller kept no copy of it.
+  DirectoryListing listing;
+  ASSERT_TRUE(listing.Open(PathOf("d"), 0));
+  std::vector<SharedString> kept;
+  std::vector<std::string> copies;
+  DirEntry entry;
+  while (listing.ReadNext(entry)) {
+    kept.push_back(entry.name);
+    copies.push_back(entry.name.CStr());
+  }
+  ASSERT_EQ(kept.size(), 3u);
+  for (size_t i = 0; i < kept.size(); ++i) EXPECT_EQ(kept[i].CStr(), copies[i]);
+}
+
+TEST_F(DirectoryListingTest, OpenFollowsALinkGivenAsThePath) {
+  DirectoryListing listing;
+  // A relative target is taken from the link's own directory, not the working one.
+  ASSERT_TRUE(listing.Open(PathOf("d/to_dir/"), 0));
+  EXPECT_EQ(listing.Path().CStr(), tree.Path("d/s"));
+  EXPECT_EQ(ReadAll(listing), std::vector<std::string>{"inner"});
+  ASSERT_TRUE(tree.MakeSymlink("abs_link", tree.Path("d")));
+  ASSERT_TRUE(listing.Open(PathOf("abs_link"), 0));
+  EXPECT_EQ(listing.Path().CStr(), tree.Path("d"));
+
+  for (const char* notADirectory : {"d/f1", "d/missing", "d/dangling", "d/to_file"}) {
+    EXPECT_FALSE(listing.Open(PathOf(notADirectory), 0)) << notADirectory;
+    DirEntry entry;
+    EXPECT_FALSE(listing.ReadNext(entry));
+  }
+}
+
+TEST_F(DirectoryListingTest, RelativeListingPathsGetTheWorkingDirectory) {
+  char saved[8192];
+  ASSERT_NE(getcwd(saved, sizeof saved), nullptr);
+  ASSERT_EQ(chdir(tree.Root().c_str()), 0);
+  DirectoryListing listing;
+  EXPECT_TRUE(listing.Open("./d/", 0));
+  EXPECT_STREQ(listing.Path().CStr(), "d");
+  EXPECT_EQ(listing.AbsolutePath().CStr(), tree.Path("d"));
+  EXPECT_EQ(EntryPath(listing, "f1").CStr(), tree.Path("d/f1"));
+  EXPECT_STREQ(DisplayPath(listing, "f1", tree.Root().c_str()).CStr(), "d/f1");
+  EXPECT_TRUE(listing.Open("", 0));  // the working directory itself
+  EXPECT_EQ(ReadAll(listing), std::vector<std::string>{"d/"});
+  ASSERT_EQ(chdir(saved), 0);
+}
+
+TEST_F(DirectoryListingTest, VirtualListingHasAPathButNoEntries) {
+  DirectoryListing listing;
+  ASSERT_TRUE(listing.Open(PathOf("d"), 0));
+  EXPECT_TRUE(listing.OpenVirtual("pack.tar/src/", 0));
+  EXPECT_TRUE(listing.IsVirtual());
+  DirEntry entry;
+  EXPECT_FALSE(listing.ReadNext(entry));
+  EXPECT_STREQ(EntryPath(listing, "a.c").CStr(), "pack.tar/src/a.c");  // no working dir
+  EXPECT_STREQ(DisplayPath(listing, "a.c", "pack.tar").CStr(), "src/a.c");
+}
+
+TEST_F(DirectoryListingTest, ReadNextReleasesTheRuntimeLock) {
+  ASSERT_TRUE(RuntimeLock::Create());
+  DirectoryListing listing;
+  ASSERT_TRUE(listing.Open(PathOf("d"), 0));
+  EXPECT_EQ(ReadAll(listing).size(), 3u);
+  // A lock left held would make this (non-recursive) lock hang the test.
+  RuntimeLock::Lock();
+  RuntimeLock::Unlock();
+  RuntimeLock::Destroy();
+}
+
+}  // namespace
+}  // namespace qm
