@@ -63,8 +63,8 @@ void RemoveContents(int dirFd) {
 
 TempTree::TempTree() {
   const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && base[0] != 0 ? base : "/tmp") +
-                        "/quillmet-test-XXXXXX";
+  std::string pattern =
+      std::string(base != nullptr && base[0] != 0 ? base : "/tmp") + "/quillmet-test-XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back(0);
   if (mkdtemp(buffer.data()) != nullptr) root_ = buffer.data();
@@ -111,8 +111,7 @@ bool TempTree::WriteFile(const std::string& relative, const std::string& bytes) 
   return close(fd) == 0 && isWritten;
 }
 
-bool TempTree::WriteSizedFile(const std::string& relative, int64_t sizeInBytes,
-                              const std::string& fill) {
+bool TempTree::WriteSizedFile(const std::string& relative, int64_t sizeInBytes, const std::string& fill) {
   if (root_.empty() || fill.empty() || !MakeParents(relative)) return false;
   int fd = open(Path(relative).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (fd < 0) return false;
@@ -122,8 +121,7 @@ bool TempTree::WriteSizedFile(const std::string& relative, int64_t sizeInBytes,
   bool isWritten = true;
   int64_t left = sizeInBytes;
   while (isWritten && left > 0) {
-    size_t count = left < static_cast<int64_t>(chunk.size()) ? static_cast<size_t>(left)
-                                                            : chunk.size();
+    size_t count = left < static_cast<int64_t>(chunk.size()) ? static_cast<size_t>(left) : chunk.size();
     isWritten = WriteAllBytes(fd, chunk.data(), count);
     left -= static_cast<int64_t>(count);
   }
@@ -131,8 +129,7 @@ bool TempTree::WriteSizedFile(const std::string& relative, int64_t sizeInBytes,
 }
 
 bool TempTree::MakeSymlink(const std::string& relative, const std::string& target) {
-  return !root_.empty() && MakeParents(relative) &&
-         symlink(target.c_str(), Path(relative).c_str()) == 0;
+  return !root_.empty() && MakeParents(relative) && symlink(target.c_str(), Path(relative).c_str()) == 0;
 }
 
 bool TempTree::MakeFifo(const std::string& relative) {
@@ -157,9 +154,8 @@ bool TempTree::SetMode(const std::string& relative, mode_t mode) {
   return !root_.empty() && chmod(Path(relative).c_str(), mode) == 0;
 }
 
-bool TempTree::MakeDeepChain(const std::string& relative, const std::string& name,
-                             int levels, const std::string& fileName,
-                             const std::string& bytes) {
+bool TempTree::MakeDeepChain(const std::string& relative, const std::string& name, int levels,
+                             const std::string& fileName, const std::string& bytes) {
   if (root_.empty() || !MakeDir(relative)) return false;
   int fd = open(Path(relative).c_str(), O_RDONLY | O_DIRECTORY);
   if (fd < 0) return false;

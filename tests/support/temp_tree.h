@@ -29,8 +29,7 @@ class TempTree {
   bool MakeDir(const std::string& relative);
   bool WriteFile(const std::string& relative, const std::string& bytes);
   // A file of sizeInBytes bytes, each byte taken in turn from fill (fill not empty).
-  bool WriteSizedFile(const std::string& relative, int64_t sizeInBytes,
-                      const std::string& fill);
+  bool WriteSizedFile(const std::string& relative, int64_t sizeInBytes, const std::string& fill);
   bool MakeSymlink(const std::string& relative, const std::string& target);
   bool MakeFifo(const std::string& relative);
   bool MakeSocket(const std::string& relative);

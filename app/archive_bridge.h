@@ -1,0 +1,23 @@
+// The seam between file intake and archive scanning. IsArchiveName (from
+// archive/archive_scan.h) tells from a prepared name (ASCII-lowered by the caller;
+// intake also trims it) whether it names a tar, gzip-compressed tar or zip archive
+// by its ending, byte for byte. ScanArchive here counts the regular members of
+// such an archive through FileIntake, each with its own stream and size; it is given
+// the prepared name, the totals and an open, readable stream that stays the caller's.
+// Both never print except ScanArchive's archive failure lines on standard error.
+#pragma once
+
+#include "app/run_state.h"
+#include "archive/archive_scan.h"  // IsArchiveName
+#include "core/shared_string.h"
+#include "core/stream.h"
+
+namespace qm {
+
+// False, doing nothing, when preparedName is not an archive name. True for every
+// archive name, whether or not the archive could be read (failures are counted in
+// totals.errorCount). Requires: currentRoot and rootAsGiven hold the archive's name as
+// the caller knows it; the caller restores both afterwards.
+bool ScanArchive(const SharedString& preparedName, CountTotals& totals, Stream& stream);
+
+}  // namespace qm

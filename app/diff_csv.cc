@@ -1,0 +1,234 @@
+#include "app/diff_csv.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/file_types.h"
+#include "core/buffered_stream.h"
+#include "core/file.h"
+
+namespace qm {
+
+namespace {
+
+constexpr int64_t kInt64Max = INT64_MAX;
+constexpr int64_t kInt64Min = INT64_MIN;
+
+// counter - amount, saturating, then held within +-kDiffCounterLimit.
+int64_t SubtractBounded(int64_t counter, int64_t amount) {
+  int64_t result;
+  if (__builtin_sub_overflow(counter, amount, &result)) result = amount < 0 ? kInt64Max : kInt64Min;
+  if (result > kDiffCounterLimit) return kDiffCounterLimit;
+  if (result < -kDiffCounterLimit) return -kDiffCounterLimit;
+  return result;
+}
+
+// Type 1 to 17 whose display name the field is, or kTypeUnknown.
+FileTypeId TypeNamed(const CsvField& field) {
+  for (FileTypeId type = 1; type < kTypeInvalid; ++type) {
+    if (field.Is(TypeNames[type])) return type;
+  }
+  return kTypeUnknown;
+}
+
+const CsvField& EmptyField() {
+  static const CsvField empty;
+  return empty;
+}
+
+}  // namespace
+
+void CsvField::Clear() {
+  length_ = 0;
+  number_ = 0;
+  numberState_ = NumberState::kStart;
+  isNegative_ = false;
+}
+
+void CsvField::Add(uint8_t byte) {
+  if (length_ < kCsvFieldKeptBytes) kept_[length_] = static_cast<char>(byte);
+  ++length_;
+  if (numberState_ == NumberState::kDone) return;
+  const bool isDigit = byte >= '0' && byte <= '9';
+  if (numberState_ == NumberState::kStart && (byte == '+' || byte == '-')) {
+    isNegative_ = byte == '-';
+    numberState_ = NumberState::kAfterSign;
+    return;
+  }
+  if (!isDigit) {
+    numberState_ = NumberState::kDone;
+    return;
+  }
+  numberState_ = NumberState::kDigits;
+  // A negative number is built downwards so that INT64_MIN itself is reachable.
+  const int64_t digit = byte - '0';
+  int64_t scaled;
+  int64_t next;
+  if (__builtin_mul_overflow(number_, 10, &scaled) ||
+      (isNegative_ ? __builtin_sub_overflow(scaled, digit, &next)
+                   : __builtin_add_overflow(scaled, digit, &next))) {
+    next = isNegative_ ? kInt64Min : kInt64Max;
+  }
+  number_ = next;
+}
+
+bool CsvField::Is(const char* text) const {
+  const size_t textLength = std::strlen(text);
+  return static_cast<uint64_t>(length_) == textLength && textLength <= kCsvFieldKeptBytes &&
+         std::memcmp(kept_, text, textLength) == 0;
+}
+
+const CsvField& CsvRecord::Field(int64_t index) const {
+  if (index < 0 || index >= fieldCount || index >= kCsvKeptFields) return EmptyField();
+  return fields[index];
+}
+
+CsvField& CsvRecordParser::Current() {
+  // Fields past the kept ones are only counted; their bytes go to a scratch field
+  // that nobody reads (the record is delimited by then, so its emptiness never
+  // matters).
+  if (record_.fieldCount < kCsvKeptFields) return record_.fields[record_.fieldCount];
+  return overflow_;
+}
+
+void CsvRecordParser::StartRecord() {
+  record_.fieldCount = 0;
+  record_.fields[0].Clear();
+  isDelimited_ = false;
+  isRecordHandedOut_ = false;
+}
+
+void CsvRecordParser::EndField() {
+  ++record_.fieldCount;
+  if (record_.fieldCount < kCsvKeptFields) record_.fields[record_.fieldCount].Clear();
+}
+
+bool CsvRecordParser::Feed(uint8_t byte) {
+  if (isRecordHandedOut_) StartRecord();
+  if (isAfterCr_) {
+    isAfterCr_ = false;
+    if (byte == '\n') return false;
+  }
+  if (isQuotePending_) {
+    isQuotePending_ = false;
+    if (byte == '"') {
+      Current().Add('"');
+      return false;
+    }
+    isQuoting_ = false;  // and the byte is read again below as outside quotes
+  }
+  if (isQuoting_) {
+    if (byte == '"') {
+      isQuotePending_ = true;
+    } else {
+      Current().Add(byte);
+    }
+    return false;
+  }
+  switch (byte) {
+    case ',':
+      EndField();
+      isDelimited_ = true;
+      return false;
+    case '"':
+      isQuoting_ = true;
+      isDelimited_ = true;
+      return false;
+    case '\r':
+    case '\n':
+      isAfterCr_ = byte == '\r';
+      if (isDelimited_) EndField();
+      ++completedCount_;
+      isRecordHandedOut_ = true;
+      return true;
+    default:
+      Current().Add(byte);
+      return false;
+  }
+}
+
+bool CsvRecordParser::Finish() {
+  if (isRecordHandedOut_) StartRecord();
+  isQuoting_ = false;
+  isQuotePending_ = false;
+  if (isDelimited_ || !Current().IsEmpty()) EndField();
+  if (completedCount_ == 0 || record_.fieldCount == 0) return false;
+  ++completedCount_;
+  isRecordHandedOut_ = true;
+  return true;
+}
+
+void DiffCsvReader::Take(const CsvRecord& record) {
+  if (hasBadRow_) return;
+  if (parser_.CompletedCount() == 1) {
+    headerFieldCount_ = record.fieldCount;
+    return;
+  }
+  if (record.fieldCount != headerFieldCount_) {
+    hasBadRow_ = true;
+    return;
+  }
+  const FileTypeId type = TypeNamed(record.Field(0));
+  if (type == kTypeUnknown) return;
+  totals_.lineCount[type] = kDiffLineMarker;
+  totals_.fileCount[type] = SubtractBounded(totals_.fileCount[type], record.Field(1).Number());
+  totals_.blankLines[type] = SubtractBounded(totals_.blankLines[type], record.Field(2).Number());
+  totals_.commentLines[type] = SubtractBounded(totals_.commentLines[type], record.Field(3).Number());
+  int64_t& fourth = headerFieldCount_ > 5 ? totals_.punctLines[type] : totals_.codeLines[type];
+  fourth = SubtractBounded(fourth, record.Field(4).Number());
+  totals_.codeLines[type] = SubtractBounded(totals_.codeLines[type], record.Field(5).Number());
+}
+
+void DiffCsvReader::Feed(const uint8_t* next, const uint8_t* end) {
+  for (; next != end && !hasBadRow_; ++next) {
+    if (parser_.Feed(*next)) Take(parser_.Record());
+  }
+}
+
+void DiffCsvReader::Finish() {
+  if (parser_.Finish()) Take(parser_.Record());
+}
+
+int64_t ParseDiffNumber(const char* begin, const char* end) {
+  CsvField field;
+  for (; begin != end; ++begin) field.Add(static_cast<uint8_t>(*begin));
+  return field.Number();
+}
+
+bool ApplyDiffCsv(const uint8_t* next, const uint8_t* end, CountTotals& totals) {
+  DiffCsvReader reader(totals);
+  reader.Feed(next, end);
+  reader.Finish();
+  return !reader.HasBadRow();
+}
+
+void LoadDiffCsv(const SharedString& fileName, CountTotals& totals) {
+  // Earlier standard-output lines come first on a shared terminal.
+  std::fflush(stdout);
+  File file;
+  if (!file.Open(fileName, kFileRead, 7)) {
+    std::fprintf(stderr, "Failed to open diff CSV: %s", fileName.CStr());
+    return;
+  }
+  BufferedStream input(&file, 8192);
+  DiffCsvReader reader(totals);
+  uint8_t chunk[1024];
+  int64_t bytesRead = 0;
+  bool isReadOk = true;
+  while (!reader.HasBadRow()) {
+    isReadOk = input.Read(chunk, sizeof chunk, bytesRead);
+    if (!isReadOk || bytesRead == 0) break;
+    reader.Feed(chunk, chunk + bytesRead);
+  }
+  input.Close();
+  file.Close();
+  // A path that opens but cannot be read (a directory) is as unusable as a missing one.
+  if (!isReadOk) {
+    std::fprintf(stderr, "Failed to open diff CSV: %s", fileName.CStr());
+    return;
+  }
+  if (!reader.HasBadRow()) reader.Finish();
+  if (reader.HasBadRow()) std::fprintf(stderr, "Failed to parse diff CSV: %s", fileName.CStr());
+}
+
+}  // namespace qm

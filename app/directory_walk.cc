@@ -1,0 +1,134 @@
+#include "app/directory_walk.h"
+
+#include <cstdio>
+#include <memory>
+#include <utility>
+
+#include "app/file_intake.h"
+#include "app/settings.h"
+#include "core/array.h"
+#include "core/directory_listing.h"
+#include "core/path.h"
+
+namespace qm {
+namespace {
+
+// Every listing of the walk also returns ".."; it is skipped with ".".
+constexpr uint32_t kWalkOptions = DirectoryListing::kListParent;
+
+// One directory on the walk's stack. Its listing is open until the level either ends
+// or is read ahead (all its remaining entries copied into readAhead, in order) to
+// keep the number of open directories bounded.
+struct WalkLevel {
+  DirectoryListing listing;
+  SharedString path;  // exact absolute path
+  Array<DirEntry> readAhead;
+  int32_t nextReadAhead = 0;
+  bool isReadAhead = false;
+};
+
+bool IsExcludedDirectory(const SharedString& absolutePath) {
+  for (const SharedString& prefix : settings.excludeDirs) {
+    if (!prefix.IsEmpty() && absolutePath.StartsWith(prefix.CStr(), prefix.CStr() + prefix.Length())) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool NextEntry(WalkLevel& level, DirEntry& entry) {
+  if (!level.isReadAhead) return level.listing.ReadNext(entry);
+  if (level.nextReadAhead >= level.readAhead.Count()) return false;
+  entry = std::move(level.readAhead[level.nextReadAhead++]);
+  return true;
+}
+
+void ReadAheadAndClose(WalkLevel& level) {
+  DirEntry entry;
+  while (level.listing.ReadNext(entry)) level.readAhead.PushBack(entry);
+  level.listing.Close();
+  level.nextReadAhead = 0;
+  level.isReadAhead = true;
+}
+
+void EndLevel(WalkLevel& level) {
+  level.listing.Close();
+  level.readAhead.Clear();
+  level.nextReadAhead = 0;
+  level.isReadAhead = false;
+}
+
+void ReportUnopened(const SharedString& shownPath) {
+  std::fprintf(stderr, "failed to open dir: %s\n", shownPath.CStr());
+}
+
+// Parent path, '/', and the name exactly as read, built in target's own block.
+void BuildChildPath(SharedString& target, const SharedString& parent, const SharedString& name) {
+  target.Erase(0, -1);
+  target.Append(parent.CStr(), parent.Length());
+  if (!parent.EndsWith("/")) target.Append("/", 1);
+  target.Append(name.CStr(), name.Length());
+}
+
+// Listings normalise the paths they open; a path that normalisation would change
+// would be opened as a different directory.
+bool SurvivesNormalisation(const SharedString& path) {
+  SharedString normalised = path;
+  NormalizePath(normalised);
+  return normalised == path;
+}
+
+}  // namespace
+
+bool WalkDirectory(CountTotals& totals, const SharedString& path, uint32_t depth) {
+  Array<std::unique_ptr<WalkLevel>> levels;
+  levels.PushBack(std::make_unique<WalkLevel>());
+  WalkLevel& start = *levels[0];
+  if (!start.listing.Open(path, kWalkOptions)) {
+    ReportUnopened(depth == 0 ? rootAsGiven : path);
+    return false;
+  }
+  start.path = start.listing.AbsolutePath();
+  if (IsExcludedDirectory(start.path)) return true;
+
+  // Levels [0, firstOpen) have been read ahead; [firstOpen, activeCount) are open.
+  int32_t activeCount = 1;
+  int32_t firstOpen = 0;
+  DirEntry entry;
+  while (activeCount > 0) {
+    WalkLevel& top = *levels[activeCount - 1];
+    if (!NextEntry(top, entry)) {
+      EndLevel(top);
+      --activeCount;
+      if (firstOpen > activeCount) firstOpen = activeCount;
+      continue;
+    }
+    if (!entry.isDirectory) {
+      FileIntakeInDirectory(totals, top.path, entry.name);
+      continue;
+    }
+    if (entry.name == "." || entry.name == ".." || entry.name == ".git" || settings.noRecursion) {
+      continue;
+    }
+    if (activeCount == levels.Count()) levels.PushBack(std::make_unique<WalkLevel>());
+    WalkLevel& child = *levels[activeCount];
+    BuildChildPath(child.path, top.path, entry.name);
+    if (!SurvivesNormalisation(child.path)) {
+      ReportUnopened(child.path);
+      continue;
+    }
+    if (activeCount - firstOpen >= kMaxOpenListings) ReadAheadAndClose(*levels[firstOpen++]);
+    if (!child.listing.Open(child.path, kWalkOptions)) {
+      ReportUnopened(child.path);
+      continue;
+    }
+    if (IsExcludedDirectory(child.path)) {
+      child.listing.Close();
+      continue;
+    }
+    ++activeCount;
+  }
+  return true;
+}
+
+}  // namespace qm

@@ -1,0 +1,35 @@
+// WalkDirectory: visits one directory argument and everything below it, depth first in
+// directory-read order, and hands every entry that is neither a directory nor a
+// symbolic link (regular files, FIFOs, sockets, devices, entries of unreported type)
+// to file intake. Subdirectories named ".git" are skipped, and so, with -nr, are all
+// subdirectories; a directory whose absolute path begins with an -xd entry is skipped
+// with everything below it. Symbolic links inside the tree are never followed.
+//
+// Paths: a subdirectory's path is its parent's absolute path, '/', and its name as the
+// directory read gave it. A name that path normalisation would alter (a backslash,
+// trailing white space) cannot be opened exactly; such a directory is reported as not
+// opened rather than walked under a different path.
+//
+// Depth and resources: the walk keeps an explicit stack, not the call stack, so
+// thousands of levels cost no stack; at most kMaxOpenListings directories are open at
+// once. Past that the oldest open level reads its remaining entries ahead into memory
+// and closes, so the order in which entries are met never changes. Directories that
+// cannot be opened print "failed to open dir: %s\n" on standard error (the argument as
+// typed at depth 0, else the directory's path); the walk goes on.
+#pragma once
+
+#include <cstdint>
+
+#include "app/run_state.h"
+#include "core/shared_string.h"
+
+namespace qm {
+
+inline constexpr int32_t kMaxOpenListings = 64;
+
+// Walks the directory at path (absolute, or as given) starting at depth (0 for a
+// directory argument). Returns true when the directory could be opened (also when it
+// was excluded), false otherwise.
+bool WalkDirectory(CountTotals& totals, const SharedString& path, uint32_t depth);
+
+}  // namespace qm

@@ -1,0 +1,384 @@
+#include "app/file_intake.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#include "app/archive_bridge.h"
+#include "app/file_types.h"
+#include "app/md5.h"
+#include "app/run_driver.h"
+#include "app/settings.h"
+#include "core/file.h"
+#include "core/path.h"
+#include "count/classify_text.h"
+
+namespace qm {
+namespace {
+
+// The read buffer's count is 32-bit; one byte stays free for the line break that
+// intake may append.
+constexpr int64_t kMaxContentBytes = INT32_MAX - 1;
+constexpr int64_t kReadChunkBytes = 8192;
+// Every file is opened for reading, shared for reading, writing and deleting.
+constexpr uint32_t kReadShare = 7;
+
+// Reused from file to file: the trimmed, lowered name and the path a file is opened
+// by. Each is rewritten in its own block, so the common case allocates nothing; a
+// handle that still shares a block (a FileRecord path, an archive name held across a
+// nested intake) simply keeps the old block.
+SharedString preparedName;
+SharedString openPath;
+Array<uint8_t> utf16Scratch;
+
+void SetText(SharedString& target, const char* bytes, int32_t count) {
+  target.Erase(0, -1);
+  target.Append(bytes, count);
+}
+
+bool IsTrimSpace(char byte) {
+  return byte == ' ' || byte == '\b' || byte == '\t' || byte == '\n' || byte == '\v' || byte == '\r';
+}
+
+// Trims the name into preparedName and, with -le, records the text after its last
+// dot (case kept; empty when the name ends with the dot). Then lowers preparedName.
+void PrepareName(const SharedString& name, bool isRecordingExtension) {
+  const char* begin = name.CStr();
+  const char* end = begin + name.Length();
+  while (end != begin && IsTrimSpace(end[-1])) --end;
+  while (begin != end && IsTrimSpace(*begin)) ++begin;
+  SetText(preparedName, begin, static_cast<int32_t>(end - begin));
+  if (isRecordingExtension) {
+    const char* dot = end;
+    while (dot != begin && dot[-1] != '.') --dot;
+    if (dot != begin && uniqueExtensions.IndexOf(dot, end) < 0) {
+      uniqueExtensions.Insert(SharedString(dot, end));
+    }
+  }
+  preparedName.ToLower();
+}
+
+void BuildFullPath(SharedString& target, const SharedString& directory, const SharedString& name) {
+  SetText(target, directory.CStr(), directory.Length());
+  if (!directory.IsEmpty() && !directory.EndsWith("/")) target.Append("/", 1);
+  target.Append(name.CStr(), name.Length());
+}
+
+// The full path relative to currentRoot. For a file of the walk the directory lies
+// under the root, so the path below it is cut out as it is, exact name included.
+SharedString DisplayPathOf(const SharedString& directory, const SharedString& name) {
+  const SharedString& root = currentRoot;
+  SharedString display;
+  if (root.IsEmpty()) {
+    display = directory;
+  } else if (directory == root) {
+  } else if (directory.StartsWith(root.CStr()) && (root.EndsWith("/") || directory[root.Length()] == '/')) {
+    const int32_t skip = root.Length() + (root.EndsWith("/") ? 0 : 1);
+    display = SharedString(directory.CStr() + skip, directory.CStr() + directory.Length());
+  } else {
+    display = MakeRelative(directory, root);
+  }
+  if (!display.IsEmpty() && !display.EndsWith("/")) display.Append("/", 1);
+  display.Append(name.CStr(), name.Length());
+  return display;
+}
+
+// One -la line. The display path is made only when the line is printed.
+void Report(const char* format, const SharedString& directory, const SharedString& name) {
+  if (!settings.listAnomalies) return;
+  std::printf(format, DisplayPathOf(directory, name).CStr());
+}
+
+// Reads exactly count bytes into readBuffer, keeping one byte of room behind them.
+// Fails on a read error, an early end (a file shrinking while read), or a count that
+// does not fit the buffer. Bytes past count (a file growing while read) stay unread.
+bool ReadExactly(Stream& stream, int64_t count) {
+  readBuffer.SetCountUninitialized(0);
+  if (count < 0 || count > kMaxContentBytes) return false;
+  readBuffer.Reserve(static_cast<int32_t>(count + 1));
+  uint8_t* data = readBuffer.Data();
+  int64_t done = 0;
+  while (done < count) {
+    int64_t got = 0;
+    if (!stream.Read(data + done, count - done, got) || got <= 0 || got > count - done) {
+      return false;
+    }
+    done += got;
+  }
+  readBuffer.SetCountUninitialized(static_cast<int32_t>(count));
+  return true;
+}
+
+// Reads a stream of unknown size to its end in pieces, failing as soon as the total
+// passes limit. The buffer grows by doubling so that the pieces cost amortised O(1).
+bool ReadUnsized(Stream& stream, int64_t limit) {
+  readBuffer.SetCountUninitialized(0);
+  int64_t total = 0;
+  for (;;) {
+    const int64_t needed = total + kReadChunkBytes + 1;
+    if (readBuffer.Capacity() < needed) {
+      int64_t grown = int64_t{readBuffer.Capacity()} * 2;
+      if (grown < needed) grown = needed;
+      if (grown > INT32_MAX) grown = INT32_MAX;
+      readBuffer.Reserve(static_cast<int32_t>(grown));
+    }
+    int64_t got = 0;
+    if (!stream.Read(readBuffer.Data() + total, kReadChunkBytes, got) || got < 0 || got > kReadChunkBytes) {
+      return false;
+    }
+    if (got == 0) return true;
+    total += got;
+    if (total > limit) return false;
+    readBuffer.SetCountUninitialized(static_cast<int32_t>(total));
+  }
+}
+
+// A stream given without a size: a positioned one is read for exactly what remains
+// (so a stream of exactly the limit passes), any other in pieces under the limit.
+bool ReadWholeStream(Stream& stream, int64_t limit) {
+  if ((stream.Flags() & kStreamPositioned) != 0) {
+    const int64_t position = stream.Tell();
+    const int64_t size = stream.Size();
+    if (position >= 0 && size >= position) {
+      const int64_t remaining = size - position;
+      return remaining <= limit && ReadExactly(stream, remaining);
+    }
+  }
+  return ReadUnsized(stream, limit);
+}
+
+enum class DiskRead { kRead, kOpenFailed, kTooBig, kReadFailed };
+
+// Opens openPath without blocking and reads it whole. Anything but a regular file
+// (FIFO, socket, device) counts as not opened and is never read.
+DiskRead ReadFromDisk() {
+  readBuffer.SetCountUninitialized(0);
+  File file;
+  struct stat info;
+  if (!file.Open(openPath, kFileRead, kReadShare) || fstat(file.Descriptor(), &info) != 0 ||
+      !S_ISREG(info.st_mode)) {
+    return DiskRead::kOpenFailed;
+  }
+  const int64_t sizeInBytes = info.st_size;
+  if (sizeInBytes > settings.maxFileSize) return DiskRead::kTooBig;
+  if (sizeInBytes > 0 && !ReadExactly(file, sizeInBytes)) return DiskRead::kReadFailed;
+  return DiskRead::kRead;
+}
+
+// Offers an archive name to archive scanning. Returns 1 when it was dealt with, 0 when
+// it is no archive after all, -1 when it could not be opened.
+int OfferArchive(CountTotals& totals, const SharedString& directory, const SharedString& name,
+                 Stream* stream) {
+  File archiveFile;
+  if (stream == nullptr) {
+    BuildFullPath(openPath, directory, name);
+    struct stat info;
+    if (!archiveFile.Open(openPath, kFileRead, kReadShare) || fstat(archiveFile.Descriptor(), &info) != 0 ||
+        !S_ISREG(info.st_mode)) {
+      return -1;
+    }
+    stream = &archiveFile;
+  }
+  // Members come back through intake, which reuses preparedName: scan a handle of
+  // its own.
+  const SharedString archiveName = preparedName;
+  const SharedString savedRoot = currentRoot;
+  const SharedString savedRootAsGiven = rootAsGiven;
+  currentRoot = name;
+  rootAsGiven = name;
+  const bool isScanned = ScanArchive(archiveName, totals, *stream);
+  currentRoot = savedRoot;
+  rootAsGiven = savedRootAsGiven;
+  if (!isScanned) preparedName = archiveName;
+  return isScanned ? 1 : 0;
+}
+
+bool Intake(CountTotals& totals, const SharedString& directory, const SharedString& name, Stream* stream,
+            const uint32_t* size) {
+  PrepareName(name, settings.listExtensions);
+
+  if (settings.scanArchives && IsArchiveName(preparedName)) {
+    const int outcome = OfferArchive(totals, directory, name, stream);
+    if (outcome < 0) {
+      Report("couldn't open file: %s\n", directory, name);
+      ++totals.errorCount;
+      return false;
+    }
+    if (outcome > 0) return true;
+  }
+
+  if (IsExcludedName(preparedName)) return false;
+  const FileTypeId type = FileTypeOf(preparedName);
+  if (type == kTypeUnknown) {
+    ++totals.fileCount[kTypeUnknown];
+    return false;
+  }
+  if (settings.showProgress) ProgressTick();
+
+  if (stream == nullptr) {
+    BuildFullPath(openPath, directory, name);
+    switch (ReadFromDisk()) {
+      case DiskRead::kRead:
+        break;
+      case DiskRead::kOpenFailed:
+        Report("couldn't open file: %s\n", directory, name);
+        ++totals.errorCount;
+        return false;
+      case DiskRead::kTooBig:
+        Report("file too big: %s\n", directory, name);
+        ++totals.tooBigCount;
+        return false;
+      case DiskRead::kReadFailed:
+        Report("couldn't read file: %s\n", directory, name);
+        ++totals.errorCount;
+        return false;
+    }
+  } else {
+    const bool isReadable = (stream->Flags() & kStreamReadable) != 0;
+    const bool isRead = isReadable && (size != nullptr ? ReadExactly(*stream, *size)
+                                                       : ReadWholeStream(*stream, settings.maxFileSize));
+    if (!isRead) {
+      Report("couldn't open/read file: %s\n", directory, name);
+      ++totals.errorCount;
+      return false;
+    }
+  }
+
+  const int64_t sizeInBytes = readBuffer.Count();
+  if (sizeInBytes == 0) {
+    Report("empty file: %s\n", directory, name);
+    ++totals.emptyCount;
+    return true;
+  }
+  const Md5Digest digest = Md5Of(readBuffer.Data(), static_cast<size_t>(sizeInBytes));
+
+  const Utf16Kind utf16Kind = DetectUtf16(readBuffer.Data(), sizeInBytes);
+  if (utf16Kind != Utf16Kind::kNone) {
+    if (!ConvertUtf16(readBuffer, utf16Kind, kMaxContentBytes, utf16Scratch)) {
+      Report("file too big: %s\n", directory, name);
+      ++totals.tooBigCount;
+      return false;
+    }
+    if (utf16Kind == Utf16Kind::kLittleEndian) {
+      ++totals.utf16LeCount;
+      Report("UTF-16 LE file: %s\n", directory, name);
+    } else {
+      ++totals.utf16BeCount;
+      Report("UTF-16 BE file: %s\n", directory, name);
+    }
+  }
+  const uint8_t lastByte = readBuffer.Back();
+  if (lastByte != '\r' && lastByte != '\n') readBuffer.PushBack('\n');
+
+  const int32_t knownDigests = totals.digests.Count();
+  const int32_t digestIndex = totals.digests.FindOrInsert(digest);
+  if (digestIndex < knownDigests) {
+    if (settings.listAnomalies) {
+      std::printf("duplicate file: %s\n\tmd5:%s\n", DisplayPathOf(directory, name).CStr(),
+                  Md5Hex(digest).CStr());
+      std::printf("\tdup source: %s\n", totals.digests.Value(digestIndex).CStr());
+    }
+    ++totals.dupCount;
+    return true;
+  }
+  if (settings.listAnomalies) totals.digests.Value(digestIndex) = DisplayPathOf(directory, name);
+
+  ++totals.fileCount[type];
+  totals.byteCount[type] += sizeInBytes;
+  if (!settings.byFile) {
+    ClassifyText(totals, type, readBuffer.Data(), readBuffer.Count());
+    return true;
+  }
+  FileRecord record;
+  record.lines = totals.lineCount[type];
+  record.blank = totals.blankLines[type];
+  record.comment = totals.commentLines[type];
+  record.code = totals.codeLines[type];
+  record.punctuation = totals.punctLines[type];
+  ClassifyText(totals, type, readBuffer.Data(), readBuffer.Count());
+  record.lines = totals.lineCount[type] - record.lines;
+  record.blank = totals.blankLines[type] - record.blank;
+  record.comment = totals.commentLines[type] - record.comment;
+  record.code = totals.codeLines[type] - record.code;
+  record.punctuation = totals.punctLines[type] - record.punctuation;
+  BuildFullPath(openPath, directory, name);
+  record.path = openPath;
+  record.type = type;
+  record.size = sizeInBytes;
+  record.onDisk = stream == nullptr;
+  fileRecords.PushBack(std::move(record));
+  return true;
+}
+
+}  // namespace
+
+bool FileIntake(CountTotals& totals, const DirectoryListing& listing, const SharedString& name,
+                Stream* stream, const uint32_t* size) {
+  const SharedString directory = listing.IsVirtual() ? listing.Path() : listing.AbsolutePath();
+  return Intake(totals, directory, name, stream, size);
+}
+
+bool FileIntakeInDirectory(CountTotals& totals, const SharedString& directoryPath, const SharedString& name) {
+  return Intake(totals, directoryPath, name, nullptr, nullptr);
+}
+
+Utf16Kind DetectUtf16(const uint8_t* bytes, int64_t length) {
+  if (length <= 0 || length % 2 != 0) return Utf16Kind::kNone;
+  const int64_t window = length < 1024 ? length : 1024;
+  int zeroCount = 0;
+  for (int64_t i = 1; i < window; i += 2) {
+    if (bytes[i] == 0 && ++zeroCount >= 2) return Utf16Kind::kLittleEndian;
+  }
+  if (window < 3) return Utf16Kind::kNone;
+  zeroCount = 0;
+  for (int64_t i = 0; i < window; i += 2) {
+    if (bytes[i] == 0 && ++zeroCount >= 2) return Utf16Kind::kBigEndian;
+  }
+  return Utf16Kind::kNone;
+}
+
+bool ConvertUtf16(Array<uint8_t>& bytes, Utf16Kind kind, int64_t maxLength, Array<uint8_t>& scratch) {
+  const uint8_t* source = bytes.Data();
+  const int64_t unitCount = bytes.Count() / 2;
+  const int highByte = kind == Utf16Kind::kBigEndian ? 0 : 1;
+  auto unitAt = [source, highByte](int64_t i) {
+    return static_cast<uint32_t>(source[2 * i + highByte]) << 8 | source[2 * i + 1 - highByte];
+  };
+  // A unit takes 1 to 3 bytes in UTF-8: measure first so the limit is checked before
+  // anything is written.
+  int64_t outLength = 0;
+  for (int64_t i = 0; i < unitCount; ++i) {
+    const uint32_t unit = unitAt(i);
+    outLength += unit < 0x80 ? 1 : unit < 0x800 ? 2 : 3;
+  }
+  if (outLength > maxLength || outLength >= INT32_MAX) return false;
+  scratch.SetCountUninitialized(0);
+  scratch.Reserve(static_cast<int32_t>(outLength + 1));
+  uint8_t* out = scratch.Data();
+  for (int64_t i = 0; i < unitCount; ++i) {
+    const uint32_t unit = unitAt(i);
+    if (unit < 0x80) {
+      *out++ = static_cast<uint8_t>(unit);
+    } else if (unit < 0x800) {
+      *out++ = static_cast<uint8_t>(0xC0 | unit >> 6);
+      *out++ = static_cast<uint8_t>(0x80 | (unit & 0x3F));
+    } else {
+      *out++ = static_cast<uint8_t>(0xE0 | unit >> 12);
+      *out++ = static_cast<uint8_t>(0x80 | (unit >> 6 & 0x3F));
+      *out++ = static_cast<uint8_t>(0x80 | (unit & 0x3F));
+    }
+  }
+  scratch.SetCountUninitialized(static_cast<int32_t>(outLength));
+  std::swap(bytes, scratch);
+  return true;
+}
+
+void ReleaseIntakeBuffers() {
+  preparedName.Clear();
+  openPath.Clear();
+  utf16Scratch.Clear();
+}
+
+}  // namespace qm

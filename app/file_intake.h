@@ -1,0 +1,71 @@
+// FileIntake: where every file ends up, whether found by the directory walk, named on
+// the command line, read from standard input or met inside an archive. It decides what
+// becomes of the file: skipped (-xe), handed to archive scanning (-sa), counted as
+// unknown without being read, refused (too big, unreadable), noted as an anomaly
+// (empty, duplicate, UTF-16, converted and counted), or read whole into readBuffer
+// (app/run_state.h) and classified into the totals. With -la it prints one line per
+// refusal and anomaly on standard output; the counters change either way. One bad
+// file never stops the run: every failure is counted and reported as false.
+//
+// Names and paths. The name is the entry name exactly as the directory read gave it
+// (or an archive member's file name). Its type and exclusion are decided on a prepared
+// copy (white space trimmed, ASCII lowered). The full path is the directory's absolute
+// path (a virtual listing's path as it is), '/', and the untouched name: no
+// normalisation, so names with backslashes, quotes, surrounding spaces or newlines are
+// opened and shown as they are. Display paths (messages, digest sources) are the full
+// path relative to currentRoot, built only with -la.
+//
+// Limits. A file of exactly settings.maxFileSize bytes is read and counted; a file from
+// disk over the limit is "too big", a stream over the limit (single-file argument,
+// standard input) is unreadable. FIFOs, sockets and devices found on disk are counted
+// as unreadable without being read (opening never blocks). A UTF-16 file whose UTF-8
+// form would not fit the 32-bit buffer is refused as too big.
+//
+// Costs: each file is read once into the one reused readBuffer, whose capacity only
+// grows; the prepared name and the open path live in reused buffers, so a file of a
+// known type costs no allocation beyond the digest map entry (with -f: its record,
+// with -la: its display path). Not thread-safe: one run, one thread.
+#pragma once
+
+#include <cstdint>
+
+#include "app/run_state.h"
+#include "core/array.h"
+#include "core/directory_listing.h"
+#include "core/shared_string.h"
+#include "core/stream.h"
+
+namespace qm {
+
+// Counts one file. listing is the open listing of the file's directory, or a virtual
+// one for archive members. Without a stream the file is opened from disk; with a
+// stream and a size exactly size bytes are read from it (no limit applied: archive
+// scanning checked it); with a stream and no size the stream is read to its end under
+// the limit. The caller keeps ownership of the stream.
+// Returns true when the file was counted, found empty or a duplicate, or dealt with by
+// archive scanning (its result); false when excluded, of unknown type, too big, or not
+// opened or read.
+bool FileIntake(CountTotals& totals, const DirectoryListing& listing, const SharedString& name,
+                Stream* stream = nullptr, const uint32_t* size = nullptr);
+
+// The same for a file of the directory whose absolute path is directoryPath: the walk
+// calls this, so that the directory's exact path is used whatever its listing holds.
+bool FileIntakeInDirectory(CountTotals& totals, const SharedString& directoryPath, const SharedString& name);
+
+enum class Utf16Kind { kNone, kLittleEndian, kBigEndian };
+
+// The UTF-16 test: an even length and, within the first 1024 bytes, at least two zero
+// bytes at odd offsets (little-endian) or else, with at least 3 bytes examined, at
+// least two at even offsets (big-endian). No byte-order mark is looked for.
+Utf16Kind DetectUtf16(const uint8_t* bytes, int64_t length);
+
+// Replaces bytes by their UTF-8 form, taking each 16-bit unit of the given byte order
+// as one code point (surrogates are not paired). False, leaving bytes as they were,
+// when the result would be longer than maxLength. Scratch is reused storage.
+// Requires: bytes.Count() is even; kind is not kNone.
+bool ConvertUtf16(Array<uint8_t>& bytes, Utf16Kind kind, int64_t maxLength, Array<uint8_t>& scratch);
+
+// Releases intake's reused buffers (part of the clean-up at exit; idempotent).
+void ReleaseIntakeBuffers();
+
+}  // namespace qm

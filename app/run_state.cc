@@ -1,0 +1,39 @@
+#include "app/run_state.h"
+
+#include <cstring>
+
+#include "app/file_types.h"
+
+namespace qm {
+
+Array<FileRecord> fileRecords;
+StringSet uniqueExtensions;
+Array<uint8_t> readBuffer;
+SharedString currentRoot;
+SharedString rootAsGiven;
+int64_t progressCount = 0;
+
+void ResetTotals(CountTotals& totals) {
+  totals.ResetLines();
+  std::memset(totals.fileCount, 0, sizeof totals.fileCount);
+  std::memset(totals.byteCount, 0, sizeof totals.byteCount);
+  totals.dupCount = 0;
+  totals.emptyCount = 0;
+  totals.utf16LeCount = 0;
+  totals.utf16BeCount = 0;
+  totals.errorCount = 0;
+  totals.tooBigCount = 0;
+  totals.digests.Clear();
+}
+
+void ClearRunState() {
+  fileRecords.Clear();
+  uniqueExtensions.Clear();
+  readBuffer.Clear();
+  currentRoot.Clear();
+  rootAsGiven.Clear();
+  progressCount = 0;
+  extensionMap.Clear();
+}
+
+}  // namespace qm

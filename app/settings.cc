@@ -1,0 +1,11 @@
+#include "app/settings.h"
+
+namespace qm {
+
+Settings settings;
+
+void ClearSettings() {
+  settings = Settings();
+}
+
+}  // namespace qm

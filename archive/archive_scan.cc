@@ -1,0 +1,184 @@
+#include "archive/archive_scan.h"
+
+#include <optional>
+
+#include "archive/crc32.h"
+#include "archive/inflate_stream.h"
+#include "archive/limited_stream.h"
+#include "archive/tar_reader.h"
+#include "archive/zip_reader.h"
+#include "core/path.h"
+
+namespace qm {
+
+namespace {
+
+// Intake reads a member into a buffer of size + 1 bytes with a signed 32-bit count.
+constexpr int64_t kMaxMemberSize = INT32_MAX - 1;
+
+// Archives being scanned right now, outermost first. One thread scans.
+int32_t scanDepth = 0;
+
+class DepthGuard {
+ public:
+  DepthGuard() { ++scanDepth; }
+  ~DepthGuard() { --scanDepth; }
+  DepthGuard(const DepthGuard&) = delete;
+  DepthGuard& operator=(const DepthGuard&) = delete;
+  bool IsTooDeep() const { return scanDepth > kMaxArchiveDepth; }
+};
+
+bool IsTooBig(uint64_t size, int64_t maxFileSize) {
+  const int64_t limit = maxFileSize < kMaxMemberSize ? maxFileSize : kMaxMemberSize;
+  return limit < 0 || size > static_cast<uint64_t>(limit);
+}
+
+// A member's directory listing and file name, with both roots set to its directory
+// for the size check.
+struct NamedMember {
+  DirectoryListing listing;
+  SharedString fileName;
+};
+
+void PrepareMember(const SharedString& storedPath, NamedMember& member, SharedString& currentRoot,
+                   SharedString& rootAsGiven) {
+  SharedString directory;
+  NameArchiveMember(storedPath, directory, member.fileName);
+  member.listing.OpenVirtual(directory, 0);
+  rootAsGiven = directory;
+  currentRoot = directory;
+}
+
+void ReportTooBig(const NamedMember& member, const SharedString& currentRoot, ArchiveMemberSink& sink) {
+  sink.MemberTooBig(DisplayPath(member.listing, member.fileName, currentRoot));
+}
+
+// Reads what is left of a stream and drops it; false when a read fails.
+bool Drain(Stream& stream) {
+  uint8_t buffer[kStreamChunkSize];
+  for (;;) {
+    int64_t done = 0;
+    if (!stream.Read(buffer, kStreamChunkSize, done)) return false;
+    if (done == 0) return true;
+  }
+}
+
+void ScanTar(ArchiveKind kind, Stream& stream, int64_t maxFileSize, ArchiveMemberSink& sink,
+             SharedString& currentRoot, SharedString& rootAsGiven) {
+  const SharedString archiveName = currentRoot;
+  std::optional<InflateStream> inflate;
+  Stream* tarStream = &stream;
+  if (kind == ArchiveKind::kGzipTar) {
+    inflate.emplace(Gzip);
+    inflate->SetChecksumFunction(Crc32);
+    inflate->Open(&stream, nullptr, false);
+    tarStream = &*inflate;
+  }
+  TarReader reader;
+  reader.Open(tarStream);
+  TarEntry entry;
+  bool error = false;
+  while (reader.NextEntry(entry, error)) {
+    const int64_t size = entry.size;
+    const char type = entry.typeFlag;
+    const bool isRegular = type == 0 || type == '0' || type == '7';
+    if (!isRegular) {
+      error = !Skip(*tarStream, size);
+    } else {
+      NamedMember member;
+      PrepareMember(entry.name, member, currentRoot, rootAsGiven);
+      if (IsTooBig(static_cast<uint64_t>(size), maxFileSize)) {
+        ReportTooBig(member, currentRoot, sink);
+        error = !Skip(*tarStream, size);
+      } else {
+        // Whatever the sink reads (also a nested archive that stops at its own end
+        // block), the walk resumes at the member's end.
+        LimitedStream data(*tarStream, size, false);
+        currentRoot.Clear();
+        rootAsGiven.Clear();
+        const uint32_t size32 = static_cast<uint32_t>(size);
+        sink.Member(member.listing, member.fileName, data, &size32);
+        error = !data.SkipRest();
+      }
+    }
+    if (error || !Skip(*tarStream, TarPaddingOf(size))) {
+      error = true;
+      break;
+    }
+  }
+  // The tar end block comes before the end of the gzip data; reading on to the end
+  // makes the decoder check the gzip trailer, so a corrupted .tar.gz cannot pass.
+  if (!error && inflate && !Drain(*inflate)) error = true;
+  if (error) sink.ArchiveUnreadable(kind, archiveName);
+}
+
+void ScanZip(Stream& stream, int64_t maxFileSize, ArchiveMemberSink& sink, SharedString& currentRoot,
+             SharedString& rootAsGiven) {
+  const SharedString archiveName = currentRoot;
+  ZipReader reader;
+  if (!reader.Open(&stream, 0)) {
+    sink.ArchiveUnreadable(ArchiveKind::kZip, archiveName);
+    return;
+  }
+  const ZipEntryTable& entries = reader.Entries();
+  for (int32_t i = 0; i < entries.Count(); ++i) {
+    const SharedString& name = entries.Key(i);
+    const uint64_t size = entries.Value(i).uncompressedSize;
+    NamedMember member;
+    PrepareMember(name, member, currentRoot, rootAsGiven);
+    if (IsTooBig(size, maxFileSize)) {
+      ReportTooBig(member, currentRoot, sink);
+      continue;
+    }
+    InflateStream* entryStream = reader.OpenEntry(name, nullptr, false);
+    if (entryStream == nullptr) continue;  // unsupported method, wrong keys, bad local header
+    {
+      // The window checks at its last byte that the entry ends there with a good
+      // CRC-32, even when the reader stops at exactly the directory's size.
+      LimitedStream data(*entryStream, static_cast<int64_t>(size), true);
+      currentRoot.Clear();
+      rootAsGiven.Clear();
+      const uint32_t size32 = static_cast<uint32_t>(size);
+      sink.Member(member.listing, member.fileName, data, &size32);
+    }
+    InflateStream::Delete(entryStream);
+  }
+}
+
+}  // namespace
+
+ArchiveKind ArchiveKindOf(const SharedString& preparedName) {
+  if (preparedName.EndsWith(".tar")) return ArchiveKind::kTar;
+  if (preparedName.EndsWith(".tgz") || preparedName.EndsWith(".tar.gz")) return ArchiveKind::kGzipTar;
+  if (preparedName.EndsWith(".zip")) return ArchiveKind::kZip;
+  return ArchiveKind::kNone;
+}
+
+bool IsArchiveName(const SharedString& preparedName) {
+  return ArchiveKindOf(preparedName) != ArchiveKind::kNone;
+}
+
+void NameArchiveMember(const SharedString& storedPath, SharedString& directory, SharedString& fileName) {
+  SharedString path = storedPath;
+  NormalizePath(path);
+  directory = JoinPath(path, "..");
+  NormalizePath(directory);
+  fileName = MakeRelative(path, directory);
+}
+
+bool ScanArchive(const SharedString& preparedName, Stream& stream, int64_t maxFileSize,
+                 ArchiveMemberSink& sink, SharedString& currentRoot, SharedString& rootAsGiven) {
+  const ArchiveKind kind = ArchiveKindOf(preparedName);
+  if (kind == ArchiveKind::kNone) return false;
+  DepthGuard depth;
+  if (depth.IsTooDeep()) {
+    sink.ArchiveUnreadable(kind, currentRoot);
+  } else if (kind == ArchiveKind::kZip) {
+    ScanZip(stream, maxFileSize, sink, currentRoot, rootAsGiven);
+  } else {
+    ScanTar(kind, stream, maxFileSize, sink, currentRoot, rootAsGiven);
+  }
+  return true;
+}
+
+}  // namespace qm

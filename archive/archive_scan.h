@@ -1,0 +1,98 @@
+// Archive scanning: counts the members of a tar, gzip-compressed tar or zip archive
+// as if they were files. ScanArchive walks the archive named by a prepared name
+// (trimmed, ASCII capitals lowered) over a stream the caller owns, names every
+// regular member, applies the size limit, and hands each member to an
+// ArchiveMemberSink with a stream of exactly its bytes. The sink is the application's
+// file intake: it counts the member, or scans it as a nested archive, and prints the
+// messages; nothing here prints.
+//
+// Formats by name ending: ".tar" plain tar, ".tgz" or ".tar.gz" gzip-compressed tar,
+// ".zip" zip. A tar is read strictly front to back (standard input works); a zip needs
+// a positioned stream, so a zip on standard input or inside another archive is
+// reported as unreadable ("cannot open zip file").
+//
+// Member naming. A stored path M is normalised to P; its directory D is P joined with
+// ".." and normalised, its file name N is P made relative to D. The sink gets a
+// virtual listing of D and N. currentRoot and rootAsGiven are set to D while a
+// member's size is checked (so a too-big message names N alone) and to the empty
+// string just before the sink is called (so intake's messages show the member's path
+// inside the archive). The caller saves both before the call and restores them after.
+//
+// Robustness. Every member is read through a LimitedStream of its own size: however
+// much of it the sink reads (nothing, all of it, or a nested archive up to its end
+// block), the walk goes on exactly at the member's end, so no member of an outer
+// archive is lost to an inner one. Nesting deeper than kMaxArchiveDepth is reported
+// as unreadable instead of recursing further. A zip member's stream also checks at its
+// last byte that the entry's data ends there with a good CRC-32. For a gzip-compressed
+// tar the rest of the gzip data after the end block is read, so its trailer (CRC-32
+// and length) is checked; a mismatch reports the archive as unreadable after the
+// members before it were counted. Damage of any kind (truncation, bad checksums,
+// absurd sizes, malformed headers) ends that archive or member with its message and
+// keeps what was counted before; memory is fixed per level of nesting (a tar reader
+// with at most 1 MiB of extended header data, one inflate decoder for a gzip tar, a
+// zip directory table) and no size read from an archive is allocated unchecked.
+//
+// Costs: members are streamed; the walk itself copies no member data except what it
+// skips (read and discarded in 8 KiB pieces).
+#pragma once
+
+#include <cstdint>
+
+#include "core/directory_listing.h"
+#include "core/shared_string.h"
+#include "core/stream.h"
+
+namespace qm {
+
+enum class ArchiveKind {
+  kNone,
+  kTar,      // ".tar"
+  kGzipTar,  // ".tgz", ".tar.gz"
+  kZip,      // ".zip"
+};
+
+// Archives nested inside archives deeper than this are not opened (the outermost
+// archive is depth 1).
+inline constexpr int32_t kMaxArchiveDepth = 16;
+
+// The archive format a prepared name asks for, by its ending, compared byte for byte.
+ArchiveKind ArchiveKindOf(const SharedString& preparedName);
+
+// True when the prepared name ends in ".tar", ".tgz", ".tar.gz" or ".zip".
+bool IsArchiveName(const SharedString& preparedName);
+
+// Where archive scanning delivers members and reports trouble. Implemented by the
+// application (file intake and its messages); tests record the calls.
+class ArchiveMemberSink {
+ public:
+  virtual ~ArchiveMemberSink() = default;
+
+  // One regular member, named name inside the virtual listing directory. data holds
+  // exactly the member's bytes (reading past them gives the end); size is the
+  // member's size, which the caller reads exactly, or null to read data to its end.
+  // The result is the intake's; scanning goes on either way.
+  virtual bool Member(DirectoryListing& directory, const SharedString& name, Stream& data,
+                      const uint32_t* size) = 0;
+  // A member larger than the size limit was passed over ("file too big: %s" with
+  // -la, tooBigCount). displayPath is the member's display path.
+  virtual void MemberTooBig(const SharedString& displayPath) = 0;
+  // The archive (or the rest of it) could not be read: for kTar and kGzipTar
+  // "cannot read tar/tgz file: %s", for kZip "cannot open zip file: %s", on
+  // standard error, errorCount. archiveName is currentRoot as it was on entry.
+  virtual void ArchiveUnreadable(ArchiveKind kind, const SharedString& archiveName) = 0;
+};
+
+// Scans the archive in stream (open for reading, owned and closed by the caller),
+// feeding every regular member to sink. Members larger than maxFileSize (or than a
+// 32-bit read buffer can hold) are reported with MemberTooBig and passed over.
+// Returns false, doing nothing, when preparedName is not an archive name; true for
+// every archive name, whether the archive could be read or not. currentRoot holds
+// the archive's name on entry; both roots are changed for every member (see above).
+bool ScanArchive(const SharedString& preparedName, Stream& stream, int64_t maxFileSize,
+                 ArchiveMemberSink& sink, SharedString& currentRoot, SharedString& rootAsGiven);
+
+// Splits a member path as stored into its directory inside the archive and its file
+// name (see Member naming above).
+void NameArchiveMember(const SharedString& storedPath, SharedString& directory, SharedString& fileName);
+
+}  // namespace qm

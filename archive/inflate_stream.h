@@ -1,0 +1,388 @@
+// InflateStream: a read-only Stream of the bytes decoded from a DEFLATE source
+// (RFC 1951; raw, gzip-wrapped or stored), pulled in caller-sized pieces with fixed
+// memory: a 32 KiB window that is also the output buffer, an 8 KiB input buffer, two
+// Huffman tables. Read() fails on damaged input or a checksum mismatch and leaves
+// the stream Failed until Rewind(); it never reads outside its input buffer or its
+// window, whatever the input, and never allocates by a size read from the input.
+//
+// Layers, each usable alone:
+// - BitReader pulls compressed bytes from a source Stream into its buffer and hands
+//   out bits least significant first, as DEFLATE packs them.
+// - HuffmanTable is one canonical prefix code: a direct lookup on up to 10 bits plus
+//   a binary tree for longer codes.
+// - Inflate is the incremental decoder: an explicit state machine whose passes each
+//   produce at most kPassBudget + 258 bytes into the window, then return; the caller
+//   takes the bytes out of the window between passes. Checksums and the gzip or zip
+//   end checks run as the data ends.
+// - InflateStream wraps Inflate as a Stream, optionally owning its source and
+//   decrypting it (traditional zip encryption) through a TapStream.
+//
+// Reading contract (Inflate::Read and InflateStream::Read): false only on an error;
+// a successful read of 0 bytes (with count > 0) is the end. A checksum or length
+// mismatch fails the read that reaches the end of the data; when the caller knows the
+// uncompressed size (the preset length) the read that delivers the last byte runs the
+// end check, so reading exactly the known size still catches a bad CRC. After a
+// failure the bytes already decoded are handed out by later reads, which then fail
+// again; only Rewind recovers.
+//
+// Ownership: the decoder borrows its source, which must outlive its use (until Close,
+// Rewind on another source, or destruction). An InflateStream opened with
+// ownsSource holds the source through a StreamRef and releases it on Close or
+// destruction. Nothing here is copyable or movable (the stream's tap points at its
+// keys). One thread at a time.
+//
+// Costs: about 50 KiB of buffers per decoder, allocated at construction; decoding
+// speed is guarded by bench/inflate_bench.cc.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "archive/zip_keys.h"
+#include "core/shared_string.h"
+#include "core/stream.h"
+#include "core/tap_stream.h"
+
+namespace qm {
+
+// What wraps the DEFLATE data and what is checked at its end. Values are stored and
+// compared as numbers; 2 and 3 are reserved.
+enum InflateMode : uint32_t {
+  Raw = 0,     // bare DEFLATE blocks, nothing checked
+  RawCrc = 1,  // bare DEFLATE blocks; CRC-32 of the output must equal the expected checksum
+  Gzip = 4,    // one gzip member: header, DEFLATE blocks, CRC-32 and ISIZE trailer
+  Stored = 5,  // no blocks: the preset length of raw bytes is copied; CRC-32 checked
+};
+
+// Resume points of the decoder, with their fixed values.
+enum class InflateState : uint32_t {
+  Start = 0,
+  Reserved = 1,
+  GzipHeader = 2,
+  BlockHeader = 3,
+  Compressed = 4,
+  StoredHeader = 5,
+  StoredCopy = 6,
+  Trailer = 7,
+  Done = 8,
+  Failed = 9,
+};
+
+// Why the decoder stopped with an error; for tests and diagnostics, never shown.
+enum class InflateFault : uint8_t {
+  None,
+  NoSource,              // Read or Rewind without a source
+  SourceReadFailed,      // the source's Read returned false
+  SourceSeekFailed,      // Rewind could not move the source back
+  TruncatedInput,        // the input ended before the end of the data
+  BadBlockType,          // BTYPE 3
+  StoredLengthMismatch,  // LEN is not the complement of NLEN
+  CodeLengthTooLong,     // a code length above 15
+  NoCodes,               // every code length is 0
+  OverSubscribed,        // more codes than the lengths leave room for
+  NoEndOfBlock,          // a literal/length code without symbol 256
+  RepeatPastEnd,         // a code-length repeat past the end of the lengths
+  UnusedCode,            // a bit pattern that no code starts with
+  BadLiteralSymbol,      // literal/length symbol 286 or 287
+  BadDistanceSymbol,     // distance symbol 30 or 31
+  BadGzipMagic,          // ID1, ID2 not 31, 139
+  BadGzipMethod,         // CM not 8
+  BadGzipFlags,          // reserved FLG bits set
+  BadGzipHeaderCrc,      // FHCRC does not match
+  ChecksumMismatch,      // CRC-32 of the output differs from the expected one
+  LengthMismatch,        // gzip ISIZE differs from the output length
+};
+
+// Every input check of the decoder ends here: records why the input was refused and
+// returns false, so each check reads `return RejectInput(fault, InflateFault::X);`.
+inline bool RejectInput(InflateFault& record, InflateFault fault) {
+  record = fault;
+  return false;
+}
+
+// A checksum that can be fed in pieces: f(f(0, a), b) == f(0, ab). Crc32 is one.
+using ChecksumFunction = uint32_t (*)(uint32_t previous, const void* data, size_t count);
+
+inline constexpr int32_t kWindowSize = 32768;
+inline constexpr uint32_t kWindowMask = kWindowSize - 1;
+inline constexpr int32_t kMaxMatchLength = 258;
+// Bytes one pass may aim for: a pass stops once the budget drops below 1, and its
+// last symbol may add up to 258 more, so pending bytes never fill the window.
+inline constexpr int32_t kPassBudget = kWindowSize - (kMaxMatchLength + 1);
+static_assert(kPassBudget == 32509);
+
+// BitReader: the input side. Bytes read from the source wait in an 8192-byte buffer
+// between cursor and end; the accumulator holds bits taken from the buffer and not
+// yet consumed, the next bit at bit 0, bitCount of them valid and every bit above
+// them zero. Between decoding steps bitCount is below 8 (whole bytes go back to the
+// buffer), so after AlignToByte the buffer's next byte is the stream's next byte.
+// The buffer is allocated by the first Attach and freed by the destructor.
+class BitReader {
+ public:
+  static constexpr int32_t kBufferSize = 8192;
+
+  BitReader() = default;
+  ~BitReader();
+  BitReader(const BitReader&) = delete;
+  BitReader& operator=(const BitReader&) = delete;
+
+  // Reads from source from now on, with an empty buffer and accumulator. A null
+  // source makes every read that needs bytes fail with NoSource.
+  void Attach(Stream* source);
+  Stream* Source() const { return source_; }
+
+  // The next count bits (1..24), first bit in bit 0. Fails (recording the fault) on
+  // a failing source read or when the input ends first.
+  bool ReadBits(uint32_t count, uint32_t& value);
+  // 32 bits, little-endian.
+  bool ReadBits32(uint32_t& value);
+  bool ReadByteBits(uint8_t& value);
+  // Drops the bits up to the next byte boundary.
+  void AlignToByte();
+  // Moves the unread bytes to the front of the buffer and reads from the source
+  // behind them until the buffer is full or a read brings nothing. False (recording
+  // the fault) only when the source is missing or its read fails; the end of the
+  // source is not an error here.
+  bool Fill();
+
+  // Why the last failing call failed.
+  InflateFault fault = InflateFault::None;
+
+  // State shared with the decoder's fast loop (see Inflate). Invariant: buffer <=
+  // cursor <= end <= buffer + kBufferSize.
+  uint8_t* buffer = nullptr;
+  uint8_t* cursor = nullptr;
+  uint8_t* end = nullptr;
+  uint64_t accumulator = 0;
+  uint32_t bitCount = 0;
+
+ private:
+  Stream* source_ = nullptr;
+};
+
+// HuffmanTable: a canonical prefix code (RFC 1951 3.2.2) built from code lengths.
+//
+// Fast table entry, 16 bits signed, looked up with the next fastBits input bits:
+//
+//   entry >= 0    bits 11..14: code length L (1..fastBits)   bits 0..10: symbol
+//                 (the looked-up bits begin with this L-bit code)
+//   entry == -1   no code begins with these bits: the input is invalid
+//   entry <= -2   the code is longer than fastBits: consume fastBits bits and walk
+//                 the tree from node (-2 - entry), one bit per step
+//
+// Tree node: symbol >= 0 for a leaf; -1 for an inner node; child[b] is the node after
+// bit b, -1 when no code continues that way. Node 0 is the root. Codes are stored
+// bit-reversed (first code bit in bit 0), so input bits index the table directly.
+struct HuffmanNode {
+  int32_t symbol;
+  int16_t child[2];
+};
+
+struct HuffmanSymbol {
+  uint16_t code;   // bit-reversed code
+  uint8_t length;  // 0: no code
+};
+
+// Most tree nodes a code over n symbols can need: every node is a prefix of some code,
+// and there are at most min(2^d, n) distinct prefixes of length d, d = 0..15.
+constexpr int32_t MaxTreeNodes(int32_t symbolCount) {
+  int32_t total = 0;
+  for (int32_t depth = 0; depth <= 15; ++depth) {
+    int32_t level = 1 << depth;
+    total += level < symbolCount ? level : symbolCount;
+  }
+  return total;
+}
+
+class HuffmanTable {
+ public:
+  static constexpr int32_t kMaxCodeLength = 15;
+  static constexpr int32_t kMaxFastBits = 10;
+  static constexpr int32_t kMaxFastSize = 1 << kMaxFastBits;
+  // Symbols occupy the low 11 bits of a fast entry; lengths sit above them.
+  static constexpr int32_t kSymbolBits = 11;
+  static_assert((kMaxCodeLength << kSymbolBits | ((1 << kSymbolBits) - 1)) <= INT16_MAX,
+                "a fast entry must fit in 16 signed bits");
+
+  // Room for codes over up to maxSymbols symbols, allocated once here.
+  // Requires: 1 <= maxSymbols < 2^kSymbolBits.
+  explicit HuffmanTable(int32_t maxSymbols);
+  ~HuffmanTable();
+  HuffmanTable(const HuffmanTable&) = delete;
+  HuffmanTable& operator=(const HuffmanTable&) = delete;
+
+  // Builds the code from count lengths, one per symbol in symbol order. Fails
+  // (recording the fault) for a length above 15, no code at all, over-subscribed
+  // lengths, and, for an alphabet of more than 255 symbols, no code for symbol 256.
+  // Incomplete codes are accepted; their unused patterns fail when met.
+  // Requires: count <= maxSymbols.
+  bool Build(const uint8_t* lengths, int32_t count, InflateFault& fault);
+
+  int16_t fast[kMaxFastSize];
+  uint32_t fastBits = 0;
+  uint32_t fastSize = 0;
+  uint32_t fastMask = 0;
+  HuffmanNode* nodes = nullptr;
+  HuffmanSymbol* symbols = nullptr;
+  int32_t nodeCount = 0;
+  int32_t symbolCount = 0;
+
+ private:
+  void FillSubtreeEntries(int32_t node, uint32_t depth, uint32_t index);
+
+  [[maybe_unused]] int32_t maxSymbols_;  // checked by asserts only
+  int32_t nodeCapacity_;
+};
+
+// Inflate: the decoder. Fields follow the order of the decoding state; see the
+// reading contract at the top. Between passes, the bytes from readPosition up to
+// writePosition (modulo the window) are decoded and not yet handed out.
+class Inflate {
+ public:
+  // Allocates and zero-fills the window; no source yet (state Start).
+  explicit Inflate(InflateMode mode = Raw);
+  ~Inflate();
+  Inflate(const Inflate&) = delete;
+  Inflate& operator=(const Inflate&) = delete;
+
+  // Decodes from source from the start: resets the decoding state, remembers the
+  // source's position (Tell, -1 when it has none) as the start for Rewind, and
+  // attaches the bit reader. Settings (mode, checksum, preset length) are kept.
+  void Open(Stream* source);
+  // Forgets the source (reads then fail with NoSource).
+  void Detach();
+
+  // Stores the mode and picks its checksum function (Crc32 for all but Raw).
+  void SetMode(InflateMode mode);
+  void SetChecksumFunction(ChecksumFunction function) { checksumFunction_ = function; }
+  void SetExpectedChecksum(uint32_t checksum) { expectedChecksum_ = checksum; }
+  // Stored: the number of bytes to copy. Other modes: the uncompressed size when
+  // known (enables the end check on the read that delivers the last byte), else 0.
+  void SetPresetLength(uint32_t length) { presetLength_ = length; }
+
+  // Up to count decoded bytes into buffer; see the reading contract. delivered is
+  // the number of bytes stored, also when the read fails. A count of 0 decodes
+  // nothing. Requires: buffer writable for count bytes.
+  bool Read(void* buffer, int64_t count, int64_t& delivered);
+
+  // Back to the start of the data: decoding state reset, window zero-filled, and the
+  // source moved to the start position (or rewound when that is unknown). False,
+  // leaving the decoder Failed, when the source cannot be moved back.
+  bool Rewind();
+
+  // One production pass; see Inflate::Step in the .cc. Exposed for tests.
+  bool Step();
+
+  InflateMode Mode() const { return mode_; }
+  InflateState State() const { return state_; }
+  InflateFault Fault() const { return reader_.fault; }
+  uint32_t PresetLength() const { return presetLength_; }
+  uint32_t ExpectedChecksum() const { return expectedChecksum_; }
+  uint32_t RunningChecksum() const { return runningChecksum_; }
+  ChecksumFunction Checksum() const { return checksumFunction_; }
+  // Bytes produced since the start, modulo 2^32.
+  uint32_t TotalOutput() const { return totalOutput_; }
+  // Decoded bytes not yet handed out.
+  uint32_t PendingBytes() const { return (writePosition_ - readPosition_) & kWindowMask; }
+  // The gzip header's FNAME, FCOMMENT (each cut at kMaxGzipTextLength bytes) and
+  // MTIME; empty and 0 in other modes.
+  const SharedString& GzipFileName() const { return gzipFileName_; }
+  const SharedString& GzipComment() const { return gzipComment_; }
+  uint32_t GzipModificationTime() const { return gzipModificationTime_; }
+
+ private:
+  void ResetDecoding();
+  bool Fail();
+  void FlushPass();
+  bool CheckTrailer();
+  bool UseFixedTables();
+  bool ReadDynamicHeader();
+  bool CopyStored(int32_t count);
+  bool DecodeBlockData(int32_t& budget);
+  bool DecodeFast(int32_t& budget);
+  bool DecodeCarefulSymbol(int32_t& budget);
+  bool DecodeCareful(const HuffmanTable& table, int32_t& symbol);
+  int64_t TakePending(uint8_t* out, int64_t count);
+  bool NeedsEndCheck() const;
+
+  Stream* source_ = nullptr;
+  int64_t startPosition_ = -1;
+  BitReader reader_;
+  InflateState state_ = InflateState::Start;
+  InflateState nextState_ = InflateState::BlockHeader;
+  uint8_t* window_ = nullptr;
+  uint32_t writePosition_ = 0;
+  uint32_t readPosition_ = 0;
+  uint32_t passStart_ = 0;  // where the current pass began writing
+  uint32_t totalOutput_ = 0;
+  HuffmanTable literalTable_;
+  HuffmanTable distanceTable_;  // also the code-length code while a header is read
+  bool hasFixedTables_ = false;
+  bool isWindowDirty_ = false;
+  uint32_t storedRemaining_ = 0;
+  uint32_t presetLength_ = 0;
+  InflateMode mode_ = Raw;
+  uint32_t runningChecksum_ = 0;
+  uint32_t expectedChecksum_ = 0;
+  ChecksumFunction checksumFunction_ = nullptr;
+  SharedString gzipFileName_;
+  SharedString gzipComment_;
+  uint32_t gzipModificationTime_ = 0;
+};
+
+// The Stream face of the decoder. Flags 3 (open, readable; not positioned), Size the
+// preset length when not 0 else -1, AtEnd once the end was checked and every byte
+// handed out; Write, Seek, Truncate and Duplicate fail as in the base class.
+class InflateStream : public Stream {
+ public:
+  static constexpr const char* kPoolName = "InflateStream";
+
+  // A decoder in the given mode, keys at their initial values, no source.
+  explicit InflateStream(InflateMode mode = Raw);
+  // Closes (releasing an owned source).
+  ~InflateStream() override;
+
+  // A stream from the "InflateStream" object pool; give it back with Delete (or
+  // Destroy / the last StreamRef).
+  static InflateStream* New(InflateMode mode);
+  static void Delete(InflateStream* stream);
+  DeallocateFunction Deallocator() const override;
+
+  // Starts decoding source from its current position. An owned source from an
+  // earlier Open is released first; source is owned when ownsSource is set. With
+  // keys, every byte read from source is first decrypted with a copy of them (kept
+  // also for Rewind). Returns false only for a null source.
+  bool Open(Stream* source, const ZipKeys* keys, bool ownsSource);
+
+  bool Read(void* buffer, int64_t count, int64_t& bytesDone) override;
+  // Detaches the source, releasing it when owned. True.
+  bool Close() override;
+  uint32_t Flags() override { return kStreamOpen | kStreamReadable; }
+  // Restarts the data from the start position, keys restored. False when the source
+  // cannot be moved back (the stream is then Failed).
+  bool Rewind() override;
+  int64_t Size() override;
+  bool AtEnd() override;
+
+  // Settings, to be made after construction and before the first read.
+  void SetMode(InflateMode mode) { inflate_.SetMode(mode); }
+  void SetChecksumFunction(ChecksumFunction function) { inflate_.SetChecksumFunction(function); }
+  void SetExpectedChecksum(uint32_t checksum) { inflate_.SetExpectedChecksum(checksum); }
+  void SetPresetLength(uint32_t length) { inflate_.SetPresetLength(length); }
+
+  Inflate& Decoder() { return inflate_; }
+  const Inflate& Decoder() const { return inflate_; }
+  const ZipKeys& Keys() const { return keys_; }
+
+ private:
+  static void DecryptTap(void* context, uint8_t* bytes, int64_t count);
+
+  Inflate inflate_;
+  StreamRef<Stream> ownedSource_;
+  ZipKeys keys_;
+  ZipKeys savedKeys_;
+  TapStream tap_;
+  bool isEncrypted_ = false;
+};
+
+}  // namespace qm

@@ -1,0 +1,120 @@
+// TarReader: walks the 512-byte header blocks of a tar archive (POSIX ustar, pax
+// extended headers 'x' and 'g', GNU long names 'L' and long link names 'K') on a
+// sequential stream, strictly front to back, and hands each member's metadata to the
+// caller in a TarEntry. Nothing here seeks: the source may be a file, standard input,
+// an InflateStream or any other readable stream.
+//
+// Protocol. After a member header (NextEntry, or NextHeader until a header that is
+// not extended) the source stands at the member's first data byte. The caller then
+// reads or skips exactly entry.size bytes and the padding to the next multiple of 512
+// (TarPaddingOf) before asking for the next header. One all-zero block ends the
+// archive; a second one is never read, nor anything behind it.
+//
+// Safety. Sizes in headers are claims: extended data (pax records, long names) is
+// bounded by kMaxExtendedSize before anything is allocated, and every read can fail.
+// Memory is fixed per reader: one 512-byte header block on the stack and a scratch
+// buffer of at most kMaxExtendedSize + 1 bytes, freed with the reader. A malformed
+// header ends the walk with the error flag set; the reader never crashes, loops or
+// reads outside its buffers on damaged input.
+//
+// Ownership. The reader does not own its source; the source must outlive every call.
+// TarEntry strings are SharedString handles that stay valid as long as the entry.
+//
+// Copy rules: TarEntry is intentionally copyable (strings share their blocks).
+// TarReader is neither copyable nor movable (it holds a pointer to its source).
+#pragma once
+
+#include <cstdint>
+
+#include "core/array.h"
+#include "core/shared_string.h"
+
+namespace qm {
+
+class Stream;
+
+inline constexpr int64_t kTarBlockSize = 512;
+// Largest pax header or GNU long name accepted, in bytes.
+inline constexpr int64_t kMaxExtendedSize = 1048576;
+
+// Padding bytes behind size bytes of member data: 512 - size mod 512, or 0.
+// Requires: size >= 0.
+inline int64_t TarPaddingOf(int64_t size) {
+  const int64_t partial = size % kTarBlockSize;
+  return partial == 0 ? 0 : kTarBlockSize - partial;
+}
+
+// The metadata of one member, as built up by one or more headers.
+struct TarEntry {
+  int64_t size = 0;              // bytes of member data behind the header; 0 when not set
+  int64_t modificationTime = 0;  // seconds, from the mtime field
+  SharedString name;             // member path; empty when not set
+  SharedString linkName;         // target of a link
+  SharedString userName;
+  SharedString groupName;
+  uint32_t mode = 0;  // permission bits
+  uint32_t uid = 0;
+  uint32_t gid = 0;
+  uint32_t deviceMajor = 0;
+  uint32_t deviceMinor = 0;
+  char typeFlag = 0;  // the header's typeflag byte
+
+  // Empties the strings and zeroes the numbers.
+  void Clear();
+};
+
+// The value of an octal header field of `width` bytes. The field is read as if copied
+// into a buffer one byte longer and terminated there: leading blanks are skipped, then
+// digits 0-7 are taken, most significant first, up to the first other byte. No digits
+// gives 0. The binary (base-256) form of large-file extensions reads as 0.
+// Requires: 0 < width <= 20 (so the value cannot overflow; header fields are at most 12).
+int64_t ParseOctal(const uint8_t* field, int32_t width);
+
+class TarReader {
+ public:
+  TarReader() = default;
+  TarReader(const TarReader&) = delete;
+  TarReader& operator=(const TarReader&) = delete;
+
+  // Starts reading source (not owned) from its current position; clears the global
+  // defaults. Returns false for a null source (the reader stays closed).
+  bool Open(Stream* source);
+  // Forgets the source and the global defaults and frees the scratch buffer.
+  void Close();
+  bool IsOpen() const { return openMode_ == 0; }
+
+  // Reads one header block and applies it to entry. Returns true when a header was
+  // read and applied. Returns false at the end of the archive (an all-zero block;
+  // error false) or on a failure (error true): no source, a short or failed read, a
+  // checksum mismatch (only the unsigned sum is accepted), a refused type flag ('N',
+  // 'S', 'X'), extended data above kMaxExtendedSize, a malformed pax record or a
+  // failed padding skip. `extended` is true when the block was a pax or GNU extended
+  // header, whose data has then been consumed: the entry carries what it set and the
+  // caller must read the next header into the same entry.
+  bool NextHeader(TarEntry& entry, bool& error, bool& extended);
+
+  // Copies the global defaults into entry, then calls NextHeader until a header that
+  // is not extended. On success the entry describes one member and the source stands
+  // at its first data byte. Same results as NextHeader.
+  bool NextEntry(TarEntry& entry, bool& error);
+
+  // The defaults set by the last pax global header ('g').
+  const TarEntry& GlobalDefaults() const { return globalDefaults_; }
+
+ private:
+  // Reads size bytes of pax records into entry, then skips the padding. Requires:
+  // 0 < size <= kMaxExtendedSize.
+  bool ReadPaxRecords(TarEntry& entry, int64_t size);
+  // Reads a GNU long name of size bytes into target (text up to the first NUL), then
+  // skips the padding. Sizes above kMaxExtendedSize fail.
+  bool ReadLongName(SharedString& target, int64_t size);
+  // Reads size bytes into the scratch buffer and puts a NUL behind them.
+  bool ReadExtendedData(int64_t size);
+
+  Stream* source_ = nullptr;
+  int32_t openMode_ = -1;  // -1 closed, 0 reading
+  TarEntry globalDefaults_;
+  Array<uint8_t> scratch_;
+};
+
+}  // namespace qm

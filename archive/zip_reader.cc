@@ -1,0 +1,317 @@
+#include "archive/zip_reader.h"
+
+#include <cstring>
+
+#include "archive/crc32.h"
+#include "archive/inflate_stream.h"
+#include "archive/zip_keys.h"
+#include "core/stream.h"
+
+namespace qm {
+
+namespace {
+
+constexpr uint32_t kZip64Marker = 0xFFFFFFFF;
+constexpr uint16_t kFlagEncrypted = 1;
+constexpr uint16_t kFlagDataDescriptor = 8;
+constexpr int64_t kEncryptionHeaderSize = 12;
+
+uint16_t Get16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
+uint32_t Get32(const uint8_t* p) {
+  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+uint64_t Get64(const uint8_t* p) {
+  return uint64_t{Get32(p)} | uint64_t{Get32(p + 4)} << 32;
+}
+
+// Reads exactly count bytes, looping over short reads.
+bool ReadBytes(Stream& stream, void* buffer, int64_t count) {
+  auto* cursor = static_cast<uint8_t*>(buffer);
+  while (count > 0) {
+    int64_t done = 0;
+    if (!stream.Read(cursor, count, done) || done <= 0 || done > count) return false;
+    cursor += done;
+    count -= done;
+  }
+  return true;
+}
+
+bool ReadU32(Stream& stream, uint32_t& value) {
+  uint8_t bytes[4];
+  if (!ReadBytes(stream, bytes, 4)) return false;
+  value = Get32(bytes);
+  return true;
+}
+
+// Every seek while the directory is read goes forward: that is what bounds the walk
+// over a hostile directory by the size of the file.
+bool SeekForward(Stream& stream, uint64_t count) {
+  if (count == 0) return true;
+  if (count > static_cast<uint64_t>(INT64_MAX)) return false;
+  return stream.Seek(static_cast<int64_t>(count), kSeekCurrent);
+}
+
+// base + offset as a position, or -1 when it does not fit.
+int64_t PositionOf(int64_t base, uint64_t offset) {
+  if (base < 0 || offset > static_cast<uint64_t>(INT64_MAX - base)) return -1;
+  return base + static_cast<int64_t>(offset);
+}
+
+}  // namespace
+
+bool ZipReader::Open(Stream* source, int32_t mode) {
+  Close();
+  if (mode != 0 || source == nullptr) return false;
+  if ((source->Flags() & kStreamPositioned) == 0) return false;
+  const int64_t base = source->Tell();
+  if (base < 0) return false;
+  source_ = source;
+  base_ = base;
+  mode_ = 0;
+  if (!ReadDirectory()) {
+    Close();
+    return false;
+  }
+  return true;
+}
+
+void ZipReader::Close() {
+  entries_.Clear();
+  source_ = nullptr;
+  base_ = -1;
+  directoryPosition_ = -1;
+  mode_ = -1;
+}
+
+bool ZipReader::ReadDirectory() {
+  entries_.Clear();
+  Stream& source = *source_;
+
+  // The end record is the last signature within kZipEndRecordSearch bytes of the
+  // end; searching the tail from the back in one buffer finds the same record as
+  // probing 4 bytes at each distance from 22 on, with one read instead of 65537.
+  const int64_t size = source.Size();
+  if (size < kZipEndRecordSize) return false;
+  const int64_t tailSize = size < kZipEndRecordSearch ? size : kZipEndRecordSearch;
+  Array<uint8_t> tail;
+  tail.Resize(static_cast<int32_t>(tailSize));
+  if (!source.Seek(size - tailSize, kSeekStart) || !ReadBytes(source, tail.Data(), tailSize)) return false;
+  int64_t endRecord = -1;
+  for (int64_t distance = kZipEndRecordSize; distance <= tailSize; ++distance) {
+    if (Get32(tail.Data() + (tailSize - distance)) == kZipEndRecordSignature) {
+      endRecord = size - distance;
+      break;
+    }
+  }
+  tail.Clear();
+  if (endRecord < 0 || !source.Seek(endRecord + 4, kSeekStart)) return false;
+
+  ZipEndRecord record;
+  if (!ReadEndRecord(record)) return false;
+  directoryPosition_ = PositionOf(base_, record.directoryOffset);
+  if (directoryPosition_ < 0 || !source.Seek(directoryPosition_, kSeekStart)) return false;
+
+  // The entry count of the end record is not trusted: records are read until an end
+  // signature. Each iteration reads at least 4 bytes and seeks only forward.
+  for (;;) {
+    uint32_t signature = 0;
+    if (!ReadU32(source, signature)) return false;
+    switch (signature) {
+      case kZipCentralHeaderSignature: {
+        ZipEntry entry;
+        if (!ReadCentralHeader(entry)) return false;
+        const int32_t index = entries_.FindOrInsert(entry.name);
+        entries_.Value(index) = entry;
+        break;
+      }
+      case kZipLocalHeaderSignature: {
+        ZipEntry local;
+        if (!ReadLocalHeader(source, local) || !SeekForward(source, local.compressedSize)) return false;
+        break;
+      }
+      case kZipEndRecordSignature:
+      case kZip64EndRecordSignature:
+        return true;
+      default:
+        return false;
+    }
+  }
+}
+
+bool ZipReader::ReadEndRecord(ZipEndRecord& record) {
+  Stream& source = *source_;
+  const int64_t afterSignature = source.Tell();
+  uint8_t fields[18];
+  if (afterSignature < 0 || !ReadBytes(source, fields, sizeof fields)) return false;
+  record.diskNumber = Get16(fields);
+  record.directoryDisk = Get16(fields + 2);
+  record.entriesOnDisk = Get16(fields + 4);
+  record.totalEntries = Get16(fields + 6);
+  record.directorySize = Get32(fields + 8);
+  record.directoryOffset = Get32(fields + 12);
+  record.commentLength = Get16(fields + 16);
+  if (!SeekForward(source, record.commentLength)) return false;
+  if (record.directoryOffset != kZip64Marker) return true;
+
+  // The zip64 locator, when there is one, ends where the end record's signature
+  // begins. Without it the 32-bit values stand.
+  uint32_t signature = 0;
+  const int64_t locator = afterSignature - 24;
+  if (locator < 0 || !source.Seek(locator, kSeekStart) || !ReadU32(source, signature)) return false;
+  if (signature != kZip64LocatorSignature) return true;
+  uint8_t locatorFields[12];
+  if (!ReadBytes(source, locatorFields, sizeof locatorFields)) return false;
+  const uint64_t zip64Record = Get64(locatorFields + 4);
+  if (zip64Record > static_cast<uint64_t>(INT64_MAX) ||
+      !source.Seek(static_cast<int64_t>(zip64Record), kSeekStart) || !ReadU32(source, signature) ||
+      signature != kZip64EndRecordSignature) {
+    return false;
+  }
+  // Record size (8), version made by (2), version needed (2), then the fields.
+  uint8_t zip64Fields[52];
+  if (!ReadBytes(source, zip64Fields, sizeof zip64Fields)) return false;
+  record.diskNumber = Get32(zip64Fields + 12);
+  record.directoryDisk = Get32(zip64Fields + 16);
+  record.entriesOnDisk = Get64(zip64Fields + 20);
+  record.totalEntries = Get64(zip64Fields + 28);
+  record.directorySize = Get64(zip64Fields + 36);
+  record.directoryOffset = Get64(zip64Fields + 44);
+  record.commentLength = 0;
+  return true;
+}
+
+bool ZipReader::ReadCentralHeader(ZipEntry& entry) {
+  Stream& source = *source_;
+  uint8_t fields[42];
+  if (!ReadBytes(source, fields, sizeof fields)) return false;
+  entry.versionMadeBy = Get16(fields);
+  entry.versionNeeded = Get16(fields + 2);
+  entry.flags = Get16(fields + 4);
+  entry.method = Get16(fields + 6);
+  entry.modificationTime = Get16(fields + 8);
+  entry.modificationDate = Get16(fields + 10);
+  entry.crc32 = Get32(fields + 12);
+  entry.compressedSize = Get32(fields + 16);
+  entry.uncompressedSize = Get32(fields + 20);
+  entry.nameLength = Get16(fields + 24);
+  entry.extraLength = Get16(fields + 26);
+  entry.commentLength = Get16(fields + 28);
+  entry.diskNumberStart = Get16(fields + 30);
+  entry.internalAttributes = Get16(fields + 32);
+  entry.externalAttributes = Get32(fields + 34);
+  entry.localHeaderOffset = Get32(fields + 38);
+
+  char name[65535];
+  if (!ReadBytes(source, name, entry.nameLength)) return false;
+  entry.name = SharedString(name, name + entry.nameLength);
+  if (entry.extraLength != 0 && !ReadExtraField(source, entry.extraLength, entry.uncompressedSize,
+                                                entry.compressedSize, &entry.localHeaderOffset)) {
+    return false;
+  }
+  return SeekForward(source, entry.commentLength);
+}
+
+bool ZipReader::ReadLocalHeader(Stream& source, ZipEntry& entry) {
+  uint8_t fields[26];
+  if (!ReadBytes(source, fields, sizeof fields)) return false;
+  entry.versionNeeded = Get16(fields);
+  entry.flags = Get16(fields + 2);
+  entry.method = Get16(fields + 4);
+  entry.modificationTime = Get16(fields + 6);
+  entry.modificationDate = Get16(fields + 8);
+  entry.crc32 = Get32(fields + 10);
+  entry.compressedSize = Get32(fields + 14);
+  entry.uncompressedSize = Get32(fields + 18);
+  entry.nameLength = Get16(fields + 22);
+  entry.extraLength = Get16(fields + 24);
+  if (!SeekForward(source, entry.nameLength)) return false;
+  return entry.extraLength == 0 ||
+         ReadExtraField(source, entry.extraLength, entry.uncompressedSize, entry.compressedSize, nullptr);
+}
+
+bool ZipReader::ReadExtraField(Stream& source, uint32_t length, uint64_t& uncompressedSize,
+                               uint64_t& compressedSize, uint64_t* localHeaderOffset) {
+  if (length == 0) return true;
+  if (length < 4) return false;
+  uint32_t consumed = 0;
+  for (;;) {
+    uint8_t header[4];
+    if (!ReadBytes(source, header, 4)) return false;
+    const uint16_t id = Get16(header);
+    const uint16_t blockSize = Get16(header + 2);
+    if (id == 1) {
+      // Only the values whose 32-bit field holds the marker are present, in this
+      // order; a value the block is too short for leaves it and the later ones unread.
+      uint8_t data[24];
+      const uint16_t taken = blockSize < sizeof data ? blockSize : static_cast<uint16_t>(sizeof data);
+      if (!ReadBytes(source, data, taken) || !SeekForward(source, blockSize - taken)) return false;
+      uint16_t cursor = 0;
+      uint64_t* fields[3] = {&uncompressedSize, &compressedSize, localHeaderOffset};
+      for (uint64_t* field : fields) {
+        if (field == nullptr || *field != kZip64Marker) continue;
+        if (cursor + 8 > taken) break;
+        *field = Get64(data + cursor);
+        cursor += 8;
+      }
+    } else if (!SeekForward(source, blockSize)) {
+      return false;
+    }
+    consumed += uint32_t{blockSize} + 4;
+    if (consumed == length) return true;
+    if (consumed > length || length - consumed < 4) return false;
+  }
+}
+
+InflateStream* ZipReader::OpenEntry(const SharedString& name, const ZipKeys* keys, bool separateHandle) {
+  if (mode_ != 0 || source_ == nullptr) return nullptr;
+  ZipKeys entryKeys = keys != nullptr ? *keys : ZipKeys{};
+  StreamRef<Stream> duplicate;
+  Stream* source = source_;
+  if (separateHandle) {
+    duplicate = StreamRef<Stream>(source_->Duplicate());
+    if (!duplicate) return nullptr;
+    source = duplicate.Get();
+  }
+  const ZipEntry* entry = entries_.Find(name);
+  if (entry == nullptr) return nullptr;
+
+  const int64_t localHeader = PositionOf(base_, entry->localHeaderOffset);
+  if (localHeader < 0 || localHeader > INT64_MAX - 4 || !source->Seek(localHeader + 4, kSeekStart)) {
+    return nullptr;
+  }
+  ZipEntry local;
+  if (!ReadLocalHeader(*source, local)) return nullptr;
+  if ((local.method & ~uint16_t{8}) != 0) return nullptr;
+
+  const bool isEncrypted = (local.flags & kFlagEncrypted) != 0;
+  if (isEncrypted) {
+    uint8_t header[kEncryptionHeaderSize];
+    if (!ReadBytes(*source, header, kEncryptionHeaderSize)) return nullptr;
+    entryKeys.Decrypt(header, kEncryptionHeaderSize);
+    const uint8_t expected = (local.flags & kFlagDataDescriptor) != 0
+                                 ? static_cast<uint8_t>(entry->modificationTime >> 8)
+                                 : static_cast<uint8_t>(entry->crc32 >> 24);
+    if (header[kEncryptionHeaderSize - 1] != expected) return nullptr;
+  }
+
+  InflateStream* stream = InflateStream::New(Raw);
+  if (local.method == 8) {
+    stream->SetMode(RawCrc);
+    stream->SetPresetLength(
+        entry->uncompressedSize <= 0xFFFFFFFFu ? static_cast<uint32_t>(entry->uncompressedSize) : 0);
+  } else {
+    stream->SetMode(Stored);
+    stream->SetPresetLength(static_cast<uint32_t>(entry->uncompressedSize));
+  }
+  stream->SetChecksumFunction(Crc32);
+  stream->SetExpectedChecksum(entry->crc32);
+  if (!stream->Open(source, isEncrypted ? &entryKeys : nullptr, separateHandle)) {
+    InflateStream::Delete(stream);
+    return nullptr;
+  }
+  return stream;
+}
+
+}  // namespace qm

@@ -1,0 +1,143 @@
+// ZipReader: reads the central directory of a zip archive (PKWARE APPNOTE, with the
+// zip64 end records and extra fields for sizes and offsets) from a positioned stream,
+// keeps one ZipEntry per entry name in directory order, and opens any entry by name
+// as an InflateStream that delivers its uncompressed bytes and checks their CRC-32 at
+// the end. Methods 0 (stored) and 8 (deflated) are read, optionally with the
+// traditional PKWARE encryption; no other method.
+//
+// Offsets in the directory are relative to the base: the source's position when the
+// reader was opened, so an archive may start inside a larger stream. The zip64 end
+// record's own offset, in its locator, is taken from the start of the source.
+//
+// Safety. Every size, offset and count in the archive is a claim: the directory is
+// read record by record, every read can fail, and every seek made while it is read
+// goes forward, so a damaged or hostile directory (looping offsets, lying entry
+// counts, lengths pointing outside the file) ends with a failed Open after at most
+// one pass over the file, never a hang. Nothing is allocated by a size read from the
+// archive except entry names (at most 65535 bytes each, read as they are stored).
+// Memory is the entries table (proportional to the directory actually read) plus a
+// fixed 64 KiB buffer while the end record is searched.
+//
+// Ownership. The reader borrows its source while open; the source must stay valid
+// until Close. Streams returned by OpenEntry are independent objects that the caller
+// gives back with InflateStream::Delete; each seeks the shared source only when it is
+// opened and rewound, so the caller finishes one entry stream before opening the next
+// (or uses a separate handle).
+//
+// Copy rules: ZipEntry is intentionally copyable. ZipReader is neither copyable nor
+// movable (it holds its source).
+#pragma once
+
+#include <cstdint>
+
+#include "core/array.h"
+#include "core/hash_table.h"
+#include "core/shared_string.h"
+
+namespace qm {
+
+class InflateStream;
+class Stream;
+struct ZipKeys;
+
+inline constexpr uint32_t kZipLocalHeaderSignature = 0x04034b50;
+inline constexpr uint32_t kZipCentralHeaderSignature = 0x02014b50;
+inline constexpr uint32_t kZipEndRecordSignature = 0x06054b50;
+inline constexpr uint32_t kZip64EndRecordSignature = 0x06064b50;
+inline constexpr uint32_t kZip64LocatorSignature = 0x07064b50;
+// The end record without its comment, and the farthest it can start from the end of
+// the archive (its comment is at most 65535 bytes).
+inline constexpr int64_t kZipEndRecordSize = 22;
+inline constexpr int64_t kZipEndRecordSearch = kZipEndRecordSize + 65536;
+
+// One central directory record. The same type holds a local header while it is read;
+// then only versionNeeded, flags, method, time, date, crc32, the sizes and the name
+// and extra lengths are filled.
+struct ZipEntry {
+  uint64_t localHeaderOffset = 0;  // relative to the archive's base
+  uint64_t compressedSize = 0;
+  uint64_t uncompressedSize = 0;  // for the size limit, the stored copy and intake
+  SharedString name;              // the name bytes as stored, no conversion
+  uint32_t crc32 = 0;             // expected CRC-32 of the uncompressed bytes
+  uint32_t externalAttributes = 0;
+  uint16_t versionMadeBy = 0;
+  uint16_t versionNeeded = 0;
+  uint16_t flags = 0;  // bit 0: encrypted; bit 3: sizes and CRC in a data descriptor
+  uint16_t method = 0;
+  uint16_t modificationTime = 0;
+  uint16_t modificationDate = 0;
+  uint16_t nameLength = 0;
+  uint16_t extraLength = 0;
+  uint16_t commentLength = 0;
+  uint16_t diskNumberStart = 0;
+  uint16_t internalAttributes = 0;
+};
+
+// Name -> entry, in order of first insertion; a name seen again overwrites its
+// record in place.
+using ZipEntryTable = HashTable<SharedString, ZipEntry, StringKeyTraits, false>;
+
+// The end of central directory record, widened to the zip64 field sizes.
+struct ZipEndRecord {
+  uint32_t diskNumber = 0;
+  uint32_t directoryDisk = 0;
+  uint64_t entriesOnDisk = 0;
+  uint64_t totalEntries = 0;  // a claim; never used to size anything
+  uint64_t directorySize = 0;
+  uint64_t directoryOffset = 0;
+  uint16_t commentLength = 0;
+};
+
+class ZipReader {
+ public:
+  ZipReader() = default;
+  ~ZipReader() { Close(); }
+  ZipReader(const ZipReader&) = delete;
+  ZipReader& operator=(const ZipReader&) = delete;
+
+  // Opens the archive on source for reading (mode 0; any other mode fails). An open
+  // reader is closed first. Fails when the source is null or not positioned, when no
+  // end record is found within kZipEndRecordSearch bytes of the source's end, and on
+  // any short read, failed seek or unknown signature while the directory is read;
+  // the reader is then closed.
+  bool Open(Stream* source, int32_t mode = 0);
+  // Drops every entry and forgets the source. Also done by the destructor.
+  void Close();
+  bool IsOpen() const { return mode_ == 0; }
+
+  // The entries in directory order (one per distinct name).
+  const ZipEntryTable& Entries() const { return entries_; }
+  int32_t EntryCount() const { return entries_.Count(); }
+  int64_t BasePosition() const { return base_; }
+  int64_t DirectoryPosition() const { return directoryPosition_; }
+
+  // A new stream of the entry's uncompressed bytes, from the "InflateStream" pool
+  // (give it back with InflateStream::Delete), or null: unknown name, a local header
+  // that cannot be read, a method other than 0 or 8, an encryption check byte that
+  // does not match (keys null: the keys of an empty password), or a failed
+  // Duplicate. With separateHandle the stream reads a Duplicate of the source, which
+  // it owns; otherwise it reads the shared source. A CRC-32 mismatch or damaged data
+  // makes the stream's reads fail. Requires: the reader is open.
+  InflateStream* OpenEntry(const SharedString& name, const ZipKeys* keys, bool separateHandle);
+
+ private:
+  bool ReadDirectory();
+  // Reads the end record whose signature the source has just passed.
+  bool ReadEndRecord(ZipEndRecord& record);
+  bool ReadCentralHeader(ZipEntry& entry);
+  // Reads a local header whose signature source has just passed; the source then
+  // stands at the entry's data.
+  bool ReadLocalHeader(Stream& source, ZipEntry& entry);
+  // Reads an extra field of length bytes, taking the zip64 values (id 1) of the
+  // fields that hold 0xFFFFFFFF. offset is null for a local header.
+  static bool ReadExtraField(Stream& source, uint32_t length, uint64_t& uncompressedSize,
+                             uint64_t& compressedSize, uint64_t* localHeaderOffset);
+
+  Stream* source_ = nullptr;
+  int64_t base_ = -1;
+  int64_t directoryPosition_ = -1;
+  int32_t mode_ = -1;  // -1 closed, 0 reading
+  ZipEntryTable entries_;
+};
+
+}  // namespace qm

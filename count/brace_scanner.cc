@@ -1,0 +1,328 @@
+#include "count/brace_scanner.h"
+
+#include <cstring>
+#include <string>
+
+namespace qm {
+
+namespace {
+
+// Main-loop tables, indexed [greedy, conservative]. Every brace language stops on
+// '/' and both quotes; the backtick and PHP's '#' and '<' only where they open
+// something. Rust's r"..." is recognised at the quote by looking back (RawHashCount).
+constexpr ByteTable MakePlainTable(bool conservative) {
+  ByteTable table = MakeMainTable(conservative);
+  table['/'] = kActSlash;
+  table['"'] = kActDoubleQuote;
+  table['\''] = kActSingleQuote;
+  return table;
+}
+
+constexpr ByteTable kPlainTables[2] = {MakePlainTable(false), MakePlainTable(true)};
+constexpr ByteTable kBacktickTables[2] = {WithAction(kPlainTables[0], '`', kActBacktick),
+                                          WithAction(kPlainTables[1], '`', kActBacktick)};
+constexpr ByteTable kPhpTables[2] = {
+    WithAction(WithAction(kPlainTables[0], '#', kActHash), '<', kActLess),
+    WithAction(WithAction(kPlainTables[1], '#', kActHash), '<', kActLess)};
+
+static_assert(HasMainTableShape(kPlainTables[0]) && HasMainTableShape(kPlainTables[1]));
+static_assert(HasMainTableShape(kBacktickTables[0]) && HasMainTableShape(kBacktickTables[1]));
+static_assert(HasMainTableShape(kPhpTables[0]) && HasMainTableShape(kPhpTables[1]));
+static_assert(kPlainTables[1]['}'] == kHasPunctuation && kPlainTables[0]['}'] == kHasCode);
+static_assert(kPlainTables[1]['`'] == kHasPunctuation && kPhpTables[1]['#'] == kActHash);
+
+struct BraceFeatures {
+  const ByteTable* tables;  // kPlainTables, kBacktickTables or kPhpTables
+  bool hasContinuation;     // backslash-newline continues "//"
+  bool hasNesting;          // D's "/+" ... "+/"
+  bool hasCppRaw;           // R"delim( ... )delim"
+  bool hasVerbatim;         // C# @"..."
+  bool hasRawPrefix;        // D's r"..."
+  bool hasRustRaw;          // r#"..."#
+  bool isBacktickRaw;       // Go and D: no escapes between backticks
+};
+
+constexpr BraceFeatures kPlain{kPlainTables, false, false, false, false, false, false, false};
+
+constexpr BraceFeatures FeaturesOf(FileTypeId type) {
+  BraceFeatures features = kPlain;
+  switch (type) {
+    case kTypeD:
+      features.tables = kBacktickTables;
+      features.hasNesting = features.hasRawPrefix = features.isBacktickRaw = true;
+      break;
+    case kTypeCpp:
+    case kTypeHeader:
+      features.hasContinuation = features.hasCppRaw = true;
+      break;
+    case kTypeC:
+    case kTypeObjCpp:
+    case kTypeObjC:
+      features.hasContinuation = true;
+      break;
+    case kTypeInline:
+      features.hasCppRaw = true;
+      break;
+    case kTypeCSharp:
+      features.hasVerbatim = true;
+      break;
+    case kTypeJavaScript:
+    case kTypeTypeScript:
+      features.tables = kBacktickTables;
+      break;
+    case kTypeGo:
+      features.tables = kBacktickTables;
+      features.isBacktickRaw = true;
+      break;
+    case kTypePhp:
+      features.tables = kPhpTables;
+      break;
+    case kTypeRust:
+      features.hasRustRaw = true;
+      break;
+    default:
+      break;
+  }
+  return features;
+}
+
+constexpr BraceFeatures kFeatures[kTypeSlots] = {
+    FeaturesOf(0),  FeaturesOf(1),  FeaturesOf(2),  FeaturesOf(3),  FeaturesOf(4),  FeaturesOf(5),
+    FeaturesOf(6),  FeaturesOf(7),  FeaturesOf(8),  FeaturesOf(9),  FeaturesOf(10), FeaturesOf(11),
+    FeaturesOf(12), FeaturesOf(13), FeaturesOf(14), FeaturesOf(15), FeaturesOf(16), FeaturesOf(17),
+};
+static_assert(kFeatures[kTypeInline].hasCppRaw && !kFeatures[kTypeInline].hasContinuation);
+static_assert(!kFeatures[kTypeObjCpp].hasCppRaw && kFeatures[kTypeObjCpp].hasContinuation);
+
+constexpr ByteTable kInsideBlockComment = MakeInsideTable('*');
+constexpr ByteTable kInsideNestingComment = MakeInsideTable('/', '+');
+
+// The number of '#' between an 'r' and the double quote at `quote`, or -1 when the
+// quote has no such prefix. Looking back gives the same answer as testing for "r",
+// '#'s and a quote at the 'r', because every byte of such a run reached the main
+// loop as an ordinary byte: no construct ends in 'r', and the only one ending in '#'
+// (a raw string) has a quote before its '#'s, where the look-back stops.
+int64_t RawHashCount(const uint8_t* text, const uint8_t* quote) {
+  const uint8_t* p = quote;
+  while (p != text && p[-1] == '#') --p;
+  if (p == text || p[-1] != 'r') return -1;
+  return quote - p;
+}
+
+}  // namespace
+
+int64_t ScanBlockComment(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines) {
+  return WalkConstruct(cursor, end, blankLines, kInsideBlockComment,
+                       [](const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) {
+                         if (limit - p >= 2 && p[1] == '/') {
+                           p += 2;
+                           return true;
+                         }
+                         blankSoFar = false;
+                         ++p;
+                         return false;
+                       });
+}
+
+int64_t ScanNestingComment(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines) {
+  int64_t depth = 1;
+  return WalkConstruct(cursor, end, blankLines, kInsideNestingComment,
+                       [&depth](const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) {
+                         blankSoFar = false;
+                         const bool isPair = limit - p >= 2 && p[1] == (*p == '/' ? '+' : '/');
+                         if (!isPair) {
+                           ++p;
+                           return false;
+                         }
+                         depth += *p == '/' ? 1 : -1;
+                         p += 2;
+                         return depth == 0;
+                       });
+}
+
+int64_t ScanCppRawString(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, uint8_t quote) {
+  assert(cursor <= end);
+  const uint8_t* stop = end;
+  const void* paren = std::memchr(cursor, '(', static_cast<size_t>(end - cursor));
+  if (paren != nullptr) {
+    const uint8_t* body = static_cast<const uint8_t*>(paren) + 1;
+    std::string terminator;
+    terminator.reserve(static_cast<size_t>(body - cursor) + 1);
+    terminator.push_back(')');
+    terminator.append(reinterpret_cast<const char*>(cursor), static_cast<size_t>(body - 1 - cursor));
+    terminator.push_back(static_cast<char>(quote));
+    // memmem is linear for long needles and bounded by 256 compares a byte below.
+    const void* found =
+        memmem(body, static_cast<size_t>(end - body), terminator.data(), terminator.size());
+    if (found != nullptr) stop = static_cast<const uint8_t*>(found) + terminator.size();
+  }
+  return CountConstructLines(cursor, stop, blankLines);
+}
+
+int64_t ScanRustRawString(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, int64_t hashCount) {
+  assert(cursor <= end);
+  const uint8_t* stop = end;
+  const uint8_t* p = cursor;
+  while (p != end) {
+    const void* quote = std::memchr(p, '"', static_cast<size_t>(end - p));
+    if (quote == nullptr) break;
+    p = static_cast<const uint8_t*>(quote) + 1;
+    int64_t hashesSeen = 0;
+    while (hashesSeen < hashCount && p != end && *p == '#') {
+      ++p;
+      ++hashesSeen;
+    }
+    if (hashesSeen == hashCount) {
+      stop = p;
+      break;
+    }
+    // The '#' run fell short, so no quote hides in it: go on after it.
+  }
+  return CountConstructLines(cursor, stop, blankLines);
+}
+
+int64_t ScanHeredoc(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines) {
+  assert(cursor <= end);
+  // The identifier is a span of the opening line itself, so nothing is copied.
+  const uint8_t* p = FindLineBreak(cursor, end);
+  const uint8_t* idStart = cursor;
+  const uint8_t* idEnd = p;
+  if (idStart != idEnd && *idStart == '\'') {
+    ++idStart;
+    if (idStart != idEnd && idEnd[-1] == '\'') --idEnd;
+  }
+  const size_t idLength = static_cast<size_t>(idEnd - idStart);
+  int64_t contentLines = 0;
+  int64_t blankCount = 0;
+  bool blankSoFar = false;  // the opening line is always a content line
+  while (p != end) {
+    // p stands on a line break.
+    if (blankSoFar) {
+      ++blankCount;
+    } else {
+      ++contentLines;
+      blankSoFar = true;
+    }
+    const uint8_t byte = *p++;
+    if (byte == '\r' && p != end && *p == '\n') ++p;
+    const size_t bytesLeft = static_cast<size_t>(end - p);
+    if (bytesLeft >= idLength + 2 && std::memcmp(p, idStart, idLength) == 0 && p[idLength] == ';' &&
+        IsLineBreak(p[idLength + 1])) {
+      cursor = p + idLength + 1;
+      blankLines = blankCount;
+      return contentLines;
+    }
+    while (p != end && !IsLineBreak(*p)) {
+      if (*p > 32) blankSoFar = false;
+      ++p;
+    }
+  }
+  cursor = end;
+  blankLines = blankCount;
+  return contentLines;
+}
+
+void ScanBraceLanguage(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length) {
+  assert(type > kTypeUnknown && type < kTypeSlots && length > 0);
+  const BraceFeatures& features = kFeatures[type];
+  const bool conservative = IsConservativeMode();
+  const ByteTable& table = features.tables[conservative ? 1 : 0];
+  const uint32_t punctBit = PunctuationBit(conservative);
+  const uint8_t* cursor = text;
+  const uint8_t* const end = text + length;
+  LineState state;
+  LineTally tally;
+  bool commentRanToEnd = false;
+  int64_t blankLines = 0;
+  while (cursor != end) {
+    cursor = SkipOrdinaryBytes(cursor, end, table, state.flags);
+    if (cursor == end) break;
+    switch (table[*cursor]) {
+      case kActLineFeed:
+        tally.EndLine(state);
+        ++cursor;
+        break;
+      case kActCarriageReturn:
+        tally.EndLine(state);
+        ++cursor;
+        if (cursor != end && *cursor == '\n') ++cursor;
+        break;
+      case kActByteOrderMark:
+        if (IsByteOrderMark(cursor, end)) {
+          cursor += 3;
+        } else {
+          state.flags |= punctBit;
+          ++cursor;
+        }
+        break;
+      case kActSlash: {
+        const uint8_t next = end - cursor >= 2 ? cursor[1] : 0;
+        if (next == '/') {
+          cursor += 2;
+          commentRanToEnd = tally.FoldLineComment(state, cursor, end, features.hasContinuation);
+        } else if (next == '*') {
+          cursor += 2;
+          const int64_t contentLines = ScanBlockComment(cursor, end, blankLines);
+          tally.FoldComment(state, contentLines, blankLines);
+        } else if (next == '+' && features.hasNesting) {
+          cursor += 2;
+          const int64_t contentLines = ScanNestingComment(cursor, end, blankLines);
+          tally.FoldComment(state, contentLines, blankLines);
+        } else {
+          state.flags |= punctBit;
+          ++cursor;
+        }
+        break;
+      }
+      case kActDoubleQuote:
+      case kActSingleQuote: {
+        const uint8_t quote = *cursor;
+        const int before = cursor != text ? cursor[-1] : -1;
+        const int64_t hashCount =
+            features.hasRustRaw && quote == '"' ? RawHashCount(text, cursor) : -1;
+        ++cursor;
+        int64_t contentLines;
+        if (features.hasCppRaw && before == 'R') {
+          contentLines = ScanCppRawString(cursor, end, blankLines, quote);
+        } else if (features.hasVerbatim && before == '@') {
+          contentLines = ScanDoubledQuote(cursor, end, blankLines, quote);
+        } else if (features.hasRawPrefix && before == 'r') {
+          contentLines = ScanQuoted(cursor, end, blankLines, quote, true);
+        } else if (hashCount >= 0) {
+          contentLines = ScanRustRawString(cursor, end, blankLines, hashCount);
+        } else {
+          contentLines = ScanQuoted(cursor, end, blankLines, quote, false);
+        }
+        tally.FoldLiteral(state, contentLines, blankLines);
+        break;
+      }
+      case kActBacktick: {
+        ++cursor;
+        const int64_t contentLines = ScanQuoted(cursor, end, blankLines, '`', features.isBacktickRaw);
+        tally.FoldLiteral(state, contentLines, blankLines);
+        break;
+      }
+      case kActHash:
+        ++cursor;
+        commentRanToEnd = tally.FoldLineComment(state, cursor, end, false);
+        break;
+      case kActLess:
+        if (end - cursor >= 3 && cursor[1] == '<' && cursor[2] == '<') {
+          cursor += 3;
+          const int64_t contentLines = ScanHeredoc(cursor, end, blankLines);
+          tally.FoldLiteral(state, contentLines, blankLines);
+        } else {
+          state.flags |= punctBit;
+          ++cursor;
+        }
+        break;
+      default:
+        assert(false && "action without a handler in the brace scanner");
+        ++cursor;
+        break;
+    }
+  }
+  tally.Finish(totals, type, state, end[-1], commentRanToEnd);
+}
+
+}  // namespace qm

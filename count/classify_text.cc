@@ -1,0 +1,136 @@
+#include "count/classify_text.h"
+
+#include "count/brace_scanner.h"
+#include "count/lua_scanner.h"
+#include "count/pascal_scanner.h"
+#include "count/python_scanner.h"
+
+namespace qm {
+
+namespace {
+
+constexpr ByteTable MakeCharClassTable(bool conservative) {
+  ByteTable table{};
+  for (int byte = 0; byte < 256; ++byte) {
+    const bool isCode = conservative ? IsConservativeCodeByte(static_cast<uint8_t>(byte)) : byte > 32;
+    table[byte] = isCode ? 1 : 0;
+  }
+  return table;
+}
+
+constexpr ByteTable kConservativeCharClasses = MakeCharClassTable(true);
+constexpr ByteTable kGreedyCharClasses = MakeCharClassTable(false);
+static_assert(kConservativeCharClasses['_'] == 1 && kConservativeCharClasses['{'] == 0 &&
+              kConservativeCharClasses[0xC3] == 0 && kConservativeCharClasses[' '] == 0);
+static_assert(kGreedyCharClasses[' '] == 0 && kGreedyCharClasses['!'] == 1 && kGreedyCharClasses[0xFF] == 1);
+
+bool conservativeMode = true;
+
+// Inside a quoted literal: the quote and, with escapes, the backslash stop the walk.
+constexpr ByteTable kInsideDoubleQuoted = MakeInsideTable('"', '\\');
+constexpr ByteTable kInsideSingleQuoted = MakeInsideTable('\'', '\\');
+constexpr ByteTable kInsideBackticked = MakeInsideTable('`', '\\');
+constexpr ByteTable kInsideRawDoubleQuoted = MakeInsideTable('"');
+constexpr ByteTable kInsideRawSingleQuoted = MakeInsideTable('\'');
+constexpr ByteTable kInsideRawBackticked = MakeInsideTable('`');
+static_assert(kInsideDoubleQuoted['\\'] == kInStop && kInsideRawDoubleQuoted['\\'] == kInText &&
+              kInsideAnything['\n'] == kInStop && kInsideAnything['\t'] == kInSpace);
+
+const ByteTable& QuotedTable(uint8_t quote, bool isRaw) {
+  assert(quote == '"' || quote == '\'' || quote == '`');
+  if (quote == '"') return isRaw ? kInsideRawDoubleQuoted : kInsideDoubleQuoted;
+  if (quote == '\'') return isRaw ? kInsideRawSingleQuoted : kInsideSingleQuoted;
+  return isRaw ? kInsideRawBackticked : kInsideBackticked;
+}
+
+}  // namespace
+
+ByteTable CharClassTable = kConservativeCharClasses;
+
+void BuildCharClassTable(bool conservative) {
+  const ByteTable& source = conservative ? kConservativeCharClasses : kGreedyCharClasses;
+  CharClassTable = source;
+  conservativeMode = conservative;
+}
+
+bool IsConservativeMode() { return conservativeMode; }
+
+void ClassifyText(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length) {
+  if (type <= kTypeUnknown || type >= kTypeSlots || length <= 0 || text == nullptr) return;
+  switch (type) {
+    case kTypeLua:
+      ScanLua(totals, type, text, length);
+      break;
+    case kTypePython:
+      ScanPython(totals, type, text, length);
+      break;
+    case kTypePascal:
+      ScanPascal(totals, type, text, length);
+      break;
+    default:
+      ScanBraceLanguage(totals, type, text, length);
+      break;
+  }
+}
+
+int64_t ScanQuoted(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, uint8_t quote, bool isRaw) {
+  return WalkConstruct(cursor, end, blankLines, QuotedTable(quote, isRaw),
+                       [quote](const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) {
+                         if (*p == quote) {
+                           ++p;
+                           return true;
+                         }
+                         // A backslash (only a stop with escapes on): an escape pair
+                         // unless a line break or the end follows.
+                         if (limit - p >= 2 && !IsLineBreak(p[1])) {
+                           p += 2;
+                         } else {
+                           blankSoFar = false;
+                           ++p;
+                         }
+                         return false;
+                       });
+}
+
+int64_t ScanDoubledQuote(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, uint8_t quote) {
+  return WalkConstruct(cursor, end, blankLines, QuotedTable(quote, true),
+                       [quote](const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) {
+                         if (limit - p >= 2 && p[1] == quote) {
+                           blankSoFar = false;
+                           p += 2;
+                           return false;
+                         }
+                         ++p;
+                         return true;
+                       });
+}
+
+int64_t ScanLineComment(const uint8_t*& cursor, const uint8_t* end, bool hasContinuation, int64_t& commentLines) {
+  assert(cursor <= end);
+  const uint8_t* const start = cursor;
+  const uint8_t* p = cursor;
+  int64_t breaks = 0;
+  for (;;) {
+    const uint8_t* lineBreak = FindLineBreak(p, end);
+    if (lineBreak == end) {
+      cursor = end;
+      return breaks;
+    }
+    const bool isContinued = hasContinuation && lineBreak != start && lineBreak[-1] == '\\';
+    p = lineBreak + 1;
+    if (*lineBreak == '\r' && p != end && *p == '\n') ++p;
+    ++breaks;
+    if (!isContinued) {
+      cursor = p;
+      return breaks;
+    }
+    // A continuation whose break ends the text continues onto no line.
+    if (p != end) ++commentLines;
+  }
+}
+
+int64_t CountConstructLines(const uint8_t*& cursor, const uint8_t* stop, int64_t& blankLines) {
+  return WalkConstruct(cursor, stop, blankLines, kInsideAnything, NoCloser{});
+}
+
+}  // namespace qm

@@ -1,0 +1,136 @@
+#include "count/pascal_scanner.h"
+
+namespace qm {
+
+namespace {
+
+constexpr ByteTable MakePascalTable(bool conservative) {
+  ByteTable table = MakeMainTable(conservative);
+  table['/'] = kActSlash;
+  table['{'] = kActBrace;
+  table['('] = kActParen;
+  table['"'] = kActDoubleQuote;
+  table['\''] = kActSingleQuote;
+  return table;
+}
+
+constexpr ByteTable kPascalTables[2] = {MakePascalTable(false), MakePascalTable(true)};
+static_assert(HasMainTableShape(kPascalTables[0]) && HasMainTableShape(kPascalTables[1]));
+static_assert(kPascalTables[1]['}'] == kHasPunctuation && kPascalTables[1]['$'] == kHasPunctuation);
+
+constexpr ByteTable kInsideBraceComment = MakeInsideTable('}');
+constexpr ByteTable kInsideParenStarComment = MakeInsideTable('*');
+
+// A directive counts as code, every other comment as comment.
+void FoldPascalComment(LineTally& tally, LineState& state, int64_t contentLines, int64_t blankLines,
+                       bool isDirective) {
+  if (isDirective) {
+    tally.FoldLiteral(state, contentLines, blankLines);
+  } else {
+    tally.FoldComment(state, contentLines, blankLines);
+  }
+}
+
+}  // namespace
+
+int64_t ScanPascalComment(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, bool isParenStar,
+                          bool& isDirective) {
+  assert(cursor <= end);
+  // The closer is above 32, so this look-ahead stops at or before it.
+  const uint8_t* firstText = cursor;
+  while (firstText != end && *firstText <= 32) ++firstText;
+  isDirective = firstText != end && *firstText == '$';
+  if (!isParenStar) {
+    return WalkConstruct(cursor, end, blankLines, kInsideBraceComment,
+                         [](const uint8_t*& p, const uint8_t*, bool&) {
+                           ++p;
+                           return true;
+                         });
+  }
+  return WalkConstruct(cursor, end, blankLines, kInsideParenStarComment,
+                       [](const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) {
+                         if (limit - p >= 2 && p[1] == ')') {
+                           p += 2;
+                           return true;
+                         }
+                         blankSoFar = false;
+                         ++p;
+                         return false;
+                       });
+}
+
+void ScanPascal(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length) {
+  assert(length > 0);
+  const bool conservative = IsConservativeMode();
+  const ByteTable& table = kPascalTables[conservative ? 1 : 0];
+  const uint32_t punctBit = PunctuationBit(conservative);
+  const uint8_t* cursor = text;
+  const uint8_t* const end = text + length;
+  LineState state;
+  LineTally tally;
+  bool commentRanToEnd = false;
+  int64_t blankLines = 0;
+  bool isDirective = false;
+  while (cursor != end) {
+    cursor = SkipOrdinaryBytes(cursor, end, table, state.flags);
+    if (cursor == end) break;
+    switch (table[*cursor]) {
+      case kActLineFeed:
+        tally.EndLine(state);
+        ++cursor;
+        break;
+      case kActCarriageReturn:
+        tally.EndLine(state);
+        ++cursor;
+        if (cursor != end && *cursor == '\n') ++cursor;
+        break;
+      case kActByteOrderMark:
+        if (IsByteOrderMark(cursor, end)) {
+          cursor += 3;
+        } else {
+          state.flags |= punctBit;
+          ++cursor;
+        }
+        break;
+      case kActSlash:
+        if (end - cursor >= 2 && cursor[1] == '/') {
+          cursor += 2;
+          commentRanToEnd = tally.FoldLineComment(state, cursor, end, false);
+        } else {
+          state.flags |= punctBit;
+          ++cursor;
+        }
+        break;
+      case kActBrace: {
+        ++cursor;
+        const int64_t contentLines = ScanPascalComment(cursor, end, blankLines, false, isDirective);
+        FoldPascalComment(tally, state, contentLines, blankLines, isDirective);
+        break;
+      }
+      case kActParen:
+        if (end - cursor >= 2 && cursor[1] == '*') {
+          cursor += 2;
+          const int64_t contentLines = ScanPascalComment(cursor, end, blankLines, true, isDirective);
+          FoldPascalComment(tally, state, contentLines, blankLines, isDirective);
+        } else {
+          state.flags |= punctBit;
+          ++cursor;
+        }
+        break;
+      case kActDoubleQuote:
+      case kActSingleQuote: {
+        const uint8_t quote = *cursor++;
+        const int64_t contentLines = ScanDoubledQuote(cursor, end, blankLines, quote);
+        tally.FoldLiteral(state, contentLines, blankLines);
+        break;
+      }
+      default:
+        assert(false && "action without a handler in the Pascal scanner");
+        ++cursor;
+        break;
+    }
+  }
+  tally.Finish(totals, type, state, end[-1], commentRanToEnd);
+}
+
+}  // namespace qm

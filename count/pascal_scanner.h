@@ -1,0 +1,26 @@
+// Pascal scanner: the line rules of type 13. "//" starts a line comment (no
+// continuation); "{" ... "}" and "(*" ... "*)" are comments that do not nest, the one
+// form being plain text inside the other. A comment whose first byte above 32 is "$"
+// is a compiler directive and counts as code, its blank inner lines as blank. Single-
+// and double-quoted literals have no escapes; a doubled quote stands for one quote.
+// Nothing is allocated; an unclosed comment or literal runs to the end of the text.
+#pragma once
+
+#include <cstdint>
+
+#include "count/classify_text.h"
+
+namespace qm {
+
+// Adds the lines of text to totals' counters for `type`. Called by ClassifyText.
+// Requires: length > 0.
+void ScanPascal(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length);
+
+// A Pascal comment, cursor just after "{" (isParenStar false) or "(*" (true); the
+// contract of the construct scanners in classify_text.h. Ends after the first "}"
+// or "*)" respectively. isDirective is set to whether the first byte above 32 after
+// the opener, on whatever line, is "$".
+int64_t ScanPascalComment(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, bool isParenStar,
+                          bool& isDirective);
+
+}  // namespace qm

@@ -1,0 +1,117 @@
+#include "app/csv_writer.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "app/run_state.h"
+#include "app/settings.h"
+#include "app/summary_report.h"
+#include "tests/support/temp_tree.h"
+
+namespace qm {
+namespace {
+
+const std::string kHeader = "Type,Files,Blank,Comment,Punctuation,Code\n";
+
+std::string Text(const SharedString& text) {
+  return std::string(text.CStr(), text.Length());
+}
+
+class CsvWriterTest : public ::testing::Test {
+ protected:
+  // One C file of 10 code, 2 comment and 1 blank lines.
+  void SetUp() override {
+    ClearSettings();
+    ResetTotals(totals_);
+    for (FileTypeId type = 0; type < kTypeSlots; ++type) types_[type] = type;
+    totals_.fileCount[kTypeC] = 1;
+    totals_.lineCount[kTypeC] = 13;
+    totals_.blankLines[kTypeC] = 1;
+    totals_.commentLines[kTypeC] = 2;
+    totals_.codeLines[kTypeC] = 10;
+  }
+  void TearDown() override { ClearSettings(); }
+
+  CountTotals totals_;
+  FileTypeId types_[kTypeSlots];
+  ColumnTotals sums_{1, 1, 2, 0, 10};
+};
+
+TEST_F(CsvWriterTest, LayoutsFollowTheGivenOrderAndSkipTypesWithoutLines) {
+  EXPECT_EQ(Text(BuildCsvText(totals_, types_, kTypeSlots, sums_, true)),
+            kHeader + "C source,1,1,2,0,10\nTotal,1,1,2,0,10\n");
+  EXPECT_EQ(Text(BuildCsvText(totals_, types_, kTypeSlots, sums_, false)),
+            "Type,Files,Blank,Comment,Code\nC source,1,1,2,10\nTotal,1,1,2,10\n");
+  totals_.fileCount[kTypeJava] = 4;  // files but no lines: no row
+  totals_.lineCount[kTypeRust] = 1;
+  totals_.codeLines[kTypeRust] = -7;
+  std::swap(types_[0], types_[kTypeRust]);
+  EXPECT_EQ(Text(BuildCsvText(totals_, types_, kTypeSlots, ColumnTotals{}, true)),
+            kHeader + "Rust source,0,0,0,0,-7\nC source,1,1,2,0,10\nTotal,0,0,0,0,0\n");
+}
+
+TEST(AppendCsvField, QuotesOnlyWhatNeedsIt) {
+  const std::pair<const char*, const char*> cases[] = {{"C source", "C source"},
+                                                       {"a,b", "\"a,b\""},
+                                                       {"say \"hi\"", "\"say \"\"hi\"\"\""},
+                                                       {"a\nb", "\"a\nb\""}};
+  for (const auto& [text, expected] : cases) {
+    SharedString out;
+    AppendCsvField(out, text);
+    EXPECT_EQ(Text(out), expected);
+  }
+}
+
+// With -csv only the progress count reaches standard output (no anomalies, table or
+// listing), and an existing longer file is overwritten whole.
+TEST_F(CsvWriterTest, SummaryWritesTheFileInsteadOfTheTable) {
+  test::TempTree tree;
+  ASSERT_TRUE(tree.WriteFile("out.csv", std::string(500, 'x')));
+  settings.csvFile = tree.Path("out.csv").c_str();
+  settings.showProgress = true;
+  settings.listExtensions = true;
+  totals_.dupCount = 3;
+  progressCount = 12;
+  testing::internal::CaptureStdout();
+  PrintSummary(totals_);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "12 total files\n");
+  std::ifstream in(tree.Path("out.csv"), std::ios::binary);
+  std::stringstream written;
+  written << in.rdbuf();
+  EXPECT_EQ(written.str(), kHeader + "C source,1,1,2,0,10\nTotal,1,1,2,0,10\n");
+  progressCount = 0;
+}
+
+TEST_F(CsvWriterTest, ReportsFilesThatCannotBeCreatedOrWritten) {
+  test::TempTree tree;
+  const std::string unreachable = tree.Path("no/dir/out.csv");
+  const std::pair<std::string, std::string> cases[] = {
+      {unreachable, "Couldn't create CSV file:" + unreachable + "\n"},
+      {"/dev/full", "Couldn't write CSV file:/dev/full\n"},
+      {"/dev/null", ""},  // cannot be synced, and need not be
+  };
+  for (const auto& [name, message] : cases) {
+    testing::internal::CaptureStderr();
+    WriteCsv(SharedString(name.c_str()), totals_, types_, kTypeSlots, sums_);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), message) << name;
+  }
+
+  testing::internal::CaptureStderr();
+  const int savedOut = dup(1);
+  const int full = open("/dev/full", O_WRONLY);
+  dup2(full, 1);
+  WriteCsv("stdout", totals_, types_, kTypeSlots, sums_);
+  dup2(savedOut, 1);
+  close(savedOut);
+  close(full);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Couldn't write CSV file:stdout\n");
+}
+
+}  // namespace
+}  // namespace qm

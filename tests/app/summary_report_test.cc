@@ -1,0 +1,201 @@
+#include "app/summary_report.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/run_state.h"
+#include "app/settings.h"
+
+namespace qm {
+namespace {
+
+std::string Rule(int n) {
+  return std::string(static_cast<size_t>(n) + 60, '-') + "\n";
+}
+std::string Text(const SharedString& text) {
+  return std::string(text.CStr(), text.Length());
+}
+
+TEST(PrintNumber, GroupsDigitsAndPadsToWidth) {
+  const struct {
+    int32_t width;
+    int64_t value;
+    const char* expected;
+  } cases[] = {
+      {11, 0, "          0"},
+      {11, 999, "        999"},
+      {11, 1000, "      1'000"},
+      {11, 1234567, "  1'234'567"},
+      {11, -1234, "     -1'234"},
+      {3, 1234567, "1'234'567"},
+      {0, INT64_MIN, "-9'223'372'036'854'775'808"},
+  };
+  for (const auto& c : cases) {
+    SharedString out;
+    PrintNumber(out, c.width, c.value);
+    EXPECT_EQ(Text(out), c.expected) << c.value;
+  }
+}
+
+class SummaryReportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ClearSettings();
+    ClearRunState();
+    ResetTotals(totals_);
+  }
+  void TearDown() override {
+    ClearSettings();
+    ClearRunState();
+  }
+  void SetType(FileTypeId type, int64_t files, int64_t blank, int64_t comment, int64_t punct, int64_t code) {
+    totals_.fileCount[type] = files;
+    totals_.blankLines[type] = blank;
+    totals_.commentLines[type] = comment;
+    totals_.punctLines[type] = punct;
+    totals_.codeLines[type] = code;
+    totals_.lineCount[type] = 1;
+  }
+  static void AddRecord(const char* path, FileTypeId type, int64_t code, bool onDisk = true) {
+    FileRecord record;
+    record.path = path;
+    record.type = type;
+    record.blank = 1;
+    record.code = code;
+    record.lines = code + 1;
+    record.onDisk = onDisk;
+    fileRecords.PushBack(record);
+  }
+  std::string Report() { return Text(BuildSummary(totals_)); }
+
+  CountTotals totals_;
+};
+
+// Python has the most code; C++ (2) and C (3) tie and come in id order; Java has files
+// but no lines, so no row and no share of the total.
+TEST_F(SummaryReportTest, TypeTableLayouts) {
+  SetType(kTypePython, 2, 5, 5, 0, 2000000);
+  SetType(kTypeCpp, 3, 10, 20, 5, 1234567);
+  SetType(kTypeC, 1, 1, 2, 0, 1234567);
+  totals_.fileCount[kTypeJava] = 4;
+  EXPECT_EQ(Report(),
+            Rule(19) + "Type                      Files       Blank     Comment Punctuation        Code\n" +
+                Rule(19) +
+                "Python source                 2           5           5           0   2'000'000\n"
+                "C++ source                    3          10          20           5   1'234'567\n"
+                "C source                      1           1           2           0   1'234'567\n" +
+                Rule(19) +
+                "Total                         6          16          27           5   4'469'134\n");
+  settings.conservative = false;
+  settings.prettyPrint = false;
+  EXPECT_EQ(Report(),
+            Rule(19) + "Type                         Files          Blank        Comment           Code\n" +
+                Rule(19) +
+                "Python source                    2              5              5        2000000\n"
+                "C++ source                       3             10             20        1234567\n"
+                "C source                         1              1              2        1234567\n" +
+                Rule(19) +
+                "Total                            6             16             27        4469134\n");
+}
+
+TEST_F(SummaryReportTest, EmptyRunAndSaturatingTotal) {
+  settings.showProgress = true;
+  const std::string header =
+      Rule(19) + "Type                      Files       Blank     Comment Punctuation        Code\n" +
+      Rule(19);
+  EXPECT_EQ(Report(),
+            "0 total files\n" + header + Rule(19) +
+                "Total                         0           0           0           0           0\n");
+  settings.showProgress = false;
+  SetType(kTypeC, 0, 0, 0, 0, INT64_MAX);
+  SetType(kTypeGo, 0, 0, 0, 0, INT64_MAX);
+  const std::string report = Report();
+  EXPECT_EQ(
+      report.substr(report.rfind("Total")),
+      "Total                         0           0           0           0 9'223'372'036'854'775'807\n");
+}
+
+// Stream-read records keep their whole path (which widens the column to 33), files
+// without lines are left out, rows sort by code, then type, then path.
+TEST_F(SummaryReportTest, ByFileTable) {
+  settings.byFile = true;
+  SetType(kTypeC, 9, 1, 2, 3, 40);
+  AddRecord("/p/src/z.h", kTypeHeader, 15);
+  AddRecord("/p/src/empty.c", kTypeC, -1);  // no lines
+  AddRecord("/p/pack.tar/inner/deeper/more/x.c", kTypeC, 15, false);
+  AddRecord("/p/src/main.c", kTypeC, 38);
+  AddRecord("/p/lib/a.h", kTypeHeader, 15);
+  AddRecord("/p/src/b.cc", kTypeCpp, 15);
+  EXPECT_EQ(Report(),
+            Rule(21) + "File                                    Blank     Comment Punctuation        Code\n" +
+                Rule(21) +
+                "src/main.c                                  1           0           0          38\n"
+                "src/b.cc                                    1           0           0          15\n"
+                "/p/pack.tar/inner/deeper/more/x.c           1           0           0          15\n"
+                "lib/a.h                                     1           0           0          15\n"
+                "src/z.h                                     1           0           0          15\n" +
+                Rule(21) +
+                "Total                                       1           2           3          40\n");
+}
+
+TEST_F(SummaryReportTest, NameWidthCutsTheDeepestCommonDirectory) {
+  const struct {
+    std::vector<const char*> paths;
+    std::vector<std::string> shortened;
+  } cases[] = {
+      {{"/p/src/a.c", "/p/src/deep/b.c"}, {"a.c", "deep/b.c"}},
+      {{"/p/ab/x.c", "/p/abc/y.c"}, {"ab/x.c", "abc/y.c"}},  // a shared prefix is no directory
+      // A path outside the common directory (which stops at the root) stays whole.
+      {{"/r/a.c", "/r/b.c", "rel/c.c"}, {"r/a.c", "r/b.c", "rel/c.c"}},
+      {{"a.c", "b.c"}, {"a.c", "b.c"}},
+  };
+  settings.byFile = true;
+  settings.conservative = false;
+  for (const auto& c : cases) {
+    fileRecords.Clear();
+    for (const char* path : c.paths) AddRecord(path, kTypeC, 1);
+    EXPECT_EQ(ComputeNameWidth(), 34);
+    std::vector<std::string> got;
+    for (const FileRecord& record : fileRecords) got.push_back(record.path.CStr());
+    EXPECT_EQ(got, c.shortened) << c.paths[0];
+  }
+}
+
+TEST_F(SummaryReportTest, AnomaliesBeforeTheTableAndExtensionsAfter) {
+  totals_.errorCount = 1;
+  totals_.tooBigCount = 2;
+  totals_.dupCount = 3;
+  totals_.emptyCount = 4;
+  totals_.utf16LeCount = 5;
+  totals_.utf16BeCount = 6;
+  settings.listExtensions = true;
+  uniqueExtensions.Insert("c");
+  uniqueExtensions.Insert("");
+  uniqueExtensions.Insert("txt");
+  uniqueExtensions.Insert("c");
+  const std::string report = Report();
+  EXPECT_EQ(report.substr(0, report.find('\n', report.find("UTF-16 BE")) + 1),
+            "1 errors (couldn't read/open)\n2 files bigger than 64 MB ignored\n3 dup files ignored\n"
+            "4 empty files ignored\n5 UTF-16 LE files found\n6 UTF-16 BE files found\n");
+  EXPECT_EQ(report.substr(report.rfind("Total")),
+            "Total                         0           0           0           0           0\n"
+            "\nFound 3 unique extensions:\nc\n\ntxt\n");
+
+  // The limit is shown in megabytes rounded up, without overflow near the top.
+  ResetTotals(totals_);
+  totals_.tooBigCount = 1;
+  const std::pair<int64_t, const char*> limits[] = {
+      {1, "1"}, {kMegabyte, "1"}, {kMegabyte + 1, "2"}, {INT64_MAX, "8796093022208"}};
+  for (const auto& [bytes, megabytes] : limits) {
+    settings.maxFileSize = bytes;
+    SharedString out;
+    PrintAnomalies(out, totals_);
+    EXPECT_EQ(Text(out), std::string("1 files bigger than ") + megabytes + " MB ignored\n");
+  }
+}
+
+}  // namespace
+}  // namespace qm

@@ -1,0 +1,155 @@
+#include "archive/gzip_member.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "archive/crc32.h"
+#include "archive/inflate_stream.h"
+#include "core/memory_stream.h"
+#include "tests/support/bit_writer.h"
+#include "tests/support/temp_tree.h"
+
+namespace qm {
+namespace {
+
+using test::BitWriter;
+
+struct GzipResult {
+  bool isOk = true;
+  std::string bytes;
+  InflateFault fault = InflateFault::None;
+  std::string name, comment;
+  uint32_t modificationTime = 0;
+};
+
+GzipResult DecodeGzip(const std::string& input) {
+  MemoryStream source(input.data(), static_cast<int32_t>(input.size()));
+  InflateStream stream(Gzip);
+  stream.Open(&source, nullptr, false);
+  GzipResult result;
+  char buffer[4096];
+  for (;;) {
+    int64_t got = 0;
+    result.isOk = stream.Read(buffer, sizeof buffer, got);
+    result.bytes.append(buffer, static_cast<size_t>(got));
+    if (!result.isOk || got == 0) break;
+  }
+  const Inflate& decoder = stream.Decoder();
+  result.fault = decoder.Fault();
+  result.name = decoder.GzipFileName().CStr();
+  result.comment = decoder.GzipComment().CStr();
+  result.modificationTime = decoder.GzipModificationTime();
+  return result;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::string bytes;
+  FILE* file = fopen(path.c_str(), "rb");
+  if (file == nullptr) return bytes;
+  char chunk[65536];
+  size_t got;
+  while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, got);
+  fclose(file);
+  return bytes;
+}
+
+TEST(GzipMember, DecodesWhatGzipWritesWithItsNameAndTime) {
+  test::TempTree tree;
+  std::string text = ReadFile(std::string(QM_SOURCE_DIR) + "/archive/inflate_stream.cc");
+  ASSERT_FALSE(text.empty());
+  for (int i = 0; i < 4; ++i) text += text;
+  ASSERT_TRUE(tree.WriteFile("source.cc", text));
+  ASSERT_EQ(std::system(("touch -d @1700000000 " + tree.Path("source.cc") + " && gzip -9 " + tree.Path("source.cc")).c_str()), 0);
+  GzipResult r = DecodeGzip(ReadFile(tree.Path("source.cc.gz")));
+  EXPECT_TRUE(r.isOk);
+  EXPECT_TRUE(r.bytes == text);
+  EXPECT_EQ(r.name, "source.cc");
+  EXPECT_EQ(r.modificationTime, 1700000000u);
+}
+
+// A member with every optional header field; the FHCRC covers the extra field's
+// length and bytes and the strings with their terminating NULs.
+std::string HeaderWithAllFields(bool isHeaderCrcRight) {
+  BitWriter header;
+  header.Bits(31, 8).Bits(139, 8).Bits(8, 8);
+  header.Bits(0x02 | 0x04 | 0x08 | 0x10 | 0x01, 8);  // FHCRC, FEXTRA, FNAME, FCOMMENT, FTEXT
+  header.U32(123456).Bits(2, 8).Bits(3, 8);          // MTIME, XFL, OS
+  header.U16(5).Bytes("XY\x01\x00z", 5);             // XLEN and the extra field
+  header.Bytes("name.txt", 9).Bytes("a comment", 10);  // both with their NUL
+  const std::string bytes = header.Text();
+  uint32_t crc = Crc32(0, bytes.data(), bytes.size());
+  if (!isHeaderCrcRight) crc = Crc32(0, bytes.data(), bytes.size() - 1);  // without the last NUL
+  const std::string deflated = BitWriter().StoredBlock(true, "body").Text();
+  return bytes + BitWriter().U16(static_cast<uint16_t>(crc)).Text() + deflated +
+         BitWriter().U32(Crc32(0, "body", 4)).U32(4).Text();
+}
+
+TEST(GzipMember, ReadsOptionalFieldsAndChecksTheHeaderCrc) {
+  GzipResult r = DecodeGzip(HeaderWithAllFields(true));
+  EXPECT_TRUE(r.isOk);
+  EXPECT_EQ(r.bytes, "body");
+  EXPECT_EQ(r.name, "name.txt");
+  EXPECT_EQ(r.comment, "a comment");
+  EXPECT_EQ(r.modificationTime, 123456u);
+  GzipResult bad = DecodeGzip(HeaderWithAllFields(false));
+  EXPECT_FALSE(bad.isOk);
+  EXPECT_EQ(bad.fault, InflateFault::BadGzipHeaderCrc);
+}
+
+TEST(GzipMember, CutsLongNamesButReadsThemWhole) {
+  const std::string longName(10000, 'n');
+  BitWriter w;
+  w.Bits(31, 8).Bits(139, 8).Bits(8, 8).Bits(0x08, 8).U32(0).U16(0);
+  w.Bytes(longName.c_str(), longName.size() + 1);
+  w.Bytes(BitWriter().StoredBlock(true, "x").Text()).U32(Crc32(0, "x", 1)).U32(1);
+  GzipResult r = DecodeGzip(w.Text());
+  EXPECT_TRUE(r.isOk);
+  EXPECT_EQ(r.bytes, "x");
+  EXPECT_EQ(r.name, longName.substr(0, kMaxGzipTextLength));
+}
+
+TEST(GzipMember, IgnoresWhateverFollowsTheTrailer) {
+  const std::string member = test::GzipWrap(BitWriter().StoredBlock(true, "data").Text(), Crc32(0, "data", 4), 4);
+  GzipResult r = DecodeGzip(member + "trailing garbage, or a second member");
+  EXPECT_TRUE(r.isOk);
+  EXPECT_EQ(r.bytes, "data");
+}
+
+// Error paths
+
+TEST(GzipMember, RejectsDamagedHeadersAndTrailers) {
+  const std::string body = BitWriter().StoredBlock(true, "data").Text();
+  const uint32_t crc = Crc32(0, "data", 4);
+  const std::string good = test::GzipWrap(body, crc, 4);
+  auto patched = [&](size_t at, char value) {
+    std::string bytes = good;
+    bytes[at] = value;
+    return bytes;
+  };
+  struct Case {
+    const char* name;
+    std::string bytes;
+    InflateFault fault;
+  };
+  const Case cases[] = {
+      {"ID1", patched(0, 30), InflateFault::BadGzipMagic},
+      {"ID2", patched(1, 0), InflateFault::BadGzipMagic},
+      {"CM", patched(2, 7), InflateFault::BadGzipMethod},
+      {"reserved flag", patched(3, 0x20), InflateFault::BadGzipFlags},
+      {"trailer CRC-32", test::GzipWrap(body, crc ^ 0x10000, 4), InflateFault::ChecksumMismatch},
+      {"trailer ISIZE", test::GzipWrap(body, crc, 5), InflateFault::LengthMismatch},
+      {"header cut short", good.substr(0, 7), InflateFault::TruncatedInput},
+      {"trailer cut short", good.substr(0, good.size() - 1), InflateFault::TruncatedInput},
+  };
+  for (const Case& c : cases) {
+    GzipResult r = DecodeGzip(c.bytes);
+    EXPECT_FALSE(r.isOk) << c.name;
+    EXPECT_EQ(r.fault, c.fault) << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace qm
