@@ -1,11 +1,47 @@
 #include "app/archive_bridge.h"
 
+#include <cstdio>
+
+#include "app/file_intake.h"
+#include "app/settings.h"
+
 namespace qm {
 
-// Archives are not read yet: every name is reported as no archive, so single-file
-// arguments and standard input are counted as plain files by their own name.
-bool ScanArchive(const SharedString& /*preparedName*/, CountTotals& /*totals*/, Stream& /*stream*/) {
-  return false;
+namespace {
+
+// Archive members go to file intake; the archive scan's reports become the
+// application's messages and counters.
+class IntakeSink final : public ArchiveMemberSink {
+ public:
+  explicit IntakeSink(CountTotals& totals) : totals_(totals) {}
+
+  bool Member(DirectoryListing& directory, const SharedString& name, Stream& data,
+              const uint32_t* size) override {
+    return FileIntake(totals_, directory, name, &data, size);
+  }
+
+  void MemberTooBig(const SharedString& displayPath) override {
+    if (settings.listAnomalies) std::printf("file too big: %s\n", displayPath.CStr());
+    ++totals_.tooBigCount;
+  }
+
+  // Printed whether or not -la is set.
+  void ArchiveUnreadable(ArchiveKind kind, const SharedString& archiveName) override {
+    std::fflush(stdout);  // keep -la lines and this message in program order on a terminal
+    std::fprintf(stderr, kind == ArchiveKind::kZip ? "cannot open zip file: %s\n" : "cannot read tar/tgz file: %s\n",
+                 archiveName.CStr());
+    ++totals_.errorCount;
+  }
+
+ private:
+  CountTotals& totals_;
+};
+
+}  // namespace
+
+bool ScanArchive(const SharedString& preparedName, CountTotals& totals, Stream& stream) {
+  IntakeSink sink(totals);
+  return ScanArchive(preparedName, stream, settings.maxFileSize, sink, currentRoot, rootAsGiven);
 }
 
 }  // namespace qm
