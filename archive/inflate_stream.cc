@@ -14,9 +14,9 @@
 // The window is a ring of 32768 bytes: writePosition is where the next decoded byte
 // goes, readPosition the next byte not yet handed to the reader, passStart where the
 // current pass began (the checksum runs over [passStart, writePosition) at the end of
-// the pass). A pass (Step) may start only with fewer than 259 bytes pending and stops
-// once it has produced kPassBudget bytes or more, so it never overwrites pending
-// bytes; everything older is history for back-references.
+// the pass). A pass (Step) aims at kPassBudget bytes minus those still pending and
+// overshoots by at most one match (258 bytes), so it never overwrites pending bytes;
+// everything older is history for back-references.
 //
 // Bits: see BitReader in the header. Symbols are decoded on one of two paths:
 // - the fast loop runs while at least kFastLoopMaxInBytes unread bytes are in the
@@ -30,6 +30,25 @@
 // or the source ends, and an end inside a symbol is an error, so no symbol is ever
 // left half-decoded.
 
+// Under AddressSanitizer the part of the input buffer behind the valid bytes is
+// poisoned, so any read past `end` (the fast loop's 8-byte loads included) is reported
+// even though the memory belongs to the buffer.
+#if defined(__SANITIZE_ADDRESS__)
+#define QM_INFLATE_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QM_INFLATE_ASAN 1
+#endif
+#endif
+#if defined(QM_INFLATE_ASAN)
+#include <sanitizer/asan_interface.h>
+#define QM_POISON(begin, size) ASAN_POISON_MEMORY_REGION(begin, size)
+#define QM_UNPOISON(begin, size) ASAN_UNPOISON_MEMORY_REGION(begin, size)
+#else
+#define QM_POISON(begin, size) ((void)(begin), (void)(size))
+#define QM_UNPOISON(begin, size) ((void)(begin), (void)(size))
+#endif
+
 namespace qm {
 namespace {
 
@@ -39,14 +58,14 @@ constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  
                                       31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
 constexpr uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                       2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr uint16_t kDistanceBase[30] = {1,    2,    3,    4,    5,    7,     9,     13,    17,  25,
-                                        33,   49,   65,   97,   129,  193,   257,   385,   513, 769,
-                                        1025, 1537, 2049, 3073, 4097, 6145,  8193,  12289, 16385, 24577};
-constexpr uint8_t kDistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6,
+constexpr uint16_t kDistanceBase[30] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
+                                        33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
+                                        1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+constexpr uint8_t kDistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
                                         6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 
-constexpr int32_t kLiteralSymbols = 288;   // fixed code size; HLIT allows up to 288 too
-constexpr int32_t kDistanceSymbols = 32;   // HDIST allows up to 32
+constexpr int32_t kLiteralSymbols = 288;  // fixed code size; HLIT allows up to 288 too
+constexpr int32_t kDistanceSymbols = 32;  // HDIST allows up to 32
 constexpr int32_t kCodeLengthSymbols = 19;
 constexpr int32_t kEndOfBlock = 256;
 constexpr int32_t kLastLengthSymbol = 285;
@@ -92,7 +111,9 @@ uint32_t ReverseBits(uint32_t code, uint32_t length) {
 
 // Copies n bytes forward from source to target inside the window, where source is
 // before target, with the result of a byte-at-a-time copy: when the ranges overlap,
-// the last (target - source) bytes repeat.
+// the last (target - source) bytes repeat. Writes nothing outside [target, target + n):
+// the bytes behind it are the oldest history, still in reach of a distance of 32768.
+// (Plain memcpy calls measured faster here than hand-rolled 8-byte pieces.)
 inline void CopyForward(uint8_t* target, const uint8_t* source, uint32_t n) {
   size_t distance = static_cast<size_t>(target - source);
   if (distance >= n) {
@@ -124,8 +145,8 @@ inline uint32_t CopyMatch(uint8_t* window, uint32_t position, uint32_t distance,
     if (from < position) {
       CopyForward(window + position, window + from, length);
     } else {
-      // The source lies behind the target in the ring (it is older data near the end
-      // of the window); bytes ahead of the target are read before they are replaced.
+      // The source starts after the target in memory (older data near the window's
+      // end); memmove reads each byte before the copy replaces it, as the ring does.
       uint32_t first = kWindowSize - from < length ? kWindowSize - from : length;
       std::memmove(window + position, window + from, first);
       if (first < length) CopyForward(window + position + first, window, length - first);
@@ -143,10 +164,14 @@ inline uint32_t CopyMatch(uint8_t* window, uint32_t position, uint32_t distance,
 // ---------------------------------------------------------------------------------
 // BitReader
 
-BitReader::~BitReader() { Free(buffer); }
+BitReader::~BitReader() {
+  if (buffer != nullptr) QM_UNPOISON(buffer, kBufferSize);
+  Free(buffer);
+}
 
 void BitReader::Attach(Stream* source) {
   if (buffer == nullptr) buffer = static_cast<uint8_t*>(AllocateOrDie(kBufferSize, 8));
+  QM_POISON(buffer, kBufferSize);
   source_ = source;
   cursor = buffer;
   end = buffer;
@@ -158,18 +183,23 @@ void BitReader::Attach(Stream* source) {
 bool BitReader::Fill() {
   if (source_ == nullptr || buffer == nullptr) return RejectInput(fault, InflateFault::NoSource);
   size_t unread = static_cast<size_t>(end - cursor);
+  QM_UNPOISON(buffer, kBufferSize);
   if (cursor != buffer) std::memmove(buffer, cursor, unread);
   cursor = buffer;
   end = buffer + unread;
+  bool isOk = true;
   while (end < buffer + kBufferSize) {
+    const int64_t room = buffer + kBufferSize - end;
     int64_t got = 0;
-    if (!source_->Read(end, buffer + kBufferSize - end, got)) {
-      return RejectInput(fault, InflateFault::SourceReadFailed);
+    if (!source_->Read(end, room, got) || got < 0 || got > room) {
+      isOk = RejectInput(fault, InflateFault::SourceReadFailed);
+      break;
     }
-    if (got <= 0) break;
+    if (got == 0) break;
     end += got;
   }
-  return true;
+  QM_POISON(end, static_cast<size_t>(buffer + kBufferSize - end));
+  return isOk;
 }
 
 bool BitReader::ReadBits(uint32_t count, uint32_t& value) {
@@ -218,7 +248,8 @@ HuffmanTable::HuffmanTable(int32_t maxSymbols)
     : maxSymbols_(maxSymbols), nodeCapacity_(MaxTreeNodes(maxSymbols)) {
   assert(maxSymbols >= 1 && maxSymbols < (1 << kSymbolBits));
   nodes = static_cast<HuffmanNode*>(AllocateOrDie(sizeof(HuffmanNode) * nodeCapacity_, alignof(HuffmanNode)));
-  symbols = static_cast<HuffmanSymbol*>(AllocateOrDie(sizeof(HuffmanSymbol) * maxSymbols, alignof(HuffmanSymbol)));
+  symbols =
+      static_cast<HuffmanSymbol*>(AllocateOrDie(sizeof(HuffmanSymbol) * maxSymbols, alignof(HuffmanSymbol)));
   std::memset(fast, 0xFF, sizeof fast);
 }
 
@@ -322,7 +353,9 @@ Inflate::Inflate(InflateMode mode) : literalTable_(kLiteralSymbols), distanceTab
   SetMode(mode);
 }
 
-Inflate::~Inflate() { Free(window_); }
+Inflate::~Inflate() {
+  Free(window_);
+}
 
 void Inflate::SetMode(InflateMode mode) {
   mode_ = mode;
@@ -390,7 +423,8 @@ bool Inflate::CheckTrailer() {
   switch (mode_) {
     case RawCrc:
     case Stored:
-      if (runningChecksum_ != expectedChecksum_) return RejectInput(reader_.fault, InflateFault::ChecksumMismatch);
+      if (runningChecksum_ != expectedChecksum_)
+        return RejectInput(reader_.fault, InflateFault::ChecksumMismatch);
       return true;
     case Gzip:
       return CheckGzipTrailer(reader_, runningChecksum_, totalOutput_);
@@ -522,7 +556,8 @@ bool Inflate::DecodeCarefulSymbol(int32_t& budget) {
   const uint32_t length = kLengthBase[lengthIndex] + extra;
   int32_t distanceSymbol;
   if (!DecodeCareful(distanceTable_, distanceSymbol)) return false;
-  if (distanceSymbol > kLastDistanceSymbol) return RejectInput(reader_.fault, InflateFault::BadDistanceSymbol);
+  if (distanceSymbol > kLastDistanceSymbol)
+    return RejectInput(reader_.fault, InflateFault::BadDistanceSymbol);
   extra = 0;
   if (kDistanceExtra[distanceSymbol] != 0 && !reader_.ReadBits(kDistanceExtra[distanceSymbol], extra)) {
     return false;
@@ -598,7 +633,8 @@ bool Inflate::DecodeFast(int32_t& budget) {
     }
     const int32_t lengthIndex = symbol - 257;
     const uint32_t lengthExtra = kLengthExtra[lengthIndex];
-    const uint32_t length = kLengthBase[lengthIndex] + static_cast<uint32_t>(bits & ((1u << lengthExtra) - 1));
+    const uint32_t length =
+        kLengthBase[lengthIndex] + static_cast<uint32_t>(bits & ((1u << lengthExtra) - 1));
     drop(lengthExtra);
     const int32_t distanceSymbol = decode(distances);
     if (distanceSymbol < 0) {
@@ -712,9 +748,10 @@ bool Inflate::Step() {
         break;
       }
       case InflateState::StoredCopy: {
-        int32_t n = storedRemaining_ < static_cast<uint32_t>(budget) ? static_cast<int32_t>(storedRemaining_) : budget;
-        if (!CopyStored(n)) return Fail();
+        int32_t n = storedRemaining_ < static_cast<uint32_t>(budget) ? static_cast<int32_t>(storedRemaining_)
+                                                                     : budget;
         isWindowDirty_ = isWindowDirty_ || n > 0;
+        if (!CopyStored(n)) return Fail();
         storedRemaining_ -= static_cast<uint32_t>(n);
         budget -= n;
         if (storedRemaining_ == 0) state_ = nextState_;
@@ -748,7 +785,8 @@ bool Inflate::Step() {
 int64_t Inflate::TakePending(uint8_t* out, int64_t count) {
   int64_t taken = 0;
   while (taken < count && readPosition_ != writePosition_) {
-    uint32_t run = readPosition_ < writePosition_ ? writePosition_ - readPosition_ : kWindowSize - readPosition_;
+    uint32_t run =
+        readPosition_ < writePosition_ ? writePosition_ - readPosition_ : kWindowSize - readPosition_;
     if (run > count - taken) run = static_cast<uint32_t>(count - taken);
     std::memcpy(out + taken, window_ + readPosition_, run);
     readPosition_ = (readPosition_ + run) & kWindowMask;
@@ -784,15 +822,29 @@ bool Inflate::Read(void* buffer, int64_t count, int64_t& delivered) {
 
 InflateStream::InflateStream(InflateMode mode) : inflate_(mode) {}
 
-InflateStream::~InflateStream() { Close(); }
-
-InflateStream* InflateStream::New(InflateMode mode) {
-  return PoolNew<InflateStream>(PoolOf<InflateStream>(), mode);
+InflateStream::~InflateStream() {
+  Close();
 }
 
-void InflateStream::Delete(InflateStream* stream) { PoolDelete(PoolOf<InflateStream>(), stream); }
+void* InflateStream::operator new(size_t bytes) {
+  return PoolOf<InflateStream>().Alloc(bytes);
+}
 
-Stream::DeallocateFunction InflateStream::Deallocator() const { return &ObjectPool::FreeObject; }
+void InflateStream::operator delete(void* object) {
+  ObjectPool::FreeObject(object);
+}
+
+InflateStream* InflateStream::New(InflateMode mode) {
+  return new InflateStream(mode);
+}
+
+void InflateStream::Delete(InflateStream* stream) {
+  delete stream;
+}
+
+Stream::DeallocateFunction InflateStream::Deallocator() const {
+  return &ObjectPool::FreeObject;
+}
 
 void InflateStream::DecryptTap(void* context, uint8_t* bytes, int64_t count) {
   static_cast<ZipKeys*>(context)->Decrypt(bytes, static_cast<size_t>(count));
@@ -836,6 +888,8 @@ int64_t InflateStream::Size() {
   return length != 0 ? int64_t{length} : -1;
 }
 
-bool InflateStream::AtEnd() { return inflate_.State() == InflateState::Done && inflate_.PendingBytes() == 0; }
+bool InflateStream::AtEnd() {
+  return inflate_.State() == InflateState::Done && inflate_.PendingBytes() == 0;
+}
 
 }  // namespace qm

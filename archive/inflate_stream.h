@@ -26,13 +26,14 @@
 // again; only Rewind recovers.
 //
 // Ownership: the decoder borrows its source, which must outlive its use (until Close,
-// Rewind on another source, or destruction). An InflateStream opened with
+// the next Open, or destruction). An InflateStream opened with
 // ownsSource holds the source through a StreamRef and releases it on Close or
 // destruction. Nothing here is copyable or movable (the stream's tap points at its
 // keys). One thread at a time.
 //
-// Costs: about 50 KiB of buffers per decoder, allocated at construction; decoding
-// speed is guarded by bench/inflate_bench.cc.
+// Costs: about 70 KiB per decoder (window, input buffer, two table trees), allocated at
+// construction; the object itself is about 4.5 KiB. Decoding speed is guarded by
+// bench/inflate_bench.cc.
 #pragma once
 
 #include <cstddef>
@@ -270,9 +271,6 @@ class Inflate {
   // leaving the decoder Failed, when the source cannot be moved back.
   bool Rewind();
 
-  // One production pass; see Inflate::Step in the .cc. Exposed for tests.
-  bool Step();
-
   InflateMode Mode() const { return mode_; }
   InflateState State() const { return state_; }
   InflateFault Fault() const { return reader_.fault; }
@@ -291,6 +289,8 @@ class Inflate {
   uint32_t GzipModificationTime() const { return gzipModificationTime_; }
 
  private:
+  // One production pass (see the .cc); Read runs it whenever the window is empty.
+  bool Step();
   void ResetDecoding();
   bool Fail();
   void FlushPass();
@@ -342,10 +342,13 @@ class InflateStream : public Stream {
   // Closes (releasing an owned source).
   ~InflateStream() override;
 
-  // A stream from the "InflateStream" object pool; give it back with Delete (or
-  // Destroy / the last StreamRef).
+  // Heap InflateStreams come from the "InflateStream" object pool, also through new;
+  // give one back with Delete (delete, Destroy or the last StreamRef do the same).
+  // Plain locals and members do not touch the pool.
   static InflateStream* New(InflateMode mode);
   static void Delete(InflateStream* stream);
+  static void* operator new(size_t bytes);
+  static void operator delete(void* object);
   DeallocateFunction Deallocator() const override;
 
   // Starts decoding source from its current position. An owned source from an

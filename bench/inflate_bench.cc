@@ -30,8 +30,9 @@ std::string ReadFile(const char* path) {
 
 std::string GeneratedGzip() {
   std::mt19937 random(1);
-  const char* words[] = {"int", "return", "const", "std::string", "if (", "for (", "{", "}", ";", "value",
-                         "count", "buffer", "// comment", "#include", "0", "1", "nullptr", "auto", "=", "+"};
+  const char* words[] = {"int", "return", "const",   "std::string", "if (",   "for (",      "{",
+                         "}",   ";",      "value",   "count",       "buffer", "// comment", "#include",
+                         "0",   "1",      "nullptr", "auto",        "=",      "+"};
   std::string text;
   while (text.size() < (size_t{32} << 20)) {
     for (int i = 1 + random() % 12; i > 0; --i) text += std::string(words[random() % 20]) + ' ';

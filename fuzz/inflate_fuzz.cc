@@ -65,7 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t common = whole.bytes.size() < chunked.bytes.size() ? whole.bytes.size() : chunked.bytes.size();
   if (whole.bytes.compare(0, common, chunked.bytes, 0, common) != 0) std::abort();
   if (whole.bytes.size() < kOutputCap && chunked.bytes.size() < kOutputCap) {
-    if (whole.bytes != chunked.bytes || whole.isOk != chunked.isOk || whole.fault != chunked.fault) std::abort();
+    if (whole.bytes != chunked.bytes || whole.isOk != chunked.isOk || whole.fault != chunked.fault)
+      std::abort();
   }
   return 0;
 }

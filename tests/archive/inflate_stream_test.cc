@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <random>
 #include <string>
@@ -22,7 +22,9 @@ namespace {
 using test::BitWriter;
 using test::CanonicalCodes;
 
-uint32_t CrcOf(const std::string& bytes) { return Crc32(0, bytes.data(), bytes.size()); }
+uint32_t CrcOf(const std::string& bytes) {
+  return Crc32(0, bytes.data(), bytes.size());
+}
 
 struct Decoded {
   bool isOk = true;
@@ -57,7 +59,8 @@ Decoded Decode(const std::string& input, InflateMode mode = Raw, int64_t readSiz
 
 // A dynamic block header for the given code lengths. The code-length code gives all 19
 // symbols 5 bits, and every length is written as itself (no repeats).
-void DynamicHeader(BitWriter& w, const std::vector<int>& literalLengths, const std::vector<int>& distanceLengths) {
+void DynamicHeader(BitWriter& w, const std::vector<int>& literalLengths,
+                   const std::vector<int>& distanceLengths) {
   w.Bits(static_cast<uint32_t>(literalLengths.size() - 257), 5);  // HLIT
   w.Bits(static_cast<uint32_t>(distanceLengths.size() - 1), 5);   // HDIST
   w.Bits(15, 4);                                                  // HCLEN: all 19 lengths follow
@@ -68,7 +71,8 @@ void DynamicHeader(BitWriter& w, const std::vector<int>& literalLengths, const s
 }
 
 // Literal/length code lengths with codes for the given symbols only.
-std::vector<int> LiteralLengths(std::initializer_list<std::pair<int, int>> symbolLengths, size_t count = 257) {
+std::vector<int> LiteralLengths(std::initializer_list<std::pair<int, int>> symbolLengths,
+                                size_t count = 257) {
   std::vector<int> lengths(count, 0);
   for (auto [symbol, length] : symbolLengths) lengths[static_cast<size_t>(symbol)] = length;
   return lengths;
@@ -161,18 +165,19 @@ struct Piece {
 TEST(Inflate, BackReferencesRepeatWrapAndReadZerosBeforeTheStart) {
   const std::string filler(32700, 'f');
   const std::vector<std::vector<Piece>> cases = {
-      {{"x", 258, 1}, {"", 258, 1}, {"", 258, 1}},                    // distance 1, length 258
-      {{"ab", 3, 2}, {"cde", 7, 3}, {"0123456789", 258, 9}},           // short overlapping distances
-      {{"", 10, 5}, {"q", 4, 100}},                                    // before the start: zeros
-      {{filler, 258, 1000}, {"", 258, 32768}, {"", 258, 32700}},       // across the window's end
-      {{filler, 200, 32768}, {"", 258, 4}},                            // the oldest byte in the window
+      {{"x", 258, 1}, {"", 258, 1}, {"", 258, 1}},                // distance 1, length 258
+      {{"ab", 3, 2}, {"cde", 7, 3}, {"0123456789", 258, 9}},      // short overlapping distances
+      {{"", 10, 5}, {"q", 4, 100}},                               // before the start: zeros
+      {{filler, 258, 1000}, {"", 258, 32768}, {"", 258, 32700}},  // across the window's end
+      {{filler, 200, 32768}, {"", 258, 4}},                       // the oldest byte in the window
   };
   for (size_t i = 0; i < cases.size(); ++i) {
     BitWriter w;
     std::string expected;
     for (const Piece& piece : cases[i]) {
       if (piece.literals.size() > 1000) {
-        w.StoredBlock(false, piece.literals.substr(0, 30000)).StoredBlock(false, piece.literals.substr(30000));
+        w.StoredBlock(false, piece.literals.substr(0, 30000))
+            .StoredBlock(false, piece.literals.substr(30000));
       } else if (!piece.literals.empty()) {
         w.BlockHeader(false, 1);
         for (char c : piece.literals) w.FixedLiteral(static_cast<uint8_t>(c));
@@ -228,7 +233,16 @@ TEST(Inflate, RejectsEachKindOfDamagedStream) {
                    InflateFault::NoCodes});
   // Code-length code: symbols 16, 17, 18 all of length 1.
   cases.push_back({"over-subscribed",
-                   BitWriter().BlockHeader(true, 2).Bits(0, 5).Bits(0, 5).Bits(0, 4).Bits(1, 3).Bits(1, 3).Bits(1, 3).Bits(0, 3).Text(),
+                   BitWriter()
+                       .BlockHeader(true, 2)
+                       .Bits(0, 5)
+                       .Bits(0, 5)
+                       .Bits(0, 4)
+                       .Bits(1, 3)
+                       .Bits(1, 3)
+                       .Bits(1, 3)
+                       .Bits(0, 3)
+                       .Text(),
                    InflateFault::OverSubscribed});
   BitWriter noEnd;
   DynamicHeader(noEnd.BlockHeader(true, 2), LiteralLengths({{'a', 1}, {'b', 1}}), {1});
@@ -249,9 +263,10 @@ TEST(Inflate, RejectsEachKindOfDamagedStream) {
   cases.push_back({"literal/length symbol 286",
                    BitWriter().BlockHeader(true, 1).FixedLiteral('a').FixedLiteral(286).Text(),
                    InflateFault::BadLiteralSymbol});
-  cases.push_back({"distance symbol 30",
-                   BitWriter().BlockHeader(true, 1).FixedLiteral('a').FixedLiteral(257).FixedDistance(30).Text(),
-                   InflateFault::BadDistanceSymbol});
+  cases.push_back(
+      {"distance symbol 30",
+       BitWriter().BlockHeader(true, 1).FixedLiteral('a').FixedLiteral(257).FixedDistance(30).Text(),
+       InflateFault::BadDistanceSymbol});
 
   for (const Case& c : cases) {
     // As given (the careful path near the end of the input), and followed by enough
@@ -271,7 +286,8 @@ TEST(Inflate, RejectsEachKindOfDamagedStream) {
   } failing;
   InflateStream unopened, failingRead;
   failingRead.Open(&failing, nullptr, false);
-  for (auto [stream, fault] : {std::pair{&unopened, InflateFault::NoSource}, {&failingRead, InflateFault::SourceReadFailed}}) {
+  for (auto [stream, fault] :
+       {std::pair{&unopened, InflateFault::NoSource}, {&failingRead, InflateFault::SourceReadFailed}}) {
     char byte;
     int64_t got = 0;
     EXPECT_FALSE(stream->Read(&byte, 1, got));
@@ -319,7 +335,8 @@ TEST(Inflate, WrongCrcFailsTheReadThatDeliversTheLastByte) {
     for (int i = 0; data.size() < static_cast<size_t>(size); ++i) data += std::to_string(i * 7919 % 1000);
     data.resize(static_cast<size_t>(size));
     BitWriter w;
-    for (size_t at = 0; at < data.size(); at += 65535) w.StoredBlock(at + 65535 >= data.size(), data.substr(at, 65535));
+    for (size_t at = 0; at < data.size(); at += 65535)
+      w.StoredBlock(at + 65535 >= data.size(), data.substr(at, 65535));
     for (InflateMode mode : {RawCrc, Stored}) {
       const std::string input = mode == Stored ? data : w.Text();
       for (uint32_t crc : {CrcOf(data), CrcOf(data) ^ 1u}) {
@@ -349,10 +366,10 @@ TEST(Inflate, StoredModeCopiesThePresetLengthAndChecksIt) {
     std::string output;
   };
   const Case cases[] = {
-      {"", 0, 0, true, ""},                              // empty: only the CRC of nothing
+      {"", 0, 0, true, ""},  // empty: only the CRC of nothing
       {"", 0, 1, false, ""},
       {"hello world", 5, CrcOf("hello"), true, "hello"},  // bytes behind the length are not read
-      {"hel", 5, CrcOf("hello"), false, ""},             // the source ends early
+      {"hel", 5, CrcOf("hello"), false, ""},              // the source ends early
   };
   for (const Case& c : cases) {
     MemoryStream source(c.source.data(), static_cast<int32_t>(c.source.size()));
@@ -389,7 +406,8 @@ TEST(InflateStream, FailureHandsOutPendingBytesThenFailsAgain) {
 TEST(InflateStream, RewindRestartsTheDataAndTheEndReadsAsZeroBytes) {
   std::string data;
   for (int i = 0; i < 9000; ++i) data += std::to_string(i);
-  const std::string input = BitWriter().StoredBlock(false, data.substr(0, 20000)).StoredBlock(true, data.substr(20000)).Text();
+  const std::string input =
+      BitWriter().StoredBlock(false, data.substr(0, 20000)).StoredBlock(true, data.substr(20000)).Text();
   std::string shifted = "0123" + input;
   MemoryStream source(shifted.data(), static_cast<int32_t>(shifted.size()));
   ASSERT_TRUE(source.Seek(4, kSeekStart));  // the data does not start at position 0
@@ -425,7 +443,9 @@ TEST(InflateStream, DecodesEntriesEncryptedByZip) {
     ASSERT_EQ(std::system(command.c_str()), 0);
     const std::string archive = ReadFile(zip);
     ASSERT_GT(archive.size(), 30u);
-    auto u16 = [&](size_t at) { return uint32_t{uint8_t(archive[at])} | uint32_t{uint8_t(archive[at + 1])} << 8; };
+    auto u16 = [&](size_t at) {
+      return uint32_t{uint8_t(archive[at])} | uint32_t{uint8_t(archive[at + 1])} << 8;
+    };
     const uint32_t flags = u16(6), method = u16(8), time = u16(10);
     const uint32_t crc = u16(14) | u16(16) << 16;
     const size_t data = 30 + u16(26) + u16(28);
@@ -438,8 +458,9 @@ TEST(InflateStream, DecodesEntriesEncryptedByZip) {
     InflateStream* stream = InflateStream::New(method == 8 ? RawCrc : Stored);
     stream->SetExpectedChecksum(CrcOf(text));
     stream->SetPresetLength(static_cast<uint32_t>(text.size()));
-    stream->Open(new MemoryStream(archive.data() + data + 12, static_cast<int32_t>(archive.size() - data - 12)),
-                 &keys, true);
+    stream->Open(
+        new MemoryStream(archive.data() + data + 12, static_cast<int32_t>(archive.size() - data - 12)), &keys,
+        true);
     for (int round = 0; round < 2; ++round) {
       Decoded d = ReadToEnd(*stream, [] { return 1000; });
       EXPECT_TRUE(d.isOk && d.bytes == text) << level << " round " << round;

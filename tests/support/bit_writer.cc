@@ -10,9 +10,10 @@ constexpr int kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  
                                  31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
 constexpr int kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                   2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr int kDistanceBase[30] = {1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
-                                   193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-constexpr int kDistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6,
+constexpr int kDistanceBase[30] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
+                                   33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
+                                   1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+constexpr int kDistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
                                     6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 
 }  // namespace
@@ -50,8 +51,8 @@ BitWriter& BitWriter::Bytes(const void* data, size_t count) {
 BitWriter& BitWriter::StoredBlock(bool isFinal, const std::string& data) {
   assert(data.size() <= 0xFFFF);
   BlockHeader(isFinal, 0).Align();
-  U16(static_cast<uint16_t>(data.size()));    // LEN
-  U16(static_cast<uint16_t>(~data.size()));   // NLEN, its one's complement
+  U16(static_cast<uint16_t>(data.size()));   // LEN
+  U16(static_cast<uint16_t>(~data.size()));  // NLEN, its one's complement
   return Bytes(data);
 }
 
@@ -120,7 +121,7 @@ std::string GzipWrap(const std::string& deflated, uint32_t crc, uint32_t size) {
   w.U32(0);                               // MTIME
   w.Bits(0, 8).Bits(255, 8);              // XFL, OS = unknown
   w.Bytes(deflated);
-  w.U32(crc).U32(size);                   // trailer: CRC32, ISIZE
+  w.U32(crc).U32(size);  // trailer: CRC32, ISIZE
   return w.Text();
 }
 

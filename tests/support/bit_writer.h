@@ -33,7 +33,7 @@ class BitWriter {
   BitWriter& StoredBlock(bool isFinal, const std::string& data);
 
   // Codes of the fixed Huffman code (BTYPE 1).
-  BitWriter& FixedLiteral(int symbol);                 // literal/length symbols 0..287
+  BitWriter& FixedLiteral(int symbol);                              // literal/length symbols 0..287
   BitWriter& FixedDistance(int symbol) { return Code(symbol, 5); }  // distance symbols 0..31
   // A length/distance pair in the fixed code, with the symbols and extra bits chosen
   // from the tables of RFC 1951 3.2.5. Requires: 3 <= length <= 258, 1 <= distance <= 32768.
