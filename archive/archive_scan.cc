@@ -53,6 +53,17 @@ void ReportTooBig(const NamedMember& member, const SharedString& currentRoot, Ar
   sink.MemberTooBig(DisplayPath(member.listing, member.fileName, currentRoot));
 }
 
+// A zip entry made on Unix whose mode marks a symbolic link: its data is the link's
+// target path, not file content. The walk and the tar scan pass links over; so does
+// the zip scan.
+bool IsSymbolicLink(const ZipEntry& entry) {
+  constexpr uint16_t kMadeOnUnix = 3;
+  constexpr uint32_t kFileTypeMask = 0170000;
+  constexpr uint32_t kSymbolicLink = 0120000;
+  return (entry.versionMadeBy >> 8) == kMadeOnUnix &&
+         ((entry.externalAttributes >> 16) & kFileTypeMask) == kSymbolicLink;
+}
+
 // Reads what is left of a stream and drops it; false when a read fails.
 bool Drain(Stream& stream) {
   uint8_t buffer[kStreamChunkSize];
@@ -123,6 +134,7 @@ void ScanZip(Stream& stream, int64_t maxFileSize, ArchiveMemberSink& sink, Share
   const ZipEntryTable& entries = reader.Entries();
   for (int32_t i = 0; i < entries.Count(); ++i) {
     const SharedString& name = entries.Key(i);
+    if (IsSymbolicLink(entries.Value(i))) continue;
     const uint64_t size = entries.Value(i).uncompressedSize;
     NamedMember member;
     PrepareMember(name, member, currentRoot, rootAsGiven);

@@ -11,6 +11,9 @@
 // a positioned stream, so a zip on standard input or inside another archive is
 // reported as unreadable ("cannot open zip file").
 //
+// Symbolic links are passed over in every format: tar members of type '2' and zip
+// entries made on Unix whose mode marks a link.
+//
 // Member naming. A stored path M is normalised to P; its directory D is P joined with
 // ".." and normalised, its file name N is P made relative to D. The sink gets a
 // virtual listing of D and N. currentRoot and rootAsGiven are set to D while a

@@ -810,11 +810,24 @@ bool Inflate::Read(void* buffer, int64_t count, int64_t& delivered) {
   while (delivered < count) {
     delivered += TakePending(out + delivered, count - delivered);
     if (delivered == count) break;
-    if (!Step()) return false;
+    if (!Step()) {
+      if (IsEndCheckFailure()) return false;
+      // Damage inside the data: the bytes decoded before it are still handed out, so a
+      // reader keeps everything up to the damage (as with a truncated plain stream)
+      // and the read fails only when it wants more than that.
+      delivered += TakePending(out + delivered, count - delivered);
+      return delivered == count;
+    }
     if (writePosition_ == readPosition_) break;
   }
   if (count > 0 && delivered == count && NeedsEndCheck() && !Step()) return false;
-  return state_ != InflateState::Failed;
+  return state_ != InflateState::Failed || (delivered == count && !IsEndCheckFailure());
+}
+
+// A checksum or length mismatch condemns every byte of the pass that found it, so it
+// fails the read at once; other damage fails only the reads that reach it.
+bool Inflate::IsEndCheckFailure() const {
+  return reader_.fault == InflateFault::ChecksumMismatch || reader_.fault == InflateFault::LengthMismatch;
 }
 
 // ---------------------------------------------------------------------------------

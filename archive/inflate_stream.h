@@ -21,9 +21,11 @@
 // a successful read of 0 bytes (with count > 0) is the end. A checksum or length
 // mismatch fails the read that reaches the end of the data; when the caller knows the
 // uncompressed size (the preset length) the read that delivers the last byte runs the
-// end check, so reading exactly the known size still catches a bad CRC. After a
-// failure the bytes already decoded are handed out by later reads, which then fail
-// again; only Rewind recovers.
+// end check, so reading exactly the known size still catches a bad CRC. Any other
+// damage (malformed codes, truncated input) fails only a read that wants bytes beyond
+// it: the bytes decoded before the damage are handed out first. After a failure
+// later reads hand out what is still pending and then fail again; only Rewind
+// recovers.
 //
 // Ownership: the decoder borrows its source, which must outlive its use (until Close,
 // the next Open, or destruction). An InflateStream opened with
@@ -304,6 +306,7 @@ class Inflate {
   bool DecodeCareful(const HuffmanTable& table, int32_t& symbol);
   int64_t TakePending(uint8_t* out, int64_t count);
   bool NeedsEndCheck() const;
+  bool IsEndCheckFailure() const;
 
   Stream* source_ = nullptr;
   int64_t startPosition_ = -1;

@@ -369,7 +369,7 @@ TEST(Inflate, StoredModeCopiesThePresetLengthAndChecksIt) {
       {"", 0, 0, true, ""},  // empty: only the CRC of nothing
       {"", 0, 1, false, ""},
       {"hello world", 5, CrcOf("hello"), true, "hello"},  // bytes behind the length are not read
-      {"hel", 5, CrcOf("hello"), false, ""},              // the source ends early
+      {"hel", 5, CrcOf("hello"), false, "hel"},  // the source ends early: what came is delivered
   };
   for (const Case& c : cases) {
     MemoryStream source(c.source.data(), static_cast<int32_t>(c.source.size()));
