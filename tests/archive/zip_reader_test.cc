@@ -2,13 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "archive/inflate_stream.h"
 #include "core/memory_stream.h"
+#include "tests/support/archive_fixture.h"
 #include "tests/support/run_tool.h"
 #include "tests/support/temp_tree.h"
 
@@ -72,13 +71,9 @@ std::vector<std::string> MakeWithPython(const std::vector<std::string>& scripts)
   }
   test::ToolResult result = test::RunProgram("/usr/bin/env", {"python3", "-c", program, tree.Path("z")});
   EXPECT_EQ(result.exitStatus, 0) << result.err;
-  std::vector<std::string> archives;
-  for (size_t i = 0; i < scripts.size(); ++i) {
-    std::ifstream in(tree.Path("z." + std::to_string(i)), std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    archives.push_back(bytes.str());
-  }
+  std::vector<std::string> archives(scripts.size());
+  for (size_t i = 0; i < scripts.size(); ++i)
+    test::ReadFileBytes(tree.Path("z." + std::to_string(i)), archives[i]);
   return archives;
 }
 
@@ -124,18 +119,13 @@ TEST(ZipReader, ReadsInfoZipArchivesStoredDeflatedAndCommented) {
   ASSERT_TRUE(tree.WriteFile("in/src/a.c", "int a;\n") && tree.WriteFile("in/big.txt", big) &&
               tree.WriteFile("in/empty.h", ""));
   for (const char* level : {"-0", "-9"}) {
-    test::ToolOptions options;
-    options.workDir = tree.Path("in");
-    options.standardInput = "an archive comment\n";  // read by -z
     const std::string path = tree.Path(std::string("t") + level + ".zip");
-    ASSERT_EQ(
-        test::RunProgram("/usr/bin/zip", {"-q", level, "-z", path, "src/a.c", "big.txt", "empty.h"}, options)
-            .exitStatus,
-        0);
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    MemoryZip zip(bytes.str());
+    const std::string comment = "an archive comment\n";  // read by -z
+    std::string bytes;
+    ASSERT_TRUE(test::RunsCleanly("zip", {"-q", level, "-z", path, "src/a.c", "big.txt", "empty.h"},
+                                  tree.Path("in"), nullptr, &comment));
+    ASSERT_TRUE(test::ReadFileBytes(path, bytes));
+    MemoryZip zip(bytes);
     EXPECT_EQ(zip.Names(), (std::vector<std::string>{"src/a.c", "big.txt", "empty.h"}));
     EXPECT_EQ(zip.reader.Entries().Find("big.txt")->method, level[1] == '0' ? 0 : 8);
     EXPECT_TRUE(zip.Read("big.txt", /*separateHandle=*/true) == big) << level;
@@ -147,7 +137,6 @@ TEST(ZipReader, ReadsPythonMadeArchives) {
   const std::vector<std::string> archives = MakeWithPython({
       "zip_of([('a.c', b'first'), ('dir/', b''), ('b.c', b'bee'), ('a.c', b'second!')])",
       "zip_of([('a.c', b'x')], comment=b'c' * 65535)",
-      "zip_of([('bz.c', b'b', zipfile.ZIP_BZIP2), ('lz.c', b'l', zipfile.ZIP_LZMA), ('ok.c', b'o')])",
       // zip64 sizes and offset in the central extra field, behind zip64 end records.
       "with_zip64_end(build([(b'z.c', b'int x;\\n', 0xFFFFFFFF, zlib.crc32(b'int x;\\n'), 0, 0,"
       "  struct.pack('<HHQQQ', 1, 24, 7, 7, 0))]), prefix=1000)",
@@ -169,20 +158,17 @@ TEST(ZipReader, ReadsPythonMadeArchives) {
   MemoryZip tooFar(archives[1] + "zz");  // the end record is now 65559 bytes from the end
   EXPECT_FALSE(tooFar.isOpen);
 
-  MemoryZip methods(archives[2]);
-  EXPECT_EQ(methods.Read("bz.c") + methods.Read("lz.c") + methods.Read("ok.c"), "<none><none>o");
-
-  MemoryZip zip64(std::string(1000, '#') + archives[3], 1000);
+  MemoryZip zip64(std::string(1000, '#') + archives[2], 1000);
   ASSERT_TRUE(zip64.isOpen);
   EXPECT_EQ(zip64.reader.BasePosition(), 1000);
   EXPECT_EQ(zip64.reader.Entries().Value(0).uncompressedSize, 7u);
   EXPECT_EQ(zip64.Read("z.c"), "int x;\n");
 
-  MemoryZip encrypted(archives[4]);
+  MemoryZip encrypted(archives[3]);
   EXPECT_EQ(encrypted.Read("good.c") + encrypted.Read("bad.c") + encrypted.Read("timed.c"),
             "secret<none>secret");
 
-  MemoryZip badCrc(archives[5]);
+  MemoryZip badCrc(archives[4]);
   EXPECT_EQ(badCrc.Read("a.c"), "<failed>");
   EXPECT_EQ(badCrc.Read("b.c"), "world");
 }
@@ -220,6 +206,8 @@ TEST(ZipReader, RejectsDamagedDirectories) {
   EXPECT_FALSE(good.reader.Open(&unpositioned));
 }
 
+// Every truncation is refused; with any one byte overwritten, opening and reading
+// every entry ends without a fault (the sanitizer build catches any overread).
 TEST(ZipReader, SurvivesTruncationAndEveryByteOverwritten) {
   const std::string bytes =
       MakeWithPython({"zip_of([('s.c', b'stored text\\n', 0), ('d/x.py', b'print(1)\\n' * 20, 8)])"})[0];

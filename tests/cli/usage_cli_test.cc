@@ -38,6 +38,8 @@ const char kUsage[] =
     "           be printed to stdout instead\n"
     "       -diff <filename> diff results with previously saved csv\n";
 
+// One case per kind of outcome; the option rules themselves are the command line
+// parser's tests.
 TEST(UsageCli, HelpAndCommandLineErrorsPrintTheUsageAndExitZero) {
   test::TempTree tree;
   ASSERT_TRUE(tree.WriteFile("a.c", "int a;\n"));
@@ -47,15 +49,10 @@ TEST(UsageCli, HelpAndCommandLineErrorsPrintTheUsageAndExitZero) {
   } cases[] = {
       {{"-h"}, ""},
       {{"-?", "."}, ""},
-      {{"--help"}, ""},
       {{".", "-hello"}, ""},
       {{"-x", "."}, "invalid argument: -x\n"},
-      {{"--Help", "."}, "invalid argument: --Help\n"},
       {{}, "dirname(s) not specified\n"},
-      {{"-", "--", "-f"}, "dirname(s) not specified\n"},
       {{".", "-csv"}, "invalid argument: -csv\n"},
-      {{".", "-diff"}, "invalid argument: -diff\n"},
-      {{"-max=-5", "."}, "invalid argument: -max=-5\n"},
   };
   for (const auto& row : cases) {
     SCOPED_TRACE(row.err + (row.args.empty() ? "" : row.args[0]));

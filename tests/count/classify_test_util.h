@@ -50,23 +50,20 @@ inline Counts Classify(FileTypeId type, std::string_view text, bool conservative
   EXPECT_EQ(totals.lineCount[slot], counts.blank + counts.comment + counts.punct + counts.code);
   int64_t elsewhere = 0;
   for (int other = 0; other < kTypeSlots; ++other) {
-    if (other != slot) elsewhere += totals.lineCount[other] + totals.codeLines[other] + totals.commentLines[other];
+    if (other != slot)
+      elsewhere += totals.lineCount[other] + totals.codeLines[other] + totals.commentLines[other];
   }
   EXPECT_EQ(elsewhere, 0);
   return counts;
 }
 
-inline void ExpectCases(FileTypeId type, const Case* cases, size_t count, bool conservative = true) {
-  for (size_t i = 0; i < count; ++i) {
+template <size_t N>
+void ExpectCases(FileTypeId type, const Case (&cases)[N], bool conservative = true) {
+  for (size_t i = 0; i < N; ++i) {
     EXPECT_EQ(Classify(type, cases[i].text, conservative), cases[i].expected)
         << "type " << type << (conservative ? " conservative" : " greedy") << ", case " << i << ": \""
         << cases[i].text << "\"";
   }
-}
-
-template <size_t N>
-void ExpectCases(FileTypeId type, const Case (&cases)[N], bool conservative = true) {
-  ExpectCases(type, cases, N, conservative);
 }
 
 }  // namespace qm

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -101,6 +103,36 @@ std::string GzipOfStoredBlocks(const std::string& data, size_t blockSize) {
   PutLittleEndian32(out, out.size() - 8, Crc32Of(data));
   PutLittleEndian32(out, out.size() - 4, static_cast<uint32_t>(data.size()));
   return out;
+}
+
+std::string TarHeader(const std::string& name, int64_t size, char type, const std::string& prefix,
+                      bool signedSum) {
+  std::string block(512, '\0');
+  char number[24];
+  block.replace(0, std::min<size_t>(name.size(), 100), name, 0, 100);
+  block.replace(100, 7, "0000644");
+  std::snprintf(number, sizeof number, "%011llo", static_cast<unsigned long long>(size));
+  block.replace(124, 11, number);
+  block[156] = type;
+  block.replace(257, 8,
+                std::string("ustar\0"
+                            "00",
+                            8));
+  block.replace(345, std::min<size_t>(prefix.size(), 155), prefix, 0, 155);
+  block.replace(148, 8, 8, ' ');
+  int64_t sum = 0;
+  for (const char c : block) sum += signedSum ? static_cast<signed char>(c) : static_cast<unsigned char>(c);
+  std::snprintf(number, sizeof number, "%06llo", static_cast<long long>(sum));
+  block.replace(148, 7, std::string(number) + '\0');
+  return block;
+}
+
+std::string TarPadded(const std::string& data) {
+  return data + std::string((512 - data.size() % 512) % 512, '\0');
+}
+
+std::string TarMember(const std::string& name, const std::string& data, char type) {
+  return TarHeader(name, static_cast<int64_t>(data.size()), type) + TarPadded(data);
 }
 
 bool ListZipRecords(const std::string& zip, std::vector<ZipRecord>& records, size_t& endRecordOffset) {

@@ -1,7 +1,7 @@
-// Archive fixtures for end-to-end tests: small byte-level helpers to build, inspect
-// and damage the tar, gzip and zip files that tests make at run time with the
-// machine's archivers (GNU tar, gzip, Info-ZIP zip, Python 3), so no binary fixture
-// is committed. Everything works on std::string byte buffers; nothing here knows the
+// Archive fixtures for the reader and end-to-end tests: small byte-level helpers to
+// build, inspect and damage the tar, gzip and zip files that tests make at run time,
+// by hand or with the machine's archivers (GNU tar, gzip, Info-ZIP zip, Python 3), so
+// no binary fixture is committed. Everything works on std::string byte buffers; nothing here knows the
 // product's readers, so a fixture cannot share a fault with the code it tests.
 // Helpers return false (or an empty result) on failure and never throw.
 #pragma once
@@ -44,6 +44,16 @@ std::string GzipOfStoredBlocks(const std::string& data, size_t blockSize);
 constexpr size_t StoredBlockOffset(size_t k, size_t blockSize) {
   return 10 + k * (5 + blockSize);
 }
+
+// A POSIX ustar header block for a member of size bytes with the given type flag and
+// name prefix, its checksum written as 6 octal digits, NUL, blank. With signedSum the
+// checksum adds the bytes as signed chars, as some old writers did.
+std::string TarHeader(const std::string& name, int64_t size, char type = '0', const std::string& prefix = "",
+                      bool signedSum = false);
+// data padded with zero bytes to the next 512-byte boundary.
+std::string TarPadded(const std::string& data);
+// A member of the given type: its header and its padded data.
+std::string TarMember(const std::string& name, const std::string& data, char type = '0');
 
 // One entry of a zip archive, as found through its central directory.
 struct ZipRecord {

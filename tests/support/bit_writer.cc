@@ -16,6 +16,27 @@ constexpr int kDistanceBase[30] = {1,    2,    3,    4,    5,    7,    9,    13,
 constexpr int kDistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
                                     6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 
+// Symbol and extra bits for a match length (3..258) or distance (1..32768).
+struct SymbolWithExtra {
+  int symbol;
+  uint32_t extraValue;
+  int extraBits;
+};
+
+SymbolWithExtra LengthSymbol(int length) {
+  assert(length >= 3 && length <= 258);
+  int index = 28;
+  while (kLengthBase[index] > length) --index;
+  return {257 + index, static_cast<uint32_t>(length - kLengthBase[index]), kLengthExtra[index]};
+}
+
+SymbolWithExtra DistanceSymbol(int distance) {
+  assert(distance >= 1 && distance <= 32768);
+  int index = 29;
+  while (kDistanceBase[index] > distance) --index;
+  return {index, static_cast<uint32_t>(distance - kDistanceBase[index]), kDistanceExtra[index]};
+}
+
 }  // namespace
 
 BitWriter& BitWriter::Bits(uint32_t value, int count) {
@@ -98,20 +119,6 @@ std::vector<uint32_t> CanonicalCodes(const std::vector<int>& lengths) {
     if (lengths[symbol] != 0) codes[symbol] = next[lengths[symbol]]++;
   }
   return codes;
-}
-
-SymbolWithExtra LengthSymbol(int length) {
-  assert(length >= 3 && length <= 258);
-  int index = 28;
-  while (kLengthBase[index] > length) --index;
-  return {257 + index, static_cast<uint32_t>(length - kLengthBase[index]), kLengthExtra[index]};
-}
-
-SymbolWithExtra DistanceSymbol(int distance) {
-  assert(distance >= 1 && distance <= 32768);
-  int index = 29;
-  while (kDistanceBase[index] > distance) --index;
-  return {index, static_cast<uint32_t>(distance - kDistanceBase[index]), kDistanceExtra[index]};
 }
 
 std::string GzipWrap(const std::string& deflated, uint32_t crc, uint32_t size) {

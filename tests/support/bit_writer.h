@@ -53,15 +53,6 @@ class BitWriter {
 // significant bit first; 0 for symbols without a code.
 std::vector<uint32_t> CanonicalCodes(const std::vector<int>& lengths);
 
-// Symbol and extra bits for a match length (3..258) or distance (1..32768).
-struct SymbolWithExtra {
-  int symbol;
-  uint32_t extraValue;
-  int extraBits;
-};
-SymbolWithExtra LengthSymbol(int length);
-SymbolWithExtra DistanceSymbol(int distance);
-
 // A gzip member around raw DEFLATE bytes: the 10-byte header with flags 0 and the
 // trailer with the given CRC-32 and ISIZE.
 std::string GzipWrap(const std::string& deflated, uint32_t crc, uint32_t size);
