@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "app/archive_bridge.h"
+#include "app/deferred_digests.h"
 #include "app/file_types.h"
 #include "app/md5.h"
 #include "app/run_driver.h"
@@ -252,7 +253,13 @@ bool Intake(CountTotals& totals, const SharedString& directory, const SharedStri
     ++totals.emptyCount;
     return true;
   }
-  const Md5Digest digest = Md5Of(readBuffer.Data(), static_cast<size_t>(sizeInBytes));
+  // The digest is of the raw bytes, before any conversion. A file that may wait for it
+  // is hashed only if a later file of its content class comes (app/deferred_digests.h).
+  const uint64_t contentClass =
+      sizeInBytes >= kDeferredMinBytes ? ContentClassOf(readBuffer.Data(), sizeInBytes) : 0;
+  const bool isHashed = MustHashNow(totals.digests, sizeInBytes, contentClass, stream == nullptr);
+  Md5Digest digest;
+  if (isHashed) digest = Md5Of(readBuffer.Data(), static_cast<size_t>(sizeInBytes));
 
   const Utf16Kind utf16Kind = DetectUtf16(readBuffer.Data(), sizeInBytes);
   if (utf16Kind != Utf16Kind::kNone) {
@@ -272,18 +279,25 @@ bool Intake(CountTotals& totals, const SharedString& directory, const SharedStri
   const uint8_t lastByte = readBuffer.Back();
   if (lastByte != '\r' && lastByte != '\n') readBuffer.PushBack('\n');
 
-  const int32_t knownDigests = totals.digests.Count();
-  const int32_t digestIndex = totals.digests.FindOrInsert(digest);
-  if (digestIndex < knownDigests) {
-    if (settings.listAnomalies) {
-      std::printf("duplicate file: %s\n\tmd5:%s\n", DisplayPathOf(directory, name).CStr(),
-                  Md5Hex(digest).CStr());
-      std::printf("\tdup source: %s\n", totals.digests.Value(digestIndex).CStr());
+  if (!isHashed) {
+    DeferDigest(totals.digests, sizeInBytes, contentClass,
+                SharedString(openPath.CStr(), openPath.CStr() + openPath.Length()),
+                settings.listAnomalies ? DisplayPathOf(directory, name) : SharedString());
+  } else {
+    SettleDigests(totals.digests, sizeInBytes, contentClass);
+    const int32_t knownDigests = totals.digests.Count();
+    const int32_t digestIndex = totals.digests.FindOrInsert(digest);
+    if (digestIndex < knownDigests) {
+      if (settings.listAnomalies) {
+        std::printf("duplicate file: %s\n\tmd5:%s\n", DisplayPathOf(directory, name).CStr(),
+                    Md5Hex(digest).CStr());
+        std::printf("\tdup source: %s\n", totals.digests.Value(digestIndex).CStr());
+      }
+      ++totals.dupCount;
+      return true;
     }
-    ++totals.dupCount;
-    return true;
+    if (settings.listAnomalies) totals.digests.Value(digestIndex) = DisplayPathOf(directory, name);
   }
-  if (settings.listAnomalies) totals.digests.Value(digestIndex) = DisplayPathOf(directory, name);
 
   ++totals.fileCount[type];
   totals.byteCount[type] += sizeInBytes;

@@ -21,10 +21,19 @@
 // as unreadable without being read (opening never blocks). A UTF-16 file whose UTF-8
 // form would not fit the 32-bit buffer is refused as too big.
 //
+// Duplicates. A file is a duplicate when its raw bytes equal those of a file counted
+// earlier into the same totals. Only files of equal size and equal sampled bytes can
+// be equal, so a file of 4 KiB or more read from disk whose size and sample no earlier
+// file had is not hashed on arrival; it is hashed (read again) when a later file of
+// its kind comes, and the result is the same as hashing every file
+// (app/deferred_digests.h). The waiting files are kept in the totals' digest map, so
+// ResetTotals forgets them too.
+//
 // Costs: each file is read once into the one reused readBuffer, whose capacity only
 // grows; the prepared name and the open path live in reused buffers, so a file of a
-// known type costs no allocation beyond the digest map entry (with -f: its record,
-// with -la: its display path). Not thread-safe: one run, one thread.
+// known type costs no allocation beyond its digest map entry or, for a file whose
+// digest waits, the copy of its path (with -f: its record, with -la: its display
+// path). Not thread-safe: one run, one thread.
 #pragma once
 
 #include <cstdint>

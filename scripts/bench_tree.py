@@ -2,14 +2,23 @@
 """Times whole runs of quillmet on a large real tree, against the md5sum floor.
 
 The floor is md5sum over exactly the files a default run reads (known extensions,
-no symbolic links, nothing under .git): every byte read and hashed once, the least
-work a default run must do. Runs are repeated with the page cache warm; the median,
-the spread (min..max), files per second, MB per second and the peak resident memory
-of each command are reported.
+no symbolic links, nothing under .git): every byte read and hashed once, what a
+plain duplicate check over the same files costs. Runs are repeated with the page
+cache warm, the commands taking turns so that a change in the machine's load hits
+each of them alike. For each command it reports the median wall time and its spread
+(min..max), the median CPU time (user + system, steadier than wall time on a busy
+machine), files per second, MB per second and the peak resident memory of the
+largest run.
 
-Usage: scripts/bench_tree.py [--tree DIR] [--runs N] [--binary PATH] [-- extra quillmet args]
+Peak memory is taken by GNU time (/usr/bin/time) when it is installed: a child
+forked by this script inherits the script's own high-water mark, so without GNU time
+the peak shown is only an upper bound (marked "<=").
+
+Usage: scripts/bench_tree.py [--tree DIR] [--runs N] [--binary PATH]
+                             [--compare PATH] [-- extra quillmet args]
 Without --tree it uses the Linux source unpacked into ~/.cache/quillmet-bench
-(from Debian's linux-source-6.1 package), falling back to /usr/include.
+(from Debian's linux-source-6.1 package), falling back to /usr/include. --compare
+times a second quillmet binary in the same session (before/after a change).
 """
 import argparse
 import os
@@ -17,12 +26,14 @@ import statistics
 import subprocess
 import sys
 import tarfile
+import tempfile
 import time
 
 EXTENSIONS = {".d", ".cpp", ".cc", ".cxx", ".c++", ".c", ".mm", ".m", ".h", ".hpp", ".hxx", ".h++",
               ".hh", ".inl", ".ipp", ".cs", ".java", ".js", ".ts", ".lua", ".py", ".pas", ".dpr",
               ".php", ".go", ".rs"}
 CACHE = os.path.expanduser("~/.cache/quillmet-bench")
+GNU_TIME = "/usr/bin/time"
 
 
 def linux_tree():
@@ -56,26 +67,43 @@ def counted_files(tree):
     return files, size
 
 
-def timed(command, stdin_path=None):
-    start = time.perf_counter()
-    with open(stdin_path or os.devnull, "rb") as stdin:
-        child = subprocess.Popen(command, stdin=stdin, stdout=subprocess.DEVNULL)
-        _, status, usage = os.wait4(child.pid, 0)
-    elapsed = time.perf_counter() - start
-    if status != 0:
-        sys.exit(f"{command[0]} failed with status {status}")
-    return elapsed, usage.ru_maxrss / 1024.0
+def has_gnu_time():
+    try:
+        return subprocess.run([GNU_TIME, "-f", "%M", "true"], stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL).returncode == 0
+    except OSError:
+        return False
 
 
-def measure(label, command, runs, files, size, stdin_path=None):
-    timed(command, stdin_path)  # warm the page cache
-    results = [timed(command, stdin_path) for _ in range(runs)]
-    times = sorted(t for t, _ in results)
-    median = statistics.median(times)
-    peak = max(m for _, m in results)
-    print(f"{label:10s} median {median:7.3f} s  spread {times[0]:.3f}..{times[-1]:.3f} s  "
-          f"{len(files) / median:9.0f} files/s  {size / median / 1e6:7.1f} MB/s  peak {peak:6.1f} MiB")
-    return median
+class Command:
+    def __init__(self, label, argv, stdin_path=None):
+        self.label, self.argv, self.stdin_path = label, argv, stdin_path
+        self.runs = []  # (wall s, cpu s, peak MiB)
+
+    def run(self, use_gnu_time):
+        with tempfile.NamedTemporaryFile("r", suffix=".time") as report, \
+                open(self.stdin_path or os.devnull, "rb") as stdin:
+            argv = [GNU_TIME, "-q", "-f", "%M", "-o", report.name, *self.argv] if use_gnu_time else self.argv
+            start = time.perf_counter()
+            child = subprocess.Popen(argv, stdin=stdin, stdout=subprocess.DEVNULL)
+            _, status, usage = os.wait4(child.pid, 0)
+            wall = time.perf_counter() - start
+            if status != 0:
+                sys.exit(f"{self.label} ({self.argv[0]}) failed with status {status}")
+            peak = int(report.read().split()[-1]) / 1024.0 if use_gnu_time else usage.ru_maxrss / 1024.0
+        # The CPU time of GNU time itself is negligible next to the command's.
+        return wall, usage.ru_utime + usage.ru_stime, peak
+
+    def report(self, files, size, use_gnu_time):
+        walls = sorted(w for w, _, _ in self.runs)
+        median = statistics.median(walls)
+        cpu = statistics.median(c for _, c, _ in self.runs)
+        peak = max(p for _, _, p in self.runs)
+        bound = "" if use_gnu_time else "<="
+        print(f"{self.label:10s} median {median:7.3f} s  spread {walls[0]:.3f}..{walls[-1]:.3f} s  "
+              f"cpu {cpu:6.3f} s  {len(files) / median:7.0f} files/s  {size / median / 1e6:6.1f} MB/s  "
+              f"peak {bound}{peak:.1f} MiB")
+        return median, cpu
 
 
 def main():
@@ -84,6 +112,7 @@ def main():
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--binary", default=os.path.join(os.path.dirname(__file__), "..", "build",
                                                          "release", "quillmet"))
+    parser.add_argument("--compare", help="a second quillmet binary to time in the same session")
     parser.add_argument("extra", nargs="*")
     args = parser.parse_args()
     tree = args.tree or linux_tree() or "/usr/include"
@@ -93,9 +122,24 @@ def main():
     os.makedirs(CACHE, exist_ok=True)
     with open(listing, "wb") as out:
         out.write(b"\0".join(os.fsencode(f) for f in files) + b"\0")
-    floor = measure("md5sum", ["xargs", "-0", "md5sum"], args.runs, files, size, stdin_path=listing)
-    ours = measure("quillmet", [args.binary, *args.extra, tree], args.runs, files, size)
-    print(f"quillmet / md5sum floor: {ours / floor:.2f}")
+    use_gnu_time = has_gnu_time()
+    if not use_gnu_time:
+        print(f"{GNU_TIME} not found: peak memory is an upper bound", file=sys.stderr)
+
+    commands = [Command("md5sum", ["xargs", "-0", "md5sum"], stdin_path=listing),
+                Command("quillmet", [args.binary, *args.extra, tree])]
+    if args.compare:
+        commands.append(Command("compared", [args.compare, *args.extra, tree]))
+    for command in commands:
+        command.run(use_gnu_time)  # warms the page cache
+    for _ in range(args.runs):
+        for command in commands:
+            command.runs.append(command.run(use_gnu_time))
+
+    results = [command.report(files, size, use_gnu_time) for command in commands]
+    floor = results[0]
+    for command, (median, cpu) in zip(commands[1:], results[1:]):
+        print(f"{command.label} / md5sum floor: {median / floor[0]:.2f} wall, {cpu / floor[1]:.2f} cpu")
 
 
 if __name__ == "__main__":

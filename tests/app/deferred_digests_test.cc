@@ -1,0 +1,201 @@
+#include "app/deferred_digests.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+#include "app/file_intake.h"
+#include "app/file_types.h"
+#include "app/md5.h"
+#include "app/settings.h"
+#include "core/memory_stream.h"
+#include "count/classify_text.h"
+#include "tests/support/temp_tree.h"
+
+namespace qm {
+namespace {
+
+SharedString Text(const std::string& text) {
+  return SharedString(text.data(), text.data() + text.size());
+}
+
+Md5Digest DigestOf(const std::string& bytes) {
+  return Md5Of(bytes.data(), bytes.size());
+}
+
+// A deferrable size, and content of that size made from one fill text.
+constexpr int64_t kBig = kDeferredMinBytes + 10;
+std::string Content(const std::string& fill, int64_t size = kBig) {
+  std::string bytes;
+  while (static_cast<int64_t>(bytes.size()) < size) bytes += fill;
+  bytes.resize(static_cast<size_t>(size));
+  return bytes;
+}
+
+uint64_t ClassOf(const std::string& bytes) {
+  return ContentClassOf(reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<int64_t>(bytes.size()));
+}
+
+TEST(DeferredDigests, ClassesFollowSizeAndSampledBytes) {
+  const std::string base = Content("abcdefg\n");
+  std::string sampled = base;  // the first and last bytes are always sampled
+  sampled.back() = 'X';
+  std::string unsampled = base;  // the sixteen pieces leave gaps between them
+  unsampled[base.size() / 30] = 'X';
+  EXPECT_NE(ClassOf(base), ClassOf(sampled));
+  EXPECT_NE(ClassOf(base), ClassOf(base + "\n"));
+  EXPECT_EQ(ClassOf(base), ClassOf(unsampled));
+  EXPECT_NE(ClassOf("ab"), ClassOf("ba"));  // short texts are taken whole
+}
+
+TEST(DeferredDigests, SettleEntersTheWaitingFileOnceWithItsDisplayPath) {
+  test::TempTree tree;
+  const std::string bytes = Content("int x;\n");
+  ASSERT_TRUE(tree.WriteFile("a.c", bytes));
+  DigestMap digests;
+  EXPECT_FALSE(MustHashNow(digests, kBig, ClassOf(bytes), true));
+  DeferDigest(digests, kBig, ClassOf(bytes), Text(tree.Path("a.c")), "shown/a.c");
+  EXPECT_TRUE(MustHashNow(digests, kBig, ClassOf(bytes), true));
+  SettleDigests(digests, kBig, ClassOf(bytes) + 1);  // another class: nothing waits there
+  EXPECT_EQ(digests.Find(DigestOf(bytes)), nullptr);
+  SettleDigests(digests, kBig, ClassOf(bytes));
+  ASSERT_NE(digests.Find(DigestOf(bytes)), nullptr);
+  EXPECT_EQ(*digests.Find(DigestOf(bytes)), "shown/a.c");
+  const int32_t count = digests.Count();
+  SettleDigests(digests, kBig, ClassOf(bytes));
+  EXPECT_EQ(digests.Count(), count);
+}
+
+TEST(DeferredDigests, WaitingFileThatVanishedOrShrankIsLeftOut) {
+  test::TempTree tree;
+  ASSERT_TRUE(tree.WriteFile("short.c", Content("x", kBig - 1)));
+  ASSERT_TRUE(tree.WriteFile("grown.c", Content("y", kBig + 5)));
+  DigestMap digests;
+  DeferDigest(digests, kBig, 1, Text(tree.Path("gone.c")), "");
+  SettleDigests(digests, kBig, 1);
+  DeferDigest(digests, kBig, 2, Text(tree.Path("short.c")), "");
+  SettleDigests(digests, kBig, 2);
+  EXPECT_EQ(digests.Count(), 2);  // the two class keys only
+  // A file that grew is hashed over the bytes it had when it was counted.
+  DeferDigest(digests, kBig, 3, Text(tree.Path("grown.c")), "");
+  SettleDigests(digests, kBig, 3);
+  EXPECT_NE(digests.Find(DigestOf(Content("y", kBig))), nullptr);
+}
+
+class DeferredIntakeTest : public testing::Test {
+ protected:
+  void Configure(std::vector<std::string> options) {
+    ClearSettings();
+    ClearRunState();
+    options.insert(options.begin(), "quillmet");
+    options.push_back(tree.Root());
+    std::vector<const char*> argv;
+    for (const std::string& option : options) argv.push_back(option.c_str());
+    ASSERT_TRUE(ParseCommandLine(static_cast<int>(argv.size()), argv.data()));
+    BuildCharClassTable(true);
+    BuildExtensionMap();
+    ResetTotals(totals);
+    currentRoot = tree.Root().c_str();
+    rootAsGiven = currentRoot;
+  }
+
+  std::string Take(const std::vector<std::string>& names) {
+    testing::internal::CaptureStdout();
+    for (const std::string& name : names) FileIntakeInDirectory(totals, currentRoot, Text(name));
+    std::fflush(stdout);
+    return testing::internal::GetCapturedStdout();
+  }
+
+  test::TempTree tree;
+  CountTotals totals;
+};
+
+// Whatever the sizes and the order, a file is a duplicate exactly when an earlier
+// counted file had the same bytes, and -la names that earlier file as the source.
+TEST_F(DeferredIntakeTest, DuplicatesAreThoseOfHashingEveryFile) {
+  constexpr uint32_t kSeed = 7141;
+  std::mt19937 random(kSeed);
+  // Few sizes, so that many files share one; some contents repeat.
+  const int64_t sizes[] = {100, kDeferredMinBytes - 1, kDeferredMinBytes, kBig, 3 * kBig};
+  const char* fills[] = {"a", "b\n", "int x;\n", "//\n"};
+  std::vector<std::string> names;
+  std::vector<std::string> contents;
+  std::string expected;
+  int64_t duplicates = 0;
+  for (int i = 0; i < 100; ++i) {
+    const std::string name = "f" + std::to_string(i) + ".c";
+    std::string bytes = Content(fills[random() % 4], sizes[random() % 5]);
+    // Same size, one byte changed: at a sampled place or, more often, between them.
+    if (random() % 3 == 0) bytes[random() % bytes.size()] = '#';
+    ASSERT_TRUE(tree.WriteFile(name, bytes));
+    for (size_t earlier = 0; earlier < contents.size(); ++earlier) {
+      if (contents[earlier] != bytes) continue;
+      expected += "duplicate file: " + name + "\n\tmd5:" + Md5Hex(DigestOf(bytes)).CStr() +
+                  "\n\tdup source: " + names[earlier] + "\n";
+      ++duplicates;
+      break;
+    }
+    names.push_back(name);
+    contents.push_back(bytes);
+  }
+  Configure({"-la"});
+  EXPECT_EQ(Take(names), expected) << "seed " << kSeed;
+  EXPECT_EQ(totals.dupCount, duplicates);
+  EXPECT_EQ(totals.fileCount[kTypeC], 100 - duplicates);
+}
+
+// Archive members cannot be read again, so they are hashed on arrival; either way
+// round, a member and a disk file of equal bytes are duplicates.
+TEST_F(DeferredIntakeTest, ArchiveMembersAndWaitingDiskFilesFindEachOther) {
+  const std::string bytes = Content("x = 1;\n");
+  ASSERT_TRUE(tree.WriteFile("disk.c", bytes));
+  DirectoryListing archive;
+  archive.OpenVirtual("archive.tar", 1);
+  const uint32_t size = static_cast<uint32_t>(bytes.size());
+  for (bool isMemberFirst : {false, true}) {
+    Configure({"-la"});
+    MemoryStream member(reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<int32_t>(size));
+    testing::internal::CaptureStdout();
+    if (!isMemberFirst) FileIntakeInDirectory(totals, currentRoot, "disk.c");
+    FileIntake(totals, archive, "member.c", &member, &size);
+    if (isMemberFirst) FileIntakeInDirectory(totals, currentRoot, "disk.c");
+    std::fflush(stdout);
+    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string source = isMemberFirst ? "archive.tar/member.c\n" : "\tdup source: disk.c\n";
+    EXPECT_EQ(out.substr(out.size() - std::min(out.size(), source.size())), source) << out;
+    EXPECT_EQ(totals.dupCount, 1);
+  }
+}
+
+// Waiting files belong to the totals they were counted into: neither reset totals
+// nor other totals find them, and totals used in turn keep their own.
+TEST_F(DeferredIntakeTest, EachTotalsKeepsItsOwnWaitingFiles) {
+  const std::string bytes = Content("y++;\n");
+  ASSERT_TRUE(tree.WriteFile("a.c", bytes));
+  ASSERT_TRUE(tree.WriteFile("b.c", bytes));
+  Configure({});
+  Take({"a.c"});
+  ResetTotals(totals);
+  Take({"b.c"});
+  EXPECT_EQ(totals.dupCount, 0);
+  EXPECT_EQ(totals.fileCount[kTypeC], 1);
+
+  CountTotals other;
+  ResetTotals(other);
+  FileIntakeInDirectory(other, currentRoot, "a.c");
+  EXPECT_EQ(other.dupCount, 0);
+  Take({"a.c"});
+  EXPECT_EQ(totals.dupCount, 1);
+  FileIntakeInDirectory(other, currentRoot, "b.c");
+  EXPECT_EQ(other.dupCount, 1);
+  EXPECT_EQ(other.fileCount[kTypeC], 1);
+}
+
+}  // namespace
+}  // namespace qm

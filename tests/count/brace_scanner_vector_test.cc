@@ -1,0 +1,100 @@
+// The brace scanner looks for the end of a line that already holds code 16 bytes at a
+// time; these tests hold it to the byte-at-a-time scan on texts that put every action
+// byte at every offset of a 16-byte step.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+
+#include "count/brace_scanner.h"
+#include "count/classify_text.h"
+
+namespace qm {
+namespace {
+
+constexpr FileTypeId kBraceTypes[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 14, 15, 16, 17};
+
+using Counts = std::array<int64_t, 5>;  // lines, blank, comment, code, punctuation
+
+// Counts of text scanned one way, from a buffer of exactly its size (the address
+// sanitizer catches any read past the end).
+Counts Scan(bool isVectorised, FileTypeId type, const std::string& text) {
+  std::unique_ptr<uint8_t[]> exact(new uint8_t[text.size()]);
+  std::memcpy(exact.get(), text.data(), text.size());
+  LineTotals totals;
+  totals.ResetLines();
+  (isVectorised ? ScanBraceLanguage : ScanBraceLanguageBytewise)(totals, type, exact.get(),
+                                                                 static_cast<int32_t>(text.size()));
+  return {totals.lineCount[type], totals.blankLines[type], totals.commentLines[type], totals.codeLines[type],
+          totals.punctLines[type]};
+}
+
+TEST(BraceScannerVector, ActionAtEveryOffsetAfterCodeMatchesBytewise) {
+  // Every byte that is an action in some brace language, and some that are not.
+  const char* const probes[] = {
+      "\n", "\r", "\r\n",    "\xEF\xBB\xBF", "\xEF", "/",    "//", "/*",       "*/", "\"", "'",   "`",
+      "#",  "<",  "<<<ID\n", "R\"(",         "@\"",  "r#\"", "}",  "\xC3\xA9", " ",  "\t", "\\\n"};
+  for (bool conservative : {true, false}) {
+    BuildCharClassTable(conservative);
+    for (const char* probe : probes) {
+      for (int offset = 0; offset < 40; ++offset) {
+        // Code first, then filler that the vector search skips, then the probe.
+        const std::string text = "\tx" +
+                                 std::string(static_cast<size_t>(offset), offset % 3 == 0 ? ';' : 'a') +
+                                 probe + " tail ;\n  }\n";
+        for (FileTypeId type : kBraceTypes) {
+          EXPECT_EQ(Scan(true, type, text), Scan(false, type, text))
+              << "type " << type << ", probe " << probe << ", offset " << offset << ", conservative "
+              << conservative;
+        }
+      }
+    }
+  }
+  BuildCharClassTable(true);
+}
+
+TEST(BraceScannerVector, RandomTextsMatchBytewise) {
+  constexpr uint32_t kSeed = 90210;
+  std::mt19937 random(kSeed);
+  const char* const pieces[] = {"int value = call(a, b);",
+                                "    ",
+                                "\t",
+                                "}",
+                                ");",
+                                "x",
+                                "/* block\n comment */",
+                                "// line\\\n",
+                                "\"s\\\"q\"",
+                                "'c'",
+                                "`t\n`",
+                                "# php",
+                                "<<<EOT\nx\nEOT;\n",
+                                "R\"d(raw)d\"",
+                                "\xEF\xBB\xBF",
+                                "\xEF",
+                                "\xF0\x9F\x98\x80",
+                                "\n",
+                                "\r\n",
+                                "\r",
+                                "/+ d /+ nest +/ +/",
+                                "r#\"rust\"#",
+                                "@\"v\"\"q\""};
+  constexpr size_t kPieceCount = sizeof pieces / sizeof pieces[0];
+  for (int round = 0; round < 300; ++round) {
+    BuildCharClassTable(round % 2 == 0);
+    std::string text;
+    const int count = 1 + static_cast<int>(random() % 120);
+    for (int i = 0; i < count; ++i) text += pieces[random() % kPieceCount];
+    for (FileTypeId type : kBraceTypes) {
+      ASSERT_EQ(Scan(true, type, text), Scan(false, type, text))
+          << "seed " << kSeed << ", round " << round << ", type " << type;
+    }
+  }
+  BuildCharClassTable(true);
+}
+
+}  // namespace
+}  // namespace qm
