@@ -4,11 +4,14 @@
 // size so that any read past its end is caught by the address sanitizer. Besides
 // memory safety it checks exactness: every line lands in exactly one category, the
 // line total equals the lines of the text, and greedy mode counts no punctuation.
+// For the brace languages the fast scanner must also agree, counter for counter, with
+// the plain byte-by-byte scan it is an optimisation of.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
+#include "count/brace_scanner.h"
 #include "count/classify_text.h"
 
 namespace {
@@ -43,5 +46,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int64_t expectedLines = type == qm::kTypeUnknown ? 0 : CountTextLines(text.get(), length);
   if (totals.lineCount[type] != categories || totals.lineCount[type] != expectedLines) std::abort();
   if (!conservative && totals.punctLines[type] != 0) std::abort();
+
+  const bool isBrace = type != qm::kTypeUnknown && type != qm::kTypeLua && type != qm::kTypePython &&
+                       type != qm::kTypePascal;
+  if (isBrace && length > 0) {
+    qm::LineTotals plain;
+    plain.ResetLines();
+    qm::ScanBraceLanguageBytewise(plain, type, text.get(), static_cast<int32_t>(length));
+    if (plain.lineCount[type] != totals.lineCount[type] || plain.blankLines[type] != totals.blankLines[type] ||
+        plain.commentLines[type] != totals.commentLines[type] || plain.codeLines[type] != totals.codeLines[type] ||
+        plain.punctLines[type] != totals.punctLines[type]) {
+      std::abort();
+    }
+  }
   return 0;
 }
