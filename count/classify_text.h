@@ -375,4 +375,27 @@ inline bool IsByteOrderMark(const uint8_t* cursor, const uint8_t* end) {
   return end - cursor >= 3 && cursor[0] == 0xEF && cursor[1] == 0xBB && cursor[2] == 0xBF;
 }
 
+// The tests every scanner makes before its own constructs: a line feed ends the line;
+// a carriage return ends it too, taking a line feed right after it into the same
+// break; 0xEF starting a byte order mark skips the mark without touching the line, and
+// a lone 0xEF is an ordinary byte above 32 (punctBit, from PunctuationBit).
+// Requires: action is kActLineFeed, kActCarriageReturn or kActByteOrderMark, the
+// action of the byte at cursor, and cursor < end.
+inline void StepLineBreakOrMark(uint8_t action, const uint8_t*& cursor, const uint8_t* end, LineState& state,
+                                LineTally& tally, uint32_t punctBit) {
+  if (action == kActLineFeed) {
+    tally.EndLine(state);
+    ++cursor;
+  } else if (action == kActCarriageReturn) {
+    tally.EndLine(state);
+    ++cursor;
+    if (cursor != end && *cursor == '\n') ++cursor;
+  } else if (IsByteOrderMark(cursor, end)) {
+    cursor += 3;
+  } else {
+    state.flags |= punctBit;
+    ++cursor;
+  }
+}
+
 }  // namespace qm

@@ -91,23 +91,12 @@ void ScanPython(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_
   while (cursor != end) {
     cursor = SkipOrdinaryBytes(cursor, end, *table, state.flags);
     if (cursor == end) break;
-    switch ((*table)[*cursor]) {
+    const uint8_t action = (*table)[*cursor];
+    switch (action) {
       case kActLineFeed:
-        tally.EndLine(state);
-        ++cursor;
-        break;
       case kActCarriageReturn:
-        tally.EndLine(state);
-        ++cursor;
-        if (cursor != end && *cursor == '\n') ++cursor;
-        break;
       case kActByteOrderMark:
-        if (IsByteOrderMark(cursor, end)) {
-          cursor += 3;
-        } else {
-          state.flags |= punctBit;
-          ++cursor;
-        }
+        StepLineBreakOrMark(action, cursor, end, state, tally, punctBit);
         break;
       case kActHash:
         ++cursor;
