@@ -17,8 +17,8 @@ constexpr int64_t kSamplePieces = 16;
 constexpr uint32_t kReadShare = 7;
 
 // The finaliser of SplitMix64: a bijection of 64-bit values that spreads every input
-// bit over the whole result, so the first four key bytes (the digest map's bucket
-// key) differ between classes.
+// bit over the whole result, so the first four bytes of a class key (its bucket key)
+// differ between classes.
 uint64_t MixBits(uint64_t x) {
   x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9u;
   x = (x ^ (x >> 27)) * 0x94d049bb133111ebu;
@@ -44,6 +44,15 @@ bool HashFileAgain(const SharedString& path, int64_t sizeInBytes, Md5Digest& dig
   return true;
 }
 
+// The class in the first 8 bytes, the size in the last 8.
+DigestKey ClassKey(uint64_t contentClass, int64_t sizeInBytes) {
+  DigestKey key;
+  const uint64_t size = static_cast<uint64_t>(sizeInBytes);
+  std::memcpy(key.bytes, &contentClass, 8);
+  std::memcpy(key.bytes + 8, &size, 8);
+  return key;
+}
+
 }  // namespace
 
 uint64_t ContentClassOf(const uint8_t* bytes, int64_t sizeInBytes) {
@@ -61,36 +70,34 @@ uint64_t ContentClassOf(const uint8_t* bytes, int64_t sizeInBytes) {
   return mixed;
 }
 
-DigestKey ClassKey(uint64_t contentClass, int64_t sizeInBytes, uint64_t tag) {
-  DigestKey key;
-  const uint64_t sizeAndTag = static_cast<uint64_t>(sizeInBytes) ^ tag;
-  std::memcpy(key.bytes, &contentClass, 8);
-  std::memcpy(key.bytes + 8, &sizeAndTag, 8);
-  return key;
+int32_t DeferredDigests::WaitingCount() const {
+  int32_t count = 0;
+  for (const auto& entry : classes_) count += entry.value.fullPath.IsEmpty() ? 0 : 1;
+  return count;
 }
 
-bool MustHashNow(const DigestMap& digests, int64_t sizeInBytes, uint64_t contentClass, bool canReadAgain) {
+bool MustHashNow(const DeferredDigests& deferred, int64_t sizeInBytes, uint64_t contentClass, bool canReadAgain) {
   return sizeInBytes < kDeferredMinBytes || !canReadAgain ||
-         digests.IndexOf(ClassKey(contentClass, sizeInBytes, kPathTag)) >= 0;
+         deferred.classes_.IndexOf(ClassKey(contentClass, sizeInBytes)) >= 0;
 }
 
-void DeferDigest(DigestMap& digests, int64_t sizeInBytes, uint64_t contentClass, const SharedString& fullPath,
+void DeferDigest(DeferredDigests& deferred, int64_t sizeInBytes, uint64_t contentClass, const SharedString& fullPath,
                  const SharedString& displayPath) {
-  assert(digests.IndexOf(ClassKey(contentClass, sizeInBytes, kPathTag)) < 0 && !fullPath.IsEmpty());
-  digests.Insert(ClassKey(contentClass, sizeInBytes, kPathTag), fullPath);
-  if (!displayPath.IsEmpty()) digests.Insert(ClassKey(contentClass, sizeInBytes, kDisplayTag), displayPath);
+  const DigestKey key = ClassKey(contentClass, sizeInBytes);
+  assert(deferred.classes_.IndexOf(key) < 0 && !fullPath.IsEmpty());
+  DeferredDigests::WaitingFile& waiting = deferred.classes_.Value(deferred.classes_.FindOrInsert(key));
+  waiting.fullPath = fullPath;
+  waiting.displayPath = displayPath;
 }
 
-void SettleDigests(DigestMap& digests, int64_t sizeInBytes, uint64_t contentClass) {
+void SettleDigests(DeferredDigests& deferred, DigestMap& digests, int64_t sizeInBytes, uint64_t contentClass) {
   if (sizeInBytes < kDeferredMinBytes) return;
-  // The empty path marks a class whose files are hashed on arrival.
-  SharedString& waitingPath =
-      digests.Value(digests.FindOrInsert(ClassKey(contentClass, sizeInBytes, kPathTag)));
-  if (waitingPath.IsEmpty()) return;
-  const SharedString fullPath = std::move(waitingPath);
-  SharedString displayPath;
-  if (SharedString* stored = digests.Find(ClassKey(contentClass, sizeInBytes, kDisplayTag)))
-    displayPath = std::move(*stored);
+  DeferredDigests::WaitingFile& waiting =
+      deferred.classes_.Value(deferred.classes_.FindOrInsert(ClassKey(contentClass, sizeInBytes)));
+  if (waiting.fullPath.IsEmpty()) return;
+  // Moving the paths out settles the class and releases them when this returns.
+  const SharedString fullPath = std::move(waiting.fullPath);
+  const SharedString displayPath = std::move(waiting.displayPath);
   Md5Digest digest;
   if (!HashFileAgain(fullPath, sizeInBytes, digest)) return;
   // No file of this class was entered before, so the digest is new unless the file

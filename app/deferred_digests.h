@@ -14,28 +14,24 @@
 // little, and a waiting file costs the memory of its path. Files that cannot be read
 // again (archive members, standard input) are always hashed on arrival too.
 //
-// Where the waiting files are kept: in the digest map itself, under class keys, so
-// that they belong to the totals they were counted into and go when ResetTotals clears
-// the map. A class key holds the 64-bit class in its first 8 bytes and the size XOR a
-// fixed tag in the others; an MD5 digest could only equal one by chance (odds near
-// 2^-128 per key, those of two different files sharing a digest, which the duplicate
-// check accepts anyway). Files of one size whose classes happened to share a key would
-// only cost hashing: the digests still decide. The key tagged kPathTag holds the
-// waiting file's full path, or the empty text once files of that class are hashed on
-// arrival; with -la the key tagged kDisplayTag holds its display path until it is
-// hashed.
+// Where the waiting files are kept: in a DeferredDigests, one per totals (beside the
+// digest map it feeds), keyed by size and content class. A class is either waiting
+// (a file of it was counted unhashed and its paths are kept) or settled (every later
+// file of it is hashed on arrival, no path is kept). The digest map holds MD5 digests
+// only. Files of one size whose 64-bit classes happened to be equal would only cost
+// hashing: the digests still decide.
 //
 // Files that change while the run goes on: a waiting file is hashed as it is on disk
 // when it is needed. One that can no longer be opened, or no longer holds as many
 // bytes, is left out of the digest map, and the later file is then compared with the
 // others only. A file rewritten with the same size is compared by its new bytes.
 //
-// Costs: ContentClassOf reads 128 bytes of a file. Per class met one map entry (as a
-// hashed file has one for its digest) and, while a file waits, a copy of its full path
-// (with -la two entries and also the display path): on the Linux source tree, 32,000
-// waiting files raise the peak memory of a run by about 2 MiB. A re-read goes through
-// a 32 KiB buffer on the stack. Nothing is reported: a waiting file that cannot be
-// hashed is simply left out. One thread.
+// Costs: ContentClassOf reads 128 bytes of a file. Per class met one table entry of
+// 40 bytes (as a hashed file has one digest map entry) and, while a file waits, a
+// copy of its full path (with -la also its display path): on the Linux source tree,
+// 32,000 waiting files raise the peak memory of a run by about 2 MiB. A re-read goes
+// through a 32 KiB buffer on the stack. Nothing is reported: a waiting file that
+// cannot be hashed is simply left out. One thread.
 #pragma once
 
 #include <cstdint>
@@ -53,26 +49,54 @@ inline constexpr int64_t kDeferredMinBytes = 4096;
 // bytes always give equal classes. Requires: bytes valid for sizeInBytes bytes.
 uint64_t ContentClassOf(const uint8_t* bytes, int64_t sizeInBytes);
 
+// The classes met by the files counted into one totals, each waiting or settled.
+// Entries go only all at once, by Clear. Intentionally copyable: a copy deep-copies
+// the table, sharing the path blocks. Changed only by DeferDigest and SettleDigests.
+class DeferredDigests {
+ public:
+  // Classes met (waiting or settled).
+  int32_t ClassCount() const { return classes_.Count(); }
+  // Classes whose file still waits, that is path copies held. Walks every class.
+  int32_t WaitingCount() const;
+  // Forgets every class and releases the paths and the table's storage.
+  void Clear() { classes_.Clear(); }
+
+ private:
+  friend bool MustHashNow(const DeferredDigests& deferred, int64_t sizeInBytes, uint64_t contentClass,
+                          bool canReadAgain);
+  friend void DeferDigest(DeferredDigests& deferred, int64_t sizeInBytes, uint64_t contentClass,
+                          const SharedString& fullPath, const SharedString& displayPath);
+  friend void SettleDigests(DeferredDigests& deferred, DigestMap& digests, int64_t sizeInBytes,
+                            uint64_t contentClass);
+
+  // An empty fullPath marks a settled class (a waiting file always has a path), so a
+  // class entered by FindOrInsert starts settled.
+  struct WaitingFile {
+    SharedString fullPath;     // where the waiting file is read again
+    SharedString displayPath;  // what the digest map will hold for it (empty without -la)
+  };
+  // Key: the 64-bit class in the first 8 bytes (so the bucket key is well mixed), the
+  // size in the last 8.
+  HashTable<DigestKey, WaitingFile, DigestKeyTraits, false> classes_;
+};
+
 // True when a counted file of sizeInBytes raw bytes of the given content class must
 // be hashed on arrival: it is under kDeferredMinBytes, it cannot be read again from
-// its path, or an earlier file counted into digests' totals had its class. False when
+// its path, or an earlier file counted into the same totals had its class. False when
 // it may wait (then give it to DeferDigest once it is counted).
-bool MustHashNow(const DigestMap& digests, int64_t sizeInBytes, uint64_t contentClass, bool canReadAgain);
+bool MustHashNow(const DeferredDigests& deferred, int64_t sizeInBytes, uint64_t contentClass, bool canReadAgain);
 
 // Lets a counted file wait: fullPath is where it is read again, displayPath what the
-// digest map will hold for it (empty without -la).
-// Requires: MustHashNow(digests, sizeInBytes, contentClass, true) is false.
-void DeferDigest(DigestMap& digests, int64_t sizeInBytes, uint64_t contentClass, const SharedString& fullPath,
+// digest map will hold for it (empty without -la). Both are shared, not copied.
+// Requires: fullPath is not empty; MustHashNow(deferred, sizeInBytes, contentClass,
+// true) is false.
+void DeferDigest(DeferredDigests& deferred, int64_t sizeInBytes, uint64_t contentClass, const SharedString& fullPath,
                  const SharedString& displayPath);
 
 // Call before the digest of a file that was hashed on arrival is looked up in digests.
-// Hashes the file waiting in its class, if any, and enters it; from then on every
-// file of that class is hashed on arrival.
-void SettleDigests(DigestMap& digests, int64_t sizeInBytes, uint64_t contentClass);
-
-// The key of a content class of files of sizeInBytes bytes, with one of the tags below.
-inline constexpr uint64_t kPathTag = 0x68746170'73616c63u;     // "clasPath" in bytes
-inline constexpr uint64_t kDisplayTag = 0x77656976'73616c63u;  // "clasView" in bytes
-DigestKey ClassKey(uint64_t contentClass, int64_t sizeInBytes, uint64_t tag);
+// Settles the file's class: hashes the file waiting in it, if any, enters its digest
+// into digests (unless already there) and releases its paths; from then on every file
+// of that class is hashed on arrival. Files under kDeferredMinBytes are left alone.
+void SettleDigests(DeferredDigests& deferred, DigestMap& digests, int64_t sizeInBytes, uint64_t contentClass);
 
 }  // namespace qm

@@ -257,7 +257,7 @@ bool Intake(CountTotals& totals, const SharedString& directory, const SharedStri
   // is hashed only if a later file of its content class comes (app/deferred_digests.h).
   const uint64_t contentClass =
       sizeInBytes >= kDeferredMinBytes ? ContentClassOf(readBuffer.Data(), sizeInBytes) : 0;
-  const bool isHashed = MustHashNow(totals.digests, sizeInBytes, contentClass, stream == nullptr);
+  const bool isHashed = MustHashNow(totals.deferredDigests, sizeInBytes, contentClass, stream == nullptr);
   Md5Digest digest;
   if (isHashed) digest = Md5Of(readBuffer.Data(), static_cast<size_t>(sizeInBytes));
 
@@ -280,11 +280,11 @@ bool Intake(CountTotals& totals, const SharedString& directory, const SharedStri
   if (lastByte != '\r' && lastByte != '\n') readBuffer.PushBack('\n');
 
   if (!isHashed) {
-    DeferDigest(totals.digests, sizeInBytes, contentClass,
+    DeferDigest(totals.deferredDigests, sizeInBytes, contentClass,
                 SharedString(openPath.CStr(), openPath.CStr() + openPath.Length()),
                 settings.listAnomalies ? DisplayPathOf(directory, name) : SharedString());
   } else {
-    SettleDigests(totals.digests, sizeInBytes, contentClass);
+    SettleDigests(totals.deferredDigests, totals.digests, sizeInBytes, contentClass);
     const int32_t knownDigests = totals.digests.Count();
     const int32_t digestIndex = totals.digests.FindOrInsert(digest);
     if (digestIndex < knownDigests) {

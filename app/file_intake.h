@@ -26,8 +26,8 @@
 // be equal, so a file of 4 KiB or more read from disk whose size and sample no earlier
 // file had is not hashed on arrival; it is hashed (read again) when a later file of
 // its kind comes, and the result is the same as hashing every file
-// (app/deferred_digests.h). The waiting files are kept in the totals' digest map, so
-// ResetTotals forgets them too.
+// (app/deferred_digests.h). The waiting files are kept in the totals' deferredDigests,
+// which ResetTotals clears with the digest map.
 //
 // Costs: each file is read once into the one reused readBuffer, whose capacity only
 // grows; the prepared name and the open path live in reused buffers, so a file of a

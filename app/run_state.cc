@@ -24,6 +24,7 @@ void ResetTotals(CountTotals& totals) {
   totals.errorCount = 0;
   totals.tooBigCount = 0;
   totals.digests.Clear();
+  totals.deferredDigests.Clear();
 }
 
 void ClearRunState() {

@@ -2,14 +2,17 @@
 // report share. There is one thread: everything here is used without locks.
 //
 // CountTotals extends the engine's LineTotals (lineCount, blankLines, commentLines,
-// codeLines, punctLines) with the file and byte counters, the six anomaly counters and
-// the digest map. All counters are signed 64-bit: after a -diff CSV is loaded they may
-// be negative. The run-wide single instances below are created by static
-// initialisation and released by ClearRunState (idempotent, run at exit).
+// codeLines, punctLines) with the file and byte counters, the six anomaly counters, the
+// digest map and the content classes of the files whose digest waits. All counters
+// are signed 64-bit: after a -diff CSV is loaded they may be negative. Totals belong
+// to their owner and are emptied by ResetTotals. The run-wide single instances below
+// are created by static initialisation and released by ClearRunState (idempotent, run
+// at exit).
 #pragma once
 
 #include <cstdint>
 
+#include "app/deferred_digests.h"
 #include "core/array.h"
 #include "core/hash_table.h"
 #include "core/shared_string.h"
@@ -30,9 +33,12 @@ struct CountTotals : LineTotals {
   // MD5 of every counted file's raw bytes -> display path of the first file that had
   // it (empty text unless -la).
   DigestMap digests;
+  // Content classes met by counted files, with the paths of the files not yet hashed
+  // (app/deferred_digests.h).
+  DeferredDigests deferredDigests;
 };
 
-// Sets every counter to 0 and empties digests.
+// Sets every counter to 0 and empties digests and deferredDigests.
 void ResetTotals(CountTotals& totals);
 
 // One row per counted file, kept only with -f.

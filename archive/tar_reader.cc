@@ -27,19 +27,6 @@ constexpr int32_t kDevMinorOffset = 337, kDevMinorWidth = 8;
 constexpr int32_t kPrefixOffset = 345, kPrefixWidth = 155;
 static_assert(kPrefixOffset + kPrefixWidth + 12 == kTarBlockSize, "header fields fill the block");
 
-// Reads exactly count bytes, looping over short reads. False when a read fails or the
-// stream ends first.
-bool ReadExactly(Stream& stream, void* buffer, int64_t count) {
-  auto* cursor = static_cast<uint8_t*>(buffer);
-  while (count > 0) {
-    int64_t done = 0;
-    if (!stream.Read(cursor, count, done) || done <= 0 || done > count) return false;
-    cursor += done;
-    count -= done;
-  }
-  return true;
-}
-
 // A text field: the bytes up to the first NUL, at most width of them (a field may
 // fill its whole width without a terminator).
 SharedString FieldText(const uint8_t* field, int32_t width) {

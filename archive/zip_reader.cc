@@ -26,21 +26,9 @@ uint64_t Get64(const uint8_t* p) {
   return uint64_t{Get32(p)} | uint64_t{Get32(p + 4)} << 32;
 }
 
-// Reads exactly count bytes, looping over short reads.
-bool ReadBytes(Stream& stream, void* buffer, int64_t count) {
-  auto* cursor = static_cast<uint8_t*>(buffer);
-  while (count > 0) {
-    int64_t done = 0;
-    if (!stream.Read(cursor, count, done) || done <= 0 || done > count) return false;
-    cursor += done;
-    count -= done;
-  }
-  return true;
-}
-
 bool ReadU32(Stream& stream, uint32_t& value) {
   uint8_t bytes[4];
-  if (!ReadBytes(stream, bytes, 4)) return false;
+  if (!ReadExactly(stream, bytes, 4)) return false;
   value = Get32(bytes);
   return true;
 }
@@ -97,7 +85,7 @@ bool ZipReader::ReadDirectory() {
   const int64_t tailSize = size < kZipEndRecordSearch ? size : kZipEndRecordSearch;
   Array<uint8_t> tail;
   tail.Resize(static_cast<int32_t>(tailSize));
-  if (!source.Seek(size - tailSize, kSeekStart) || !ReadBytes(source, tail.Data(), tailSize)) return false;
+  if (!source.Seek(size - tailSize, kSeekStart) || !ReadExactly(source, tail.Data(), tailSize)) return false;
   int64_t endRecord = -1;
   for (int64_t distance = kZipEndRecordSize; distance <= tailSize; ++distance) {
     if (Get32(tail.Data() + (tailSize - distance)) == kZipEndRecordSignature) {
@@ -144,7 +132,7 @@ bool ZipReader::ReadEndRecord(ZipEndRecord& record) {
   Stream& source = *source_;
   const int64_t afterSignature = source.Tell();
   uint8_t fields[18];
-  if (afterSignature < 0 || !ReadBytes(source, fields, sizeof fields)) return false;
+  if (afterSignature < 0 || !ReadExactly(source, fields, sizeof fields)) return false;
   record.diskNumber = Get16(fields);
   record.directoryDisk = Get16(fields + 2);
   record.entriesOnDisk = Get16(fields + 4);
@@ -162,7 +150,7 @@ bool ZipReader::ReadEndRecord(ZipEndRecord& record) {
   if (locator < 0 || !source.Seek(locator, kSeekStart) || !ReadU32(source, signature)) return false;
   if (signature != kZip64LocatorSignature) return true;
   uint8_t locatorFields[12];
-  if (!ReadBytes(source, locatorFields, sizeof locatorFields)) return false;
+  if (!ReadExactly(source, locatorFields, sizeof locatorFields)) return false;
   const uint64_t zip64Record = Get64(locatorFields + 4);
   if (zip64Record > static_cast<uint64_t>(INT64_MAX) ||
       !source.Seek(static_cast<int64_t>(zip64Record), kSeekStart) || !ReadU32(source, signature) ||
@@ -171,7 +159,7 @@ bool ZipReader::ReadEndRecord(ZipEndRecord& record) {
   }
   // Record size (8), version made by (2), version needed (2), then the fields.
   uint8_t zip64Fields[52];
-  if (!ReadBytes(source, zip64Fields, sizeof zip64Fields)) return false;
+  if (!ReadExactly(source, zip64Fields, sizeof zip64Fields)) return false;
   record.diskNumber = Get32(zip64Fields + 12);
   record.directoryDisk = Get32(zip64Fields + 16);
   record.entriesOnDisk = Get64(zip64Fields + 20);
@@ -185,7 +173,7 @@ bool ZipReader::ReadEndRecord(ZipEndRecord& record) {
 bool ZipReader::ReadCentralHeader(ZipEntry& entry) {
   Stream& source = *source_;
   uint8_t fields[42];
-  if (!ReadBytes(source, fields, sizeof fields)) return false;
+  if (!ReadExactly(source, fields, sizeof fields)) return false;
   entry.versionMadeBy = Get16(fields);
   entry.versionNeeded = Get16(fields + 2);
   entry.flags = Get16(fields + 4);
@@ -204,7 +192,7 @@ bool ZipReader::ReadCentralHeader(ZipEntry& entry) {
   entry.localHeaderOffset = Get32(fields + 38);
 
   char name[65535];
-  if (!ReadBytes(source, name, entry.nameLength)) return false;
+  if (!ReadExactly(source, name, entry.nameLength)) return false;
   entry.name = SharedString(name, name + entry.nameLength);
   if (entry.extraLength != 0 && !ReadExtraField(source, entry.extraLength, entry.uncompressedSize,
                                                 entry.compressedSize, &entry.localHeaderOffset)) {
@@ -215,7 +203,7 @@ bool ZipReader::ReadCentralHeader(ZipEntry& entry) {
 
 bool ZipReader::ReadLocalHeader(Stream& source, ZipEntry& entry) {
   uint8_t fields[26];
-  if (!ReadBytes(source, fields, sizeof fields)) return false;
+  if (!ReadExactly(source, fields, sizeof fields)) return false;
   entry.versionNeeded = Get16(fields);
   entry.flags = Get16(fields + 2);
   entry.method = Get16(fields + 4);
@@ -238,7 +226,7 @@ bool ZipReader::ReadExtraField(Stream& source, uint32_t length, uint64_t& uncomp
   uint32_t consumed = 0;
   for (;;) {
     uint8_t header[4];
-    if (!ReadBytes(source, header, 4)) return false;
+    if (!ReadExactly(source, header, 4)) return false;
     const uint16_t id = Get16(header);
     const uint16_t blockSize = Get16(header + 2);
     if (id == 1) {
@@ -246,7 +234,7 @@ bool ZipReader::ReadExtraField(Stream& source, uint32_t length, uint64_t& uncomp
       // order; a value the block is too short for leaves it and the later ones unread.
       uint8_t data[24];
       const uint16_t taken = blockSize < sizeof data ? blockSize : static_cast<uint16_t>(sizeof data);
-      if (!ReadBytes(source, data, taken) || !SeekForward(source, blockSize - taken)) return false;
+      if (!ReadExactly(source, data, taken) || !SeekForward(source, blockSize - taken)) return false;
       uint16_t cursor = 0;
       uint64_t* fields[3] = {&uncompressedSize, &compressedSize, localHeaderOffset};
       for (uint64_t* field : fields) {
@@ -288,7 +276,7 @@ InflateStream* ZipReader::OpenEntry(const SharedString& name, const ZipKeys* key
   const bool isEncrypted = (local.flags & kFlagEncrypted) != 0;
   if (isEncrypted) {
     uint8_t header[kEncryptionHeaderSize];
-    if (!ReadBytes(*source, header, kEncryptionHeaderSize)) return nullptr;
+    if (!ReadExactly(*source, header, kEncryptionHeaderSize)) return nullptr;
     entryKeys.Decrypt(header, kEncryptionHeaderSize);
     const uint8_t expected = (local.flags & kFlagDataDescriptor) != 0
                                  ? static_cast<uint8_t>(entry->modificationTime >> 8)

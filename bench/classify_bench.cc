@@ -25,16 +25,6 @@
 namespace qm {
 namespace {
 
-void WarnIfNotOptimised() {
-#if !defined(NDEBUG) || !defined(__OPTIMIZE__)
-  static bool warned = false;
-  if (!warned) {
-    std::fprintf(stderr, "warning: classify_bench built with assertions on or without optimisation\n");
-    warned = true;
-  }
-#endif
-}
-
 // Files laid end to end, with the offset of each file's first byte (and the end).
 struct Corpus {
   std::string bytes;
@@ -114,7 +104,6 @@ const Corpus& LuaCorpus() {
 }
 
 void ClassifyCorpus(benchmark::State& state, const Corpus& corpus, FileTypeId type, bool conservative) {
-  WarnIfNotOptimised();
   BuildCharClassTable(conservative);
   const auto* text = reinterpret_cast<const uint8_t*>(corpus.bytes.data());
   LineTotals totals;

@@ -16,18 +16,7 @@
 namespace qm {
 namespace {
 
-void WarnIfNotOptimised() {
-#if !defined(NDEBUG) || !defined(__OPTIMIZE__)
-  static bool warned = false;
-  if (!warned) {
-    std::fprintf(stderr, "warning: container_bench built with assertions on or without optimisation\n");
-    warned = true;
-  }
-#endif
-}
-
 void BM_PushBack(benchmark::State& state) {
-  WarnIfNotOptimised();
   const int32_t count = static_cast<int32_t>(state.range(0));
   for (auto _ : state) {
     Array<int32_t> array;
@@ -39,7 +28,6 @@ void BM_PushBack(benchmark::State& state) {
 BENCHMARK(BM_PushBack)->Arg(16)->Arg(1 << 16);
 
 void BM_PushBackInline(benchmark::State& state) {
-  WarnIfNotOptimised();
   for (auto _ : state) {
     Array<int32_t, 256> array;
     for (int32_t i = 0; i < 200; ++i) array.PushBack(i);
@@ -57,7 +45,6 @@ std::vector<SharedString> ExtensionKeys(int32_t count) {
 }
 
 void BM_StringMapFindByRange(benchmark::State& state) {
-  WarnIfNotOptimised();
   std::vector<SharedString> keys = ExtensionKeys(64);
   StringMap map;
   for (int32_t i = 0; i < 32; ++i) map.FindOrInsert(keys[i]);  // half hit, half miss
@@ -71,7 +58,6 @@ void BM_StringMapFindByRange(benchmark::State& state) {
 BENCHMARK(BM_StringMapFindByRange);
 
 void BM_StringMapFindOrInsert(benchmark::State& state) {
-  WarnIfNotOptimised();
   std::vector<SharedString> keys = ExtensionKeys(static_cast<int32_t>(state.range(0)));
   for (const SharedString& key : keys) key.Hash();  // cached once, as in the program
   for (auto _ : state) {
@@ -85,7 +71,6 @@ void BM_StringMapFindOrInsert(benchmark::State& state) {
 BENCHMARK(BM_StringMapFindOrInsert)->Arg(64)->Arg(10000);
 
 void BM_DigestMapInsert(benchmark::State& state) {
-  WarnIfNotOptimised();
   const int32_t count = static_cast<int32_t>(state.range(0));
   std::mt19937 random(1);
   std::vector<DigestKey> digests(count);
@@ -104,7 +89,6 @@ BENCHMARK(BM_DigestMapInsert)->Arg(50000);
 // Type indexes ordered by a table of counts, larger first; 7000 merges through the
 // buffer, 8000 splits without it at the top.
 void BM_StableSortIndexes(benchmark::State& state) {
-  WarnIfNotOptimised();
   const int32_t count = static_cast<int32_t>(state.range(0));
   std::mt19937 random(2);
   std::vector<int64_t> counts(count);

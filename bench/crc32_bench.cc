@@ -25,12 +25,6 @@ BENCHMARK(Crc32Pieces)->Arg(7)->Arg(64)->Arg(4096)->Arg(1 << 20);
 }  // namespace
 
 int main(int argc, char** argv) {
-#ifndef NDEBUG
-  std::fprintf(stderr, "warning: built with assertions on; numbers are not representative\n");
-#endif
-#ifndef __OPTIMIZE__
-  std::fprintf(stderr, "warning: built without optimisation; numbers are not representative\n");
-#endif
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

@@ -106,12 +106,6 @@ BENCHMARK(GzipToolOnSample)->Unit(benchmark::kMillisecond)->UseRealTime()->Itera
 }  // namespace
 
 int main(int argc, char** argv) {
-#ifndef NDEBUG
-  std::fprintf(stderr, "warning: built with assertions on; numbers are not representative\n");
-#endif
-#ifndef __OPTIMIZE__
-  std::fprintf(stderr, "warning: built without optimisation; numbers are not representative\n");
-#endif
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

@@ -14,16 +14,6 @@
 namespace qm {
 namespace {
 
-void WarnIfNotOptimised() {
-#if !defined(NDEBUG) || !defined(__OPTIMIZE__)
-  static bool warned = false;
-  if (!warned) {
-    std::fprintf(stderr, "warning: md5_bench built with assertions on or without optimisation\n");
-    warned = true;
-  }
-#endif
-}
-
 std::vector<uint8_t> Bytes(int64_t sizeInBytes) {
   std::vector<uint8_t> bytes(static_cast<size_t>(sizeInBytes));
   uint32_t x = 12345;
@@ -35,7 +25,6 @@ std::vector<uint8_t> Bytes(int64_t sizeInBytes) {
 }
 
 void BM_Md5Update(benchmark::State& state) {
-  WarnIfNotOptimised();
   const std::vector<uint8_t> bytes = Bytes(state.range(0));
   for (auto _ : state) benchmark::DoNotOptimize(Md5Of(bytes.data(), bytes.size()));
   state.SetBytesProcessed(state.iterations() * state.range(0));
@@ -43,7 +32,6 @@ void BM_Md5Update(benchmark::State& state) {
 BENCHMARK(BM_Md5Update)->Arg(100)->Arg(4096)->Arg(64 << 10)->Arg(64 << 20);
 
 void BM_Md5Stream(benchmark::State& state) {
-  WarnIfNotOptimised();
   const std::vector<uint8_t> bytes = Bytes(state.range(0));
   for (auto _ : state) {
     MemoryStream memory(bytes.data(), static_cast<int32_t>(bytes.size()));

@@ -14,16 +14,6 @@
 namespace qm {
 namespace {
 
-void WarnIfNotOptimised() {
-#if !defined(NDEBUG) || !defined(__OPTIMIZE__)
-  static bool warned = false;
-  if (!warned) {
-    std::fprintf(stderr, "warning: string_bench built with assertions on or without optimisation\n");
-    warned = true;
-  }
-#endif
-}
-
 std::vector<char> Text(int64_t sizeInBytes) {
   std::vector<char> text(static_cast<size_t>(sizeInBytes));
   for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>('a' + i * 7 % 26);
@@ -31,7 +21,6 @@ std::vector<char> Text(int64_t sizeInBytes) {
 }
 
 void BM_HashBytes(benchmark::State& state) {
-  WarnIfNotOptimised();
   std::vector<char> text = Text(state.range(0));
   for (auto _ : state) benchmark::DoNotOptimize(HashBytes(text.data(), text.size()));
   state.SetBytesProcessed(state.iterations() * state.range(0));
@@ -39,7 +28,6 @@ void BM_HashBytes(benchmark::State& state) {
 BENCHMARK(BM_HashBytes)->Arg(3)->Arg(24)->Arg(4096);
 
 void BM_CompareEqualLength(benchmark::State& state) {
-  WarnIfNotOptimised();
   std::vector<char> text = Text(state.range(0));
   SharedString a(text.data(), text.data() + text.size());
   text.back() = '#';
@@ -52,7 +40,6 @@ void BM_CompareEqualLength(benchmark::State& state) {
 BENCHMARK(BM_CompareEqualLength)->Arg(24)->Arg(256);
 
 void BM_AppendPieces(benchmark::State& state) {
-  WarnIfNotOptimised();
   const int64_t pieceCount = state.range(0);
   for (auto _ : state) {
     SharedString s;
@@ -64,7 +51,6 @@ void BM_AppendPieces(benchmark::State& state) {
 BENCHMARK(BM_AppendPieces)->Arg(8)->Arg(4096);
 
 void BM_CopyShares(benchmark::State& state) {
-  WarnIfNotOptimised();
   SharedString original("project/src/module/file_name.cc");
   for (auto _ : state) {
     SharedString copy(original);
@@ -74,7 +60,6 @@ void BM_CopyShares(benchmark::State& state) {
 BENCHMARK(BM_CopyShares);
 
 void BM_JoinEntryPath(benchmark::State& state) {
-  WarnIfNotOptimised();
   SharedString directory("/home/user/projects/quill/src/count");
   SharedString name("brace_scanner.cc");
   for (auto _ : state) {

@@ -29,16 +29,6 @@
 namespace qm {
 namespace {
 
-void WarnIfNotOptimised() {
-#if !defined(NDEBUG) || !defined(__OPTIMIZE__)
-  static bool warned = false;
-  if (!warned) {
-    std::fprintf(stderr, "warning: walk_bench built with assertions on or without optimisation\n");
-    warned = true;
-  }
-#endif
-}
-
 const char* TreeRoot() {
   const char* root = std::getenv("QM_BENCH_TREE");
   return root != nullptr && root[0] != '\0' ? root : "/usr/include";
@@ -86,7 +76,6 @@ const TreeFiles& Tree() {
 }
 
 void BM_ListDirectories(benchmark::State& state) {
-  WarnIfNotOptimised();
   const TreeFiles& tree = Tree();
   int64_t entries = 0;
   for (auto _ : state) {
@@ -102,7 +91,6 @@ void BM_ListDirectories(benchmark::State& state) {
 BENCHMARK(BM_ListDirectories)->Unit(benchmark::kMillisecond);
 
 void BM_ReadFiles(benchmark::State& state) {
-  WarnIfNotOptimised();
   const TreeFiles& tree = Tree();
   Array<uint8_t> buffer;
   for (auto _ : state) {
@@ -123,7 +111,6 @@ void BM_ReadFiles(benchmark::State& state) {
 BENCHMARK(BM_ReadFiles)->Unit(benchmark::kMillisecond);
 
 void BM_WalkAndCount(benchmark::State& state) {
-  WarnIfNotOptimised();
   const TreeFiles& tree = Tree();
   const char* argv[] = {"quillmet", TreeRoot()};
   ClearSettings();

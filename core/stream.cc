@@ -209,16 +209,21 @@ bool ReadAll(Stream& stream, Array<uint8_t>& bytes, int64_t extra, int64_t limit
   if (!stream.Rewind()) return false;
   bytes.Reserve(static_cast<int32_t>(size + extra));
   bytes.SetCountUninitialized(static_cast<int32_t>(size));
-  int64_t bytesRead = 0;
-  while (bytesRead < size) {
+  // An end before size bytes (a file that shrank) is a failure, never short data.
+  if (!ReadExactly(stream, bytes.Data(), size)) {
+    bytes.Resize(0);
+    return false;
+  }
+  return true;
+}
+
+bool ReadExactly(Stream& stream, void* buffer, int64_t count) {
+  auto* cursor = static_cast<uint8_t*>(buffer);
+  while (count > 0) {
     int64_t bytesDone = 0;
-    // An end before size bytes (a file that shrank) is a failure, never short data.
-    if (!stream.Read(bytes.Data() + bytesRead, size - bytesRead, bytesDone) || bytesDone <= 0 ||
-        bytesDone > size - bytesRead) {
-      bytes.Resize(0);
-      return false;
-    }
-    bytesRead += bytesDone;
+    if (!stream.Read(cursor, count, bytesDone) || bytesDone <= 0 || bytesDone > count) return false;
+    cursor += bytesDone;
+    count -= bytesDone;
   }
   return true;
 }

@@ -162,6 +162,11 @@ class Stream {
 // Requires: extra >= 0.
 bool ReadAll(Stream& stream, Array<uint8_t>& bytes, int64_t extra, int64_t limit);
 
+// Reads exactly count bytes into buffer, looping over short reads. Fails when a read
+// fails, reports an impossible byte count, or the stream ends first (then the bytes
+// already read stay in buffer). 0 succeeds at once.
+bool ReadExactly(Stream& stream, void* buffer, int64_t count);
+
 // Moves count bytes forward by reading and discarding them in pieces of at most
 // kStreamChunkSize bytes; fails when a read fails or gives fewer bytes than asked.
 // A negative count is a relative Seek (so the stream must be positioned). 0 succeeds.

@@ -217,15 +217,7 @@ class ActionFinder {
 
 int64_t ScanBlockComment(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines) {
   return WalkConstruct(cursor, end, blankLines, kInsideBlockComment,
-                       [](const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) {
-                         if (limit - p >= 2 && p[1] == '/') {
-                           p += 2;
-                           return true;
-                         }
-                         blankSoFar = false;
-                         ++p;
-                         return false;
-                       });
+                       PairCloser<'/'>{});
 }
 
 int64_t ScanNestingComment(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines) {

@@ -215,6 +215,21 @@ inline const uint8_t* SkipToStop(const uint8_t* cursor, const uint8_t* end, cons
   return cursor;
 }
 
+// Closes on the stop byte followed by kSecond ("*/", "*)", "]]"), taking both; a stop
+// byte without it is text.
+template <uint8_t kSecond>
+struct PairCloser {
+  bool operator()(const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) const {
+    if (limit - p >= 2 && p[1] == kSecond) {
+      p += 2;
+      return true;
+    }
+    blankSoFar = false;
+    ++p;
+    return false;
+  }
+};
+
 // Never closes: WalkConstruct then only counts the lines of [cursor, end).
 struct NoCloser {
   bool operator()(const uint8_t*&, const uint8_t*, bool&) const { return false; }

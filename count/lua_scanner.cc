@@ -22,15 +22,7 @@ constexpr ByteTable kInsideBlockComment = MakeInsideTable(']');
 
 int64_t ScanLuaBlockComment(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines) {
   return WalkConstruct(cursor, end, blankLines, kInsideBlockComment,
-                       [](const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) {
-                         if (limit - p >= 2 && p[1] == ']') {
-                           p += 2;
-                           return true;
-                         }
-                         blankSoFar = false;
-                         ++p;
-                         return false;
-                       });
+                       PairCloser<']'>{});
 }
 
 void ScanLua(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length) {

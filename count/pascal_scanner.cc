@@ -48,15 +48,7 @@ int64_t ScanPascalComment(const uint8_t*& cursor, const uint8_t* end, int64_t& b
                          });
   }
   return WalkConstruct(cursor, end, blankLines, kInsideParenStarComment,
-                       [](const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) {
-                         if (limit - p >= 2 && p[1] == ')') {
-                           p += 2;
-                           return true;
-                         }
-                         blankSoFar = false;
-                         ++p;
-                         return false;
-                       });
+                       PairCloser<')'>{});
 }
 
 void ScanPascal(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length) {

@@ -57,34 +57,43 @@ TEST(DeferredDigests, ClassesFollowSizeAndSampledBytes) {
 TEST(DeferredDigests, SettleEntersTheWaitingFileOnceWithItsDisplayPath) {
   test::TempTree tree;
   const std::string bytes = Content("int x;\n");
+  const uint64_t contentClass = ClassOf(bytes);
   ASSERT_TRUE(tree.WriteFile("a.c", bytes));
+  DeferredDigests deferred;
   DigestMap digests;
-  EXPECT_FALSE(MustHashNow(digests, kBig, ClassOf(bytes), true));
-  DeferDigest(digests, kBig, ClassOf(bytes), Text(tree.Path("a.c")), "shown/a.c");
-  EXPECT_TRUE(MustHashNow(digests, kBig, ClassOf(bytes), true));
-  SettleDigests(digests, kBig, ClassOf(bytes) + 1);  // another class: nothing waits there
-  EXPECT_EQ(digests.Find(DigestOf(bytes)), nullptr);
-  SettleDigests(digests, kBig, ClassOf(bytes));
+  EXPECT_FALSE(MustHashNow(deferred, kBig, contentClass, true));
+  DeferDigest(deferred, kBig, contentClass, Text(tree.Path("a.c")), "shown/a.c");
+  EXPECT_TRUE(MustHashNow(deferred, kBig, contentClass, true));
+  EXPECT_FALSE(MustHashNow(deferred, kBig + 1, contentClass, true));  // the size is part of the class
+  SettleDigests(deferred, digests, kBig, contentClass + 1);  // another class: nothing waits there
+  EXPECT_TRUE(digests.IsEmpty());
+  EXPECT_TRUE(MustHashNow(deferred, kBig, contentClass + 1, true));  // but it is settled now
+  EXPECT_EQ(deferred.WaitingCount(), 1);
+  SettleDigests(deferred, digests, kBig, contentClass);
   ASSERT_NE(digests.Find(DigestOf(bytes)), nullptr);
   EXPECT_EQ(*digests.Find(DigestOf(bytes)), "shown/a.c");
-  const int32_t count = digests.Count();
-  SettleDigests(digests, kBig, ClassOf(bytes));
-  EXPECT_EQ(digests.Count(), count);
+  EXPECT_EQ(digests.Count(), 1);
+  EXPECT_EQ(deferred.WaitingCount(), 0);  // its paths are released
+  SettleDigests(deferred, digests, kBig, contentClass);
+  EXPECT_EQ(digests.Count(), 1);
+  EXPECT_EQ(deferred.ClassCount(), 2);
 }
 
 TEST(DeferredDigests, WaitingFileThatVanishedOrShrankIsLeftOut) {
   test::TempTree tree;
   ASSERT_TRUE(tree.WriteFile("short.c", Content("x", kBig - 1)));
   ASSERT_TRUE(tree.WriteFile("grown.c", Content("y", kBig + 5)));
+  DeferredDigests deferred;
   DigestMap digests;
-  DeferDigest(digests, kBig, 1, Text(tree.Path("gone.c")), "");
-  SettleDigests(digests, kBig, 1);
-  DeferDigest(digests, kBig, 2, Text(tree.Path("short.c")), "");
-  SettleDigests(digests, kBig, 2);
-  EXPECT_EQ(digests.Count(), 2);  // the two class keys only
+  DeferDigest(deferred, kBig, 1, Text(tree.Path("gone.c")), "");
+  SettleDigests(deferred, digests, kBig, 1);
+  DeferDigest(deferred, kBig, 2, Text(tree.Path("short.c")), "");
+  SettleDigests(deferred, digests, kBig, 2);
+  EXPECT_TRUE(digests.IsEmpty());
+  EXPECT_EQ(deferred.WaitingCount(), 0);
   // A file that grew is hashed over the bytes it had when it was counted.
-  DeferDigest(digests, kBig, 3, Text(tree.Path("grown.c")), "");
-  SettleDigests(digests, kBig, 3);
+  DeferDigest(deferred, kBig, 3, Text(tree.Path("grown.c")), "");
+  SettleDigests(deferred, digests, kBig, 3);
   EXPECT_NE(digests.Find(DigestOf(Content("y", kBig))), nullptr);
 }
 
