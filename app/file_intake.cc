@@ -95,19 +95,11 @@ void Report(const char* format, const SharedString& directory, const SharedStrin
 // Reads exactly count bytes into readBuffer, keeping one byte of room behind them.
 // Fails on a read error, an early end (a file shrinking while read), or a count that
 // does not fit the buffer. Bytes past count (a file growing while read) stay unread.
-bool ReadExactly(Stream& stream, int64_t count) {
+bool ReadIntoBuffer(Stream& stream, int64_t count) {
   readBuffer.SetCountUninitialized(0);
   if (count < 0 || count > kMaxContentBytes) return false;
   readBuffer.Reserve(static_cast<int32_t>(count + 1));
-  uint8_t* data = readBuffer.Data();
-  int64_t done = 0;
-  while (done < count) {
-    int64_t got = 0;
-    if (!stream.Read(data + done, count - done, got) || got <= 0 || got > count - done) {
-      return false;
-    }
-    done += got;
-  }
+  if (!ReadExactly(stream, readBuffer.Data(), count)) return false;
   readBuffer.SetCountUninitialized(static_cast<int32_t>(count));
   return true;
 }
@@ -144,7 +136,7 @@ bool ReadWholeStream(Stream& stream, int64_t limit) {
     const int64_t size = stream.Size();
     if (position >= 0 && size >= position) {
       const int64_t remaining = size - position;
-      return remaining <= limit && ReadExactly(stream, remaining);
+      return remaining <= limit && ReadIntoBuffer(stream, remaining);
     }
   }
   return ReadUnsized(stream, limit);
@@ -164,7 +156,7 @@ DiskRead ReadFromDisk() {
   }
   const int64_t sizeInBytes = info.st_size;
   if (sizeInBytes > settings.maxFileSize) return DiskRead::kTooBig;
-  if (sizeInBytes > 0 && !ReadExactly(file, sizeInBytes)) return DiskRead::kReadFailed;
+  if (sizeInBytes > 0 && !ReadIntoBuffer(file, sizeInBytes)) return DiskRead::kReadFailed;
   return DiskRead::kRead;
 }
 
@@ -238,7 +230,7 @@ bool Intake(CountTotals& totals, const SharedString& directory, const SharedStri
     }
   } else {
     const bool isReadable = (stream->Flags() & kStreamReadable) != 0;
-    const bool isRead = isReadable && (size != nullptr ? ReadExactly(*stream, *size)
+    const bool isRead = isReadable && (size != nullptr ? ReadIntoBuffer(*stream, *size)
                                                        : ReadWholeStream(*stream, settings.maxFileSize));
     if (!isRead) {
       Report("couldn't open/read file: %s\n", directory, name);
