@@ -62,11 +62,16 @@ void ReportUnopened(const SharedString& shownPath) {
   std::fprintf(stderr, "failed to open dir: %s\n", shownPath.CStr());
 }
 
-// Parent path, '/', and the name exactly as read, built in target's own block.
+// Parent path, '/', and the name exactly as read, built in target's own block. A
+// parent of "." (the working directory when its absolute path could not be read, such
+// as one deeper than CurrentDirectory's buffer) gives the bare name, as normalising
+// "./name" would: the listing reopens it relative to the same working directory.
 void BuildChildPath(SharedString& target, const SharedString& parent, const SharedString& name) {
   target.Erase(0, -1);
-  target.Append(parent.CStr(), parent.Length());
-  if (!parent.EndsWith("/")) target.Append("/", 1);
+  if (!(parent == ".")) {
+    target.Append(parent.CStr(), parent.Length());
+    if (!parent.EndsWith("/")) target.Append("/", 1);
+  }
   target.Append(name.CStr(), name.Length());
 }
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace qm::test {
@@ -129,7 +130,22 @@ ToolResult RunProgram(const std::string& program, const std::vector<std::string>
 }
 
 ToolResult RunTool(const std::vector<std::string>& args, const ToolOptions& options) {
-  return RunProgram(QM_BINARY, args, options);
+  const char* wrapper = std::getenv("QM_TOOL_WRAPPER");
+  if (wrapper == nullptr || wrapper[0] == 0) return RunProgram(QM_BINARY, args, options);
+  std::vector<std::string> words;
+  for (const char* cursor = wrapper; *cursor != 0;) {
+    const char* stop = std::strchr(cursor, ' ');
+    if (stop == nullptr) stop = cursor + std::strlen(cursor);
+    if (stop > cursor) words.emplace_back(cursor, stop);
+    cursor = *stop == 0 ? stop : stop + 1;
+  }
+  if (words.empty()) return RunProgram(QM_BINARY, args, options);
+  std::vector<std::string> wrappedArgs(words.begin() + 1, words.end());
+  wrappedArgs.push_back(QM_BINARY);
+  wrappedArgs.insert(wrappedArgs.end(), args.begin(), args.end());
+  ToolOptions wrappedOptions = options;
+  wrappedOptions.timeLimitSeconds = options.timeLimitSeconds * kWrappedTimeFactor;
+  return RunProgram(words[0], wrappedArgs, wrappedOptions);
 }
 
 }  // namespace qm::test

@@ -5,6 +5,13 @@
 // the other) or /dev/null when none are given. A child still running after the time
 // limit is killed, which shows as a signal in the result, so a hang fails the test
 // instead of stalling it.
+//
+// When the environment variable QM_TOOL_WRAPPER is set and not empty, RunTool starts
+// the tool through it: the variable is split at spaces into a program (an absolute
+// path) and its arguments, and QM_BINARY with its arguments follows them, as in
+// QM_TOOL_WRAPPER="/usr/bin/valgrind --log-file=/tmp/vg.%p.log". The time limit is then
+// multiplied by kWrappedTimeFactor, since such wrappers run the tool far slower.
+// RunProgram never uses the wrapper.
 #pragma once
 
 #include <optional>
@@ -27,7 +34,10 @@ struct ToolOptions {
   int timeLimitSeconds = 120;
 };
 
-// Runs QM_BINARY with args (argv[0] is added) under the given options.
+inline constexpr int kWrappedTimeFactor = 20;
+
+// Runs QM_BINARY with args (argv[0] is added) under the given options, through
+// QM_TOOL_WRAPPER when that is set.
 ToolResult RunTool(const std::vector<std::string>& args, const ToolOptions& options = {});
 
 // Runs any program by path; RunTool uses it, and tests may use it to build fixtures

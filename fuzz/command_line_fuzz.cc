@@ -1,0 +1,127 @@
+// Fuzz target for ParseCommandLine. The input is cut at NUL bytes into arguments
+// (argv[0] is added), so option texts, values and directory names mix freely; the
+// settings are put back to their defaults before and after every run. What the parse
+// writes to standard error is captured in memory instead of printed, and checked: at
+// most one line, and only one of the command-line messages. After a successful parse
+// the settings must be complete and in range: something to count, every excluded
+// suffix lowered and dot-prefixed and ending with the generated-file suffixes, every
+// forced extension pair dot-prefixed and lowered, a size limit of whole megabytes
+// within the clamp, and every directory argument taken from the arguments in order.
+//
+// -xd values are opened as directories (read-only) while the exclusions are finished;
+// nothing else touches the file system.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/command_line.h"
+#include "app/settings.h"
+
+namespace {
+
+constexpr size_t kMaxArguments = 512;
+constexpr size_t kMaxInputBytes = size_t{1} << 14;
+
+std::string_view View(const qm::SharedString& text) {
+  return std::string_view(text.CStr(), static_cast<size_t>(text.Length()));
+}
+
+bool IsLoweredWithDot(const qm::SharedString& text) {
+  if (!text.StartsWith(".")) return false;
+  for (char c : View(text)) {
+    if (c >= 'A' && c <= 'Z') return false;
+  }
+  return true;
+}
+
+// Runs the parse with the C stream stderr pointed at a memory buffer, and returns
+// what was written there. The sanitizers and libFuzzer write to their own streams,
+// so findings are still shown.
+bool ParseCapturingErrors(const std::vector<const char*>& argv, std::string& errors) {
+  static char buffer[2 * kMaxInputBytes + 256];
+  FILE* capture = fmemopen(buffer, sizeof buffer, "w");
+  if (capture == nullptr) std::abort();
+  FILE* const saved = stderr;
+  stderr = capture;
+  const bool isOk = qm::ParseCommandLine(static_cast<int>(argv.size()), argv.data());
+  stderr = saved;
+  std::fflush(capture);
+  const long written = std::ftell(capture);
+  std::fclose(capture);
+  errors.assign(buffer, written > 0 ? static_cast<size_t>(written) : 0);
+  return isOk;
+}
+
+bool IsOneOfArguments(std::string_view line, const std::vector<const char*>& argv) {
+  for (size_t i = 1; i < argv.size(); ++i) {
+    if (line == argv[i]) return true;
+  }
+  return false;
+}
+
+void CheckSettings(const std::vector<const char*>& argv) {
+  const qm::Settings& s = qm::settings;
+  if (s.stdinName.IsEmpty() && s.dirArgs.IsEmpty()) std::abort();
+  if (s.maxFileSize < 0 || s.maxFileSize > qm::kMaxFileSizeMegabytes * qm::kMegabyte ||
+      s.maxFileSize % qm::kMegabyte != 0) {
+    std::abort();
+  }
+  const int32_t suffixCount = s.excludeExts.Count();
+  if (suffixCount < 3) std::abort();
+  if (View(s.excludeExts[suffixCount - 3]) != ".designer.cs" || View(s.excludeExts[suffixCount - 2]) != ".g.cs" ||
+      View(s.excludeExts[suffixCount - 1]) != ".g.i.cs") {
+    std::abort();
+  }
+  for (const qm::SharedString& suffix : s.excludeExts) {
+    if (!IsLoweredWithDot(suffix)) std::abort();
+  }
+  for (int32_t i = 0; i < s.forceExts.Count(); ++i) {
+    if (!IsLoweredWithDot(s.forceExts.Key(i)) || !IsLoweredWithDot(s.forceExts.Value(i))) std::abort();
+  }
+  // Directory arguments are a subsequence of the arguments, none starting with '-'.
+  size_t next = 1;
+  for (const qm::SharedString& directory : s.dirArgs) {
+    if (directory.StartsWith("-")) std::abort();
+    while (next < argv.size() && View(directory) != argv[next]) ++next;
+    if (next == argv.size()) std::abort();
+    ++next;
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > kMaxInputBytes) return 0;
+  // Arguments are C strings: one copy of the input with a terminator after the end.
+  std::string text(reinterpret_cast<const char*>(data), size);
+  std::vector<const char*> argv;
+  argv.push_back("quillmet");
+  if (size > 0) {
+    for (size_t start = 0; start <= text.size() && argv.size() <= kMaxArguments;) {
+      argv.push_back(text.c_str() + start);
+      const size_t stop = text.find('\0', start);
+      if (stop == std::string::npos) break;
+      start = stop + 1;
+    }
+  }
+
+  qm::ClearSettings();
+  std::string errors;
+  const bool isOk = ParseCapturingErrors(argv, errors);
+  if (isOk) {
+    if (!errors.empty()) std::abort();
+    CheckSettings(argv);
+  } else if (!errors.empty() && errors != "dirname(s) not specified\n") {
+    constexpr std::string_view kInvalid = "invalid argument: ";
+    if (errors.compare(0, kInvalid.size(), kInvalid) != 0 || errors.back() != '\n') std::abort();
+    const std::string_view argument = std::string_view(errors).substr(kInvalid.size(), errors.size() - kInvalid.size() - 1);
+    if (!IsOneOfArguments(argument, argv)) std::abort();
+  }
+  qm::ClearSettings();
+  return 0;
+}

@@ -1,0 +1,559 @@
+// Hostile trees end to end: special files with source names, files and directories
+// changing under the walk, chains deeper than the path limit, odd names, a hundred
+// thousand empty files, archives that claim or expand to gigabytes, and result files
+// that cannot be written. Whatever the tree, the run must end with its report and exit
+// status 0, within bounded time and memory. Archive fixtures are built byte by byte
+// here, so the tests need no archiver; Python starts the tool where its peak memory
+// is measured.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "archive/crc32.h"
+#include "tests/support/bit_writer.h"
+#include "tests/support/run_tool.h"
+#include "tests/support/temp_tree.h"
+
+namespace qm {
+namespace {
+
+const std::string kRule = std::string(79, '-') + "\n";
+const std::string kHeader =
+    kRule + "Type                      Files       Blank     Comment Punctuation        Code\n" + kRule;
+
+// The type table of a run that counted `files` one-line C files (no type row when 0).
+std::string CTable(int files) {
+  char row[160];
+  std::snprintf(row, sizeof row, "%-19s %11d %11d %11d %11d %11d\n", "C source", files, 0, 0, 0, files);
+  char total[160];
+  std::snprintf(total, sizeof total, "%-19s %11d %11d %11d %11d %11d\n", "Total", files, 0, 0, 0, files);
+  return kHeader + (files > 0 ? row : "") + kRule + total;
+}
+
+std::vector<std::string> SortedLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t stop = text.find('\n', start);
+    if (stop == std::string::npos) stop = text.size();
+    lines.push_back(text.substr(start, stop - start));
+    start = stop + 1;
+  }
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+// Checks that out is some anomaly lines (in directory order, so compared as a set)
+// followed by exactly `rest`.
+void ExpectAnomaliesThen(const std::string& out, const std::vector<std::string>& anomalies,
+                         const std::string& rest) {
+  ASSERT_GE(out.size(), rest.size()) << out;
+  EXPECT_EQ(out.substr(out.size() - rest.size()), rest) << out;
+  std::vector<std::string> expected = anomalies;
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(SortedLines(out.substr(0, out.size() - rest.size())), expected) << out;
+}
+
+void ExpectCleanExit(const test::ToolResult& result) {
+  EXPECT_TRUE(result.isStarted);
+  EXPECT_EQ(result.signal, 0) << "the tool was killed or crashed";
+  EXPECT_EQ(result.exitStatus, 0);
+}
+
+// Archive fixtures --------------------------------------------------------------
+
+void PutLe(std::string& out, uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+// Copies text over block at offset; the block keeps its size.
+void Put(std::string& block, size_t offset, const std::string& text) {
+  block.replace(offset, text.size(), text);
+}
+
+// One ustar header block with an octal size field and a valid unsigned checksum.
+std::string TarHeader(const std::string& name, uint64_t size, char type = '0') {
+  std::string block(512, '\0');
+  Put(block, 0, name);
+  Put(block, 100, "0000644");
+  Put(block, 108, "0000000");
+  Put(block, 116, "0000000");
+  char field[16];
+  std::snprintf(field, sizeof field, "%011llo", static_cast<unsigned long long>(size));
+  Put(block, 124, field);
+  Put(block, 136, "00000000000");
+  block[156] = type;
+  Put(block, 257, std::string("ustar\0" "00", 8));
+  Put(block, 148, "        ");
+  unsigned sum = 0;
+  for (unsigned char c : block) sum += c;
+  std::snprintf(field, sizeof field, "%06o", sum);
+  Put(block, 148, std::string(field, 6) + '\0');
+  return block;
+}
+
+std::string TarMember(const std::string& name, const std::string& data) {
+  std::string member = TarHeader(name, data.size()) + data;
+  member.resize((member.size() + 511) / 512 * 512, '\0');
+  return member;
+}
+
+const std::string kTarEnd(1024, '\0');
+
+// A gzip member holding bytes in stored blocks, with the right CRC-32 and ISIZE.
+std::string Gzip(const std::string& bytes) {
+  test::BitWriter writer;
+  const size_t kPiece = 65535;
+  for (size_t at = 0; at < bytes.size() || at == 0; at += kPiece) {
+    writer.StoredBlock(at + kPiece >= bytes.size(), bytes.substr(at, kPiece));
+  }
+  return test::GzipWrap(writer.Text(), Crc32(0, bytes.data(), bytes.size()),
+                        static_cast<uint32_t>(bytes.size()));
+}
+
+// Raw DEFLATE data for zeroCount zero bytes, in one fixed-code block: a literal zero,
+// then matches of 258 bytes at distance 1 (13 bits each, about 1032:1).
+std::string DeflatedZeros(uint64_t zeroCount) {
+  test::BitWriter writer;
+  writer.BlockHeader(true, 1).FixedLiteral(0);
+  uint64_t left = zeroCount - 1;
+  for (; left >= 258; left -= 258) writer.FixedMatch(258, 1);
+  if (left >= 3) {
+    writer.FixedMatch(static_cast<int>(left), 1);
+  } else {
+    for (; left > 0; --left) writer.FixedLiteral(0);
+  }
+  writer.FixedLiteral(256);
+  return writer.Text();
+}
+
+// CRC-32 of count zero bytes.
+uint32_t ZerosCrc(uint64_t count) {
+  static const std::string kZeros(1 << 20, '\0');
+  uint32_t crc = 0;
+  for (; count > 0;) {
+    const uint64_t piece = std::min<uint64_t>(count, kZeros.size());
+    crc = Crc32(crc, kZeros.data(), piece);
+    count -= piece;
+  }
+  return crc;
+}
+
+struct ZipMember {
+  std::string name;
+  std::string data;         // as stored
+  uint16_t method = 8;      // 0 stored, 8 deflated
+  uint32_t crc = 0;
+  uint32_t sizeClaim = 0;   // uncompressed size written in both headers
+};
+
+std::string Zip(const std::vector<ZipMember>& members) {
+  std::string out;
+  std::string directory;
+  for (const ZipMember& member : members) {
+    const uint32_t offset = static_cast<uint32_t>(out.size());
+    PutLe(out, 0x04034b50, 4);
+    for (uint64_t value : {20u, 0u}) PutLe(out, value, 2);
+    PutLe(out, member.method, 2);
+    PutLe(out, 0, 2);
+    PutLe(out, 0x21, 2);
+    PutLe(out, member.crc, 4);
+    PutLe(out, member.data.size(), 4);
+    PutLe(out, member.sizeClaim, 4);
+    PutLe(out, member.name.size(), 2);
+    PutLe(out, 0, 2);
+    out += member.name;
+    out += member.data;
+
+    PutLe(directory, 0x02014b50, 4);
+    for (uint64_t value : {20u, 20u, 0u}) PutLe(directory, value, 2);
+    PutLe(directory, member.method, 2);
+    PutLe(directory, 0, 2);
+    PutLe(directory, 0x21, 2);
+    PutLe(directory, member.crc, 4);
+    PutLe(directory, member.data.size(), 4);
+    PutLe(directory, member.sizeClaim, 4);
+    PutLe(directory, member.name.size(), 2);
+    for (int i = 0; i < 4; ++i) PutLe(directory, 0, 2);  // extra, comment, disk, internal
+    PutLe(directory, 0, 4);
+    PutLe(directory, offset, 4);
+    directory += member.name;
+  }
+  const uint32_t directoryOffset = static_cast<uint32_t>(out.size());
+  out += directory;
+  PutLe(out, 0x06054b50, 4);
+  PutLe(out, 0, 2);
+  PutLe(out, 0, 2);
+  PutLe(out, members.size(), 2);
+  PutLe(out, members.size(), 2);
+  PutLe(out, directory.size(), 4);
+  PutLe(out, directoryOffset, 4);
+  PutLe(out, 0, 2);
+  return out;
+}
+
+ZipMember StoredMember(const std::string& name, const std::string& text) {
+  return {name, text, 0, Crc32(0, text.data(), text.size()), static_cast<uint32_t>(text.size())};
+}
+
+class HostileTree : public testing::Test {
+ protected:
+  test::ToolResult Run(const std::vector<std::string>& args, int timeLimitSeconds = 60) {
+    test::ToolOptions options;
+    options.workDir = tree.Root();
+    options.timeLimitSeconds = timeLimitSeconds;
+    return test::RunTool(args, options);
+  }
+
+  test::TempTree tree;
+};
+
+TEST_F(HostileTree, PipesAndSocketsWithSourceNamesAreErrorsNotHangs) {
+  ASSERT_TRUE(tree.WriteFile("ok.c", "int ok;\n"));
+  ASSERT_TRUE(tree.MakeFifo("pipe.c"));
+  ASSERT_TRUE(tree.MakeSocket("socket.py"));
+  ASSERT_TRUE(tree.MakeFifo("sub/pipe.tar"));  // opened for scanning with -sa
+  ASSERT_TRUE(tree.MakeFifo("sub/pipe.zip"));
+  ASSERT_TRUE(tree.MakeFifo("sub/pipe.tgz"));
+  // Opening a pipe for reading would wait for a writer: the time limit catches that.
+  const test::ToolResult result = Run({"-la", "-sa", "."}, 20);
+  ExpectCleanExit(result);
+  ExpectAnomaliesThen(result.out,
+                      {"couldn't open file: pipe.c", "couldn't open file: socket.py",
+                       "couldn't open file: sub/pipe.tar", "couldn't open file: sub/pipe.zip",
+                       "couldn't open file: sub/pipe.tgz"},
+                      "5 errors (couldn't read/open)\n" + CTable(1));
+  EXPECT_EQ(result.err, "");
+}
+
+TEST_F(HostileTree, FilesAndDirectoriesChangingDuringTheWalkEndInAReport) {
+  constexpr int kDirectories = 20;
+  constexpr int kFilesPerDirectory = 40;
+  auto fileName = [](int d, int f) { return "d" + std::to_string(d) + "/f" + std::to_string(f) + ".c"; };
+  for (int d = 0; d < kDirectories; ++d) {
+    for (int f = 0; f < kFilesPerDirectory; ++f) {
+      ASSERT_TRUE(tree.WriteFile(fileName(d, f), "int v" + std::to_string(d * 1000 + f) + ";\n"));
+    }
+  }
+  // A second thread truncates, deletes, regrows and swaps files for pipes, and
+  // removes whole directories, while the tool walks. Any interleaving must end well;
+  // no outcome is required beyond that.
+  std::atomic<bool> isDone{false};
+  std::thread mutator([&] {
+    unsigned seed = 12345;
+    while (!isDone.load()) {
+      seed = seed * 1103515245u + 12345u;
+      const int d = static_cast<int>((seed >> 8) % kDirectories);
+      const int f = static_cast<int>((seed >> 16) % kFilesPerDirectory);
+      const std::string path = tree.Path(fileName(d, f));
+      switch ((seed >> 4) % 5) {
+        case 0:
+          truncate(path.c_str(), 0);
+          break;
+        case 1:
+          unlink(path.c_str());
+          break;
+        case 2:
+          unlink(path.c_str());
+          mkfifo(path.c_str(), 0644);
+          break;
+        case 3: {
+          const std::string dir = tree.Path("d" + std::to_string(d));
+          for (int k = 0; k < kFilesPerDirectory; ++k) unlink(tree.Path(fileName(d, k)).c_str());
+          rmdir(dir.c_str());
+          mkdir(dir.c_str(), 0755);
+          break;
+        }
+        default:
+          unlink(path.c_str());
+          tree.WriteSizedFile(fileName(d, f), 1 + (seed >> 20) % 100000, "x = 1;\n");
+          break;
+      }
+    }
+  });
+  std::vector<test::ToolResult> results;
+  for (int round = 0; round < 3; ++round) results.push_back(Run({"-la", "-f", "."}, 30));
+  isDone.store(true);
+  mutator.join();
+  for (const test::ToolResult& result : results) {
+    ExpectCleanExit(result);
+    EXPECT_NE(result.out.find(kRule + "Total "), std::string::npos) << result.out;
+    for (const std::string& line : SortedLines(result.err)) {
+      EXPECT_EQ(line.rfind("failed to open dir: ", 0), 0u) << line;
+    }
+  }
+}
+
+TEST_F(HostileTree, ChainDeeperThanThePathLimitIsReportedOnceAndSkipped) {
+  ASSERT_TRUE(tree.WriteFile("deep/top.c", "int top;\n"));
+  ASSERT_TRUE(tree.MakeDeepChain("deep", "d", 4000, "bottom.c", "int bottom;\n"));
+  // The walk opens directories by full path: the first one at PATH_MAX bytes or more
+  // cannot be opened, and everything below it is left out.
+  std::string unreachable = tree.Path("deep");
+  while (unreachable.size() < PATH_MAX) unreachable += "/d";
+  const test::ToolResult result = Run({"-la", "deep"}, 20);
+  ExpectCleanExit(result);
+  EXPECT_EQ(result.out, CTable(1));
+  EXPECT_EQ(result.err, "failed to open dir: " + unreachable + "\n");
+}
+
+// Makes dir0/name/name/... (levels directories in all, dir0 first) through directory
+// descriptors, so the chain may run past PATH_MAX, with the file "f<level>.c" holding
+// "int v<level>;" in each.
+bool MakeChainWithFiles(const std::string& dir0, const std::string& name, int levels) {
+  int fd = open(dir0.c_str(), O_RDONLY | O_DIRECTORY);
+  for (int level = 0; fd >= 0 && level < levels; ++level) {
+    const std::string file = "f" + std::to_string(level) + ".c";
+    const std::string text = "int v" + std::to_string(level) + ";\n";
+    const int fileFd = openat(fd, file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const bool isWritten = fileFd >= 0 && write(fileFd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    if (fileFd >= 0) close(fileFd);
+    const int next = isWritten && level + 1 < levels && mkdirat(fd, name.c_str(), 0755) == 0
+                         ? openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY)
+                         : -1;
+    close(fd);
+    fd = next;
+    if (!isWritten) return false;
+  }
+  if (fd >= 0) close(fd);
+  return true;
+}
+
+TEST_F(HostileTree, LongNamesPastEightKilobytesCountWhatThePathLimitAllows) {
+  // 40 levels of 250-byte names, a file at each level: about 10 000 bytes deep.
+  constexpr int kLevels = 40;
+  const std::string name(250, 'n');
+  ASSERT_TRUE(tree.MakeDir("long"));
+  ASSERT_TRUE(MakeChainWithFiles(tree.Path("long"), name, kLevels));
+  // Directories and files are opened by full path: those under PATH_MAX bytes work.
+  int counted = 0;
+  int unreadable = 0;
+  std::string firstUnopened;
+  std::string directory = tree.Path("long");
+  for (int level = 0; level < kLevels && firstUnopened.empty(); ++level) {
+    if (directory.size() >= PATH_MAX) {
+      firstUnopened = directory;
+    } else {
+      const std::string file = "/f" + std::to_string(level) + ".c";
+      (directory.size() + file.size() < PATH_MAX ? counted : unreadable) += 1;
+    }
+    directory += "/" + name;
+  }
+  ASSERT_FALSE(firstUnopened.empty());
+  const test::ToolResult result = Run({"long"}, 20);
+  ExpectCleanExit(result);
+  const std::string errors = unreadable > 0 ? std::to_string(unreadable) + " errors (couldn't read/open)\n" : "";
+  EXPECT_EQ(result.out, errors + CTable(counted));
+  EXPECT_EQ(result.err, "failed to open dir: " + firstUnopened + "\n");
+}
+
+TEST_F(HostileTree, WorkingDirectoryPastTheCwdBufferIsStillWalked) {
+  // Run from a working directory more than 8192 bytes deep, which CurrentDirectory
+  // cannot read: "." then has no absolute path, and its subdirectories must still be
+  // walked by their relative paths (they were refused as "./<name>").
+  constexpr int kLevels = 36;
+  constexpr int kStartLevel = 33;  // 33 levels of 251 bytes: past 8192
+  const std::string name(250, 'n');
+  ASSERT_TRUE(tree.MakeDir("cwd"));
+  ASSERT_TRUE(MakeChainWithFiles(tree.Path("cwd"), name, kLevels));
+  std::string components = "cwd";
+  for (int level = 0; level < kStartLevel; ++level) components += "/" + name;
+  // A single chdir cannot take a path that long; Python goes down one level at a time.
+  const char kLauncher[] =
+      "import os, sys\n"
+      "for part in sys.argv[1].split('/'): os.chdir(part)\n"
+      "os.execv(sys.argv[2], sys.argv[2:])\n";
+  test::ToolOptions options;
+  options.workDir = tree.Root();
+  options.timeLimitSeconds = 20;
+  const test::ToolResult result =
+      test::RunProgram("/usr/bin/python3", {"-c", kLauncher, components, QM_BINARY, "-np", "."}, options);
+  ExpectCleanExit(result);
+  EXPECT_EQ(result.out, CTable(kLevels - kStartLevel));
+  EXPECT_EQ(result.err, "");
+}
+
+TEST_F(HostileTree, OddNamesAreCountedOrReportedByteForByte) {
+  ASSERT_TRUE(tree.WriteFile("new\nline.c", "int a;\n"));
+  ASSERT_TRUE(tree.WriteFile("\xff\xfe\x80.c", "int b;\n"));
+  ASSERT_TRUE(tree.WriteFile(" padded.c ", "int c;\n"));
+  ASSERT_TRUE(tree.WriteFile("back\\slash.c", "int d;\n"));
+  ASSERT_TRUE(tree.WriteFile("'quoted'/in.c", "int e;\n"));
+  ASSERT_TRUE(tree.WriteFile("copy\xc3.c", "int a;\n"));  // same bytes as new\nline.c
+  ASSERT_TRUE(tree.WriteFile("%s%n%x.c", ""));               // names are data, not formats
+  // Directories whose path normalisation would rewrite cannot be opened as named.
+  ASSERT_TRUE(tree.WriteFile("dir\\name/lost.c", "int f;\n"));
+  ASSERT_TRUE(tree.WriteFile("trailing /lost.c", "int g;\n"));
+  const test::ToolResult result = Run({"-np", "."}, 20);
+  ExpectCleanExit(result);
+  EXPECT_EQ(result.out, "1 dup files ignored\n1 empty files ignored\n" + CTable(5));
+  EXPECT_EQ(SortedLines(result.err),
+            SortedLines("failed to open dir: " + tree.Path("dir\\name") + "\nfailed to open dir: " +
+                        tree.Path("trailing ") + "\n"));
+  // The anomaly lines name the files exactly as they are called.
+  const test::ToolResult listed = Run({"-la", "-np", "."}, 20);
+  ExpectCleanExit(listed);
+  EXPECT_NE(listed.out.find("empty file: %s%n%x.c\n"), std::string::npos) << listed.out;
+  const bool isNewlineFirst = listed.out.find("dup source: new\nline.c\n") != std::string::npos;
+  EXPECT_NE(listed.out.find(isNewlineFirst ? "duplicate file: copy\xc3.c\n" : "duplicate file: new\nline.c\n"),
+            std::string::npos)
+      << listed.out;
+}
+
+TEST_F(HostileTree, HundredThousandEmptyFilesAreCountedAsEmpty) {
+  constexpr int kDirectories = 100;
+  constexpr int kFilesPerDirectory = 1000;
+  // The first file of each directory is made, the others are hard links to it: to the
+  // walk they are distinct empty files, and a link costs a small part of a new inode
+  // (making 100 000 inodes took over 20 s here).
+  for (int d = 0; d < kDirectories; ++d) {
+    const std::string dir = "e" + std::to_string(d);
+    const std::string first = tree.Path(dir + "/0.c");
+    ASSERT_TRUE(tree.WriteFile(dir + "/0.c", ""));
+    for (int f = 1; f < kFilesPerDirectory; ++f) {
+      const std::string path = tree.Path(dir + "/" + std::to_string(f) + ".c");
+      ASSERT_EQ(link(first.c_str(), path.c_str()), 0) << path;
+    }
+  }
+  ASSERT_TRUE(tree.WriteFile("real.c", "int real;\n"));
+  const test::ToolResult result = Run({"-np", "."}, 60);
+  ExpectCleanExit(result);
+  EXPECT_EQ(result.out, "100000 empty files ignored\n" + CTable(1));
+  EXPECT_EQ(result.err, "");
+}
+
+// The highest resident size of one run of the tool, in bytes, or -1. A child keeps the
+// resident size its parent had when it was forked as its own peak, so the tool is
+// started from a small Python process rather than from this (large) test, and that
+// process reports the peak it gets from wait4.
+int64_t PeakResidentBytes(const std::vector<std::string>& args, const std::string& workDir) {
+  const char kLauncher[] =
+      "import os, sys\n"
+      "pid = os.fork()\n"
+      "if pid == 0:\n"
+      "    null = os.open(os.devnull, os.O_WRONLY)\n"
+      "    os.dup2(null, 1)\n"
+      "    os.dup2(null, 2)\n"
+      "    os.execv(sys.argv[1], sys.argv[1:])\n"
+      "_, status, usage = os.wait4(pid, 0)\n"
+      "print(usage.ru_maxrss * 1024 if os.WIFEXITED(status) else -1)\n";
+  std::vector<std::string> launcherArgs = {"-c", kLauncher, QM_BINARY};
+  launcherArgs.insert(launcherArgs.end(), args.begin(), args.end());
+  test::ToolOptions options;
+  options.workDir = workDir;
+  const test::ToolResult result = test::RunProgram("/usr/bin/python3", launcherArgs, options);
+  return result.exitStatus == 0 && !result.out.empty() ? std::atoll(result.out.c_str()) : -1;
+}
+
+TEST_F(HostileTree, ZipBombsStayWithinTheSizeLimitAndBoundedMemory) {
+  constexpr uint64_t kBombBytes = uint64_t{1} << 31;  // 2 GiB of zeros
+  constexpr uint64_t kLieBytes = uint64_t{1} << 28;   // 256 MiB said to be 1000 bytes
+  const std::string bomb = DeflatedZeros(kBombBytes);
+  ASSERT_LT(bomb.size(), 16u << 20);
+  ZipMember honest{"bomb.c", bomb, 8, ZerosCrc(kBombBytes), static_cast<uint32_t>(kBombBytes)};
+  ZipMember lying{"lie.c", DeflatedZeros(kLieBytes), 8, ZerosCrc(1000), 1000};
+  // The same data claiming exactly the default limit: the most a claim can make intake read.
+  ZipMember atLimit{"limit.c", lying.data, 8, ZerosCrc(64 << 20), 64 << 20};
+  ASSERT_TRUE(tree.WriteFile("bomb.zip", Zip({honest, StoredMember("ok.c", "int ok;\n")})));
+  ASSERT_TRUE(tree.WriteFile("lie.zip", Zip({lying, StoredMember("ok2.c", "int ok2;\n")})));
+  ASSERT_TRUE(tree.WriteFile("limit.zip", Zip({atLimit})));
+
+  // The honest claim is over the limit (also the largest one that can be given), so
+  // nothing is inflated.
+  for (const char* limit : {"-max=64", "-max=99999"}) {
+    const test::ToolResult result = Run({"-la", "-np", limit, "bomb.zip"}, 20);
+    ExpectCleanExit(result);
+    const std::string megabytes = limit[5] == '6' ? "64" : "2047";
+    EXPECT_EQ(result.out, "file too big: bomb.c\n1 files bigger than " + megabytes + " MB ignored\n" + CTable(1));
+    EXPECT_EQ(result.err, "");
+  }
+  // A member that inflates to more than its directory entry claims is decoded only
+  // as far as the claim, and then fails as unreadable since its data did not end there.
+  const test::ToolResult lie = Run({"-la", "-np", "lie.zip"}, 20);
+  ExpectCleanExit(lie);
+  EXPECT_EQ(lie.out, "couldn't open/read file: lie.c\n1 errors (couldn't read/open)\n" + CTable(1));
+  EXPECT_EQ(lie.err, "");
+  const test::ToolResult limit = Run({"-la", "-np", "limit.zip"}, 20);
+  ExpectCleanExit(limit);
+  EXPECT_EQ(limit.out, "couldn't open/read file: limit.c\n1 errors (couldn't read/open)\n" + CTable(0));
+  // A wrapper such as valgrind has a resident size of its own.
+  if (std::getenv("QM_TOOL_WRAPPER") == nullptr) {
+    const struct {
+      const char* archive;
+      int64_t boundInBytes;
+    } kPeaks[] = {{"bomb.zip", int64_t{32} << 20}, {"lie.zip", int64_t{32} << 20}, {"limit.zip", int64_t{100} << 20}};
+    for (const auto& [archive, boundInBytes] : kPeaks) {
+      const int64_t peak = PeakResidentBytes({"-max=99999", archive}, tree.Root());
+      EXPECT_GT(peak, 0) << archive;
+      EXPECT_LT(peak, boundInBytes) << archive;
+    }
+  }
+}
+
+TEST_F(HostileTree, TarMembersClaimingATerabyteAreRefusedWithoutReading) {
+  const std::string paxRecord = "22 size=1099511627776\n";  // 2^40 bytes
+  ASSERT_EQ(paxRecord.size(), 22u);
+  std::string claim = TarHeader("PaxHeader", paxRecord.size(), 'x') + paxRecord;
+  claim.resize(1024, '\0');
+  claim += TarHeader("huge.c", 0) + std::string(512, 'x');
+  const std::string after = TarMember("after.c", "int after;\n") + kTarEnd;
+  ASSERT_TRUE(tree.WriteFile("huge.tar", claim + after));
+  ASSERT_TRUE(tree.WriteFile("huge.tar.gz", Gzip(claim + after)));
+  // The member's data would run far past the end: skipping it fails, which ends the
+  // archive with an error after the member was refused as too big.
+  for (const char* name : {"huge.tar", "huge.tar.gz"}) {
+    const test::ToolResult result = Run({"-la", "-np", name}, 20);
+    ExpectCleanExit(result);
+    EXPECT_EQ(result.out, "file too big: huge.c\n1 errors (couldn't read/open)\n"
+                          "1 files bigger than 64 MB ignored\n" + CTable(0))
+        << name;
+    EXPECT_EQ(result.err, std::string("cannot read tar/tgz file: ") + name + "\n");
+  }
+}
+
+TEST_F(HostileTree, GarbageAfterTheGzipTrailerIsNeverRead) {
+  const std::string archive = Gzip(TarMember("a.c", "int a;\n") + kTarEnd);
+  const std::string garbage[] = {"this is not gzip data\n", std::string("\x1f\x8b\x08\x00junk", 8),
+                                 std::string(70000, '\0'), std::string(4096, '\xff')};
+  int index = 0;
+  for (const std::string& tail : garbage) {
+    const std::string name = "g" + std::to_string(index++) + ".tar.gz";
+    ASSERT_TRUE(tree.WriteFile(name, archive + tail));
+    const test::ToolResult result = Run({"-la", name}, 20);
+    ExpectCleanExit(result);
+    EXPECT_EQ(result.out, CTable(1)) << name;
+    EXPECT_EQ(result.err, "") << name;
+  }
+}
+
+TEST_F(HostileTree, ResultFilesThatCannotBeWrittenAreReported) {
+  ASSERT_TRUE(tree.WriteFile("src/a.c", "int a;\n"));
+  ASSERT_TRUE(tree.MakeDir("out.csv"));
+  const test::ToolResult toDirectory = Run({"-csv", "out.csv", "src"}, 20);
+  ExpectCleanExit(toDirectory);
+  EXPECT_EQ(toDirectory.out, "");
+  EXPECT_EQ(toDirectory.err, "Couldn't create CSV file:out.csv\n");
+  struct stat info {};
+  ASSERT_EQ(stat(tree.Path("out.csv").c_str(), &info), 0);
+  EXPECT_TRUE(S_ISDIR(info.st_mode));
+
+  const test::ToolResult toFullDevice = Run({"-csv", "/dev/full", "src"}, 20);
+  ExpectCleanExit(toFullDevice);
+  EXPECT_EQ(toFullDevice.out, "");
+  EXPECT_EQ(toFullDevice.err, "Couldn't write CSV file:/dev/full\n");
+}
+
+}  // namespace
+}  // namespace qm
