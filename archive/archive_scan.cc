@@ -132,6 +132,11 @@ void ScanZip(Stream& stream, int64_t maxFileSize, ArchiveMemberSink& sink, Share
     return;
   }
   const ZipEntryTable& entries = reader.Entries();
+  // Bytes the entries may decode in all; a positioned stream knows its size.
+  const int64_t archiveBytes = stream.Size() > 0 ? stream.Size() : 0;
+  uint64_t decodeBudget = archiveBytes > INT64_MAX / kMaxInflateRatio
+                              ? static_cast<uint64_t>(INT64_MAX)
+                              : static_cast<uint64_t>(archiveBytes * kMaxInflateRatio);
   for (int32_t i = 0; i < entries.Count(); ++i) {
     const SharedString& name = entries.Key(i);
     if (IsSymbolicLink(entries.Value(i))) continue;
@@ -142,6 +147,11 @@ void ScanZip(Stream& stream, int64_t maxFileSize, ArchiveMemberSink& sink, Share
       ReportTooBig(member, currentRoot, sink);
       continue;
     }
+    if (size > decodeBudget) {
+      sink.ArchiveUnreadable(ArchiveKind::kZip, archiveName);
+      return;
+    }
+    decodeBudget -= size;
     InflateStream* entryStream = reader.OpenEntry(name, nullptr, false);
     if (entryStream == nullptr) continue;  // unsupported method, wrong keys, bad local header
     {

@@ -29,7 +29,11 @@
 // last byte that the entry's data ends there with a good CRC-32. For a gzip-compressed
 // tar the rest of the gzip data after the end block is read, so its trailer (CRC-32
 // and length) is checked; a mismatch reports the archive as unreadable after the
-// members before it were counted. Damage of any kind (truncation, bad checksums,
+// members before it were counted. A zip's entries together may not claim more than
+// kMaxInflateRatio times the archive's size (DEFLATE cannot expand more): directory
+// records that point many entries at one small, highly compressible piece of data
+// would otherwise make a tiny archive cost terabytes of decoding. The entry that
+// crosses the bound reports the archive as unreadable and ends the scan. Damage of any kind (truncation, bad checksums,
 // absurd sizes, malformed headers) ends that archive or member with its message and
 // keeps what was counted before; memory is fixed per level of nesting (a tar reader
 // with at most 1 MiB of extended header data, one inflate decoder for a gzip tar, a
@@ -53,6 +57,10 @@ enum class ArchiveKind {
   kGzipTar,  // ".tgz", ".tar.gz"
   kZip,      // ".zip"
 };
+
+// The most bytes one byte of DEFLATE data can stand for: a 258-byte match coded in
+// two bits gives 1032. Stored entries give at most one.
+inline constexpr int64_t kMaxInflateRatio = 1032;
 
 // Archives nested inside archives deeper than this are not opened (the outermost
 // archive is depth 1).

@@ -166,5 +166,33 @@ open(sys.argv[1], 'wb').write(bytes(data))
   EXPECT_TRUE(sink.unreadable.empty());
 }
 
+// Directory records that all point at one highly compressible entry would make a tiny
+// zip cost terabytes of decoding; the scan stops once the entries claim more than
+// DEFLATE could ever expand the archive to.
+TEST(ArchiveScan, StopsZipsWhoseEntriesOverlapIntoABomb) {
+  test::TempTree tree;
+  const std::string script = R"PY(
+import io, struct, sys, zipfile
+buffer = io.BytesIO()
+with zipfile.ZipFile(buffer, 'w', zipfile.ZIP_DEFLATED) as z:
+    z.writestr('zeros.c', b'\0' * (1 << 20))
+data = buffer.getvalue()
+cd = data.find(b'PK\x01\x02')
+end = data.find(b'PK\x05\x06')
+record = data[cd:end]
+records = b''.join(record[:46] + b'z%04d.c' % i + record[46 + 7:] for i in range(300))
+tail = struct.pack('<4sHHHHIIH', b'PK\x05\x06', 0, 0, 300, 300, len(records), cd, 0)
+open(sys.argv[1], 'wb').write(data[:cd] + records + tail)
+)PY";
+  ASSERT_TRUE(test::RunsCleanly("python3", {"-c", script, "bomb.zip"}, tree.Root()));
+  File file;
+  ASSERT_TRUE(file.Open(tree.Path("bomb.zip").c_str(), kFileRead, 7));
+  RecordingSink sink;
+  EXPECT_TRUE(sink.Scan("bomb.zip", file));
+  EXPECT_GT(sink.names.size(), 1u);
+  EXPECT_LT(sink.names.size(), 30u);
+  EXPECT_EQ(sink.unreadable, (Names{"zip:bomb.zip"}));
+}
+
 }  // namespace
 }  // namespace qm
