@@ -29,12 +29,10 @@ std::string Changed(const CountTotals& totals) {
     add("bytes" + slot, totals.byteCount[type]);
     add("lines" + slot, totals.lineCount[type]);
   }
-  add("dup", totals.dupCount);
-  add("empty", totals.emptyCount);
-  add("le", totals.utf16LeCount);
-  add("be", totals.utf16BeCount);
-  add("error", totals.errorCount);
-  add("tooBig", totals.tooBigCount);
+  const std::pair<const char*, int64_t> others[] = {
+      {"dup", totals.dupCount},         {"empty", totals.emptyCount}, {"le", totals.utf16LeCount},
+      {"be", totals.utf16BeCount},      {"error", totals.errorCount}, {"tooBig", totals.tooBigCount}};
+  for (const auto& [name, value] : others) add(name, value);
   return text;
 }
 
@@ -145,14 +143,10 @@ TEST_F(IntakeTest, ExtensionsAndRecordsKeepTheNameAsGiven) {
   for (const auto& entry : uniqueExtensions) extensions.push_back(entry.key.CStr());
   EXPECT_EQ(extensions, (std::vector<std::string>{"C", "c", "", "cs", "PY"}));
   ASSERT_EQ(fileRecords.Count(), 3);
-  const FileRecord& record = fileRecords[2];
-  EXPECT_EQ(record.path.CStr(), tree.Path("y.PY"));
-  EXPECT_EQ(record.type, kTypePython);
-  EXPECT_EQ(record.lines, 2);
-  EXPECT_EQ(record.blank, 1);
-  EXPECT_EQ(record.code, 1);
-  EXPECT_EQ(record.size, 6);
-  EXPECT_TRUE(record.onDisk);
+  const FileRecord& r = fileRecords[2];
+  EXPECT_EQ(r.path.CStr(), tree.Path("y.PY"));
+  EXPECT_EQ((std::vector<int64_t>{r.type, r.lines, r.blank, r.code, r.size, r.onDisk}),
+            (std::vector<int64_t>{kTypePython, 2, 1, 1, 6, 1}));
 }
 
 TEST(Utf16, EachUnitBecomesOneCodePointInUtf8) {
