@@ -75,14 +75,6 @@ void BuildChildPath(SharedString& target, const SharedString& parent, const Shar
   target.Append(name.CStr(), name.Length());
 }
 
-// Listings normalise the paths they open; a path that normalisation would change
-// would be opened as a different directory.
-bool SurvivesNormalisation(const SharedString& path) {
-  SharedString normalised = path;
-  NormalizePath(normalised);
-  return normalised == path;
-}
-
 }  // namespace
 
 bool WalkDirectory(CountTotals& totals, const SharedString& path, uint32_t depth) {
@@ -118,12 +110,9 @@ bool WalkDirectory(CountTotals& totals, const SharedString& path, uint32_t depth
     if (activeCount == levels.Count()) levels.PushBack(std::make_unique<WalkLevel>());
     WalkLevel& child = *levels[activeCount];
     BuildChildPath(child.path, top.path, entry.name);
-    if (!SurvivesNormalisation(child.path)) {
-      ReportUnopened(child.path);
-      continue;
-    }
     if (activeCount - firstOpen >= kMaxOpenListings) ReadAheadAndClose(*levels[firstOpen++]);
-    if (!child.listing.Open(child.path, kWalkOptions)) {
+    // A real directory found by the read, opened under its exact name (a\b, "name ").
+    if (!child.listing.Open(child.path, kWalkOptions | DirectoryListing::kExactPath)) {
       ReportUnopened(child.path);
       continue;
     }

@@ -1,6 +1,7 @@
 #include "core/directory_listing.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -61,12 +62,26 @@ bool DirectoryListing::Open(const SharedString& path, uint32_t options) {
   Close();
   options_ = options;
   path_ = path;
-  NormalizePath(path_);
-  SharedString target = LinkTarget(path_);
-  if (!target.IsEmpty()) path_ = target;
+  if ((options & kExactPath) == 0) {
+    NormalizePath(path_);
+    SharedString target = LinkTarget(path_);
+    if (!target.IsEmpty()) path_ = target;
+  }
   isRoot_ = path_ == "/";
-  handle_ = opendir(path_.IsEmpty() ? "." : path_.CStr());
-  if (handle_ == nullptr) return false;
+  const char* const openPath = path_.IsEmpty() ? "." : path_.CStr();
+  if ((options & kExactPath) != 0) {
+    // Not even a link swapped in after the directory was read is followed.
+    const int descriptor = open(openPath, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (descriptor < 0) return false;
+    handle_ = fdopendir(descriptor);
+    if (handle_ == nullptr) {
+      close(descriptor);
+      return false;
+    }
+  } else {
+    handle_ = opendir(openPath);
+    if (handle_ == nullptr) return false;
+  }
   absolutePath_ = MakeAbsolute(path_);
   return true;
 }

@@ -33,6 +33,10 @@ class DirectoryListing {
   // Option bits.
   static constexpr uint32_t kListParent = 1;   // also return ".." (except in "/")
   static constexpr uint32_t kFollowLinks = 2;  // return symbolic links, typed by target
+  // Open: take the path byte for byte, neither normalised nor followed as a link. For
+  // directories whose names came from a directory read (a\b, "name ", 'q'), which
+  // normalising would turn into other paths.
+  static constexpr uint32_t kExactPath = 4;
 
   DirectoryListing() = default;
   ~DirectoryListing() { Close(); }
@@ -43,7 +47,8 @@ class DirectoryListing {
   // empty). When the path itself is a symbolic link, the listing opens the link's
   // target instead and Path() becomes that target, normalised; a relative target is
   // taken relative to the directory holding the link. A link that cannot be read is
-  // opened as it is. Returns whether the directory stream could be opened; on
+  // opened as it is. With kExactPath neither happens. Returns whether the directory
+  // stream could be opened; on
   // failure Path() still holds the path tried.
   bool Open(const SharedString& path, uint32_t options);
   // Closes what is open and stores the normalised path and options without opening

@@ -97,6 +97,17 @@ TEST_F(DirectoryListingTest, OpenFollowsALinkGivenAsThePath) {
   }
 }
 
+// kExactPath opens a name exactly as a directory read gave it, and never through a
+// link, so a walk can neither confuse d\\x with d/x nor leave its tree.
+TEST_F(DirectoryListingTest, ExactPathsAreNeitherNormalisedNorFollowed) {
+  ASSERT_TRUE(tree.WriteFile("d\\x /only", "y"));
+  DirectoryListing listing;
+  ASSERT_TRUE(listing.Open(PathOf("d\\x "), DirectoryListing::kExactPath));
+  EXPECT_EQ(listing.Path().CStr(), tree.Path("d\\x "));
+  EXPECT_EQ(ReadAll(listing), std::vector<std::string>{"only"});
+  EXPECT_FALSE(listing.Open(PathOf("d/to_dir"), DirectoryListing::kExactPath));
+}
+
 // A relative listing gets the working directory for its entries' absolute paths; a
 // virtual one (an archive's) has a path but no entries and no working directory.
 TEST_F(DirectoryListingTest, EntryPathsOfRelativeAndVirtualListings) {
