@@ -16,6 +16,7 @@
 #include "app/settings.h"
 #include "core/memory_stream.h"
 #include "count/classify_text.h"
+#include "tests/support/run_settings.h"
 #include "tests/support/temp_tree.h"
 
 namespace qm {
@@ -94,16 +95,7 @@ TEST(DeferredDigests, WaitingFileThatVanishedOrShrankIsLeftOut) {
 class DeferredIntakeTest : public testing::Test {
  protected:
   void Configure(std::vector<std::string> options) {
-    ClearSettings();
-    ClearRunState();
-    options.insert(options.begin(), "quillmet");
-    options.push_back(tree.Root());
-    std::vector<const char*> argv;
-    for (const std::string& option : options) argv.push_back(option.c_str());
-    ASSERT_TRUE(ParseCommandLine(static_cast<int>(argv.size()), argv.data()));
-    BuildCharClassTable(true);
-    BuildExtensionMap();
-    ResetTotals(totals);
+    ASSERT_TRUE(test::ConfigureRun(options, tree.Root(), totals));
     currentRoot = tree.Root().c_str();
     rootAsGiven = currentRoot;
   }

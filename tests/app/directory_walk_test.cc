@@ -13,6 +13,7 @@
 #include "app/file_types.h"
 #include "app/settings.h"
 #include "count/classify_text.h"
+#include "tests/support/run_settings.h"
 #include "tests/support/temp_tree.h"
 
 namespace qm {
@@ -22,16 +23,8 @@ class WalkTest : public testing::Test {
  protected:
   // Fresh settings from the options (-f always, so the records tell what was counted).
   void Configure(std::vector<std::string> options) {
-    ClearSettings();
-    ClearRunState();
-    options.insert(options.begin(), {"quillmet", "-f"});
-    options.push_back(tree.Root());
-    std::vector<const char*> argv;
-    for (const std::string& option : options) argv.push_back(option.c_str());
-    ASSERT_TRUE(ParseCommandLine(static_cast<int>(argv.size()), argv.data()));
-    BuildCharClassTable(true);
-    BuildExtensionMap();
-    ResetTotals(totals);
+    options.insert(options.begin(), "-f");
+    ASSERT_TRUE(test::ConfigureRun(options, tree.Root(), totals));
   }
 
   // Walks path as a directory argument; returns what went to standard error.

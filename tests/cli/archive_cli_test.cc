@@ -13,6 +13,7 @@
 
 #include "app/md5.h"
 #include "tests/support/archive_fixture.h"
+#include "tests/support/report_text.h"
 #include "tests/support/run_tool.h"
 #include "tests/support/temp_tree.h"
 
@@ -23,18 +24,9 @@
 namespace qm {
 namespace {
 
-const std::string kRule = std::string(79, '-') + "\n";
-const std::string kHeader =
-    kRule + "Type                      Files       Blank     Comment Punctuation        Code\n" + kRule;
-
-// One conservative type-table row, numbers as printed.
-std::string Row(const char* name, const char* files, const char* blank, const char* comment,
-                const char* punctuation, const char* code) {
-  char line[160];
-  std::snprintf(line, sizeof line, "%-19s %11s %11s %11s %11s %11s\n", name, files, blank, comment,
-                punctuation, code);
-  return line;
-}
+using test::kRule;
+using test::kHeader;
+using test::Row;
 
 // The type table: header, rows, rule and the total row.
 std::string Table(const std::vector<std::string>& rows, const std::string& total) {

@@ -5,24 +5,16 @@
 #include <vector>
 
 #include "app/md5.h"
+#include "tests/support/report_text.h"
 #include "tests/support/run_tool.h"
 #include "tests/support/temp_tree.h"
 
 namespace qm {
 namespace {
 
-const std::string kRule = std::string(79, '-') + "\n";
-const std::string kHeader =
-    kRule + "Type                      Files       Blank     Comment Punctuation        Code\n" + kRule;
-
-// One row of the conservative type table, numbers as printed.
-std::string Row(const char* name, const char* files, const char* blank, const char* comment,
-                const char* punctuation, const char* code) {
-  char line[160];
-  std::snprintf(line, sizeof line, "%-19s %11s %11s %11s %11s %11s\n", name, files, blank, comment,
-                punctuation, code);
-  return line;
-}
+using test::kRule;
+using test::kHeader;
+using test::Row;
 
 const char kCSource[] = "int main() {\n  return 0;\n}\n";
 const char kPython[] = "# c\nx = 1\n\n";

@@ -25,15 +25,15 @@
 #include "archive/crc32.h"
 #include "tests/support/archive_fixture.h"
 #include "tests/support/bit_writer.h"
+#include "tests/support/report_text.h"
 #include "tests/support/run_tool.h"
 #include "tests/support/temp_tree.h"
 
 namespace qm {
 namespace {
 
-const std::string kRule = std::string(79, '-') + "\n";
-const std::string kHeader =
-    kRule + "Type                      Files       Blank     Comment Punctuation        Code\n" + kRule;
+using test::kRule;
+using test::kHeader;
 
 // The type table of a run that counted `files` one-line C files (no type row when 0).
 std::string CTable(int files) {

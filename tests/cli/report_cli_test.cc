@@ -6,26 +6,18 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/report_text.h"
 #include "tests/support/run_tool.h"
 #include "tests/support/temp_tree.h"
 
 namespace qm {
 namespace {
 
+using test::Row;
+using test::kHeader;
+
 std::string Rule(int n) {
   return std::string(static_cast<size_t>(n) + 60, '-') + "\n";
-}
-
-const std::string kHeader =
-    Rule(19) + "Type                      Files       Blank     Comment Punctuation        Code\n" + Rule(19);
-
-// One conservative type-table row, numbers as printed.
-std::string Row(const char* name, const char* files, const char* blank, const char* comment,
-                const char* punctuation, const char* code) {
-  char line[200];
-  std::snprintf(line, sizeof line, "%-19s %11s %11s %11s %11s %11s\n", name, files, blank, comment,
-                punctuation, code);
-  return line;
 }
 
 // 1 comment, 2 code, 1 punctuation (code in greedy mode) and 1 blank line.
