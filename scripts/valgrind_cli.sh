@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Runs the end-to-end tests (tests/cli/, every test named *_cli_test) with each run of
+# Runs the end-to-end tests (tests/cli/ and the cases in tests/cases/) with each run of
 # the tool under valgrind's memcheck, through the QM_TOOL_WRAPPER hook of
-# tests/support/run_tool.h. Memcheck writes one log per tool process into
+# tests/support/run_tool.h and tests/cases/run_cases.py. Memcheck writes one log per tool process into
 # <build>/valgrind-logs/ (never into the tool's own output, which the tests compare
 # byte for byte) and turns any error, and any definite or indirect leak, into exit
 # status 99, which the tests see as a failed run. The script then also checks every
@@ -33,7 +33,7 @@ export QM_TOOL_WRAPPER="$valgrind --tool=memcheck --error-exitcode=99 --leak-che
 case "$logs" in *" "*) echo "the build path must not contain a space" >&2; exit 2 ;; esac
 
 status=0
-ctest --test-dir "$build" -R '_cli_test$' --timeout 3600 --output-on-failure || status=1
+ctest --test-dir "$build" -R '_cli_test$|^case/' --timeout 3600 --output-on-failure || status=1
 
 runs=$(find "$logs" -name '*.log' | wc -l)
 bad=$(grep -L 'ERROR SUMMARY: 0 errors' "$logs"/*.log 2>/dev/null || true)
