@@ -1,7 +1,6 @@
 #include "core/stream.h"
 
 #include <cassert>
-#include <cstring>
 #include <new>
 
 namespace qm {
@@ -125,58 +124,12 @@ void Stream::AddHolder() {
 void Stream::ReleaseHolder() {
   const uint32_t before = holders_.fetch_sub(1, std::memory_order_acq_rel);
   assert(before > 0);
-  if (before == 1) Release();
-}
-
-void Stream::AddMemoryRef() {
-  memoryRefs_.fetch_add(1, std::memory_order_relaxed);
-}
-
-void Stream::Release() {
-  OnRelease();
-  // With no other memory reference nobody can take a new one (that needs a reference
-  // already held), so the whole object can go at once.
-  if (memoryRefs_.load(std::memory_order_acquire) == 1) {
+  if (before == 1) {
+    OnRelease();
     Destroy();
-    return;
   }
-  // Destroy the object but keep its memory: the holders' memory reference is dropped
-  // only after the deallocation function sits in the first word, where the dispatch
-  // table pointer was, so whoever drops the last reference finds it there.
-  const DeallocateFunction deallocate = Deallocator();
-  assert(dynamic_cast<void*>(this) == static_cast<void*>(this));
-  void* memory = static_cast<void*>(this);
-  this->~Stream();
-  std::memcpy(memory, &deallocate, sizeof deallocate);
-  DropMemoryRef(memory);
 }
 
-void Stream::ReleaseMemoryRef(Stream* stream) {
-  DropMemoryRef(static_cast<void*>(stream));
-}
-
-ptrdiff_t Stream::MemoryRefsOffset() {
-  static const ptrdiff_t offset = [] {
-    const Stream probe;
-    return reinterpret_cast<const char*>(&probe.memoryRefs_) - reinterpret_cast<const char*>(&probe);
-  }();
-  return offset;
-}
-
-void Stream::DropMemoryRef(void* memory) {
-  // The count is reached through the memory, not the object: the object may already
-  // be destroyed, and its destructor leaves the count where it was.
-  auto* memoryRefs =
-      reinterpret_cast<std::atomic<uint32_t>*>(static_cast<char*>(memory) + MemoryRefsOffset());
-  const uint32_t before = memoryRefs->fetch_sub(1, std::memory_order_acq_rel);
-  assert(before > 0);
-  if (before != 1) return;
-  // Only a released stream can lose its last memory reference: the holders (or the
-  // owner of a plain object) keep one until then.
-  DeallocateFunction deallocate = nullptr;
-  std::memcpy(&deallocate, memory, sizeof deallocate);
-  deallocate(memory);
-}
 
 bool ReadAll(Stream& stream, Array<uint8_t>& bytes, int64_t extra, int64_t limit) {
   assert(extra >= 0);

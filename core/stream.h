@@ -14,17 +14,12 @@
 // kStreamPositioned (Tell, Seek and Size are meaningful) and kStreamAppend.
 //
 // Lifetime. A stream is either a plain object (a local, a member) that its owner
-// destroys, or a heap object shared through owning handles (StreamRef). Two atomic
-// counts live in every stream: holders (owning handles, 0 at construction) and
-// memoryRefs (references to the object's memory, 1 at construction: the one held by
-// the owner or, once the first handle is made, by the holders together). When the
-// last holder lets go, Release runs: OnRelease(), then the object is destroyed. If no
-// other memory reference exists, Destroy() runs (destructor, then the memory goes
-// back through Deallocator()). Otherwise the destructor runs at once and only the
-// memory is kept, its first word holding the deallocation function, so that the one
-// who drops the last memory reference (ReleaseMemoryRef) frees it. A plain local or
-// member must never get a holder: its memory is not the heap's. Every stream class
-// derives from Stream through single inheritance, so the Stream starts the object.
+// destroys, or a heap object shared through owning handles (StreamRef). The holder
+// count (owning handles, 0 at construction) lives in the stream; when the last holder
+// lets go, OnRelease() runs, then Destroy() (destructor, then the memory goes back
+// through Deallocator(), taken before the destructor runs), and nothing touches the
+// object after that. A plain local or member must never get a holder: its memory is
+// not the heap's.
 //
 // ReadByte / UnreadByte: a last-in-first-out pushback stack shared by all stream
 // kinds. Only ReadByte takes bytes back from it; Read, Seek and the other operations
@@ -72,7 +67,7 @@ class Stream {
   // Releases the pushback stack.
   virtual ~Stream();
   // Runs the destructor, then hands the memory to Deallocator(). Only for heap
-  // streams. Requires: no holders; no other memory references.
+  // streams. Requires: no holders.
   virtual void Destroy();
   // Called by Release before the object is destroyed. Does nothing.
   virtual void OnRelease();
@@ -113,19 +108,11 @@ class Stream {
   // Gives a byte back to ReadByte (last in, first out). Negative values are ignored.
   virtual void UnreadByte(int32_t byte);
 
-  // Owning handles. AddHolder counts one more; ReleaseHolder counts one less and runs
-  // Release (see above) when it was the last. Requires: a heap stream.
+  // Owning handles. AddHolder counts one more; ReleaseHolder counts one less and, when it
+  // was the last, runs OnRelease() and Destroy(). Requires: a heap stream.
   void AddHolder();
   void ReleaseHolder();
   uint32_t Holders() const { return holders_.load(std::memory_order_acquire); }
-
-  // Memory references keep the object's memory (not the object) alive past its
-  // release. AddMemoryRef requires a reference to the stream already held.
-  // ReleaseMemoryRef drops one; the last one frees the memory of a released stream.
-  void AddMemoryRef();
-  static void ReleaseMemoryRef(Stream* stream);
-  // On a live stream only.
-  uint32_t MemoryRefs() const { return memoryRefs_.load(std::memory_order_acquire); }
 
   // Bytes taken by ReadByte minus bytes given back.
   int64_t ReadByteCount() const { return readByteCount_; }
@@ -140,14 +127,7 @@ class Stream {
   }
 
  private:
-  void Release();
-  // Where memoryRefs_ sits within a Stream, and the drop of one memory reference on
-  // memory whose object may already be destroyed.
-  static ptrdiff_t MemoryRefsOffset();
-  static void DropMemoryRef(void* memory);
-
   std::atomic<uint32_t> holders_{0};
-  std::atomic<uint32_t> memoryRefs_{1};
   Array<int32_t> pushback_;
   int64_t readByteCount_ = 0;
 };
