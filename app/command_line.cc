@@ -140,11 +140,13 @@ int AppMain(int argc, const char* const* argv) {
       return RunCount();
     case CommandLineOutcome::kHelp:
       PrintUsage(stdout);
-      return std::fflush(stdout) == 0 ? kStatusSuccess : kStatusRunFailed;
+      FinishStandardOutput();
+      return HasRunFailed() ? kStatusRunFailed : kStatusSuccess;
     case CommandLineOutcome::kVersion:
       std::fputs(kUsageLines[0], stdout);
       std::fputc('\n', stdout);
-      return std::fflush(stdout) == 0 ? kStatusSuccess : kStatusRunFailed;
+      FinishStandardOutput();
+      return HasRunFailed() ? kStatusRunFailed : kStatusSuccess;
     case CommandLineOutcome::kInvalid:
       break;
   }

@@ -1,16 +1,11 @@
 // Where the run's lines go, how names are shown in them, and the exit status they add
-// up to. Standard output holds the report and nothing the user did not ask for there:
-// the banner, -la lines and the -le list go to the info stream, which is standard
-// output, or standard error when the CSV itself goes to standard output; errors go to
-// standard error after whatever standard output holds is flushed, so a terminal shows
-// both in program order. Every name a line shows goes through Shown(), which writes
-// bytes 0x00-0x1F and 0x7F as "\x" and two lower-case hex digits, so no file name
-// can move a terminal's cursor or clear its screen.
-//
-// Failures of the run (status 1) are noted here by whoever meets them; a write to
-// standard output that fails does not stop the run: FinishStandardOutput reports it
-// once at the end. One thread; the state is process-wide and reset by
-// ResetMessageOutput (tests).
+// up to. The report alone goes to standard output; the banner, -la lines and -le list
+// go to the info stream (standard error when the CSV goes to standard output); errors
+// go to standard error after standard output is flushed, so a terminal keeps program
+// order. Shown() writes bytes 0x00-0x1F and 0x7F of a name as "\x" and two hex digits.
+// A failed write to standard output does not stop the run: FinishStandardOutput
+// reports it once at the end. Process-wide state, one thread; ResetMessageOutput
+// forgets it (tests).
 #pragma once
 
 #include <cstdio>
