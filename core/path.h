@@ -1,7 +1,8 @@
 // Path text operations. Paths are plain SharedString values with '/' as the only
-// separator; nothing here touches the file system except CurrentDirectory and RealPath. The
-// operations rewrite text only and never fail. They cost a few linear scans of the
-// path; a path that needs no rewriting is not copied (its block stays shared).
+// separator; nothing here touches the file system except CurrentDirectory and
+// RealPath. The text operations rewrite text only and never fail. They cost a few
+// linear scans of the path; a path that needs no rewriting is not copied (its block
+// stays shared).
 #pragma once
 
 #include "core/shared_string.h"
