@@ -102,7 +102,11 @@ void CountDirectoryArgument(CountTotals& totals, const SharedString& argument) {
 void CountArgument(CountTotals& totals, const SharedString& argument) {
   const int descriptor = open(argument.CStr(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (descriptor < 0) {
-    ReportUnopenedArgument(totals, argument, std::strerror(errno));
+    const int reason = errno;
+    // A socket cannot be opened at all; like a FIFO or a device it is no regular file.
+    struct stat info;
+    const bool isSpecial = stat(argument.CStr(), &info) == 0 && !S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode);
+    ReportUnopenedArgument(totals, argument, isSpecial ? "not a regular file" : std::strerror(reason));
     return;
   }
   struct stat info;
