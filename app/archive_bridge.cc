@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/file_intake.h"
+#include "app/message_output.h"
 #include "app/settings.h"
 
 namespace qm {
@@ -21,15 +22,14 @@ class IntakeSink final : public ArchiveMemberSink {
   }
 
   void MemberTooBig(const SharedString& displayPath) override {
-    if (settings.listAnomalies) std::printf("file too big: %s\n", displayPath.CStr());
+    if (settings.listAnomalies) PrintInfo("file too big: %s\n", Shown(displayPath).CStr());
     ++totals_.tooBigCount;
   }
 
   // Printed whether or not -la is set.
   void ArchiveUnreadable(ArchiveKind kind, const SharedString& archiveName) override {
-    std::fflush(stdout);  // keep -la lines and this message in program order on a terminal
-    std::fprintf(stderr, kind == ArchiveKind::kZip ? "cannot open zip file: %s\n" : "cannot read tar/tgz file: %s\n",
-                 archiveName.CStr());
+    PrintError(kind == ArchiveKind::kZip ? "cannot open zip file: %s\n" : "cannot read tar/tgz file: %s\n",
+               Shown(archiveName).CStr());
     ++totals_.errorCount;
   }
 

@@ -1,11 +1,14 @@
 #include "app/command_line.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 
+#include "app/message_output.h"
 #include "app/run_driver.h"
 #include "app/settings.h"
-#include "core/directory_listing.h"
 #include "core/path.h"
 
 namespace qm {
@@ -53,13 +56,18 @@ constexpr const char* kUsageLines[] = {
     "       -stdin=name.ext input from stdin",
     "           example: --stdin=*.tar",
     "       -sa scan archives (zip/tar/gz) along the way (default=off)",
-    "           note: nested archives will fail to open",
+    "           note: nested zip archives will fail to open",
     "       -csv <filename> output results (total even if counting by file) to csv",
     "           note: always overwrites filename without prompting!",
     "           this implies no output to stdout unless stdout",
     "           is supplied as filename; csv will then",
     "           be printed to stdout instead",
     "       -diff <filename> diff results with previously saved csv",
+    "exit status:",
+    "       0 success",
+    "       1 report produced, but a named dir or file, the -diff file, the csv",
+    "           file or standard output could not be used",
+    "       2 invalid command line (nothing counted)",
 };
 
 bool IsEither(const char* argument, const char* shortText, const char* longText) {
@@ -81,53 +89,82 @@ void AppendListValue(const char* value, Array<SharedString>& list) {
   for (const SharedString& piece : SharedString(value).Split(",", false)) list.PushBack(piece);
 }
 
-// Reads a decimal count of megabytes the way the C library's integer parsing does
-// (leading white space, one sign, digits up to the first other byte, none gives 0).
-// False for a negative count; counts above kMaxFileSizeMegabytes are clamped.
+// A count of megabytes: one or more ASCII digits and nothing else. Counts above
+// kMaxFileSizeMegabytes are clamped to it.
 bool ParseMegabytes(const char* text, int64_t& bytes) {
-  while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
-  bool isNegative = false;
-  if (*text == '+' || *text == '-') isNegative = *text++ == '-';
+  if (*text == 0) return false;
   int64_t megabytes = 0;
-  for (; *text >= '0' && *text <= '9'; ++text) {
+  for (; *text != 0; ++text) {
+    if (*text < '0' || *text > '9') return false;
     // Once past the clamp the exact value no longer matters; this keeps it small.
     if (megabytes <= kMaxFileSizeMegabytes) megabytes = megabytes * 10 + (*text - '0');
   }
-  if (isNegative && megabytes != 0) return false;
   if (megabytes > kMaxFileSizeMegabytes) megabytes = kMaxFileSizeMegabytes;
   bytes = megabytes * kMegabyte;
   return true;
 }
 
-void PrintInvalid(const char* argument) {
-  std::fprintf(stderr, "invalid argument: %s\n", argument);
+// Pieces of a comma-separated value once empty pieces are dropped.
+int32_t CountListItems(const char* value) {
+  int32_t count = 0;
+  for (const char* cursor = value; *cursor != 0; ++cursor) {
+    if (*cursor != ',' && (cursor == value || cursor[-1] == ',')) ++count;
+  }
+  return count;
 }
 
-// An unmatched argument of dashes alone is ignored (true). Any other ends the parse
-// (false): dashes then 'h' or '?' ask for the usage text, anything else is an error.
-bool IsIgnoredUnknown(const char* argument) {
-  const char* rest = argument;
-  while (*rest == '-') ++rest;
-  if (*rest == 0) return true;
-  if (*rest != 'h' && *rest != '?') PrintInvalid(argument);
-  return false;
+bool RealDirectoryPath(const SharedString& path, SharedString& realPath) {
+  const int descriptor = open(path.CStr(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (descriptor < 0) return false;
+  close(descriptor);
+  return RealPath(path, realPath);
+}
+
+void PrintInvalid(const char* argument) {
+  std::fprintf(stderr, "invalid argument: %s\n", Shown(argument).CStr());
+}
+
+bool IsVersionOnly(int argc, const char* const* argv) {
+  if (argc < 2) return false;
+  for (int i = 1; i < argc; ++i) {
+    if (!IsEither(argv[i], "-v", "--version")) return false;
+  }
+  return true;
 }
 
 }  // namespace
 
 int AppMain(int argc, const char* const* argv) {
-  if (!ParseCommandLine(argc, argv)) {
-    PrintUsage();
-    return 0;
+  switch (ReadCommandLine(argc, argv)) {
+    case CommandLineOutcome::kRun:
+      return RunCount();
+    case CommandLineOutcome::kHelp:
+      PrintUsage(stdout);
+      FinishStandardOutput();
+      return HasRunFailed() ? kStatusRunFailed : kStatusSuccess;
+    case CommandLineOutcome::kVersion:
+      std::fputs(kUsageLines[0], stdout);
+      std::fputc('\n', stdout);
+      FinishStandardOutput();
+      return HasRunFailed() ? kStatusRunFailed : kStatusSuccess;
+    case CommandLineOutcome::kInvalid:
+      break;
   }
-  return RunCount();
+  PrintUsage(stderr);
+  return kStatusInvalidUsage;
 }
 
-bool ParseCommandLine(int argc, const char* const* argv) {
+CommandLineOutcome ReadCommandLine(int argc, const char* const* argv) {
+  if (IsVersionOnly(argc, argv)) return CommandLineOutcome::kVersion;
+  bool isOptionsEnded = false;
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
-    if (argument[0] != '-') {
+    if (isOptionsEnded || argument[0] != '-') {
       settings.dirArgs.PushBack(SharedString(argument));
+      continue;
+    }
+    if (std::strcmp(argument, "--") == 0) {
+      isOptionsEnded = true;
       continue;
     }
     bool isMatched = false;
@@ -139,41 +176,60 @@ bool ParseCommandLine(int argc, const char* const* argv) {
       }
     }
     if (isMatched) continue;
+    bool isValid = true;
     if (const char* value = PrefixValue(argument, "-max=", "--max-file-size=")) {
-      if (!ParseMegabytes(value, settings.maxFileSize)) {
-        PrintInvalid(argument);
-        return false;
-      }
+      isValid = ParseMegabytes(value, settings.maxFileSize);
     } else if (const char* stdinValue = PrefixValue(argument, "-stdin=", "--stdin=")) {
+      isValid = *stdinValue != 0;
       settings.stdinName = stdinValue;
-    } else if (PrefixValue(argument, "-fe=", "--force-ext=") != nullptr) {
-      AddForcedExtensions(SharedString(argument));
+    } else if (const char* forced = PrefixValue(argument, "-fe=", "--force-ext=")) {
+      isValid = CountListItems(forced) >= 2;
+      if (isValid) AddForcedExtensions(SharedString(argument));
     } else if (const char* extList = PrefixValue(argument, "-xe=", "--exclude-ext=")) {
       AppendListValue(extList, settings.excludeExts);
     } else if (const char* dirList = PrefixValue(argument, "-xd=", "--exclude-dir=")) {
       AppendListValue(dirList, settings.excludeDirs);
     } else if (IsEither(argument, "-v", "--version")) {
       settings.showVersion = true;
-    } else if (i + 1 < argc && IsEither(argument, "-csv", "--csv")) {
-      settings.csvFile = argv[++i];
-    } else if (i + 1 < argc && IsEither(argument, "-diff", "--diff")) {
-      settings.diffFile = argv[++i];
-    } else if (!IsIgnoredUnknown(argument)) {
-      return false;
+    } else if (const char* csvValue = PrefixValue(argument, nullptr, "--csv=")) {
+      isValid = *csvValue != 0;
+      settings.csvFile = csvValue;
+    } else if (const char* diffValue = PrefixValue(argument, nullptr, "--diff=")) {
+      isValid = *diffValue != 0;
+      settings.diffFile = diffValue;
+    } else if (const bool isCsv = IsEither(argument, "-csv", "--csv"); isCsv || IsEither(argument, "-diff", "--diff")) {
+      // The next argument is the file name, whatever it looks like ("-f", "stdout").
+      isValid = i + 1 < argc && argv[i + 1][0] != 0;
+      if (isValid) (isCsv ? settings.csvFile : settings.diffFile) = argv[++i];
+    } else {
+      // Dashes alone are ignored; dashes then 'h' or '?' ask for the usage text.
+      const char* rest = argument;
+      while (*rest == '-') ++rest;
+      if (*rest == 0) continue;
+      if (*rest == 'h' || *rest == '?') return CommandLineOutcome::kHelp;
+      isValid = false;
+    }
+    if (!isValid) {
+      PrintInvalid(argument);
+      return CommandLineOutcome::kInvalid;
     }
   }
   if (settings.stdinName.IsEmpty() && settings.dirArgs.IsEmpty()) {
     std::fputs("dirname(s) not specified\n", stderr);
-    return false;
+    return CommandLineOutcome::kInvalid;
   }
   FinaliseExclusions();
-  return true;
+  return CommandLineOutcome::kRun;
 }
 
-void PrintUsage() {
+bool ParseCommandLine(int argc, const char* const* argv) {
+  return ReadCommandLine(argc, argv) == CommandLineOutcome::kRun;
+}
+
+void PrintUsage(FILE* stream) {
   for (const char* line : kUsageLines) {
-    std::fputs(line, stdout);
-    std::fputc('\n', stdout);
+    std::fputs(line, stream);
+    std::fputc('\n', stream);
   }
 }
 
@@ -199,10 +255,11 @@ void FinaliseExclusions() {
     suffix.ToLower();
     if (!suffix.StartsWith(".")) suffix.Insert(0, ".");
   }
+  // An entry that opens as a directory becomes its real path, the form every walked
+  // path starts with; any other is kept as typed.
   for (SharedString& directory : settings.excludeDirs) {
-    NormalizePath(directory);
-    DirectoryListing listing;
-    if (listing.Open(directory, 1)) directory = listing.AbsolutePath();
+    SharedString realPath;
+    if (RealDirectoryPath(directory, realPath)) directory = realPath;
   }
 }
 

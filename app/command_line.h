@@ -2,31 +2,45 @@
 // (app/settings.h) and prints the usage text and the command-line error lines. This is
 // where the application begins: the process entry calls AppMain once.
 //
-// Options and directory arguments mix in any order; every option is matched byte for
-// byte and case-sensitively, in a fixed order, and applies globally. Flags and single
-// values are overwritten by later occurrences; lists accumulate. Errors are printed
-// here ("invalid argument: %s\n", "dirname(s) not specified\n" on standard error) and
-// reported as false; nothing throws. The exit status is always 0.
+// Options and inputs mix in any order; every option is matched byte for byte and
+// case-sensitively, in a fixed order, and applies globally; after "--" every argument
+// is an input. Flags and single values are overwritten by later occurrences; lists
+// accumulate. Errors are printed here on standard error ("invalid argument: %s\n" with
+// the argument as typed, control bytes shown as \xNN; "dirname(s) not specified\n"),
+// followed by the usage text, and give exit status 2; help prints the usage text on
+// standard output (status 0). Nothing throws.
 #pragma once
+
+#include <cstdio>
 
 #include "core/shared_string.h"
 
 namespace qm {
 
-// Parses the arguments; on failure prints the usage text and returns 0, else returns
-// the result of RunCount (also 0).
+// Parses the arguments and runs: returns the exit status (the run's, 0 or 1; 0 after
+// help or the banner alone; 2 after a command-line error, with the usage text on
+// standard error).
 int AppMain(int argc, const char* const* argv);
 
-// Fills settings from argv[1] to argv[argc - 1]. True when the run may start. Prints
-// its own error lines before returning false; -h, -?, --help (any dashes followed by
-// 'h' or '?') return false without one. Calls FinaliseExclusions on success.
-// -max=n takes a decimal n (leading white space and one sign allowed, no digits gives
-// 0): a negative n is an invalid argument, an n above kMaxFileSizeMegabytes is clamped
-// to it, and the limit is n megabytes of 1048576 bytes.
+enum class CommandLineOutcome {
+  kRun,      // settings filled, the run may start
+  kHelp,     // any dashes followed by 'h' or '?' (-h, -?, --help)
+  kVersion,  // every argument is -v or --version: the banner alone
+  kInvalid,  // an error line was printed on standard error
+};
+
+// Fills settings from argv[1] to argv[argc - 1] and tells what to do. Bad values are
+// errors: -max= other than ASCII digits (counts above kMaxFileSizeMegabytes are
+// clamped to it; the limit is n megabytes of 1048576 bytes), a -fe= list of fewer than
+// two items, an empty --stdin= name, an empty or missing -csv/-diff file name (the
+// error names the option). Calls FinaliseExclusions on kRun.
+CommandLineOutcome ReadCommandLine(int argc, const char* const* argv);
+
+// ReadCommandLine(...) == kRun.
 bool ParseCommandLine(int argc, const char* const* argv);
 
-// Writes the usage text to standard output, each line ending in a newline.
-void PrintUsage();
+// Writes the usage text to stream, each line ending in a newline.
+void PrintUsage(FILE* stream);
 
 // Takes one whole -fe= or --force-ext= argument: the value after its first '=' is cut
 // at ',' (empty pieces dropped) and taken in pairs (reference, forced); an odd last
@@ -36,8 +50,8 @@ void AddForcedExtensions(const SharedString& argument);
 
 // Completes the exclusion lists once, at the end of a successful parse: appends the
 // generated-file suffixes to excludeExts and lowers and dot-prefixes every entry;
-// normalises every excludeDirs entry and, when it names a directory now, replaces it
-// by that directory's absolute path (symbolic links followed).
+// an excludeDirs entry that opens as a directory now is replaced by its real path
+// (absolute, links resolved); any other is kept as typed.
 void FinaliseExclusions();
 
 }  // namespace qm

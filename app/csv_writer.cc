@@ -1,13 +1,17 @@
 #include "app/csv_writer.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 
 #include "app/file_types.h"
+#include "app/message_output.h"
 #include "app/settings.h"
-#include "core/file.h"
-#include "core/standard_streams.h"
 
 namespace qm {
 
@@ -28,8 +32,22 @@ void AppendRowNumbers(SharedString& out, int64_t files, int64_t blank, int64_t c
   AppendNumber(out, code, '\n');
 }
 
-void ReportWriteFailure(const SharedString& fileName) {
-  std::fprintf(stderr, "Couldn't write CSV file:%s\n", fileName.CStr());
+void ReportWriteFailure(const SharedString& fileName, int reason) {
+  PrintError("Couldn't write CSV file: %s: %s\n", Shown(fileName).CStr(), std::strerror(reason));
+}
+
+// Writes all of text to descriptor; false with errno set when a write fails.
+bool WriteAllTo(int descriptor, const char* text, size_t length) {
+  while (length > 0) {
+    const ssize_t written = write(descriptor, text, length);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    text += written;
+    length -= static_cast<size_t>(written);
+  }
+  return true;
 }
 
 }  // namespace
@@ -65,27 +83,40 @@ SharedString BuildCsvText(const CountTotals& totals, const FileTypeId* sortedTyp
   return out;
 }
 
-void WriteCsv(const SharedString& fileName, const CountTotals& totals, const FileTypeId* sortedTypes,
+bool WriteCsv(const SharedString& fileName, const CountTotals& totals, const FileTypeId* sortedTypes,
               int32_t typeCount, const ColumnTotals& sums) {
   const SharedString text = BuildCsvText(totals, sortedTypes, typeCount, sums, settings.conservative);
-  // Whatever went to formatted standard output so far must come out first, both for
-  // the CSV on standard output and for the messages on a shared terminal.
-  std::fflush(stdout);
+  const size_t length = static_cast<size_t>(text.Length());
   if (fileName == "stdout") {
-    if (!WriteAll(StandardOutput(), text.CStr(), text.Length())) ReportWriteFailure(fileName);
-    return;
+    // Nothing else goes to standard output in this mode; what is buffered there (a
+    // test harness may have printed) comes first.
+    std::fflush(stdout);
+    if (WriteAllTo(STDOUT_FILENO, text.CStr(), length)) return true;
+    ReportWriteFailure(fileName, errno);
+    return false;
   }
-  File file;
-  if (!file.Open(fileName, kFileWrite | kFileCreate | kFileTruncate, 1)) {
-    std::fprintf(stderr, "Couldn't create CSV file:%s\n", fileName.CStr());
-    return;
+  // A FIFO named here (process substitution) is waited for, as any writer would.
+  int descriptor;
+  do {
+    descriptor = open(fileName.CStr(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  } while (descriptor < 0 && errno == EINTR);
+  if (descriptor < 0) {
+    const int reason = errno;
+    PrintError("Couldn't create CSV file: %s: %s\n", Shown(fileName).CStr(), std::strerror(reason));
+    return false;
   }
-  bool isWritten = WriteAll(file, text.CStr(), text.Length());
+  bool isWritten = WriteAllTo(descriptor, text.CStr(), length);
   // A full disk may only show when the data reaches it; devices and pipes cannot be
   // synced, and need not be.
-  if (isWritten && file.IsRegularFile()) isWritten = file.Flush();
-  if (!file.Close()) isWritten = false;
-  if (!isWritten) ReportWriteFailure(fileName);
+  struct stat info;
+  if (isWritten && fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode)) isWritten = fsync(descriptor) == 0;
+  int reason = errno;
+  if (close(descriptor) != 0 && isWritten) {
+    isWritten = false;
+    reason = errno;
+  }
+  if (!isWritten) ReportWriteFailure(fileName, reason);
+  return isWritten;
 }
 
 }  // namespace qm

@@ -9,15 +9,15 @@
 // (punctuation), code; then "Total," and the column totals. A name holding ',', '"',
 // CR or LF is quoted, with its '"' doubled.
 //
-// Writing: the whole text is built first, then written in one go through a File
-// (mode write + create + truncate: an existing file is overwritten) or the standard
-// output stream (formatted standard output is flushed first, so everything printed
-// before stays before the CSV). Every write is checked, and for a regular file so are
-// the final sync and close: a full disk never leaves a half-written file without a
-// message. Failures print on standard error and end the CSV output; the run goes on:
-//   "Couldn't create CSV file:%s\n"  the file could not be opened (left untouched);
-//   "Couldn't write CSV file:%s\n"   a write, the sync or the close failed (the file
-//                                    keeps what was written).
+// Writing: the whole text is built first, then written in one go to the file (created
+// with mode 0666 less the umask, or truncated: an existing file is overwritten; a FIFO
+// is waited for) or to standard output's descriptor. Every write is checked, and for a
+// regular file so are the final sync and close: a full disk never leaves a
+// half-written file without a message. Failures print on standard error, with the
+// system's reason, and end the CSV output; the run goes on:
+//   "Couldn't create CSV file: %s: REASON\n"  the file could not be opened (left untouched);
+//   "Couldn't write CSV file: %s: REASON\n"   a write, the sync or the close failed (the
+//                                             file keeps what was written).
 #pragma once
 
 #include <cstdint>
@@ -46,8 +46,8 @@ SharedString BuildCsvText(const CountTotals& totals, const FileTypeId* sortedTyp
                           const ColumnTotals& sums, bool withPunctuation);
 
 // Builds the text (layout from settings.conservative) and writes it to fileName, or to
-// standard output when fileName is exactly "stdout".
-void WriteCsv(const SharedString& fileName, const CountTotals& totals, const FileTypeId* sortedTypes,
+// standard output when fileName is exactly "stdout". False when it was not written.
+bool WriteCsv(const SharedString& fileName, const CountTotals& totals, const FileTypeId* sortedTypes,
               int32_t typeCount, const ColumnTotals& sums);
 
 }  // namespace qm

@@ -1,11 +1,14 @@
 #include "app/diff_csv.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "app/file_types.h"
-#include "core/buffered_stream.h"
-#include "core/file.h"
+#include "app/message_output.h"
 
 namespace qm {
 
@@ -179,14 +182,47 @@ void DiffCsvReader::Take(const CsvRecord& record) {
   totals_.codeLines[type] = SubtractBounded(totals_.codeLines[type], record.Field(5).Number());
 }
 
+// The first line is matched against both headers as its bytes arrive, so input that
+// is no saved CSV (/dev/zero, a binary file) is refused at its first wrong byte.
+void DiffCsvReader::MatchHeader(uint8_t byte) {
+  if (byte == '\r' || byte == '\n') {
+    EndHeader();
+    return;
+  }
+  const auto matches = [this, byte](const char* header, int64_t length) {
+    return headerBytes_ < length && static_cast<uint8_t>(header[headerBytes_]) == byte;
+  };
+  isConservativeHeader_ = isConservativeHeader_ && matches(kConservativeHeader, kConservativeHeaderLength);
+  isGreedyHeader_ = isGreedyHeader_ && matches(kGreedyHeader, kGreedyHeaderLength);
+  ++headerBytes_;
+  if (!isConservativeHeader_ && !isGreedyHeader_) hasBadRow_ = true;
+}
+
+void DiffCsvReader::EndHeader() {
+  isHeaderDone_ = true;
+  if (isConservativeHeader_ && headerBytes_ == kConservativeHeaderLength) {
+    layout_ = DiffLayout::kConservative;
+  } else if (isGreedyHeader_ && headerBytes_ == kGreedyHeaderLength) {
+    layout_ = DiffLayout::kGreedy;
+  } else {
+    hasBadRow_ = true;
+  }
+}
+
 void DiffCsvReader::Feed(const uint8_t* next, const uint8_t* end) {
   for (; next != end && !hasBadRow_; ++next) {
+    if (!isHeaderDone_) {
+      MatchHeader(*next);
+      if (hasBadRow_) return;
+    }
     if (parser_.Feed(*next)) Take(parser_.Record());
   }
 }
 
 void DiffCsvReader::Finish() {
-  if (parser_.Finish()) Take(parser_.Record());
+  if (hasBadRow_) return;
+  if (!isHeaderDone_) EndHeader();
+  if (!hasBadRow_ && parser_.Finish()) Take(parser_.Record());
 }
 
 int64_t ParseDiffNumber(const char* begin, const char* end) {
@@ -202,33 +238,50 @@ bool ApplyDiffCsv(const uint8_t* next, const uint8_t* end, CountTotals& totals) 
   return !reader.HasBadRow();
 }
 
-void LoadDiffCsv(const SharedString& fileName, CountTotals& totals) {
-  // Earlier standard-output lines come first on a shared terminal.
-  std::fflush(stdout);
-  File file;
-  if (!file.Open(fileName, kFileRead, 7)) {
-    std::fprintf(stderr, "Failed to open diff CSV: %s", fileName.CStr());
-    return;
+bool LoadDiffCsv(const SharedString& fileName, CountTotals& totals, DiffLayout& layout) {
+  layout = DiffLayout::kUnknown;
+  const SharedString shownName = Shown(fileName);
+  // Opened blocking: a FIFO (process substitution) is waited for, as cat would.
+  int descriptor;
+  do {
+    descriptor = open(fileName.CStr(), O_RDONLY | O_CLOEXEC);
+  } while (descriptor < 0 && errno == EINTR);
+  if (descriptor < 0) {
+    const int reason = errno;
+    PrintError("Failed to open diff CSV: %s: %s\n", shownName.CStr(), std::strerror(reason));
+    return false;
   }
-  BufferedStream input(&file, 8192);
   DiffCsvReader reader(totals);
-  uint8_t chunk[1024];
-  int64_t bytesRead = 0;
-  bool isReadOk = true;
+  uint8_t chunk[4096];
+  int64_t totalBytes = 0;
+  int readErrno = 0;
+  bool isTooLong = false;
   while (!reader.HasBadRow()) {
-    isReadOk = input.Read(chunk, sizeof chunk, bytesRead);
-    if (!isReadOk || bytesRead == 0) break;
+    const ssize_t bytesRead = read(descriptor, chunk, sizeof chunk);
+    if (bytesRead < 0 && errno == EINTR) continue;
+    if (bytesRead < 0) readErrno = errno;
+    if (bytesRead <= 0) break;
+    // No saved CSV is this long; the piece that crosses the bound is not applied.
+    if (totalBytes + bytesRead > kMaxDiffCsvBytes) {
+      isTooLong = true;
+      break;
+    }
+    totalBytes += bytesRead;
     reader.Feed(chunk, chunk + bytesRead);
   }
-  input.Close();
-  file.Close();
+  close(descriptor);
   // A path that opens but cannot be read (a directory) is as unusable as a missing one.
-  if (!isReadOk) {
-    std::fprintf(stderr, "Failed to open diff CSV: %s", fileName.CStr());
-    return;
+  if (readErrno != 0) {
+    PrintError("Failed to open diff CSV: %s: %s\n", shownName.CStr(), std::strerror(readErrno));
+    return false;
   }
-  if (!reader.HasBadRow()) reader.Finish();
-  if (reader.HasBadRow()) std::fprintf(stderr, "Failed to parse diff CSV: %s", fileName.CStr());
+  if (!isTooLong) reader.Finish();
+  layout = reader.Layout();
+  if (reader.HasBadRow() || isTooLong) {
+    PrintError("Failed to parse diff CSV: %s\n", shownName.CStr());
+    return false;
+  }
+  return true;
 }
 
 }  // namespace qm

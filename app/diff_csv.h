@@ -36,6 +36,18 @@ inline constexpr int64_t kDiffLineMarker = 4611686018427387903;
 inline constexpr int64_t kDiffCounterLimit = kDiffLineMarker;
 
 inline constexpr int32_t kCsvKeptFields = 6;
+// The most bytes read from a -diff file; a longer one is refused (no saved CSV comes
+// near it, and /dev/zero would otherwise be read for ever).
+inline constexpr int64_t kMaxDiffCsvBytes = int64_t{64} << 20;
+
+// The two headers the CSV writer writes; the first line of a -diff file must be one.
+inline constexpr char kConservativeHeader[] = "Type,Files,Blank,Comment,Punctuation,Code";
+inline constexpr int64_t kConservativeHeaderLength = sizeof kConservativeHeader - 1;
+inline constexpr char kGreedyHeader[] = "Type,Files,Blank,Comment,Code";
+inline constexpr int64_t kGreedyHeaderLength = sizeof kGreedyHeader - 1;
+
+// The mode a -diff file was saved in, told by its header.
+enum class DiffLayout { kUnknown, kConservative, kGreedy };
 inline constexpr int32_t kCsvFieldKeptBytes = 48;
 
 // One CSV field: its length, its first kCsvFieldKeptBytes bytes and the number it
@@ -128,7 +140,9 @@ class CsvRecordParser {
 };
 
 // DiffCsvReader: parses CSV bytes and applies each data row to the totals as soon as
-// it is complete. Row 0 sets H, its field count. Each later row, while its field count
+// it is complete. The first line (up to the first CR or LF, or the end) must be one of
+// the two headers byte for byte, else HasBadRow() is true from its first wrong byte
+// on and nothing is applied. Row 0 sets H, its field count. Each later row, while its field count
 // is H: when field 0 is the display name of a type 1 to 17 (exact, case-sensitive),
 // that type's lineCount becomes kDiffLineMarker and fields 1 to 5 are subtracted from
 // its fileCount, blankLines, commentLines, (punctLines when H > 5, else codeLines) and
@@ -146,28 +160,39 @@ class DiffCsvReader {
   // Ends the input. Requires: called once.
   void Finish();
   bool HasBadRow() const { return hasBadRow_; }
+  // The saved mode, once the header has been read whole and matched.
+  DiffLayout Layout() const { return layout_; }
 
  private:
   void Take(const CsvRecord& record);
+  void MatchHeader(uint8_t byte);
+  void EndHeader();
 
   CountTotals& totals_;
   CsvRecordParser parser_;
   int64_t headerFieldCount_ = 0;
+  int64_t headerBytes_ = 0;
+  DiffLayout layout_ = DiffLayout::kUnknown;
+  bool isHeaderDone_ = false;
+  bool isConservativeHeader_ = true;  // the header bytes so far begin this header
+  bool isGreedyHeader_ = true;
   bool hasBadRow_ = false;
 };
 
 // The number a text starts with, by the rules above (tests and the fuzzer).
 int64_t ParseDiffNumber(const char* begin, const char* end);
 
-// Applies a whole CSV text held in memory; returns false when a row had the wrong
-// field count.
+// Applies a whole CSV text held in memory; returns false when the header is not one
+// of the two or a row had the wrong field count.
 bool ApplyDiffCsv(const uint8_t* next, const uint8_t* end, CountTotals& totals);
 
 // Loads the -diff file into the totals (called once, right after ResetTotals, before
-// anything is counted). A file that cannot be opened or read prints "Failed to open
-// diff CSV: %s", a row with the wrong field count "Failed to parse diff CSV: %s" (both
-// on standard error, without a line break); the run goes on either way, keeping the
-// rows applied before the failure.
-void LoadDiffCsv(const SharedString& fileName, CountTotals& totals);
+// anything is counted) and tells the mode it was saved in. The file is opened
+// blocking, so a FIFO is waited for. A file that cannot be opened or read prints
+// "Failed to open diff CSV: %s: REASON\n"; a wrong header, a row with the wrong field
+// count or more than kMaxDiffCsvBytes bytes print "Failed to parse diff CSV: %s\n"
+// (both on standard error, the name's control bytes shown as \xNN). Returns false
+// after either; the rows applied before a failure stay applied.
+bool LoadDiffCsv(const SharedString& fileName, CountTotals& totals, DiffLayout& layout);
 
 }  // namespace qm

@@ -1,10 +1,13 @@
 #include "app/directory_walk.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <utility>
 
 #include "app/file_intake.h"
+#include "app/message_output.h"
 #include "app/settings.h"
 #include "core/array.h"
 #include "core/directory_listing.h"
@@ -58,8 +61,10 @@ void EndLevel(WalkLevel& level) {
   level.isReadAhead = false;
 }
 
-void ReportUnopened(const SharedString& shownPath) {
-  std::fprintf(stderr, "failed to open dir: %s\n", shownPath.CStr());
+// A subdirectory the walk cannot open; errno holds the reason.
+void ReportUnopened(const SharedString& path) {
+  const int reason = errno;
+  PrintError("failed to open dir: %s: %s\n", Shown(path).CStr(), std::strerror(reason));
 }
 
 // Parent path, '/', and the name exactly as read, built in target's own block. A
@@ -81,11 +86,11 @@ bool WalkDirectory(CountTotals& totals, const SharedString& path, uint32_t depth
   Array<std::unique_ptr<WalkLevel>> levels;
   levels.PushBack(std::make_unique<WalkLevel>());
   WalkLevel& start = *levels[0];
-  if (!start.listing.Open(path, kWalkOptions)) {
-    ReportUnopened(depth == 0 ? rootAsGiven : path);
+  if (!start.listing.Open(path, kWalkOptions | DirectoryListing::kExactPath)) {
+    if (depth > 0) ReportUnopened(path);
     return false;
   }
-  start.path = start.listing.AbsolutePath();
+  start.path = path.StartsWith("/") ? path : start.listing.AbsolutePath();
   if (IsExcludedDirectory(start.path)) return true;
 
   // Levels [0, firstOpen) have been read ahead; [firstOpen, activeCount) are open.

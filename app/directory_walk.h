@@ -13,9 +13,10 @@
 // Depth and resources: the walk keeps an explicit stack, not the call stack, so
 // thousands of levels cost no stack; at most kMaxOpenListings directories are open at
 // once. Past that the oldest open level reads its remaining entries ahead into memory
-// and closes, so the order in which entries are met never changes. Directories that
-// cannot be opened print "failed to open dir: %s\n" on standard error (the argument as
-// typed at depth 0, else the directory's path); the walk goes on.
+// and closes, so the order in which entries are met never changes. Subdirectories that
+// cannot be opened print "failed to open dir: PATH: REASON\n" on standard error; the
+// walk goes on. The directory the walk starts from is opened by its exact text; when
+// that fails nothing is printed (the caller names the argument).
 #pragma once
 
 #include <cstdint>
@@ -27,9 +28,9 @@ namespace qm {
 
 inline constexpr int32_t kMaxOpenListings = 64;
 
-// Walks the directory at path (absolute, or as given) starting at depth (0 for a
-// directory argument). Returns true when the directory could be opened (also when it
-// was excluded), false otherwise.
+// Walks the directory at path (its real path, or as given) starting at depth (0 for
+// a directory argument). Returns true when the directory could be opened (also when
+// it was excluded), false with errno set otherwise.
 bool WalkDirectory(CountTotals& totals, const SharedString& path, uint32_t depth);
 
 }  // namespace qm

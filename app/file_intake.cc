@@ -10,6 +10,7 @@
 #include "app/deferred_digests.h"
 #include "app/file_types.h"
 #include "app/md5.h"
+#include "app/message_output.h"
 #include "app/run_driver.h"
 #include "app/settings.h"
 #include "core/file.h"
@@ -89,7 +90,7 @@ SharedString DisplayPathOf(const SharedString& directory, const SharedString& na
 // One -la line. The display path is made only when the line is printed.
 void Report(const char* format, const SharedString& directory, const SharedString& name) {
   if (!settings.listAnomalies) return;
-  std::printf(format, DisplayPathOf(directory, name).CStr());
+  PrintInfo(format, Shown(DisplayPathOf(directory, name)).CStr());
 }
 
 // Reads exactly count bytes into readBuffer, keeping one byte of room behind them.
@@ -104,9 +105,11 @@ bool ReadIntoBuffer(Stream& stream, int64_t count) {
   return true;
 }
 
-// Reads a stream of unknown size to its end in pieces, failing as soon as the total
-// passes limit. The buffer grows by doubling so that the pieces cost amortised O(1).
-bool ReadUnsized(Stream& stream, int64_t limit) {
+enum class StreamRead { kRead, kTooBig, kFailed };
+
+// Reads a stream of unknown size to its end in pieces, refusing it as soon as the
+// total passes limit. The buffer grows by doubling so that the pieces cost amortised O(1).
+StreamRead ReadUnsized(Stream& stream, int64_t limit) {
   readBuffer.SetCountUninitialized(0);
   int64_t total = 0;
   for (;;) {
@@ -119,24 +122,26 @@ bool ReadUnsized(Stream& stream, int64_t limit) {
     }
     int64_t got = 0;
     if (!stream.Read(readBuffer.Data() + total, kReadChunkBytes, got) || got < 0 || got > kReadChunkBytes) {
-      return false;
+      return StreamRead::kFailed;
     }
-    if (got == 0) return true;
+    if (got == 0) return StreamRead::kRead;
     total += got;
-    if (total > limit) return false;
+    if (total > limit) return StreamRead::kTooBig;
     readBuffer.SetCountUninitialized(static_cast<int32_t>(total));
   }
 }
 
-// A stream given without a size: a positioned one is read for exactly what remains
-// (so a stream of exactly the limit passes), any other in pieces under the limit.
-bool ReadWholeStream(Stream& stream, int64_t limit) {
+// A stream given without a size: a positioned one is refused on its size before it is
+// read, or read for exactly what remains (so a stream of exactly the limit passes);
+// any other is read in pieces and refused as soon as it passes the limit.
+StreamRead ReadWholeStream(Stream& stream, int64_t limit) {
   if ((stream.Flags() & kStreamPositioned) != 0) {
     const int64_t position = stream.Tell();
     const int64_t size = stream.Size();
     if (position >= 0 && size >= position) {
       const int64_t remaining = size - position;
-      return remaining <= limit && ReadIntoBuffer(stream, remaining);
+      if (remaining > limit) return StreamRead::kTooBig;
+      return ReadIntoBuffer(stream, remaining) ? StreamRead::kRead : StreamRead::kFailed;
     }
   }
   return ReadUnsized(stream, limit);
@@ -179,11 +184,19 @@ int OfferArchive(CountTotals& totals, const SharedString& directory, const Share
   const SharedString archiveName = preparedName;
   const SharedString savedRoot = currentRoot;
   const SharedString savedRootAsGiven = rootAsGiven;
-  currentRoot = name;
-  rootAsGiven = name;
+  const SharedString savedArchive = currentArchive;
+  // Messages name the archive by its path below the argument, or, inside another
+  // archive, by the outer archive's name, '/', and its path in there.
+  SharedString shownName = savedArchive;
+  if (!shownName.IsEmpty()) shownName.Append("/", 1);
+  shownName.Append(DisplayPathOf(directory, name));
+  currentRoot = shownName;
+  rootAsGiven = shownName;
+  currentArchive = shownName;
   const bool isScanned = ScanArchive(archiveName, totals, *stream);
   currentRoot = savedRoot;
   rootAsGiven = savedRootAsGiven;
+  currentArchive = savedArchive;
   if (!isScanned) preparedName = archiveName;
   return isScanned ? 1 : 0;
 }
@@ -230,9 +243,17 @@ bool Intake(CountTotals& totals, const SharedString& directory, const SharedStri
     }
   } else {
     const bool isReadable = (stream->Flags() & kStreamReadable) != 0;
-    const bool isRead = isReadable && (size != nullptr ? ReadIntoBuffer(*stream, *size)
-                                                       : ReadWholeStream(*stream, settings.maxFileSize));
-    if (!isRead) {
+    StreamRead outcome = StreamRead::kFailed;
+    if (isReadable) {
+      outcome = size != nullptr ? (ReadIntoBuffer(*stream, *size) ? StreamRead::kRead : StreamRead::kFailed)
+                                : ReadWholeStream(*stream, settings.maxFileSize);
+    }
+    if (outcome == StreamRead::kTooBig) {
+      Report("file too big: %s\n", directory, name);
+      ++totals.tooBigCount;
+      return false;
+    }
+    if (outcome != StreamRead::kRead) {
       Report("couldn't open/read file: %s\n", directory, name);
       ++totals.errorCount;
       return false;
@@ -281,9 +302,9 @@ bool Intake(CountTotals& totals, const SharedString& directory, const SharedStri
     const int32_t digestIndex = totals.digests.FindOrInsert(digest);
     if (digestIndex < knownDigests) {
       if (settings.listAnomalies) {
-        std::printf("duplicate file: %s\n\tmd5:%s\n", DisplayPathOf(directory, name).CStr(),
-                    Md5Hex(digest).CStr());
-        std::printf("\tdup source: %s\n", totals.digests.Value(digestIndex).CStr());
+        PrintInfo("duplicate file: %s\n\tmd5:%s\n", Shown(DisplayPathOf(directory, name)).CStr(),
+                  Md5Hex(digest).CStr());
+        PrintInfo("\tdup source: %s\n", Shown(totals.digests.Value(digestIndex)).CStr());
       }
       ++totals.dupCount;
       return true;
@@ -326,8 +347,9 @@ bool FileIntake(CountTotals& totals, const DirectoryListing& listing, const Shar
   return Intake(totals, directory, name, stream, size);
 }
 
-bool FileIntakeInDirectory(CountTotals& totals, const SharedString& directoryPath, const SharedString& name) {
-  return Intake(totals, directoryPath, name, nullptr, nullptr);
+bool FileIntakeInDirectory(CountTotals& totals, const SharedString& directoryPath, const SharedString& name,
+                           Stream* stream) {
+  return Intake(totals, directoryPath, name, stream, nullptr);
 }
 
 Utf16Kind DetectUtf16(const uint8_t* bytes, int64_t length) {

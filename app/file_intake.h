@@ -4,7 +4,8 @@
 // unknown without being read, refused (too big, unreadable), noted as an anomaly
 // (empty, duplicate, UTF-16, converted and counted), or read whole into readBuffer
 // (app/run_state.h) and classified into the totals. With -la it prints one line per
-// refusal and anomaly on standard output; the counters change either way. One bad
+// refusal and anomaly on the info stream (app/message_output.h), names shown with
+// control bytes escaped; the counters change either way. One bad
 // file never stops the run: every failure is counted and reported as false.
 //
 // Names and paths. The name is the entry name exactly as the directory read gave it
@@ -15,9 +16,9 @@
 // opened and shown as they are. Display paths (messages, digest sources) are the full
 // path relative to currentRoot, built only with -la.
 //
-// Limits. A file of exactly settings.maxFileSize bytes is read and counted; a file from
-// disk over the limit is "too big", a stream over the limit (single-file argument,
-// standard input) is unreadable. FIFOs, sockets and devices found on disk are counted
+// Limits. A file of exactly settings.maxFileSize bytes is read and counted; over the
+// limit a file is "too big": a file from disk or a file argument before it is read,
+// standard input as soon as it passes the limit. FIFOs, sockets and devices found on disk are counted
 // as unreadable without being read (opening never blocks). A UTF-16 file whose UTF-8
 // form would not fit the 32-bit buffer is refused as too big.
 //
@@ -59,7 +60,9 @@ bool FileIntake(CountTotals& totals, const DirectoryListing& listing, const Shar
 
 // The same for a file of the directory whose absolute path is directoryPath: the walk
 // calls this, so that the directory's exact path is used whatever its listing holds.
-bool FileIntakeInDirectory(CountTotals& totals, const SharedString& directoryPath, const SharedString& name);
+// With a stream (a file argument, standard input), the stream is read to its end.
+bool FileIntakeInDirectory(CountTotals& totals, const SharedString& directoryPath, const SharedString& name,
+                           Stream* stream = nullptr);
 
 enum class Utf16Kind { kNone, kLittleEndian, kBigEndian };
 

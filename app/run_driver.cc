@@ -1,16 +1,22 @@
 #include "app/run_driver.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "app/archive_bridge.h"
 #include "app/diff_csv.h"
 #include "app/directory_walk.h"
 #include "app/file_intake.h"
 #include "app/file_types.h"
+#include "app/message_output.h"
 #include "app/run_state.h"
 #include "app/settings.h"
 #include "app/summary_report.h"
@@ -23,99 +29,143 @@
 namespace qm {
 namespace {
 
-constexpr uint32_t kListingOptions = DirectoryListing::kListParent;
 constexpr uint32_t kReadShare = 7;
 
 // Progress display state: when and at which count the line was last printed.
 uint32_t lastPrintMs = 0;
 int64_t lastPrintCount = 0;
 
-bool IsRegularFile(const File& file) {
-  struct stat info;
-  return file.IsOpen() && fstat(file.Descriptor(), &info) == 0 && S_ISREG(info.st_mode);
+// "cannot open NAME: REASON" for an argument that cannot be used: one error in the
+// report and a failed run. An empty argument is shown as ''.
+void ReportUnopenedArgument(CountTotals& totals, const SharedString& argument, const char* reason) {
+  PrintError("cannot open %s: %s\n", argument.IsEmpty() ? "''" : Shown(argument).CStr(), reason);
+  ++totals.errorCount;
+  NoteRunFailure();
 }
 
-// A single file argument, or standard input when input is given. Only a regular file
-// is read: a FIFO, socket or device named on the command line is counted as not
-// opened, so the run never waits on it.
-void CountSingleFile(CountTotals& totals, const SharedString& argument, File& file, Stream* input) {
-  const bool isOpened = input != nullptr || IsRegularFile(file);
-  Stream& stream = input != nullptr ? *input : file;
-  if (isOpened) {
-    SharedString lowered = argument;
-    lowered.ToLower();
-    if (ScanArchive(lowered, totals, stream)) return;
-  }
-  // The directory part is normalised as any path; the file name stays exactly as
-  // typed, so a name with a backslash or surrounding spaces is shown and recorded as it is.
+// A file argument or standard input: offered to archive scanning under its lowered
+// name (whatever -sa says; an archive is named by shownName in its messages), then
+// counted as one file named by the bytes after its last '/'.
+void CountStream(CountTotals& totals, const SharedString& argument, const SharedString& directory,
+                 const SharedString& shownName, Stream& stream) {
+  SharedString lowered = argument;
+  lowered.ToLower();
+  currentRoot = shownName;
+  rootAsGiven = shownName;
+  currentArchive = shownName;
+  const bool isArchive = ScanArchive(lowered, totals, stream);
+  currentArchive.Clear();
+  if (isArchive) return;
   const char* text = argument.CStr();
   const char* slash = text + argument.Length();
   while (slash != text && slash[-1] != '/') --slash;
-  const SharedString name(slash, text + argument.Length());
-  // "/x.c" keeps the root "/" as its directory; "x.c" has the working directory ("").
-  const char* parentEnd = slash == text ? text : slash == text + 1 ? slash : slash - 1;
-  SharedString parent(text, parentEnd);
-  NormalizePath(parent);
-  rootAsGiven = parent;
-  DirectoryListing listing;
-  listing.Open(parent, kListingOptions);
-  currentRoot = listing.AbsolutePath();
-  if (!isOpened) {
-    if (settings.listAnomalies) {
-      std::printf("couldn't open file: %s\n", name.CStr());
-    }
-    ++totals.errorCount;
-    return;
-  }
-  FileIntake(totals, listing, name, &stream, nullptr);
+  currentRoot = directory;
+  rootAsGiven = directory;
+  FileIntakeInDirectory(totals, directory, SharedString(slash, text + argument.Length()), &stream);
 }
 
-void CountArgument(CountTotals& totals, const SharedString& argument, bool isStdinMode) {
-  currentRoot = argument;
-  rootAsGiven = argument;
-  if (isStdinMode) {
-    File unused;
-    CountSingleFile(totals, argument, unused, &StandardInput());
-    return;
-  }
-  {
-    DirectoryListing probe;
-    if (probe.Open(argument, kListingOptions)) {
-      currentRoot = probe.AbsolutePath();
-      probe.Close();
-      WalkDirectory(totals, currentRoot, 0);
-      return;
-    }
-  }
+void CountFileArgument(CountTotals& totals, const SharedString& argument) {
   File file;
-  if (file.Open(argument, kFileRead, kReadShare)) {
-    CountSingleFile(totals, argument, file, nullptr);
+  if (!file.Open(argument, kFileRead, kReadShare)) {
+    ReportUnopenedArgument(totals, argument, std::strerror(errno));
     return;
   }
-  // Neither a directory nor a readable file: the walk reports it.
-  WalkDirectory(totals, argument, 0);
+  if (!file.IsRegularFile()) {
+    ReportUnopenedArgument(totals, argument, "not a regular file");
+    return;
+  }
+  // The file's directory is the real path of the text before its last '/'.
+  const char* text = argument.CStr();
+  const char* slash = text + argument.Length();
+  while (slash != text && slash[-1] != '/') --slash;
+  SharedString parent = slash == text ? SharedString(".") : slash == text + 1 ? SharedString("/")
+                                                                               : SharedString(text, slash - 1);
+  SharedString directory;
+  if (!RealPath(parent, directory)) directory = parent;
+  CountStream(totals, argument, directory, argument, file);
+}
+
+void CountDirectoryArgument(CountTotals& totals, const SharedString& argument) {
+  SharedString root;
+  if (!RealPath(argument, root) || root.Length() >= PATH_MAX) {
+    // No real path the system can open (one past PATH_MAX, as under a working
+    // directory that deep): the directory is walked by the argument's own text.
+    root = argument;
+  }
+  currentRoot = root;
+  rootAsGiven = argument;
+  if (!WalkDirectory(totals, root, 0)) ReportUnopenedArgument(totals, argument, std::strerror(errno));
+}
+
+// Opens the argument exactly as typed, without waiting on it: a directory is walked, a
+// regular file counted, anything else refused unread.
+void CountArgument(CountTotals& totals, const SharedString& argument) {
+  const int descriptor = open(argument.CStr(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (descriptor < 0) {
+    const int reason = errno;
+    // A socket cannot be opened at all; like a FIFO or a device it is no regular file.
+    struct stat info;
+    const bool isSpecial = stat(argument.CStr(), &info) == 0 && !S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode);
+    ReportUnopenedArgument(totals, argument, isSpecial ? "not a regular file" : std::strerror(reason));
+    return;
+  }
+  struct stat info;
+  const bool isKnown = fstat(descriptor, &info) == 0;
+  const int statErrno = errno;
+  close(descriptor);
+  if (!isKnown) {
+    ReportUnopenedArgument(totals, argument, std::strerror(statErrno));
+  } else if (S_ISDIR(info.st_mode)) {
+    CountDirectoryArgument(totals, argument);
+  } else if (S_ISREG(info.st_mode)) {
+    CountFileArgument(totals, argument);
+  } else {
+    ReportUnopenedArgument(totals, argument, "not a regular file");
+  }
+}
+
+// Punctuation counted as code, for a -diff file saved in the other mode: the lines
+// were classified in the saved file's mode and both sides are compared as greedy.
+void FoldPunctuationIntoCode(CountTotals& totals) {
+  for (FileTypeId type = 0; type < kTypeSlots; ++type) {
+    totals.codeLines[type] += totals.punctLines[type];
+    totals.punctLines[type] = 0;
+  }
+  for (FileRecord& record : fileRecords) {
+    record.code += record.punctuation;
+    record.punctuation = 0;
+  }
 }
 
 }  // namespace
 
 int RunCount() {
-  BuildCharClassTable(settings.conservative);
-  if (settings.showVersion) std::fputs("Quillmet v1.9\n", stdout);
+  if (settings.showVersion) PrintInfo("Quillmet v1.9\n");
   BuildExtensionMap();
   CountTotals totals;
   ResetTotals(totals);
-  if (!settings.diffFile.IsEmpty()) LoadDiffCsv(settings.diffFile, totals);
-  const bool isStdinMode = !settings.stdinName.IsEmpty();
-  if (isStdinMode) {
-    settings.dirArgs.Clear();
-    settings.dirArgs.PushBack(settings.stdinName);
+  bool isFoldingPunctuation = false;
+  if (!settings.diffFile.IsEmpty()) {
+    DiffLayout savedLayout = DiffLayout::kUnknown;
+    if (!LoadDiffCsv(settings.diffFile, totals, savedLayout)) NoteRunFailure();
+    if (savedLayout != DiffLayout::kUnknown && (savedLayout == DiffLayout::kConservative) != settings.conservative) {
+      settings.conservative = savedLayout == DiffLayout::kConservative;
+      isFoldingPunctuation = true;
+    }
   }
-  for (const SharedString& argument : settings.dirArgs) {
-    CountArgument(totals, argument, isStdinMode);
+  BuildCharClassTable(settings.conservative);
+  if (!settings.stdinName.IsEmpty()) {
+    CountStream(totals, settings.stdinName, SharedString(), settings.stdinName, StandardInput());
+  }
+  for (const SharedString& argument : settings.dirArgs) CountArgument(totals, argument);
+  if (isFoldingPunctuation) {
+    FoldPunctuationIntoCode(totals);
+    settings.conservative = false;
   }
   PrintSummary(totals);
+  FinishStandardOutput();
   ResetTotals(totals);
-  return 0;
+  return HasRunFailed() ? kStatusRunFailed : kStatusSuccess;
 }
 
 void ProgressTick() {
@@ -130,8 +180,7 @@ void ProgressTick() {
   if (nowMs - lastPrintMs > 999 && progressCount != lastPrintCount) {
     lastPrintMs = nowMs;
     lastPrintCount = progressCount;
-    std::printf("%ld total files\r", static_cast<long>(progressCount));
-    std::fflush(stdout);
+    std::fprintf(stderr, "%ld total files\r", static_cast<long>(progressCount));
   }
 }
 

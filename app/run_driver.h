@@ -1,10 +1,13 @@
 // The run driver: one counting run over the settings that the command line filled.
-// RunCount sets the classification mode, prints the banner with -v, builds the
-// extension map, loads the -diff CSV into fresh totals, then counts every directory
-// argument in command-line order into those same totals: a directory is walked, a
-// single readable file (or standard input with --stdin=) is offered to archive
-// scanning under its lowered name and otherwise counted as one file. Finally the
-// report is printed. No argument's failure stops the run; the result is always 0.
+// RunCount prints the banner with -v, builds the extension map, loads the -diff CSV
+// into fresh totals (a file saved in the other mode switches the run to that mode,
+// punctuation folded into code at the end), sets the classification mode, then counts
+// standard input (--stdin=) and every argument in command-line order into those same
+// totals. Each argument is opened exactly as typed, without waiting on it: a
+// directory is walked from its real path, a regular file is offered to archive
+// scanning under its lowered name and otherwise counted as one file, anything else is
+// "cannot open NAME: REASON". Finally the report is printed. No argument's failure
+// stops the run; it makes the exit status 1.
 //
 // Start here to read the program: app/command_line.h parses, this file drives,
 // app/directory_walk.h and app/file_intake.h find and count files.
@@ -12,11 +15,12 @@
 
 namespace qm {
 
-// The run. Returns 0.
+// The run. Returns 0, or 1 when something named on the command line (an argument, the
+// -diff file, the CSV file) or standard output could not be used.
 int RunCount();
 
 // One step of the progress display (-sp): counts the file in progressCount and
-// rewrites "%ld total files\r" on standard output when more than 999 ms have passed
+// rewrites "%ld total files\r" on standard error when more than 999 ms have passed
 // since the last print and the count has changed since; never on the first file.
 void ProgressTick();
 

@@ -11,6 +11,7 @@ StringSet uniqueExtensions;
 Array<uint8_t> readBuffer;
 SharedString currentRoot;
 SharedString rootAsGiven;
+SharedString currentArchive;
 int64_t progressCount = 0;
 
 void ResetTotals(CountTotals& totals) {
@@ -33,6 +34,7 @@ void ClearRunState() {
   readBuffer.Clear();
   currentRoot.Clear();
   rootAsGiven.Clear();
+  currentArchive.Clear();
   progressCount = 0;
   extensionMap.Clear();
 }

@@ -59,6 +59,10 @@ extern StringSet uniqueExtensions;   // -le: extension texts met, first seen fir
 extern Array<uint8_t> readBuffer;    // the one reused buffer every file is read into
 extern SharedString currentRoot;     // absolute path of the argument being walked
 extern SharedString rootAsGiven;     // the same argument as typed
+// The shown name of the archive being scanned (an archive argument as typed, the
+// --stdin name, a walked archive's path below its argument, a nested one's outer name,
+// '/', and its path inside); empty outside archives.
+extern SharedString currentArchive;
 extern int64_t progressCount;        // files counted by ProgressTick
 
 // Releases every run-wide string, list and map and leaves them empty.

@@ -6,6 +6,7 @@
 
 #include "app/csv_writer.h"
 #include "app/file_types.h"
+#include "app/message_output.h"
 #include "app/settings.h"
 #include "core/path.h"
 #include "core/stable_sort.h"
@@ -159,13 +160,17 @@ int32_t ComputeNameWidth() {
         record.path.StartsWith(common.CStr(), common.CStr() + common.Length())) {
       record.path.EraseLeft(common.Length());
     }
-    if (record.path.Length() > width) width = record.path.Length();
   }
   StableSort(fileRecords.Data(), fileRecords.Count(), [](const FileRecord& a, const FileRecord& b) {
     if (a.code != b.code) return a.code > b.code;
     if (a.type != b.type) return a.type < b.type;
     return a.path.Compare(b.path) < 0;
   });
+  // From here on a record holds its path as shown, control bytes escaped.
+  for (FileRecord& record : fileRecords) {
+    record.path = Shown(record.path);
+    if (record.path.Length() > width) width = record.path.Length();
+  }
   return width;
 }
 
@@ -193,14 +198,13 @@ void PrintAnomalies(SharedString& out, const CountTotals& totals) {
 void PrintExtensions(SharedString& out) {
   AppendFormatted(out, "\nFound %" PRId64 " unique extensions:\n", uniqueExtensions.Count());
   for (int32_t i = 0; i < uniqueExtensions.Count(); ++i) {
-    out.Append(uniqueExtensions.Key(i));
+    out.Append(Shown(uniqueExtensions.Key(i)));
     out.Append("\n", 1);
   }
 }
 
 SharedString BuildSummary(const CountTotals& totals) {
   SharedString out;
-  if (settings.showProgress) AppendFormatted(out, "%" PRId64 " total files\n", progressCount);
   const bool isConservative = settings.conservative;
   const bool isPretty = settings.prettyPrint;
   const bool isByFile = settings.byFile;
@@ -259,16 +263,20 @@ SharedString BuildSummary(const CountTotals& totals) {
 }
 
 void PrintSummary(CountTotals& totals) {
+  if (settings.showProgress) std::fprintf(stderr, "%" PRId64 " total files\n", progressCount);
   if (settings.csvFile.IsEmpty()) {
     const SharedString report = BuildSummary(totals);
-    std::fwrite(report.CStr(), 1, static_cast<size_t>(report.Length()), stdout);
-    std::fflush(stdout);
+    WriteReport(report.CStr(), static_cast<size_t>(report.Length()));
     return;
   }
-  if (settings.showProgress) std::printf("%" PRId64 " total files\n", progressCount);
   FileTypeId types[kTypeSlots];
   SortTypes(totals, types);
-  WriteCsv(settings.csvFile, totals, types, kTypeSlots, SumColumns(totals));
+  if (!WriteCsv(settings.csvFile, totals, types, kTypeSlots, SumColumns(totals))) NoteRunFailure();
+  if (settings.listExtensions) {
+    SharedString listing;
+    PrintExtensions(listing);
+    PrintInfo("%s", listing.CStr());
+  }
 }
 
 }  // namespace qm

@@ -1,13 +1,14 @@
-// The end-of-run report on standard output: the final progress count (-sp), the
-// anomaly summary, a fixed-width table with one row per file type (or per file with
-// -f) and a total row, and the list of extensions met (-le). With -csv the totals go
-// to the CSV writer (app/csv_writer.h) instead and only the progress count is printed.
+// The end-of-run report on standard output: the anomaly summary, a fixed-width table
+// with one row per file type (or per file with -f) and a total row, and the list of
+// extensions met (-le). The final progress count (-sp) goes to standard error first.
+// With -csv the totals go to the CSV writer (app/csv_writer.h) instead, and the -le
+// list follows the CSV on the info stream (app/message_output.h).
 //
 // Layout. Conservative mode has five number columns of width 11 (Files, Blank,
 // Comment, Punctuation, Code), greedy mode four of width 14 (no Punctuation). The name
 // cell is padded to N bytes plus one space (a longer name pushes its row right): N is
 // 19 for the type table, and for the by-file table at least 31 (conservative) or 34
-// (greedy), widened to the longest path. Each number cell but the last is followed by
+// (greedy), widened to the longest path as shown (control bytes escaped). Each number cell but the last is followed by
 // one space, so a full type row is 79 characters in both modes; the by-file table has
 // no Files column. Rules are n + 60 dashes, n being N for the type table and N - 12 or
 // N - 15 (conservative, greedy) for the by-file table.
@@ -20,7 +21,8 @@
 // a -diff; every value is printed as it is.
 //
 // Output: the report is built in one SharedString and written to standard output with
-// one formatted-output write, then flushed. Nothing here fails.
+// one buffered write; a failed write is reported at the end of the run
+// (FinishStandardOutput). A CSV that cannot be written marks the run failed.
 #pragma once
 
 #include <cstdint>
@@ -38,8 +40,9 @@ void PrintNumber(SharedString& out, int32_t width, int64_t value);
 void PrintRule(SharedString& out, int32_t n);
 
 // The name column width N. With -f it also shortens the paths of fileRecords found on
-// disk by their deepest common directory (paths of stream contents stay whole),
-// widens N to the longest path and sorts fileRecords into report order.
+// disk by their deepest common directory (paths of stream contents stay whole), sorts
+// fileRecords into report order, replaces each path by its shown form and widens N to
+// the longest.
 int32_t ComputeNameWidth();
 
 // Appends the anomaly lines (errors, too big, duplicates, empty, UTF-16 LE, UTF-16 BE),

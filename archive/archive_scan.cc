@@ -33,8 +33,8 @@ bool IsTooBig(uint64_t size, int64_t maxFileSize) {
   return limit < 0 || size > static_cast<uint64_t>(limit);
 }
 
-// A member's directory listing and file name, with both roots set to its directory
-// for the size check.
+// A member's directory listing and file name, with both roots cleared so that every
+// message about it (the size check's included) names its path inside the archive.
 struct NamedMember {
   DirectoryListing listing;
   SharedString fileName;
@@ -45,8 +45,8 @@ void PrepareMember(const SharedString& storedPath, NamedMember& member, SharedSt
   SharedString directory;
   NameArchiveMember(storedPath, directory, member.fileName);
   member.listing.OpenVirtual(directory, 0);
-  rootAsGiven = directory;
-  currentRoot = directory;
+  rootAsGiven.Clear();
+  currentRoot.Clear();
 }
 
 void ReportTooBig(const NamedMember& member, const SharedString& currentRoot, ArchiveMemberSink& sink) {

@@ -16,10 +16,10 @@
 //
 // Member naming. A stored path M is normalised to P; its directory D is P joined with
 // ".." and normalised, its file name N is P made relative to D. The sink gets a
-// virtual listing of D and N. currentRoot and rootAsGiven are set to D while a
-// member's size is checked (so a too-big message names N alone) and to the empty
-// string just before the sink is called (so intake's messages show the member's path
-// inside the archive). The caller saves both before the call and restores them after.
+// virtual listing of D and N. currentRoot and rootAsGiven are set to the empty string
+// for every member, so that every message about it (a too-big one included) shows
+// the member's path inside the archive. The caller saves both before the call and
+// restores them after.
 //
 // Robustness. Every member is read through a LimitedStream of its own size: however
 // much of it the sink reads (nothing, all of it, or a nested archive up to its end

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "core/path.h"
@@ -75,7 +76,9 @@ bool DirectoryListing::Open(const SharedString& path, uint32_t options) {
     if (descriptor < 0) return false;
     handle_ = fdopendir(descriptor);
     if (handle_ == nullptr) {
+      const int reason = errno;
       close(descriptor);
+      errno = reason;
       return false;
     }
   } else {

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
+
 namespace qm {
 
 namespace {
@@ -151,6 +153,14 @@ SharedString CurrentDirectory() {
   SharedString directory(buffer);
   NormalizePath(directory);
   return directory;
+}
+
+bool RealPath(const SharedString& path, SharedString& realPath) {
+  char* resolved = realpath(path.CStr(), nullptr);
+  if (resolved == nullptr) return false;
+  realPath = SharedString(resolved);
+  std::free(resolved);
+  return true;
 }
 
 }  // namespace qm

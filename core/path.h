@@ -1,7 +1,8 @@
 // Path text operations. Paths are plain SharedString values with '/' as the only
-// separator; nothing here touches the file system except CurrentDirectory. The
-// operations rewrite text only and never fail. They cost a few linear scans of the
-// path; a path that needs no rewriting is not copied (its block stays shared).
+// separator; nothing here touches the file system except CurrentDirectory and
+// RealPath. The text operations rewrite text only and never fail. They cost a few
+// linear scans of the path; a path that needs no rewriting is not copied (its block
+// stays shared).
 #pragma once
 
 #include "core/shared_string.h"
@@ -37,5 +38,10 @@ SharedString MakeRelative(const SharedString& path, const SharedString& base);
 // The working directory, normalised; the empty string when it cannot be read
 // (or is longer than 8191 bytes).
 SharedString CurrentDirectory();
+
+// The real path of path (realpath(3): absolute, every link and ".." resolved by the
+// system, the text itself never rewritten). False, with errno set, when it cannot be
+// resolved (missing, too long); realPath is then unchanged.
+bool RealPath(const SharedString& path, SharedString& realPath);
 
 }  // namespace qm

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/message_output.h"
 #include "app/settings.h"
 
 namespace {
@@ -57,9 +58,17 @@ bool ParseCapturingErrors(const std::vector<const char*>& argv, std::string& err
   return isOk;
 }
 
+// Error lines show arguments with their control bytes escaped.
 bool IsOneOfArguments(std::string_view line, const std::vector<const char*>& argv) {
   for (size_t i = 1; i < argv.size(); ++i) {
-    if (line == argv[i]) return true;
+    if (line == View(qm::Shown(argv[i]))) return true;
+  }
+  return false;
+}
+
+bool HasOptionEnd(const std::vector<const char*>& argv) {
+  for (size_t i = 1; i < argv.size(); ++i) {
+    if (std::string_view(argv[i]) == "--") return true;
   }
   return false;
 }
@@ -83,10 +92,12 @@ void CheckSettings(const std::vector<const char*>& argv) {
   for (int32_t i = 0; i < s.forceExts.Count(); ++i) {
     if (!IsLoweredWithDot(s.forceExts.Key(i)) || !IsLoweredWithDot(s.forceExts.Value(i))) std::abort();
   }
-  // Directory arguments are a subsequence of the arguments, none starting with '-'.
+  // Directory arguments are a subsequence of the arguments, none starting with '-'
+  // unless "--" ended the options.
+  const bool isDashAllowed = HasOptionEnd(argv);
   size_t next = 1;
   for (const qm::SharedString& directory : s.dirArgs) {
-    if (directory.StartsWith("-")) std::abort();
+    if (directory.StartsWith("-") && !isDashAllowed) std::abort();
     while (next < argv.size() && View(directory) != argv[next]) ++next;
     if (next == argv.size()) std::abort();
     ++next;

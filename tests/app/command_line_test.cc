@@ -48,17 +48,32 @@ TEST(ParseCommandLine, OptionTable) {
   } cases[] = {
       {{"-xe=cs,", "d", "-xe=,CS", "-xe="}, "dirs=d xe=.cs|.cs", ""},
       {{"-xe=a", "--exclude-ext=,,b,,min.JS,", "d"}, "dirs=d xe=.a|.b|.min.js", ""},
-      {{"-fe=pas,inc", "-fe=PAS,pp", "-fe=c", "d"}, "dirs=d fe.pas=.pp", ""},
+      {{"-fe=pas,inc", "-fe=PAS,pp", "d"}, "dirs=d fe.pas=.pp", ""},
       {{"--force-ext=pas,inc,c", "-fe=,.C,,H,", "d"}, "dirs=d fe.pas=.inc fe.c=.h", ""},
       {{"-max=1", "d"}, "dirs=d max=1048576", ""},
-      {{"--max-file-size=abc", "d"}, "dirs=d max=0", ""},
-      {{"-max= \t+3x", "d"}, "dirs=d max=3145728", ""},
+      {{"--max-file-size=0", "d"}, "dirs=d max=0", ""},
       {{"-max=2048", "d"}, "dirs=d max=2146435072", ""},
       {{"-max=99999999999999999999999", "d"}, "dirs=d max=2146435072", ""},
+      // Bad values (issue 12): anything but ASCII digits, lists too short, empty names.
       {{"-max=-1", "d"}, "", invalid + "-max=-1\n"},
+      {{"--max-file-size=abc", "d"}, "", invalid + "--max-file-size=abc\n"},
+      {{"-max= \t+3x", "d"}, "", invalid + "-max= \\x09+3x\n"},
+      {{"-max=", "d"}, "", invalid + "-max=\n"},
+      {{"-max=+3", "d"}, "", invalid + "-max=+3\n"},
+      {{"-fe=c", "d"}, "", invalid + "-fe=c\n"},
+      {{"d", "-fe=,c,"}, "", invalid + "-fe=,c,\n"},
+      {{"--force-ext=", "d"}, "", invalid + "--force-ext=\n"},
+      {{"--stdin="}, "", invalid + "--stdin=\n"},
+      {{"d", "-csv", ""}, "", invalid + "-csv\n"},
+      {{"d", "--diff"}, "", invalid + "--diff\n"},
+      {{"--csv=", "d"}, "", invalid + "--csv=\n"},
+      {{"--csv=a=b", "--diff=-x", "d"}, "dirs=d csv=a=b", ""},
+      {{"-xe=", "-xd=", "d"}, "dirs=d", ""},
+      {{"-\x1b[2J"}, "", invalid + "-\\x1b[2J\n"},
       {{"-csv", "-f", "d"}, "dirs=d csv=-f", ""},
       {{"d", "-f", "-csv", "a", "--csv", "stdout", "-g", "-c", "--greedy"}, "dirs=d csv=stdout f g", ""},
-      {{"-", "--", "d", "", "e"}, "dirs=d||e", ""},
+      {{"-", "---", "d", "", "e"}, "dirs=d||e", ""},
+      {{"-f", "--", "-g", "--", "-"}, "dirs=-g|--|- f", ""},
       {{"-hello", "d"}, "", ""},
       {{"-x", "-F", "d"}, "", invalid + "-x\n"},
       {{"--Help", "d"}, "", invalid + "--Help\n"},
@@ -83,11 +98,12 @@ TEST(ParseCommandLine, ExcludedDirectoriesBecomeAbsoluteWhenTheyExist) {
   ASSERT_TRUE(tree.MakeSymlink("link", tree.Path("src")));
   ClearSettings();
   const std::string first = "-xd=" + tree.Path("src/gen") + "/,no/such/./dir";
+  // Kept as typed unless it opens as a directory, which becomes its real path.
   const std::string second = "--exclude-dir=" + tree.Path("link");
   const char* argv[] = {"quillmet", first.c_str(), second.c_str(), "d"};
   ASSERT_TRUE(ParseCommandLine(4, argv));
   EXPECT_EQ(Join(settings.excludeDirs, settings.excludeDirs.Count()),
-            tree.Path("src/gen") + "|no/such/dir|" + tree.Path("src"));
+            tree.Path("src/gen") + "|no/such/./dir|" + tree.Path("src"));
 }
 
 }  // namespace

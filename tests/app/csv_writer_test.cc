@@ -1,16 +1,11 @@
 #include "app/csv_writer.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <string>
 
 #include "app/run_state.h"
 #include "app/settings.h"
-#include "app/summary_report.h"
-#include "tests/support/archive_fixture.h"
-#include "tests/support/temp_tree.h"
 
 namespace qm {
 namespace {
@@ -64,44 +59,6 @@ TEST(AppendCsvField, QuotesOnlyWhatNeedsIt) {
     AppendCsvField(out, text);
     EXPECT_EQ(Text(out), expected);
   }
-}
-
-// With -csv only the progress count reaches standard output (no anomalies, table or
-// listing), and an existing longer file is overwritten whole.
-TEST_F(CsvWriterTest, SummaryWritesTheFileInsteadOfTheTable) {
-  test::TempTree tree;
-  ASSERT_TRUE(tree.WriteFile("out.csv", std::string(500, 'x')));
-  settings.csvFile = tree.Path("out.csv").c_str();
-  settings.showProgress = true;
-  settings.listExtensions = true;
-  totals_.dupCount = 3;
-  progressCount = 12;
-  testing::internal::CaptureStdout();
-  PrintSummary(totals_);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "12 total files\n");
-  std::string written;
-  ASSERT_TRUE(test::ReadFileBytes(tree.Path("out.csv"), written));
-  EXPECT_EQ(written, kHeader + "C source,1,1,2,0,10\nTotal,1,1,2,0,10\n");
-  progressCount = 0;
-}
-
-// Files that cannot be created or written are reported end to end (hostile tree
-// tests); here the two special targets: /dev/null cannot be synced and need not be,
-// and a full standard output is reported under its own name.
-TEST_F(CsvWriterTest, SpecialTargetsAreWrittenOrReported) {
-  testing::internal::CaptureStderr();
-  WriteCsv("/dev/null", totals_, types_, kTypeSlots, sums_);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-
-  testing::internal::CaptureStderr();
-  const int savedOut = dup(1);
-  const int full = open("/dev/full", O_WRONLY);
-  dup2(full, 1);
-  WriteCsv("stdout", totals_, types_, kTypeSlots, sums_);
-  dup2(savedOut, 1);
-  close(savedOut);
-  close(full);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Couldn't write CSV file:stdout\n");
 }
 
 }  // namespace

@@ -77,7 +77,8 @@ TEST_F(WalkTest, ExcludedDirectoryIsATextPrefixOfTheAbsolutePath) {
   EXPECT_EQ(Counted(), (Paths{"ge/c.c", "keep/gen/d.c"}));
 }
 
-TEST_F(WalkTest, LinksInsideAreNotFollowedALinkArgumentIsAMissingOneIsReported) {
+// Links given as arguments are resolved by the run driver before the walk (cases).
+TEST_F(WalkTest, LinksInsideAreNotFollowedAMissingStartIsLeftToTheCaller) {
   AddFiles({"real/a.c"});
   ASSERT_TRUE(tree.MakeSymlink("top/dirlink", tree.Path("real")));
   ASSERT_TRUE(tree.MakeSymlink("top/filelink.c", tree.Path("real/a.c")));
@@ -86,12 +87,9 @@ TEST_F(WalkTest, LinksInsideAreNotFollowedALinkArgumentIsAMissingOneIsReported) 
   EXPECT_EQ(Walk(tree.Path("top")), "");
   EXPECT_EQ(Counted(), Paths{});
   EXPECT_EQ(totals.fileCount[kTypeUnknown] + totals.errorCount, 0);
-  Walk(tree.Path("top/dirlink"));
-  EXPECT_EQ(Counted(), (Paths{"real/a.c"}));
-  rootAsGiven = "no/such";
   testing::internal::CaptureStderr();
   EXPECT_FALSE(WalkDirectory(totals, tree.Path("no/such").c_str(), 0));
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "failed to open dir: no/such\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
 TEST_F(WalkTest, NamesAreUsedExactlyAsTheDirectoryGivesThem) {
@@ -153,7 +151,7 @@ TEST_F(WalkTest, UnreadableSubdirectoryIsReportedAndTheWalkGoesOn) {
   ASSERT_TRUE(WIFEXITED(status));
   if (WEXITSTATUS(status) == 101) GTEST_SKIP() << "the temporary directory is not reachable unprivileged";
   EXPECT_EQ(WEXITSTATUS(status), 2);
-  EXPECT_EQ(err, "failed to open dir: " + tree.Path("locked") + "\n");
+  EXPECT_EQ(err, "failed to open dir: " + tree.Path("locked") + ": Permission denied\n");
 }
 
 }  // namespace

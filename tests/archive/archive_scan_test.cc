@@ -108,7 +108,7 @@ TEST(ArchiveScan, FeedsRegularTarMembersWithinTheSizeLimit) {
   EXPECT_TRUE(sink.Scan("X.TAR", input.stream));
   EXPECT_EQ(sink.names, (Names{"src/a.c", "b.c", "contig.c", "old.c"}));
   EXPECT_EQ(sink.contents[1], std::string(513, 'b'));
-  EXPECT_EQ(sink.tooBig, (Names{"big.c"}));  // too-big messages name the file alone
+  EXPECT_EQ(sink.tooBig, (Names{"src/big.c"}));  // the member's path in the archive (issue 12)
   EXPECT_TRUE(sink.unreadable.empty());
 }
 
@@ -162,7 +162,7 @@ open(sys.argv[1], 'wb').write(bytes(data))
   // A directory entry goes on like an empty file; an unknown method is skipped.
   EXPECT_EQ(sink.names, (Names{"src", "src/a.c", "badcrc.c (failed)", "longer.c (failed)", "good.c"}));
   EXPECT_EQ(sink.contents[1], "int a;\n");
-  EXPECT_EQ(sink.tooBig, (Names{"big.c"}));
+  EXPECT_EQ(sink.tooBig, (Names{"src/big.c"}));
   EXPECT_TRUE(sink.unreadable.empty());
 }
 

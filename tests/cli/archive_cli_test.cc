@@ -1,8 +1,9 @@
 // Archive counting end to end: the real binary on tar, tar.gz and zip files made at
 // test time by GNU tar, gzip, Info-ZIP zip and Python 3, with whole standard output,
 // standard error and exit status compared. An archive must count exactly like the
-// tree it was made from, name its members by their paths inside it, and, when
-// damaged, keep what it counted, say so on standard error and still print the report.
+// tree it was made from and, when damaged, keep what it counted, say so on standard
+// error and still print the report. Member names and nested archives are data cases
+// (tests/cases/archives/).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -55,22 +56,6 @@ std::string Utf16(const std::string& ascii, bool isBigEndian) {
 std::string HexDigest(const std::string& bytes) {
   return Md5Hex(Md5Of(bytes.data(), bytes.size())).CStr();
 }
-
-// Writes the archive named first with Python, a .zip through zipfile (deflated), else
-// a ustar tar, from members "name=source". Names are stored exactly as given, ".." and
-// "./" included.
-const char kPythonArchiver[] = R"(
-import sys, tarfile, zipfile
-out, members = sys.argv[1], [m.split('=', 1) for m in sys.argv[2:]]
-if out.endswith('.zip'):
-    with zipfile.ZipFile(out, 'w', zipfile.ZIP_DEFLATED) as archive:
-        for name, source in members:
-            archive.writestr(zipfile.ZipInfo(name), open(source, 'rb').read(), zipfile.ZIP_DEFLATED)
-else:
-    with tarfile.open(out, 'w', format=tarfile.USTAR_FORMAT) as archive:
-        for name, source in members:
-            archive.add(source, name)
-)";
 
 class ArchiveCli : public testing::Test {
  protected:
@@ -250,40 +235,6 @@ TEST_F(ArchiveCli, ArchiveNamesIgnoreCaseAndWalkedArchivesNeedScanArchives) {
   }
 }
 
-// Members named "./src/main.c", "src/../lib/big.c" and so on: a too-big message names
-// the member's file name alone, every other message its normalised path inside the
-// archive, in every archive format alike.
-TEST_F(ArchiveCli, MembersAreNamedByTheirNormalisedPathsInsideTheArchive) {
-  QM_REQUIRE_TOOL("python3");
-  QM_REQUIRE_TOOL("gzip");
-  const std::string mainC = "int main(void) {\n  return 0;\n}\n";
-  ASSERT_TRUE(tree.WriteFile("in/main.c", mainC));
-  ASSERT_TRUE(tree.WriteSizedFile("in/big.c", 1048577, "\n"));
-  ASSERT_TRUE(tree.WriteFile("in/empty.c", ""));
-  ASSERT_TRUE(tree.WriteFile("in/wide.py", Utf16("# note\nx = 1\n", true)));
-  ASSERT_TRUE(tree.WriteFile("in/after.lua", "-- c\nlocal a = 1\nlocal b = 2\nlocal c = 3\n"));
-  const std::vector<std::string> members = {"./src/main.c=in/main.c",    "src/../lib/big.c=in/big.c",
-                                            "lib/./empty.c=in/empty.c",  "a/b/../../dup.c=in/main.c",
-                                            "w/x/../wide.py=in/wide.py", "after.lua=in/after.lua"};
-  for (const char* archive : {"named.tar", "named.zip"}) {
-    std::vector<std::string> args = {"-c", kPythonArchiver, archive};
-    args.insert(args.end(), members.begin(), members.end());
-    ASSERT_TRUE(Make("python3", args));
-  }
-  ASSERT_TRUE(Gzip("-6", "named.tar", "named.tgz"));
-  const std::string listed =
-      "file too big: big.c\nempty file: lib/empty.c\nduplicate file: dup.c\n\tmd5:" + HexDigest(mainC) +
-      "\n\tdup source: src/main.c\nUTF-16 BE file: w/wide.py\n"
-      "1 files bigger than 1 MB ignored\n1 dup files ignored\n1 empty files ignored\n1 UTF-16 BE files "
-      "found\n" +
-      Table({Row("Lua source", "1", "0", "1", "0", "3"), Row("C source", "1", "0", "0", "1", "2"),
-             Row("Python source", "1", "0", "1", "0", "1")},
-            Row("Total", "3", "0", "2", "1", "6"));
-  for (const char* archive : {"named.tar", "named.zip", "named.tgz"}) {
-    ExpectRun({"-la", "-max=1", archive}, listed, "");
-  }
-}
-
 // a.c (7 bytes), b.py (2000 bytes) and c.lua in a ustar tar of 10240 bytes: headers at
 // 0, 1024 and 3584, b's data at 1536, the end blocks at 4608. Whatever the damage, the
 // members read before it are counted.
@@ -437,52 +388,6 @@ TEST_F(ArchiveCli, DamagedZipIsRefusedOrItsEntryCountedAsUnreadable) {
 
 // a.c, then an archive holding b.py and c.rs, then d.lua: what the inner archive
 // does, the outer one goes on at the member's end.
-TEST_F(ArchiveCli, NestedArchivesAreScannedAndTheOuterScanGoesOn) {
-  QM_REQUIRE_TOOL("tar");
-  QM_REQUIRE_TOOL("gzip");
-  QM_REQUIRE_TOOL("zip");
-  ASSERT_TRUE(tree.WriteFile("a.c", "int a;\n") && tree.WriteFile("b.py", "x = 1\ny = 2\n") &&
-              tree.WriteFile("c.rs", "fn c() {}\nfn d() {}\nfn e() {}\n") &&
-              tree.WriteFile("d.lua", "local d = 1\nlocal e = 2\nlocal f = 3\nlocal g = 4\n"));
-  ASSERT_TRUE(Make("tar", {"--format=ustar", "-cf", "inner.tar", "b.py", "c.rs"}));
-  ASSERT_TRUE(Gzip("-6", "inner.tar", "inner.tgz"));
-  ASSERT_TRUE(Make("zip", {"-q", "inner.zip", "b.py", "c.rs"}));
-  const std::string inner = Bytes("inner.tar");
-  ASSERT_EQ(inner.substr(1024, 4), "c.rs");
-  ASSERT_TRUE(tree.WriteFile("broken.tar", inner.substr(0, 1100)));  // ends in c.rs's header
-  for (const char* middle : {"inner.tar", "inner.tgz", "inner.zip", "broken.tar"}) {
-    ASSERT_TRUE(Make(
-        "tar", {"--format=ustar", "-cf", std::string("outer-") + middle + ".tar", "a.c", middle, "d.lua"}));
-  }
-  ASSERT_TRUE(Make("zip", {"-q", "outer.zip", "inner.tar", "d.lua"}));
-
-  const std::string lua = Row("Lua source", "1", "0", "0", "0", "4");
-  const std::string rust = Row("Rust source", "1", "0", "0", "0", "3");
-  const std::string python = Row("Python source", "1", "0", "0", "0", "2");
-  const std::string c = Row("C source", "1", "0", "0", "0", "1");
-  const std::string four = Table({lua, rust, python, c}, Row("Total", "4", "0", "0", "0", "10"));
-  const std::string outerOnly = Table({lua, c}, Row("Total", "2", "0", "0", "0", "5"));
-  ExpectRun({"-sa", "outer-inner.tar.tar"}, four, "");
-  ExpectRun({"outer-inner.tar.tar"}, outerOnly, "");
-  ExpectRun({"-sa", "outer-inner.tgz.tar"}, four, "");
-  ExpectRun({"-sa", "outer-inner.zip.tar"}, kOneError + outerOnly, "cannot open zip file: inner.zip\n");
-  ExpectRun({"-sa", "outer-broken.tar.tar"},
-            kOneError + Table({lua, python, c}, Row("Total", "3", "0", "0", "0", "7")),
-            "cannot read tar/tgz file: broken.tar\n");
-  // A zip entry is a stream of its own, so a tar inside a zip can be read.
-  ExpectRun({"-sa", "outer.zip"}, Table({lua, rust, python}, Row("Total", "3", "0", "0", "0", "9")), "");
-
-  // Sixteen levels are read; the seventeenth is refused, not recursed into.
-  std::string previous = "a.c";
-  for (int level = 1; level <= 17; ++level) {
-    const std::string name = "l" + std::to_string(level) + ".tar";
-    ASSERT_TRUE(Make("tar", {"--format=ustar", "-b1", "-cf", name, previous}));
-    previous = name;
-  }
-  ExpectRun({"-sa", "l16.tar"}, OneTypeTable("C source", "1", "1"), "");
-  ExpectRun({"-sa", "l17.tar"}, kOneError + kEmptyTable, "cannot read tar/tgz file: l1.tar\n");
-}
-
 TEST_F(ArchiveCli, SymbolicLinksAreNotCountedInAnyFormat) {
   QM_REQUIRE_TOOL("tar");
   QM_REQUIRE_TOOL("zip");
