@@ -157,7 +157,9 @@ int64_t RustCharLiteralSize(const uint8_t* quote, const uint8_t* end) {
 // literals because their token starts with a letter. The token runs back over
 // letters, digits, '_', '.' and '\''. A run of separators would walk its token once
 // per quote, so the last quote judged here and its answer are kept: a walk that
-// reaches that quote shares its token, and with it the answer.
+// reaches that quote shares its token, and with it the answer. kIsMemo false walks
+// every token in full (the reference the fuzz target holds the memo to).
+template <bool kIsMemo>
 class DigitSeparatorTest {
  public:
   bool IsSeparator(const uint8_t* text, const uint8_t* quote, const uint8_t* end) {
@@ -165,7 +167,7 @@ class DigitSeparatorTest {
     const uint8_t* p = quote - 1;
     bool isNumber = false;
     for (;;) {
-      if (p == lastQuote_) {
+      if (kIsMemo && p == lastQuote_) {
         isNumber = lastIsNumber_;
         break;
       }
@@ -224,13 +226,15 @@ bool MayOpenRegex(const uint8_t* text, const uint8_t* slash) {
 // the next scan starts). A later scan that starts outside the shadow's class is the
 // same parse from there and fails too; one that starts inside it can only close
 // before the next '[' or ']', where the two parses meet again. Every byte of a line is
-// thus read a bounded number of times.
+// thus read a bounded number of times. kIsMemo false scans every candidate in full
+// (the reference the fuzz target holds the shortcut to).
+template <bool kIsMemo>
 class RegexFinder {
  public:
   // Just after the closing '/' of the literal whose body starts at `body` (just after
   // the opening '/'), or nullptr when none closes on the line.
   const uint8_t* Find(const uint8_t* body, const uint8_t* end) {
-    if (failedLineEnd_ != nullptr && body <= failedLineEnd_) {
+    if (kIsMemo && failedLineEnd_ != nullptr && body <= failedLineEnd_) {
       while (shadow_ < body) StepShadow();
       // The byte before `body` is a '/', so no escape pair of the shadow spans it.
       assert(shadow_ == body);
@@ -580,8 +584,9 @@ void Scan(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t leng
   LineTally tally;
   bool commentRanToEnd = false;
   int64_t blankLines = 0;
-  DigitSeparatorTest separatorTest;
-  RegexFinder regexFinder;
+  // The plain scan also skips the memos of these two: the fuzz target compares both.
+  DigitSeparatorTest<kIsVectorised> separatorTest;
+  RegexFinder<kIsVectorised> regexFinder;
   while (cursor != end) {
     cursor = finder.Skip(cursor, end, state.flags);
     if (cursor == end) break;

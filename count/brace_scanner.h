@@ -39,8 +39,10 @@ namespace qm {
 void ScanBraceLanguage(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length);
 
 // The same scan with every byte looked up in the main-loop table, without the vector
-// search for the end of a line that already holds code. It gives the same counts for
-// every text; the tests hold ScanBraceLanguage to it. Not used by the program.
+// search for the end of a line that already holds code, and without the memos that
+// keep regular-expression and digit-separator look-ups linear on long lines (so it
+// can be quadratic). It gives the same counts for every text; the tests and the fuzz
+// target hold ScanBraceLanguage to it. Not used by the program.
 void ScanBraceLanguageBytewise(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length);
 
 // Construct scanners, with the contract of the ones in classify_text.h (cursor just

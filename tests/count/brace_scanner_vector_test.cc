@@ -85,6 +85,9 @@ TEST(BraceScannerVector, RandomTextsMatchBytewise) {
                                 "@\"v\"\"q\"",
                                 "x = /r[/]\\//g;",
                                 "(/",
+                                "(/[",
+                                "]",
+                                "a'1",
                                 "1'000",
                                 "\"\"\"\nq\n\"\"\""};
   constexpr size_t kPieceCount = sizeof pieces / sizeof pieces[0];
