@@ -37,22 +37,22 @@ static_assert(kPlainTables[1]['}'] == kHasPunctuation && kPlainTables[0]['}'] ==
 static_assert(kPlainTables[1]['`'] == kHasPunctuation && kPhpTables[1]['#'] == kActHash);
 
 struct BraceFeatures {
-  const ByteTable* tables;      // kPlainTables, kBacktickTables or kPhpTables
-  bool hasContinuation;         // backslash-newline continues "//"
-  bool hasNesting;              // D's "/+" ... "+/"
-  bool hasNestedBlocks;         // Rust: "/*" ... "*/" nest
-  bool hasCppRaw;               // R"delim( ... )delim"
-  bool hasVerbatim;             // C# @"...", $@"..." and @$"..."
-  bool hasQuoteRunRaw;          // C# """ ... """ raw strings (three or more quotes)
-  bool hasTextBlocks;           // Java """ ... """
-  bool hasRawPrefix;            // D's r"..."
-  bool hasRustRaw;              // r#"..."#
-  bool hasRustCharRule;         // a single quote opens only 'x' and '\...' (lifetimes)
-  bool hasDigitSeparators;      // C family: 1'000'000, 0xFF'FF
-  bool hasRegex;                // JavaScript, TypeScript: /.../ literals
-  bool hasAttributes;           // PHP: "#[" is code, not a comment
-  bool hasHeredoc;              // PHP: <<<ID ... ID
-  bool isBacktickRaw;           // Go and D: no escapes between backticks
+  const ByteTable* tables;  // kPlainTables, kBacktickTables or kPhpTables
+  bool hasContinuation;     // backslash-newline continues "//"
+  bool hasNesting;          // D's "/+" ... "+/"
+  bool hasNestedBlocks;     // Rust: "/*" ... "*/" nest
+  bool hasCppRaw;           // R"delim( ... )delim"
+  bool hasVerbatim;         // C# @"...", $@"..." and @$"..."
+  bool hasQuoteRunRaw;      // C# """ ... """ raw strings (three or more quotes)
+  bool hasTextBlocks;       // Java """ ... """
+  bool hasRawPrefix;        // D's r"..."
+  bool hasRustRaw;          // r#"..."#
+  bool hasRustCharRule;     // a single quote opens only 'x' and '\...' (lifetimes)
+  bool hasDigitSeparators;  // C family: 1'000'000, 0xFF'FF
+  bool hasRegex;            // JavaScript, TypeScript: /.../ literals
+  bool hasAttributes;       // PHP: "#[" is code, not a comment
+  bool hasHeredoc;          // PHP: <<<ID ... ID
+  bool isBacktickRaw;       // Go and D: no escapes between backticks
 };
 
 constexpr BraceFeatures kPlain{kPlainTables, false, false, false, false, false, false, false,
@@ -122,14 +122,20 @@ constexpr ByteTable kInsideNestingPlus = MakeInsideTable('/', '+');
 constexpr ByteTable kInsideNestingStar = MakeInsideTable('/', '*');
 constexpr ByteTable kInsideTextBlock = MakeInsideTable('"', '\\');
 
-constexpr bool IsDecimalDigit(uint8_t byte) { return byte >= '0' && byte <= '9'; }
-constexpr bool IsLetter(uint8_t byte) { return (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z'); }
+constexpr bool IsDecimalDigit(uint8_t byte) {
+  return byte >= '0' && byte <= '9';
+}
+constexpr bool IsLetter(uint8_t byte) {
+  return (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z');
+}
 constexpr bool IsHexDigit(uint8_t byte) {
   return IsDecimalDigit(byte) || (byte >= 'a' && byte <= 'f') || (byte >= 'A' && byte <= 'F');
 }
 // Identifier bytes of PHP heredocs and JavaScript keywords: letters, digits, '_' and
 // every byte from 0x80.
-constexpr bool IsWordByte(uint8_t byte) { return IsLetter(byte) || IsDecimalDigit(byte) || byte == '_' || byte >= 0x80; }
+constexpr bool IsWordByte(uint8_t byte) {
+  return IsLetter(byte) || IsDecimalDigit(byte) || byte == '_' || byte >= 0x80;
+}
 // The bytes a C number token is made of, separators included.
 constexpr bool IsNumberTokenByte(uint8_t byte) {
   return IsLetter(byte) || IsDecimalDigit(byte) || byte == '_' || byte == '.' || byte == '\'';
@@ -195,13 +201,8 @@ bool MayOpenRegex(const uint8_t* text, const uint8_t* slash) {
   const uint8_t* p = slash;
   while (p != text && (p[-1] == ' ' || p[-1] == '\t')) --p;
   if (p == text || IsLineBreak(p[-1])) return true;
-  switch (p[-1]) {
-    case '(': case ',': case '=': case ':': case '[': case '!': case '&':
-    case '|': case '?': case '{': case '}': case ';':
-      return true;
-    default:
-      break;
-  }
+  constexpr std::string_view kOpeners = "(,=:[!&|?{};";
+  if (kOpeners.find(static_cast<char>(p[-1])) != std::string_view::npos) return true;
   // No keyword is longer than "instanceof", so the walk stops one byte after that.
   constexpr int64_t kLongestKeyword = 10;
   const uint8_t* wordEnd = p;
@@ -209,8 +210,8 @@ bool MayOpenRegex(const uint8_t* text, const uint8_t* slash) {
   const int64_t wordSize = wordEnd - p;
   if (wordSize == 0 || wordSize > kLongestKeyword || (p != text && p[-1] == '.')) return false;
   static constexpr std::string_view kKeywords[] = {"return", "typeof", "instanceof", "in",    "of",
-                                                    "new",    "delete", "void",       "throw", "case",
-                                                    "do",     "else",   "yield",      "await"};
+                                                   "new",    "delete", "void",       "throw", "case",
+                                                   "do",     "else",   "yield",      "await"};
   const std::string_view word(reinterpret_cast<const char*>(p), static_cast<size_t>(wordSize));
   for (std::string_view keyword : kKeywords) {
     if (word == keyword) return true;
@@ -605,8 +606,9 @@ void Scan(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t leng
           commentRanToEnd = tally.FoldLineComment(state, cursor, end, features.hasContinuation);
         } else if (next == '*') {
           cursor += 2;
-          const int64_t contentLines = features.hasNestedBlocks ? ScanNestingComment(cursor, end, blankLines, '*')
-                                                                : ScanBlockComment(cursor, end, blankLines);
+          const int64_t contentLines = features.hasNestedBlocks
+                                           ? ScanNestingComment(cursor, end, blankLines, '*')
+                                           : ScanBlockComment(cursor, end, blankLines);
           tally.FoldComment(state, contentLines, blankLines);
         } else if (next == '+' && features.hasNesting) {
           cursor += 2;
@@ -649,14 +651,16 @@ void Scan(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t leng
           }
         } else {
           const bool isVerbatim =
-              features.hasVerbatim && (before == '@' || (before == '$' && cursor - text >= 2 && cursor[-2] == '@'));
+              features.hasVerbatim &&
+              (before == '@' || (before == '$' && cursor - text >= 2 && cursor[-2] == '@'));
           // A C# opener takes its whole run of quotes; a Java one only three (counting
           // further would read a long run again at every text block it holds).
           const int64_t quoteLimit = features.hasQuoteRunRaw && !isVerbatim ? end - cursor
-                                     : features.hasTextBlocks                ? 3
-                                                                             : 1;
+                                     : features.hasTextBlocks               ? 3
+                                                                            : 1;
           int64_t quoteCount = 1;
-          while (quoteCount < quoteLimit && quoteCount < end - cursor && cursor[quoteCount] == '"') ++quoteCount;
+          while (quoteCount < quoteLimit && quoteCount < end - cursor && cursor[quoteCount] == '"')
+            ++quoteCount;
           if (features.hasQuoteRunRaw && !isVerbatim && quoteCount >= 3) {
             cursor += quoteCount;
             contentLines = ScanQuoteRunRaw(cursor, end, blankLines, quoteCount);
@@ -708,7 +712,8 @@ void Scan(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t leng
         commentRanToEnd = tally.FoldLineComment(state, cursor, end, false);
         break;
       case kActLess: {
-        const bool isTriple = features.hasHeredoc && end - cursor >= 3 && cursor[1] == '<' && cursor[2] == '<';
+        const bool isTriple =
+            features.hasHeredoc && end - cursor >= 3 && cursor[1] == '<' && cursor[2] == '<';
         if (isTriple) {
           const uint8_t* body = cursor + 3;
           const int64_t contentLines = ScanHeredoc(body, end, blankLines);

@@ -30,7 +30,8 @@ int64_t LongBracketLevel(const uint8_t* open, const uint8_t* end) {
 
 }  // namespace
 
-int64_t ScanLuaLongBracket(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, int64_t equalsCount) {
+int64_t ScanLuaLongBracket(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines,
+                           int64_t equalsCount) {
   return WalkConstruct(cursor, end, blankLines, kInsideLongBracket,
                        [equalsCount](const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) {
                          blankSoFar = false;
@@ -68,7 +69,8 @@ void ScanLua(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t l
         break;
       case kActMinus:
         if (end - cursor >= 2 && cursor[1] == '-') {
-          const int64_t level = end - cursor >= 3 && cursor[2] == '[' ? LongBracketLevel(cursor + 2, end) : -1;
+          const int64_t level =
+              end - cursor >= 3 && cursor[2] == '[' ? LongBracketLevel(cursor + 2, end) : -1;
           if (level >= 0) {
             cursor += 4 + level;
             const int64_t contentLines = ScanLuaLongBracket(cursor, end, blankLines, level);

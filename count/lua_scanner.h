@@ -20,6 +20,7 @@ void ScanLua(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t l
 // cursor just after an opener with equalsCount '=' signs; the contract of the
 // construct scanners in classify_text.h. Ends after the first ']', equalsCount '='
 // and ']'.
-int64_t ScanLuaLongBracket(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, int64_t equalsCount);
+int64_t ScanLuaLongBracket(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines,
+                           int64_t equalsCount);
 
 }  // namespace qm

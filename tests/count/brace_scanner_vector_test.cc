@@ -35,9 +35,9 @@ Counts Scan(bool isVectorised, FileTypeId type, const std::string& text) {
 TEST(BraceScannerVector, ActionAtEveryOffsetAfterCodeMatchesBytewise) {
   // Every byte that is an action in some brace language, and some that are not.
   const char* const probes[] = {
-      "\n", "\r", "\r\n",    "\xEF\xBB\xBF", "\xEF", "/",    "//", "/*",       "*/", "\"", "'",   "`",
-      "#",  "<",  "<<<ID\n", "R\"(",         "@\"",  "r#\"", "}",  "\xC3\xA9", " ",  "\t", "\\\n",
-      "=/a/", "(/[/", "1'0", "'a'", "\"\"\"", "#[", "<<< X\n"};
+      "\n",   "\r",   "\r\n", "\xEF\xBB\xBF", "\xEF", "/",      "//",   "/*",     "*/",       "\"", "'",
+      "`",    "#",    "<",    "<<<ID\n",      "R\"(", "@\"",    "r#\"", "}",      "\xC3\xA9", " ",  "\t",
+      "\\\n", "=/a/", "(/[/", "1'0",          "'a'",  "\"\"\"", "#[",   "<<< X\n"};
   for (bool conservative : {true, false}) {
     BuildCharClassTable(conservative);
     for (const char* probe : probes) {
