@@ -1,18 +1,25 @@
 // Brace-language scanner: the line rules of every type whose comments follow the C
 // pattern (D, C++, C, ObjC++, ObjC, C/C++ headers and inline files, C#, Java,
 // JavaScript, PHP, Go, TypeScript, Rust). All share "//" line comments, "/*" ... "*/"
-// block comments that do not nest, and double- and single-quoted literals with
-// backslash escapes (a single quote opens a literal in every one of them, Rust
-// lifetimes included). The differences per type, fixed for a whole call:
+// block comments and double- and single-quoted literals with backslash escapes. The
+// differences per type, fixed for a whole call:
 //
 //   C++, C, ObjC++, ObjC, header:  a backslash before a line break continues "//"
 //   C++, header, inline:           R"delim( ... )delim" raw strings
+//   C++, C, ObjC++, ObjC, header,  a quote between hex digits of a number separates
+//   inline:                        digits (1'000'000, 0xFF'FF)
 //   D:                             "/+" ... "+/" nesting comments, raw `...` and r"..."
-//   C#:                            @"..." verbatim strings with doubled quotes
-//   JavaScript, TypeScript:        `...` literals with escapes
+//   C#:                            @"...", $@"...", @$"..." verbatim strings with
+//                                  doubled quotes; """ ... """ raw strings (3+ quotes)
+//   Java:                          """ ... """ text blocks
+//   JavaScript, TypeScript:        `...` literals with escapes; /.../ regular
+//                                  expressions where an expression may start
 //   Go:                            raw `...` literals
-//   PHP:                           "#" line comments, <<<ID heredocs ending at "ID;"
-//   Rust:                          r"...", r#"..."# raw strings (any number of '#')
+//   PHP:                           "#" line comments but "#[" attributes; <<<ID
+//                                  heredocs and nowdocs ending at an indented "ID"
+//   Rust:                          r"...", r#"..."# raw strings (any number of '#');
+//                                  block comments nest; a single quote opens only
+//                                  'x' and '\...' (so lifetimes and labels are code)
 //
 // Comments (and the lines they cross) count as comment unless code or punctuation
 // shares the line; literals count as code, their blank inner lines as blank. An
@@ -32,8 +39,10 @@ namespace qm {
 void ScanBraceLanguage(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length);
 
 // The same scan with every byte looked up in the main-loop table, without the vector
-// search for the end of a line that already holds code. It gives the same counts for
-// every text; the tests hold ScanBraceLanguage to it. Not used by the program.
+// search for the end of a line that already holds code, and without the memos that
+// keep regular-expression and digit-separator look-ups linear on long lines (so it
+// can be quadratic). It gives the same counts for every text; the tests and the fuzz
+// target hold ScanBraceLanguage to it. Not used by the program.
 void ScanBraceLanguageBytewise(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length);
 
 // Construct scanners, with the contract of the ones in classify_text.h (cursor just
@@ -43,9 +52,11 @@ void ScanBraceLanguageBytewise(LineTotals& totals, FileTypeId type, const uint8_
 // "/*" ... "*/": ends after the first "*/".
 int64_t ScanBlockComment(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines);
 
-// D's "/+" ... "+/": "/+" raises the depth, "+/" lowers it, each pair taken as a
-// unit with "/+" tested first; ends after the "+/" that brings the depth to 0.
-int64_t ScanNestingComment(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines);
+// A nesting comment, cursor after its opener: D's "/+" ... "+/" (inner '+') or
+// Rust's "/*" ... "*/" (inner '*'). "/" inner raises the depth, inner "/" lowers it,
+// each pair taken as a unit with the opener tested first; ends after the closer that
+// brings the depth to 0.
+int64_t ScanNestingComment(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, uint8_t inner);
 
 // A C++ raw string, cursor just after its opening quote (`quote`). The delimiter is
 // every byte up to the first "(" and the literal ends after ")" delimiter `quote`;
@@ -57,11 +68,12 @@ int64_t ScanCppRawString(const uint8_t*& cursor, const uint8_t* end, int64_t& bl
 // hashCount '#' signs: ends after the first double quote followed by hashCount '#'.
 int64_t ScanRustRawString(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, int64_t hashCount);
 
-// A PHP heredoc, cursor just after "<<<". The identifier is the rest of the line,
-// exactly (a leading single quote and then a trailing one are dropped: nowdoc; a
-// double-quoted identifier keeps its quotes). The opening line is the first content
-// line; the heredoc ends on the first later line that begins with the identifier,
-// ";" and a line break, with the cursor just after the ";".
+// A PHP heredoc or nowdoc, cursor just after "<<<". The opener is optional spaces
+// or tabs, an identifier (letters, digits, '_', bytes from 0x80; no leading digit),
+// bare or in single or double quotes, then a line break; without it the result is -1
+// and the cursor is unchanged. The opening line is the first content line; the
+// heredoc ends on the first later line holding, after spaces or tabs, the identifier
+// not followed by an identifier byte, with the cursor just after the identifier.
 int64_t ScanHeredoc(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines);
 
 }  // namespace qm

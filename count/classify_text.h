@@ -311,8 +311,9 @@ enum Action : uint8_t {
   kActBrace,
   kActParen,
   kActMinus,
+  kActBracket,  // Lua '[': a long bracket if '=' signs and '[' follow
 };
-static_assert((kActLineFeed & ~kLastOrdinary) != 0 && kActMinus < 32);
+static_assert((kActLineFeed & ~kLastOrdinary) != 0 && kActBracket < 32);
 
 // The ordinary entries of a main-loop table: whitespace 0; in conservative mode code
 // characters kHasCode and other bytes above 32 kHasPunctuation; in greedy mode every

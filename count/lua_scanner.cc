@@ -9,20 +9,41 @@ constexpr ByteTable MakeLuaTable(bool conservative) {
   table['-'] = kActMinus;
   table['"'] = kActDoubleQuote;
   table['\''] = kActSingleQuote;
+  table['['] = kActBracket;
   return table;
 }
 
 constexpr ByteTable kLuaTables[2] = {MakeLuaTable(false), MakeLuaTable(true)};
 static_assert(HasMainTableShape(kLuaTables[0]) && HasMainTableShape(kLuaTables[1]));
-static_assert(kLuaTables[1]['['] == kHasPunctuation && kLuaTables[0]['['] == kHasCode);
+static_assert(kLuaTables[1][']'] == kHasPunctuation && kLuaTables[0][']'] == kHasCode);
 
-constexpr ByteTable kInsideBlockComment = MakeInsideTable(']');
+constexpr ByteTable kInsideLongBracket = MakeInsideTable(']');
+
+// The number of '=' in the long-bracket opener at `open` ('[', '='s, '['), or -1
+// when there is none there. Requires: open < end and *open == '['.
+int64_t LongBracketLevel(const uint8_t* open, const uint8_t* end) {
+  const uint8_t* p = open + 1;
+  while (p != end && *p == '=') ++p;
+  if (p == end || *p != '[') return -1;
+  return p - open - 1;
+}
 
 }  // namespace
 
-int64_t ScanLuaBlockComment(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines) {
-  return WalkConstruct(cursor, end, blankLines, kInsideBlockComment,
-                       PairCloser<']'>{});
+int64_t ScanLuaLongBracket(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines,
+                           int64_t equalsCount) {
+  return WalkConstruct(cursor, end, blankLines, kInsideLongBracket,
+                       [equalsCount](const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) {
+                         blankSoFar = false;
+                         const uint8_t* q = p + 1;
+                         while (q != limit && *q == '=' && q - p - 1 < equalsCount) ++q;
+                         if (q - p - 1 == equalsCount && q != limit && *q == ']') {
+                           p = q + 1;
+                           return true;
+                         }
+                         ++p;
+                         return false;
+                       });
 }
 
 void ScanLua(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length) {
@@ -48,9 +69,11 @@ void ScanLua(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t l
         break;
       case kActMinus:
         if (end - cursor >= 2 && cursor[1] == '-') {
-          if (end - cursor >= 4 && cursor[2] == '[' && cursor[3] == '[') {
-            cursor += 4;
-            const int64_t contentLines = ScanLuaBlockComment(cursor, end, blankLines);
+          const int64_t level =
+              end - cursor >= 3 && cursor[2] == '[' ? LongBracketLevel(cursor + 2, end) : -1;
+          if (level >= 0) {
+            cursor += 4 + level;
+            const int64_t contentLines = ScanLuaLongBracket(cursor, end, blankLines, level);
             tally.FoldComment(state, contentLines, blankLines);
           } else {
             cursor += 2;
@@ -62,6 +85,18 @@ void ScanLua(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t l
           ++cursor;
         }
         break;
+      case kActBracket: {
+        const int64_t level = LongBracketLevel(cursor, end);
+        if (level < 0) {
+          state.flags |= punctBit;
+          ++cursor;
+          break;
+        }
+        cursor += 2 + level;
+        const int64_t contentLines = ScanLuaLongBracket(cursor, end, blankLines, level);
+        tally.FoldLiteral(state, contentLines, blankLines);
+        break;
+      }
       case kActDoubleQuote:
       case kActSingleQuote: {
         const uint8_t quote = *cursor++;

@@ -1,9 +1,9 @@
-// Lua scanner: the line rules of type 11. "--[[" opens a block comment that ends
-// after the first "]]"; any other "--" (also "--[==[" with equals signs) starts a
-// line comment without continuation. A single "-" is an ordinary byte. Single- and
-// double-quoted literals take backslash escapes; long strings in square brackets are
-// not recognised, so a "--" inside one opens a comment. Nothing is allocated; an
-// unclosed comment or literal runs to the end of the text.
+// Lua scanner: the line rules of type 11. A long bracket, '[', zero or more '=' and
+// '[', opens a long string that ends at ']', as many '=' and ']'; after "--" the same
+// opener starts a block comment with the same closer ("--[[ ... ]]", "--[==[ ... ]==]").
+// Any other "--" starts a line comment without continuation; a single "-" is an
+// ordinary byte. Single- and double-quoted literals take backslash escapes. Nothing
+// is allocated; an unclosed comment or literal runs to the end of the text.
 #pragma once
 
 #include <cstdint>
@@ -16,8 +16,11 @@ namespace qm {
 // Requires: length > 0.
 void ScanLua(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length);
 
-// A Lua block comment, cursor just after "--[["; the contract of the construct
-// scanners in classify_text.h. Ends after the first "]]".
-int64_t ScanLuaBlockComment(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines);
+// The inside of a long bracket (a long string, or a block comment after "--"),
+// cursor just after an opener with equalsCount '=' signs; the contract of the
+// construct scanners in classify_text.h. Ends after the first ']', equalsCount '='
+// and ']'.
+int64_t ScanLuaLongBracket(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines,
+                           int64_t equalsCount);
 
 }  // namespace qm

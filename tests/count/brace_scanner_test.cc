@@ -108,8 +108,6 @@ TEST(BraceScanner, LiteralAndCommentFormsDifferByType) {
       {kTypeRust, "let s = br\"a\\\";\n// c\n", {0, 1, 0, 1}},
       {kTypeRust, "r##\"a\"#\n\"##;\n// c\n", {0, 1, 0, 2}},
       {kTypeRust, "let r#type = 1;\n// c\n", {0, 1, 0, 1}},
-      // A lifetime opens a literal that runs to the next single quote.
-      {kTypeRust, "fn f<'a>(x: &'a T) -> &'a T {\n  // c\n}\n", {0, 0, 0, 3}},
   };
   for (const TypedCase& test : kCases) {
     EXPECT_EQ(Classify(test.type, test.text), test.expected)
@@ -117,23 +115,118 @@ TEST(BraceScanner, LiteralAndCommentFormsDifferByType) {
   }
 }
 
-TEST(BraceScanner, PhpHashCommentsAndHeredocs) {
+// Each construct below sits on one line and is followed by a comment that a misread
+// quote or slash would swallow; the near misses of each rule come last in its table.
+
+TEST(BraceScanner, RustSingleQuoteOpensOnlyCharacterLiterals) {
   constexpr Case kCases[] = {
-      {"#\nx\n", {0, 1, 0, 1}},
-      {"$a = 1; # c\n$a << 2;\n", {0, 0, 0, 2}},
+      {"c = 'a';\n// c\n", {0, 1, 0, 1}},
+      {"c = '\\'';\n// c\n", {0, 1, 0, 1}},
+      {"c = '\\u{1F600}';\n// c\n", {0, 1, 0, 1}},
+      {"c = '\xC3\xA4' + '\xF0\x9F\x98\x80';\n// c\n", {0, 1, 0, 1}},
+      {"c = '\xC3\n';\n// c\n", {0, 1, 0, 2}},  // bytes after a lead byte are not checked
+      {"fn f<'a>(x: &'a T) -> &'static T {\n// c\n}\n", {0, 1, 1, 1}},
+      {"'outer: loop {\n// c\n}\n", {0, 1, 1, 1}},
+      {"x = 'ab + ''\n// c\n", {0, 1, 0, 1}},
+  };
+  ExpectCasesInBothModes(kTypeRust, kCases);
+}
+
+TEST(BraceScanner, RustBlockCommentsNest) {
+  constexpr Case kCases[] = {
+      {"/* a /* b */ c\n */ x;\n// c\n", {0, 2, 0, 1}},
+      {"/* a /* b /* c */ */\n} */ }\n// c\n", {0, 2, 1, 0}},
+      {"/*/ a */ x;\n// c\n", {0, 1, 0, 1}},
+  };
+  ExpectCasesInBothModes(kTypeRust, kCases);
+  // Elsewhere (but in D) the first "*/" ends the comment.
+  EXPECT_EQ(Classify(kTypeC, "/* a /* b */ c\n */ x;\n// c\n"), (Counts{0, 1, 0, 2}));
+}
+
+TEST(BraceScanner, QuoteBetweenHexDigitsOfANumberSeparatesDigitsInTheCFamily) {
+  constexpr Case kCases[] = {
+      {"n = 1'000'000;\n// c\n", {0, 1, 0, 1}},
+      {"n = 0xFF'FF + 0b1010'1010u + 1.5'0;\n// c\n", {0, 1, 0, 1}},
+      {"c = u8'a' + L'x' + f'a';\n// c\n", {0, 1, 0, 1}},
+      {"c = 1'x' + 1' ';\n// c\n", {0, 1, 0, 1}},
+  };
+  for (FileTypeId type : {2, 3, 4, 5, 6, 7}) ExpectCasesInBothModes(type, kCases);
+  // Other brace languages read the quote as an opener.
+  for (FileTypeId type : {1, 8, 9, 10, 14, 15, 16}) {
+    EXPECT_EQ(Classify(type, "n = 1'000;\n// c\n"), (Counts{0, 0, 0, 2})) << "type " << type;
+  }
+}
+
+TEST(BraceScanner, JavaScriptSlashOpensARegularExpressionWhereAnExpressionMayStart) {
+  constexpr Case kCases[] = {
+      {"r = /'/;\n// c\n", {0, 1, 0, 1}},
+      {"s.replace(/\"/g, x);\n// c\n", {0, 1, 0, 1}},
+      {"if (/[/*]/.test(s)) {\n// c\n", {0, 1, 0, 1}},
+      {"r = /a\\/*'/;\n// c\n", {0, 1, 0, 1}},
+      {"  /'/.test(s) ||\n// c\n", {0, 1, 0, 1}},
+      {"return /'/;\n// c\n", {0, 1, 0, 1}},
+      {"x = a ? /'/ : /\"/;\n// c\n", {0, 1, 0, 1}},
+      // Divisions: after a name, a property named like a keyword, a ')'.
+      {"x = a / '/' / c;\n// c\n", {0, 1, 0, 1}},
+      {"x = y.in / '/' / 2;\n// c\n", {0, 1, 0, 1}},
+      {"x = f(a) / '/' / 2;\n// c\n", {0, 1, 0, 1}},
+      // A literal ends on its line: a '/' that finds no end there is a byte.
+      {"x = (/\n// c\n", {0, 1, 0, 1}},
+      {"x = (/[/\n// c\n", {0, 1, 0, 1}},
+  };
+  ExpectCasesInBothModes(kTypeJavaScript, kCases);
+  ExpectCasesInBothModes(kTypeTypeScript, kCases);
+  EXPECT_EQ(Classify(kTypeJava, "r = /'/;\n// c\n"), (Counts{0, 0, 0, 2}));
+}
+
+TEST(BraceScanner, PhpHeredocsEndAtTheirIdentifier) {
+  constexpr Case kCases[] = {
       {"$x = <<<EOT\n// a\n\nEOT;\n// c\n", {1, 1, 0, 3}},
       {"$x = <<<'EOT'\n# a\nEOT;\n# c\n", {0, 1, 0, 3}},
-      {"<<<EOT\r\na\r\nEOT;\r\n# c\r\n", {0, 1, 0, 3}},
-      // Only a line that starts with the identifier, ";" and a break ends it.
-      {"<<<EOT\n  EOT;\nEOT;x\nEOT\n# a\nEOT;\n# c\n", {0, 1, 0, 6}},
+      {"$x = <<< \"EOT\"\n# a\n  EOT);\n# c\n", {0, 1, 0, 3}},
+      {"f(<<<\tEOT\r\n# a\r\n\tEOT, 1);\r\n# c\r\n", {0, 1, 0, 3}},
+      {"<<<EOT\nEOTX\n  EOT_ ;\nEOT\n# c\n", {0, 1, 0, 4}},
+      {"<<<EOT\na\nEOT", {0, 0, 0, 3}},
       {"<<<EOT\n\n\n", {2, 0, 0, 1}},
-      {"<<<EOT\na\nEOT;", {0, 0, 0, 3}},
-      // A double-quoted identifier keeps its quotes, so "EOT;" does not end it.
-      {"<<<\"EOT\"\nEOT;\n# c\n", {0, 0, 0, 3}},
-      {"<<<\"EOT\"\n\"EOT\";\n# c\n", {0, 1, 0, 2}},
+      // Not an opener: three ordinary bytes.
+      {"$a <<<EOT x\n# c\n", {0, 1, 0, 1}},
+      {"$a <<<1A\n# c\n", {0, 1, 0, 1}},
+      {"<<<\n# c\n", {0, 1, 1, 0}},
+      {"<<<<EOT\n# c\n", {0, 1, 0, 1}},
   };
-  ExpectCases(kTypePhp, kCases);
+  ExpectCasesInBothModes(kTypePhp, kCases);
   EXPECT_EQ(Classify(kTypeC, "# define X\n$x = <<<EOT\n// a\nEOT;\n"), (Counts{0, 1, 0, 3}));
+}
+
+TEST(BraceScanner, PhpHashStartsACommentUnlessAnAttribute) {
+  constexpr Case kCases[] = {
+      {"#[Route('/x')]\n# c\n", {0, 1, 0, 1}},
+      {"#[\n# c\n", {0, 1, 1, 0}},
+      {"#\nx\n# [\n", {0, 2, 0, 1}},
+      {"$a = 1; # c\n$a << 2;\n", {0, 0, 0, 2}},
+  };
+  ExpectCasesInBothModes(kTypePhp, kCases);
+}
+
+TEST(BraceScanner, JavaTextBlocksEndAtUnescapedTripleQuotes) {
+  constexpr Case kCases[] = {
+      {"s = \"\"\"\n\"\n\"\"\";\n// c\n", {0, 1, 0, 3}},
+      {"s = \"\"\"\n  a \"\" \\\"\"\" // b\n\n  \"\"\"; // c\n// c\n", {1, 1, 0, 3}},
+      {"s = \"\" + \"\\\"\";\n// c\n", {0, 1, 0, 1}},
+  };
+  ExpectCasesInBothModes(kTypeJava, kCases);
+  EXPECT_EQ(Classify(kTypeC, "s = \"\"\"\n\"\n\"\"\";\n// c\n"), (Counts{0, 0, 0, 4}));
+}
+
+TEST(BraceScanner, CSharpRawStringsEndAtAsManyQuotes) {
+  constexpr Case kCases[] = {
+      {"s = \"\"\"\n  \"a\" \"\" // b\n  \"\"\";\n// c\n", {0, 1, 0, 3}},
+      {"s = $$\"\"\"\" a \"\"\" b \"\"\"\"\" \"\"\"\";\n// c\n", {0, 1, 0, 1}},
+      // Verbatim strings, in every prefix order, and an empty string.
+      {"s = @$\"a\\\" + $@\"a\\\" + @\"\"\"\";\n// c\n", {0, 1, 0, 1}},
+      {"s = \"\";\n// c\n", {0, 1, 0, 1}},
+  };
+  ExpectCasesInBothModes(kTypeCSharp, kCases);
 }
 
 }  // namespace

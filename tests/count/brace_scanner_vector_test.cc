@@ -35,8 +35,9 @@ Counts Scan(bool isVectorised, FileTypeId type, const std::string& text) {
 TEST(BraceScannerVector, ActionAtEveryOffsetAfterCodeMatchesBytewise) {
   // Every byte that is an action in some brace language, and some that are not.
   const char* const probes[] = {
-      "\n", "\r", "\r\n",    "\xEF\xBB\xBF", "\xEF", "/",    "//", "/*",       "*/", "\"", "'",   "`",
-      "#",  "<",  "<<<ID\n", "R\"(",         "@\"",  "r#\"", "}",  "\xC3\xA9", " ",  "\t", "\\\n"};
+      "\n",   "\r",   "\r\n", "\xEF\xBB\xBF", "\xEF", "/",      "//",   "/*",     "*/",       "\"", "'",
+      "`",    "#",    "<",    "<<<ID\n",      "R\"(", "@\"",    "r#\"", "}",      "\xC3\xA9", " ",  "\t",
+      "\\\n", "=/a/", "(/[/", "1'0",          "'a'",  "\"\"\"", "#[",   "<<< X\n"};
   for (bool conservative : {true, false}) {
     BuildCharClassTable(conservative);
     for (const char* probe : probes) {
@@ -81,7 +82,14 @@ TEST(BraceScannerVector, RandomTextsMatchBytewise) {
                                 "\r",
                                 "/+ d /+ nest +/ +/",
                                 "r#\"rust\"#",
-                                "@\"v\"\"q\""};
+                                "@\"v\"\"q\"",
+                                "x = /r[/]\\//g;",
+                                "(/",
+                                "(/[",
+                                "]",
+                                "a'1",
+                                "1'000",
+                                "\"\"\"\nq\n\"\"\""};
   constexpr size_t kPieceCount = sizeof pieces / sizeof pieces[0];
   for (int round = 0; round < 300; ++round) {
     BuildCharClassTable(round % 2 == 0);

@@ -16,18 +16,28 @@ TEST(LuaScanner, DashesBlockCommentsAndLiterals) {
       {"x = 1 --[[ a\n]] y\n", {0, 0, 0, 2}},
       {"--[[\n\n]]\n", {1, 2, 0, 0}},
       {"--[[ a ]] x\n--[[ ] ]\n]]\n", {0, 2, 0, 1}},
-      // Long brackets with '=' are not recognised: only the first line is comment.
-      {"--[==[ a\nb\n]==]\n", {0, 1, 1, 1}},
       // A '-' at the end of a line does not hide the break.
       {"a = b -\nc\n-\n-", {0, 0, 2, 2}},
       {"--[\n--[[", {0, 2, 0, 0}},
       {"s = '-- no'\n-- c\n", {0, 1, 0, 1}},
       {"s = \"a\\\"\n-- in\"\n", {0, 0, 0, 2}},
-      // Long strings are not recognised either, so "--" inside one is a comment.
-      {"s = [[ -- c\n]]\n", {0, 0, 1, 1}},
   };
   ExpectCases(kTypeLua, kCases);
-  ExpectCases(kTypeLua, {{"a = b -\n-\n--[==[ a\n]==]\n", {0, 1, 0, 3}}}, false);
+  ExpectCases(kTypeLua, {{"a = b -\n-\n", {0, 0, 0, 2}}}, false);
+}
+
+TEST(LuaScanner, LongBracketsOpenStringsAndAfterDashesComments) {
+  constexpr Case kCases[] = {
+      {"s = [[ -- a\n]] -- c\n-- c\n", {0, 1, 0, 2}},
+      {"s = [==[ a ]] -- ]==]\n-- c\n", {0, 1, 0, 1}},
+      {"--[==[ a\n]]\n\n]=]\n]==] }\n-- c\n", {1, 4, 1, 0}},
+      {"--[=[ a ]=] x = 1\n-- c\n", {0, 1, 0, 1}},
+      {"t[i] = a[ [=[x]=] ]\n-- c\n", {0, 1, 0, 1}},
+      // Not an opener: '[' without a second '[' after the '=' signs.
+      {"--[= a\nx\n", {0, 1, 0, 1}},
+      {"s = [=\n-- c\n", {0, 1, 0, 1}},
+  };
+  ExpectCasesInBothModes(kTypeLua, kCases);
 }
 
 }  // namespace
