@@ -44,7 +44,8 @@ void CountSingleFile(CountTotals& totals, const SharedString& argument, File& fi
   if (isOpened) {
     SharedString lowered = argument;
     lowered.ToLower();
-    if (ScanArchive(lowered, totals, stream)) return;
+    // -xe holds for archives too: an excluded one is not opened.
+    if (!IsExcludedName(lowered) && ScanArchive(lowered, totals, stream)) return;
   }
   // The directory part is normalised as any path; the file name stays exactly as
   // typed, so a name with a backslash or surrounding spaces is shown and recorded as it is.
