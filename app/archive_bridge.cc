@@ -25,6 +25,11 @@ class IntakeSink final : public ArchiveMemberSink {
     ++totals_.tooBigCount;
   }
 
+  void MemberUnreadable(const SharedString& path) override {
+    if (settings.listAnomalies) std::printf("couldn't read file: %s\n", path.CStr());
+    ++totals_.errorCount;
+  }
+
   // Printed whether or not -la is set.
   void ArchiveUnreadable(ArchiveKind kind, const SharedString& archiveName) override {
     std::fflush(stdout);  // keep -la lines and this message in program order on a terminal
