@@ -262,9 +262,10 @@ bool Intake(CountTotals& totals, const SharedString& directory, const SharedStri
       ++totals.tooBigCount;
       return false;
     }
-    if (fileBytes >= 0 && fileBytes < kMaxContentBytes) readBuffer.TryReserve(static_cast<int32_t>(fileBytes + 2));
+    if (fileBytes >= 0 && fileBytes < kMaxContentBytes)
+      readBuffer.TryReserve(static_cast<int32_t>(fileBytes + 2));
     const bool isReadable = (stream->Flags() & kStreamReadable) != 0;
-    const BufferRead outcome = !isReadable     ? BufferRead::kFailed
+    const BufferRead outcome = !isReadable       ? BufferRead::kFailed
                                : size != nullptr ? ReadIntoBuffer(*stream, *size)
                                                  : ReadWholeStream(*stream, settings.maxFileSize);
     if (outcome != BufferRead::kRead) {
@@ -391,7 +392,8 @@ Utf16Kind DetectUtf16(const uint8_t* bytes, int64_t length) {
   return Utf16Kind::kNone;
 }
 
-Utf16Conversion ConvertUtf16(Array<uint8_t>& bytes, Utf16Kind kind, int64_t maxLength, Array<uint8_t>& scratch) {
+Utf16Conversion ConvertUtf16(Array<uint8_t>& bytes, Utf16Kind kind, int64_t maxLength,
+                             Array<uint8_t>& scratch) {
   const uint8_t* source = bytes.Data();
   const int64_t unitCount = bytes.Count() / 2;
   const int highByte = kind == Utf16Kind::kBigEndian ? 0 : 1;

@@ -81,7 +81,8 @@ enum class Utf16Conversion { kConverted, kTooLong, kNoMemory };
 // longer than maxLength, kNoMemory when scratch cannot grow to hold it; bytes are then
 // left as they were. Scratch is reused storage.
 // Requires: bytes.Count() is even; kind is not kNone.
-Utf16Conversion ConvertUtf16(Array<uint8_t>& bytes, Utf16Kind kind, int64_t maxLength, Array<uint8_t>& scratch);
+Utf16Conversion ConvertUtf16(Array<uint8_t>& bytes, Utf16Kind kind, int64_t maxLength,
+                             Array<uint8_t>& scratch);
 
 // Releases intake's reused buffers (part of the clean-up at exit; idempotent).
 void ReleaseIntakeBuffers();

@@ -7,9 +7,9 @@
 // messages; nothing here prints.
 //
 // Formats by name ending: ".tar" plain tar, ".tgz" or ".tar.gz" gzip-compressed tar
-// (one or more gzip members in a row), ".zip" zip. A tar is read strictly front to back (standard input works); a zip needs
-// a positioned stream, so a zip on standard input or inside another archive is
-// reported as unreadable ("cannot open zip file").
+// (one or more gzip members in a row), ".zip" zip. A tar is read strictly front to
+// back (standard input works); a zip needs a positioned stream, so a zip on standard
+// input or inside another archive is reported as unreadable ("cannot open zip file").
 //
 // Symbolic links are passed over in every format: tar members of type '2' and zip
 // entries made on Unix whose mode marks a link.

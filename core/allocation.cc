@@ -1,11 +1,11 @@
 #include "core/allocation.h"
 
+#include <unistd.h>
+
 #include <cassert>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-
-#include <unistd.h>
 
 namespace qm {
 namespace {

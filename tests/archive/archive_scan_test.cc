@@ -36,7 +36,9 @@ class RecordingSink : public ArchiveMemberSink {
     return isOk;
   }
   void MemberTooBig(const SharedString& displayPath) override { tooBig.push_back(displayPath.CStr()); }
-  void MemberUnreadable(const SharedString& path) override { names.push_back(std::string(path.CStr()) + " (unreadable)"); }
+  void MemberUnreadable(const SharedString& path) override {
+    names.push_back(std::string(path.CStr()) + " (unreadable)");
+  }
   void ArchiveUnreadable(ArchiveKind kind, const SharedString& archiveName) override {
     unreadable.push_back(std::string(kind == ArchiveKind::kZip ? "zip:" : "tar:") + archiveName.CStr());
   }

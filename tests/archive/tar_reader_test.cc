@@ -137,9 +137,10 @@ std::string GnuSparseMember(const std::string& name, const std::string& data, in
 // Types that are not read are members of their own type whose data (by the size
 // field) the caller passes over; the archive goes on behind them.
 TEST(TarReader, UnreadMemberTypesArePassedOverByTheirSize) {
-  const std::string archive = TarMember("n", "old long name data", 'N') +
-                              TarMember("x", "20 path=ignored.c\n", 'X') + GnuSparseMember("s0", "stored", 0) +
-                              GnuSparseMember("s2", std::string(700, 's'), 2) + TarMember("after.c", "a") + kEnd;
+  const std::string archive =
+      TarMember("n", "old long name data", 'N') + TarMember("x", "20 path=ignored.c\n", 'X') +
+      GnuSparseMember("s0", "stored", 0) + GnuSparseMember("s2", std::string(700, 's'), 2) +
+      TarMember("after.c", "a") + kEnd;
   const Walk walk = WalkArchive(archive);
   EXPECT_FALSE(walk.error);
   EXPECT_EQ(walk.names, (std::vector<std::string>{"n", "x", "s0", "s2", "after.c"}));

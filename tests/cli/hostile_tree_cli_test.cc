@@ -443,7 +443,8 @@ TEST_F(HostileTree, LowMemoryAndASmallStackEndInAReport) {
       {"stack", 64 << 10, "-", nullptr, {"-sa", "nest"}, kOneError + CTable(1), tooDeep},
   };
   for (const auto& c : cases) {
-    std::vector<std::string> args = {"-c", kLauncher, c.limit, std::to_string(c.bytes), c.inputFile, QM_BINARY, "-la"};
+    std::vector<std::string> args = {"-c",         kLauncher, c.limit, std::to_string(c.bytes),
+                                     c.inputFile, QM_BINARY, "-la"};
     args.insert(args.end(), c.args.begin(), c.args.end());
     test::ToolOptions options;
     options.workDir = tree.Root();
