@@ -26,6 +26,11 @@ class IntakeSink final : public ArchiveMemberSink {
     ++totals_.tooBigCount;
   }
 
+  void MemberUnreadable(const SharedString& path) override {
+    if (settings.listAnomalies) std::printf("couldn't read file: %s\n", path.CStr());
+    ++totals_.errorCount;
+  }
+
   // Printed whether or not -la is set.
   void ArchiveUnreadable(ArchiveKind kind, const SharedString& archiveName) override {
     PrintError(kind == ArchiveKind::kZip ? "cannot open zip file: %s\n" : "cannot read tar/tgz file: %s\n",

@@ -1,6 +1,7 @@
 #include "app/file_intake.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include "app/settings.h"
 #include "core/file.h"
 #include "core/path.h"
+#include "core/standard_streams.h"
 #include "count/classify_text.h"
 
 namespace qm {
@@ -93,40 +95,52 @@ void Report(const char* format, const SharedString& directory, const SharedStrin
   PrintInfo(format, Shown(DisplayPathOf(directory, name)).CStr());
 }
 
+// How reading a file into readBuffer ended. kTooBig: a stream passed the limit.
+// kNoMemory: the buffer for it could not be had; the file is then unreadable, and the
+// run goes on.
+enum class BufferRead { kRead, kTooBig, kFailed, kNoMemory };
+
 // Reads exactly count bytes into readBuffer, keeping one byte of room behind them.
 // Fails on a read error, an early end (a file shrinking while read), or a count that
 // does not fit the buffer. Bytes past count (a file growing while read) stay unread.
-bool ReadIntoBuffer(Stream& stream, int64_t count) {
+BufferRead ReadIntoBuffer(Stream& stream, int64_t count) {
   readBuffer.SetCountUninitialized(0);
-  if (count < 0 || count > kMaxContentBytes) return false;
-  readBuffer.Reserve(static_cast<int32_t>(count + 1));
-  if (!ReadExactly(stream, readBuffer.Data(), count)) return false;
+  if (count < 0 || count > kMaxContentBytes) return BufferRead::kFailed;
+  if (!readBuffer.TryReserve(static_cast<int32_t>(count + 1))) return BufferRead::kNoMemory;
+  if (!ReadExactly(stream, readBuffer.Data(), count)) return BufferRead::kFailed;
   readBuffer.SetCountUninitialized(static_cast<int32_t>(count));
-  return true;
+  return BufferRead::kRead;
 }
 
-enum class StreamRead { kRead, kTooBig, kFailed };
-
-// Reads a stream of unknown size to its end in pieces, refusing it as soon as the
-// total passes limit. The buffer grows by doubling so that the pieces cost amortised O(1).
-StreamRead ReadUnsized(Stream& stream, int64_t limit) {
+// Reads a stream of unknown size to its end in pieces, failing as soon as the total
+// passes limit. The buffer doubles, but never past limit + one page: that is room for
+// every byte a stream within the limit has, the line break behind them, and the one
+// byte that tells a stream over the limit. Large blocks grow by remapping, so there is
+// never a second copy of the data.
+BufferRead ReadUnsized(Stream& stream, int64_t limit) {
+  constexpr int64_t kPageBytes = 4096;
   readBuffer.SetCountUninitialized(0);
+  // A piece must always fit: the buffer holds at least two bytes more than the limit.
+  const int64_t boundedLimit = limit < 0 ? 0 : limit < kMaxContentBytes - 1 ? limit : kMaxContentBytes - 1;
+  const int64_t maxCapacity = boundedLimit + kPageBytes < INT32_MAX ? boundedLimit + kPageBytes : INT32_MAX;
   int64_t total = 0;
   for (;;) {
-    const int64_t needed = total + kReadChunkBytes + 1;
-    if (readBuffer.Capacity() < needed) {
+    // Room for a piece and the line break; the last piece is shorter.
+    if (readBuffer.Capacity() < total + kReadChunkBytes + 1 && readBuffer.Capacity() < maxCapacity) {
       int64_t grown = int64_t{readBuffer.Capacity()} * 2;
-      if (grown < needed) grown = needed;
-      if (grown > INT32_MAX) grown = INT32_MAX;
-      readBuffer.Reserve(static_cast<int32_t>(grown));
+      if (grown < total + kReadChunkBytes + 1) grown = total + kReadChunkBytes + 1;
+      if (grown > maxCapacity) grown = maxCapacity;
+      if (!readBuffer.TryReserve(static_cast<int32_t>(grown))) return BufferRead::kNoMemory;
     }
+    const int64_t room = int64_t{readBuffer.Capacity()} - 1 - total;
+    const int64_t piece = room < kReadChunkBytes ? room : kReadChunkBytes;
     int64_t got = 0;
-    if (!stream.Read(readBuffer.Data() + total, kReadChunkBytes, got) || got < 0 || got > kReadChunkBytes) {
-      return StreamRead::kFailed;
+    if (!stream.Read(readBuffer.Data() + total, piece, got) || got < 0 || got > piece) {
+      return BufferRead::kFailed;
     }
-    if (got == 0) return StreamRead::kRead;
+    if (got == 0) return BufferRead::kRead;
     total += got;
-    if (total > limit) return StreamRead::kTooBig;
+    if (total > boundedLimit) return BufferRead::kTooBig;
     readBuffer.SetCountUninitialized(static_cast<int32_t>(total));
   }
 }
@@ -134,17 +148,27 @@ StreamRead ReadUnsized(Stream& stream, int64_t limit) {
 // A stream given without a size: a positioned one is refused on its size before it is
 // read, or read for exactly what remains (so a stream of exactly the limit passes);
 // any other is read in pieces and refused as soon as it passes the limit.
-StreamRead ReadWholeStream(Stream& stream, int64_t limit) {
+BufferRead ReadWholeStream(Stream& stream, int64_t limit) {
   if ((stream.Flags() & kStreamPositioned) != 0) {
     const int64_t position = stream.Tell();
     const int64_t size = stream.Size();
     if (position >= 0 && size >= position) {
       const int64_t remaining = size - position;
-      if (remaining > limit) return StreamRead::kTooBig;
-      return ReadIntoBuffer(stream, remaining) ? StreamRead::kRead : StreamRead::kFailed;
+      if (remaining > limit) return BufferRead::kTooBig;
+      return ReadIntoBuffer(stream, remaining);
     }
   }
   return ReadUnsized(stream, limit);
+}
+
+// Bytes left in a regular file on standard input, or -1 when standard input is no
+// regular file (a pipe, a terminal) or is not the stream.
+int64_t RegularStandardInputBytes(Stream& stream) {
+  auto* input = dynamic_cast<StandardInputStream*>(&stream);
+  struct stat info;
+  if (input == nullptr || fstat(input->Descriptor(), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+  const off_t position = lseek(input->Descriptor(), 0, SEEK_CUR);
+  return position >= 0 && position <= info.st_size ? info.st_size - position : -1;
 }
 
 enum class DiskRead { kRead, kOpenFailed, kTooBig, kReadFailed };
@@ -161,7 +185,7 @@ DiskRead ReadFromDisk() {
   }
   const int64_t sizeInBytes = info.st_size;
   if (sizeInBytes > settings.maxFileSize) return DiskRead::kTooBig;
-  if (sizeInBytes > 0 && !ReadIntoBuffer(file, sizeInBytes)) return DiskRead::kReadFailed;
+  if (sizeInBytes > 0 && ReadIntoBuffer(file, sizeInBytes) != BufferRead::kRead) return DiskRead::kReadFailed;
   return DiskRead::kRead;
 }
 
@@ -204,6 +228,8 @@ int OfferArchive(CountTotals& totals, const SharedString& directory, const Share
 bool Intake(CountTotals& totals, const SharedString& directory, const SharedString& name, Stream* stream,
             const uint32_t* size) {
   PrepareName(name, settings.listExtensions);
+  // -xe comes first: an excluded archive is not even opened.
+  if (IsExcludedName(preparedName)) return false;
 
   if (settings.scanArchives && IsArchiveName(preparedName)) {
     const int outcome = OfferArchive(totals, directory, name, stream);
@@ -215,7 +241,6 @@ bool Intake(CountTotals& totals, const SharedString& directory, const SharedStri
     if (outcome > 0) return true;
   }
 
-  if (IsExcludedName(preparedName)) return false;
   const FileTypeId type = FileTypeOf(preparedName);
   if (type == kTypeUnknown) {
     ++totals.fileCount[kTypeUnknown];
@@ -242,19 +267,27 @@ bool Intake(CountTotals& totals, const SharedString& directory, const SharedStri
         return false;
     }
   } else {
-    const bool isReadable = (stream->Flags() & kStreamReadable) != 0;
-    StreamRead outcome = StreamRead::kFailed;
-    if (isReadable) {
-      outcome = size != nullptr ? (ReadIntoBuffer(*stream, *size) ? StreamRead::kRead : StreamRead::kFailed)
-                                : ReadWholeStream(*stream, settings.maxFileSize);
-    }
-    if (outcome == StreamRead::kTooBig) {
+    // A regular file on standard input is measured before it is read, as on disk.
+    const int64_t fileBytes = size == nullptr ? RegularStandardInputBytes(*stream) : -1;
+    if (fileBytes > settings.maxFileSize) {
       Report("file too big: %s\n", directory, name);
       ++totals.tooBigCount;
       return false;
     }
-    if (outcome != StreamRead::kRead) {
-      Report("couldn't open/read file: %s\n", directory, name);
+    if (fileBytes >= 0 && fileBytes < kMaxContentBytes)
+      readBuffer.TryReserve(static_cast<int32_t>(fileBytes + 2));
+    const bool isReadable = (stream->Flags() & kStreamReadable) != 0;
+    const BufferRead outcome = !isReadable       ? BufferRead::kFailed
+                               : size != nullptr ? ReadIntoBuffer(*stream, *size)
+                                                 : ReadWholeStream(*stream, settings.maxFileSize);
+    if (outcome == BufferRead::kTooBig) {
+      Report("file too big: %s\n", directory, name);
+      ++totals.tooBigCount;
+      return false;
+    }
+    if (outcome != BufferRead::kRead) {
+      Report(outcome == BufferRead::kNoMemory ? "couldn't read file: %s\n" : "couldn't open/read file: %s\n",
+             directory, name);
       ++totals.errorCount;
       return false;
     }
@@ -276,9 +309,15 @@ bool Intake(CountTotals& totals, const SharedString& directory, const SharedStri
 
   const Utf16Kind utf16Kind = DetectUtf16(readBuffer.Data(), sizeInBytes);
   if (utf16Kind != Utf16Kind::kNone) {
-    if (!ConvertUtf16(readBuffer, utf16Kind, kMaxContentBytes, utf16Scratch)) {
+    const Utf16Conversion conversion = ConvertUtf16(readBuffer, utf16Kind, kMaxContentBytes, utf16Scratch);
+    if (conversion == Utf16Conversion::kTooLong) {
       Report("file too big: %s\n", directory, name);
       ++totals.tooBigCount;
+      return false;
+    }
+    if (conversion == Utf16Conversion::kNoMemory) {
+      Report("couldn't read file: %s\n", directory, name);
+      ++totals.errorCount;
       return false;
     }
     if (utf16Kind == Utf16Kind::kLittleEndian) {
@@ -355,19 +394,24 @@ bool FileIntakeInDirectory(CountTotals& totals, const SharedString& directoryPat
 Utf16Kind DetectUtf16(const uint8_t* bytes, int64_t length) {
   if (length <= 0 || length % 2 != 0) return Utf16Kind::kNone;
   const int64_t window = length < 1024 ? length : 1024;
-  int zeroCount = 0;
-  for (int64_t i = 1; i < window; i += 2) {
-    if (bytes[i] == 0 && ++zeroCount >= 2) return Utf16Kind::kLittleEndian;
+  // Zero bytes and text bytes at even and odd offsets of the window. Text has at least
+  // one byte that is not 0 where its characters sit; a file of NULs has none.
+  int zeroCount[2] = {0, 0};
+  bool hasText[2] = {false, false};
+  for (int64_t i = 0; i < window; ++i) {
+    if (bytes[i] == 0) {
+      ++zeroCount[i & 1];
+    } else {
+      hasText[i & 1] = true;
+    }
   }
-  if (window < 3) return Utf16Kind::kNone;
-  zeroCount = 0;
-  for (int64_t i = 0; i < window; i += 2) {
-    if (bytes[i] == 0 && ++zeroCount >= 2) return Utf16Kind::kBigEndian;
-  }
+  if (zeroCount[1] >= 2 && hasText[0]) return Utf16Kind::kLittleEndian;
+  if (window >= 3 && zeroCount[0] >= 2 && hasText[1]) return Utf16Kind::kBigEndian;
   return Utf16Kind::kNone;
 }
 
-bool ConvertUtf16(Array<uint8_t>& bytes, Utf16Kind kind, int64_t maxLength, Array<uint8_t>& scratch) {
+Utf16Conversion ConvertUtf16(Array<uint8_t>& bytes, Utf16Kind kind, int64_t maxLength,
+                             Array<uint8_t>& scratch) {
   const uint8_t* source = bytes.Data();
   const int64_t unitCount = bytes.Count() / 2;
   const int highByte = kind == Utf16Kind::kBigEndian ? 0 : 1;
@@ -381,9 +425,9 @@ bool ConvertUtf16(Array<uint8_t>& bytes, Utf16Kind kind, int64_t maxLength, Arra
     const uint32_t unit = unitAt(i);
     outLength += unit < 0x80 ? 1 : unit < 0x800 ? 2 : 3;
   }
-  if (outLength > maxLength || outLength >= INT32_MAX) return false;
+  if (outLength > maxLength || outLength >= INT32_MAX) return Utf16Conversion::kTooLong;
   scratch.SetCountUninitialized(0);
-  scratch.Reserve(static_cast<int32_t>(outLength + 1));
+  if (!scratch.TryReserve(static_cast<int32_t>(outLength + 1))) return Utf16Conversion::kNoMemory;
   uint8_t* out = scratch.Data();
   for (int64_t i = 0; i < unitCount; ++i) {
     const uint32_t unit = unitAt(i);
@@ -400,7 +444,7 @@ bool ConvertUtf16(Array<uint8_t>& bytes, Utf16Kind kind, int64_t maxLength, Arra
   }
   scratch.SetCountUninitialized(static_cast<int32_t>(outLength));
   std::swap(bytes, scratch);
-  return true;
+  return Utf16Conversion::kConverted;
 }
 
 void ReleaseIntakeBuffers() {

@@ -1,6 +1,6 @@
 // FileIntake: where every file ends up, whether found by the directory walk, named on
 // the command line, read from standard input or met inside an archive. It decides what
-// becomes of the file: skipped (-xe), handed to archive scanning (-sa), counted as
+// becomes of the file: skipped (-xe, also for archives), handed to archive scanning (-sa), counted as
 // unknown without being read, refused (too big, unreadable), noted as an anomaly
 // (empty, duplicate, UTF-16, converted and counted), or read whole into readBuffer
 // (app/run_state.h) and classified into the totals. With -la it prints one line per
@@ -17,10 +17,13 @@
 // path relative to currentRoot, built only with -la.
 //
 // Limits. A file of exactly settings.maxFileSize bytes is read and counted; over the
-// limit a file is "too big": a file from disk or a file argument before it is read,
-// standard input as soon as it passes the limit. FIFOs, sockets and devices found on disk are counted
-// as unreadable without being read (opening never blocks). A UTF-16 file whose UTF-8
-// form would not fit the 32-bit buffer is refused as too big.
+// limit a file is "too big": a file from disk, a file argument or a regular file on
+// standard input before it is read, a pipe on standard input as soon as it passes the
+// limit. FIFOs, sockets and devices found on disk are counted as unreadable without
+// being read (opening never blocks). A UTF-16 file whose UTF-8 form would not fit the
+// 32-bit buffer is refused as too big. A file whose buffer cannot be had (out of
+// memory) is "couldn't read file" and the run goes on; standard input of unknown size
+// is read into a buffer of at most the limit plus one page.
 //
 // Duplicates. A file is a duplicate when its raw bytes equal those of a file counted
 // earlier into the same totals. Only files of equal size and equal sampled bytes can
@@ -67,15 +70,21 @@ bool FileIntakeInDirectory(CountTotals& totals, const SharedString& directoryPat
 enum class Utf16Kind { kNone, kLittleEndian, kBigEndian };
 
 // The UTF-16 test: an even length and, within the first 1024 bytes, at least two zero
-// bytes at odd offsets (little-endian) or else, with at least 3 bytes examined, at
-// least two at even offsets (big-endian). No byte-order mark is looked for.
+// bytes at odd offsets and one non-zero byte at an even offset (little-endian) or
+// else, with at least 3 bytes examined, at least two zero bytes at even offsets and
+// one non-zero byte at an odd offset (big-endian). A run of NULs is not UTF-16. No
+// byte-order mark is looked for.
 Utf16Kind DetectUtf16(const uint8_t* bytes, int64_t length);
 
+enum class Utf16Conversion { kConverted, kTooLong, kNoMemory };
+
 // Replaces bytes by their UTF-8 form, taking each 16-bit unit of the given byte order
-// as one code point (surrogates are not paired). False, leaving bytes as they were,
-// when the result would be longer than maxLength. Scratch is reused storage.
+// as one code point (surrogates are not paired). kTooLong when the result would be
+// longer than maxLength, kNoMemory when scratch cannot grow to hold it; bytes are then
+// left as they were. Scratch is reused storage.
 // Requires: bytes.Count() is even; kind is not kNone.
-bool ConvertUtf16(Array<uint8_t>& bytes, Utf16Kind kind, int64_t maxLength, Array<uint8_t>& scratch);
+Utf16Conversion ConvertUtf16(Array<uint8_t>& bytes, Utf16Kind kind, int64_t maxLength,
+                             Array<uint8_t>& scratch);
 
 // Releases intake's reused buffers (part of the clean-up at exit; idempotent).
 void ReleaseIntakeBuffers();

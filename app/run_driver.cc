@@ -53,7 +53,8 @@ void CountStream(CountTotals& totals, const SharedString& argument, const Shared
   currentRoot = shownName;
   rootAsGiven = shownName;
   currentArchive = shownName;
-  const bool isArchive = ScanArchive(lowered, totals, stream);
+  // -xe holds for archives too: an excluded one is not opened.
+  const bool isArchive = !IsExcludedName(lowered) && ScanArchive(lowered, totals, stream);
   currentArchive.Clear();
   if (isArchive) return;
   const char* text = argument.CStr();

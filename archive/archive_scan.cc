@@ -1,6 +1,6 @@
 #include "archive/archive_scan.h"
 
-#include <optional>
+#include <memory>
 
 #include "archive/crc32.h"
 #include "archive/inflate_stream.h"
@@ -64,12 +64,13 @@ bool IsSymbolicLink(const ZipEntry& entry) {
          ((entry.externalAttributes >> 16) & kFileTypeMask) == kSymbolicLink;
 }
 
-// Reads what is left of a stream and drops it; false when a read fails.
+// Reads what is left of a stream and drops it; false when a read fails. The bytes go
+// to a buffer off the stack: scans nest, and their frames must stay small.
 bool Drain(Stream& stream) {
-  uint8_t buffer[kStreamChunkSize];
+  static thread_local uint8_t dropped[kStreamChunkSize];
   for (;;) {
     int64_t done = 0;
-    if (!stream.Read(buffer, kStreamChunkSize, done)) return false;
+    if (!stream.Read(dropped, kStreamChunkSize, done)) return false;
     if (done == 0) return true;
   }
 }
@@ -77,13 +78,17 @@ bool Drain(Stream& stream) {
 void ScanTar(ArchiveKind kind, Stream& stream, int64_t maxFileSize, ArchiveMemberSink& sink,
              SharedString& currentRoot, SharedString& rootAsGiven) {
   const SharedString archiveName = currentRoot;
-  std::optional<InflateStream> inflate;
+  // The decoder (4.5 KiB of tables) comes from its pool, not the stack: scans nest.
+  struct PooledInflate {
+    void operator()(InflateStream* stream) const { InflateStream::Delete(stream); }
+  };
+  std::unique_ptr<InflateStream, PooledInflate> inflate;
   Stream* tarStream = &stream;
   if (kind == ArchiveKind::kGzipTar) {
-    inflate.emplace(Gzip);
+    inflate.reset(InflateStream::New(Gzip));
     inflate->SetChecksumFunction(Crc32);
     inflate->Open(&stream, nullptr, false);
-    tarStream = &*inflate;
+    tarStream = inflate.get();
   }
   TarReader reader;
   reader.Open(tarStream);
@@ -94,13 +99,13 @@ void ScanTar(ArchiveKind kind, Stream& stream, int64_t maxFileSize, ArchiveMembe
     const char type = entry.typeFlag;
     const bool isRegular = type == 0 || type == '0' || type == '7';
     if (!isRegular) {
-      error = !Skip(*tarStream, size);
+      error = !PassOver(*tarStream, size);
     } else {
       NamedMember member;
       PrepareMember(entry.name, member, currentRoot, rootAsGiven);
       if (IsTooBig(static_cast<uint64_t>(size), maxFileSize)) {
         ReportTooBig(member, currentRoot, sink);
-        error = !Skip(*tarStream, size);
+        error = !PassOver(*tarStream, size);
       } else {
         // Whatever the sink reads (also a nested archive that stops at its own end
         // block), the walk resumes at the member's end.
@@ -137,12 +142,14 @@ void ScanZip(Stream& stream, int64_t maxFileSize, ArchiveMemberSink& sink, Share
   uint64_t decodeBudget = archiveBytes > INT64_MAX / kMaxInflateRatio
                               ? static_cast<uint64_t>(INT64_MAX)
                               : static_cast<uint64_t>(archiveBytes * kMaxInflateRatio);
+  // Every directory record is a member, also one whose name came before: the
+  // directory, not the names, says what the archive holds.
   for (int32_t i = 0; i < entries.Count(); ++i) {
-    const SharedString& name = entries.Key(i);
-    if (IsSymbolicLink(entries.Value(i))) continue;
-    const uint64_t size = entries.Value(i).uncompressedSize;
+    const ZipEntry& entry = entries[i];
+    if (IsSymbolicLink(entry)) continue;
+    const uint64_t size = entry.uncompressedSize;
     NamedMember member;
-    PrepareMember(name, member, currentRoot, rootAsGiven);
+    PrepareMember(entry.name, member, currentRoot, rootAsGiven);
     if (IsTooBig(size, maxFileSize)) {
       ReportTooBig(member, currentRoot, sink);
       continue;
@@ -152,8 +159,17 @@ void ScanZip(Stream& stream, int64_t maxFileSize, ArchiveMemberSink& sink, Share
       return;
     }
     decodeBudget -= size;
-    InflateStream* entryStream = reader.OpenEntry(name, nullptr, false);
-    if (entryStream == nullptr) continue;  // unsupported method, wrong keys, bad local header
+    ZipOpenFailure failure = ZipOpenFailure::kNone;
+    InflateStream* entryStream = reader.OpenEntry(i, nullptr, false, &failure);
+    if (entryStream == nullptr) {
+      // A method this reader does not know is passed over without a word; an entry
+      // whose data cannot be found or needs a password is a member that was lost.
+      if (failure == ZipOpenFailure::kUnsupportedMethod) continue;
+      currentRoot.Clear();
+      rootAsGiven.Clear();
+      sink.MemberUnreadable(EntryPath(member.listing, member.fileName));
+      continue;
+    }
     {
       // The window checks at its last byte that the entry ends there with a good
       // CRC-32, even when the reader stops at exactly the directory's size.

@@ -6,10 +6,10 @@
 // file intake: it counts the member, or scans it as a nested archive, and prints the
 // messages; nothing here prints.
 //
-// Formats by name ending: ".tar" plain tar, ".tgz" or ".tar.gz" gzip-compressed tar,
-// ".zip" zip. A tar is read strictly front to back (standard input works); a zip needs
-// a positioned stream, so a zip on standard input or inside another archive is
-// reported as unreadable ("cannot open zip file").
+// Formats by name ending: ".tar" plain tar, ".tgz" or ".tar.gz" gzip-compressed tar
+// (one or more gzip members in a row), ".zip" zip. A tar is read strictly front to
+// back (standard input works); a zip needs a positioned stream, so a zip on standard
+// input or inside another archive is reported as unreadable ("cannot open zip file").
 //
 // Symbolic links are passed over in every format: tar members of type '2' and zip
 // entries made on Unix whose mode marks a link.
@@ -39,8 +39,16 @@
 // with at most 1 MiB of extended header data, one inflate decoder for a gzip tar, a
 // zip directory table) and no size read from an archive is allocated unchecked.
 //
+// Zip entries are the records of the central directory, in its order: two records of
+// one name are two members (intake finds the second a duplicate when its bytes are
+// equal). An entry of a method that is not read is passed over without a word.
+//
 // Costs: members are streamed; the walk itself copies no member data except what it
-// skips (read and discarded in 8 KiB pieces).
+// skips. Tar data passed over (members too big, not counted, or of types not read) is
+// sought over when the stream can seek (a plain tar file) and read and discarded in
+// 8 KiB pieces otherwise. Stack use per level of nesting stays small (no buffer of
+// 8 KiB or more; the gzip decoder comes from its pool), so deep nesting cannot
+// exhaust a small stack.
 #pragma once
 
 #include <cstdint>
@@ -87,6 +95,11 @@ class ArchiveMemberSink {
   // A member larger than the size limit was passed over ("file too big: %s" with
   // -la, tooBigCount). displayPath is the member's display path.
   virtual void MemberTooBig(const SharedString& displayPath) = 0;
+  // A zip entry whose data cannot be reached (its local header offset leads nowhere)
+  // or that is encrypted with a password other than the empty one ("couldn't read
+  // file: %s" with -la, errorCount). path is the member's path inside the archive,
+  // as intake's messages show it.
+  virtual void MemberUnreadable(const SharedString& path) = 0;
   // The archive (or the rest of it) could not be read: for kTar and kGzipTar
   // "cannot read tar/tgz file: %s", for kZip "cannot open zip file: %s", on
   // standard error, errorCount. archiveName is currentRoot as it was on entry.

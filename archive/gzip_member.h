@@ -1,6 +1,7 @@
 // The gzip member wrapper (RFC 1952) around DEFLATE data, read through the decoder's
 // BitReader: the header before the first block and the trailer after the final one.
-// Only one member is ever read; whatever follows its trailer is never looked at.
+// The decoder reads members one after another while the bytes behind a trailer start
+// with the gzip magic; anything else behind a trailer is never looked at.
 //
 // Header checks: ID1 31, ID2 139, CM 8, no reserved FLG bits (0xE0); FEXTRA is
 // skipped, FNAME and FCOMMENT are kept (each cut at kMaxGzipTextLength bytes, the rest

@@ -235,6 +235,14 @@ bool BitReader::ReadByteBits(uint8_t& value) {
   return true;
 }
 
+bool BitReader::StartsWith(const uint8_t* bytes, int32_t count, bool& isMatch) {
+  assert(bitCount == 0 && count > 0 && count <= kBufferSize);
+  isMatch = false;
+  if (end - cursor < count && !Fill()) return false;
+  isMatch = end - cursor >= count && std::memcmp(cursor, bytes, static_cast<size_t>(count)) == 0;
+  return true;
+}
+
 void BitReader::AlignToByte() {
   uint32_t drop = bitCount & 7;
   accumulator >>= drop;
@@ -427,7 +435,7 @@ bool Inflate::CheckTrailer() {
         return RejectInput(reader_.fault, InflateFault::ChecksumMismatch);
       return true;
     case Gzip:
-      return CheckGzipTrailer(reader_, runningChecksum_, totalOutput_);
+      return CheckGzipTrailer(reader_, runningChecksum_, totalOutput_ - memberOutputStart_);
     default:
       return true;
   }
@@ -693,6 +701,7 @@ bool Inflate::Step() {
         gzipComment_.Clear();
         gzipModificationTime_ = 0;
         totalOutput_ = 0;
+        memberOutputStart_ = 0;
         runningChecksum_ = 0;
         if (mode_ == Gzip) {
           state_ = InflateState::GzipHeader;
@@ -769,11 +778,27 @@ bool Inflate::Step() {
           return true;
         }
         break;
-      case InflateState::Trailer:
+      case InflateState::Trailer: {
         FlushPass();
         if (!CheckTrailer()) return Fail();
+        // Gzip members may follow one another (RFC 1952 2.2): the next one starts
+        // with the magic bytes. Anything else behind a trailer is not read.
+        static constexpr uint8_t kGzipMagic[2] = {31, 139};
+        bool isAnotherMember = false;
+        if (mode_ == Gzip && !reader_.StartsWith(kGzipMagic, 2, isAnotherMember)) return Fail();
+        if (isAnotherMember) {
+          memberOutputStart_ = totalOutput_;
+          runningChecksum_ = 0;
+          state_ = InflateState::GzipHeader;
+          // The pass ends with the member, so a bad trailer of the next one condemns
+          // only that member's bytes. A pass must hand out bytes unless the data has
+          // ended, so one that has none goes on.
+          if (PendingBytes() != 0) return true;
+          break;
+        }
         state_ = InflateState::Done;
         return true;
+      }
       case InflateState::Done:
         return true;
       default:

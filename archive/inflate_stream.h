@@ -53,7 +53,7 @@ namespace qm {
 enum InflateMode : uint32_t {
   Raw = 0,     // bare DEFLATE blocks, nothing checked
   RawCrc = 1,  // bare DEFLATE blocks; CRC-32 of the output must equal the expected checksum
-  Gzip = 4,    // one gzip member: header, DEFLATE blocks, CRC-32 and ISIZE trailer
+  Gzip = 4,    // gzip members, one after another: header, DEFLATE blocks, CRC-32 and ISIZE trailer
   Stored = 5,  // no blocks: the preset length of raw bytes is copied; CRC-32 checked
 };
 
@@ -142,6 +142,10 @@ class BitReader {
   bool ReadByteBits(uint8_t& value);
   // Drops the bits up to the next byte boundary.
   void AlignToByte();
+  // Whether the next count input bytes equal bytes, without consuming them (isMatch
+  // false when the input ends first). False (recording the fault) only when the
+  // source read fails. Requires: bitCount == 0; 0 < count <= kBufferSize.
+  bool StartsWith(const uint8_t* bytes, int32_t count, bool& isMatch);
   // Moves the unread bytes to the front of the buffer and reads from the source
   // behind them until the buffer is full or a read brings nothing. False (recording
   // the fault) only when the source is missing or its read fails; the end of the
@@ -280,7 +284,7 @@ class Inflate {
   uint32_t ExpectedChecksum() const { return expectedChecksum_; }
   uint32_t RunningChecksum() const { return runningChecksum_; }
   ChecksumFunction Checksum() const { return checksumFunction_; }
-  // Bytes produced since the start, modulo 2^32.
+  // Bytes produced since the start (over all gzip members), modulo 2^32.
   uint32_t TotalOutput() const { return totalOutput_; }
   // Decoded bytes not yet handed out.
   uint32_t PendingBytes() const { return (writePosition_ - readPosition_) & kWindowMask; }
@@ -318,6 +322,7 @@ class Inflate {
   uint32_t readPosition_ = 0;
   uint32_t passStart_ = 0;  // where the current pass began writing
   uint32_t totalOutput_ = 0;
+  uint32_t memberOutputStart_ = 0;  // totalOutput_ when the current gzip member began
   HuffmanTable literalTable_;
   HuffmanTable distanceTable_;  // also the code-length code while a header is read
   bool hasFixedTables_ = false;

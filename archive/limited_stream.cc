@@ -45,7 +45,7 @@ bool LimitedStream::SkipRest() {
   if (failed_) return false;
   const int64_t rest = remaining_;
   remaining_ = 0;
-  if (!Skip(inner_, rest)) {
+  if (!PassOver(inner_, rest)) {
     failed_ = true;
     return false;
   }

@@ -37,8 +37,9 @@ class LimitedStream : public Stream {
 
   // Bytes of the window not read yet.
   int64_t Remaining() const { return remaining_; }
-  // Reads and discards the rest of the window from the inner stream (no end check).
-  // False when the inner stream fails or ends first, or an earlier read failed.
+  // Passes over the rest of the window in the inner stream (no end check): a seek
+  // when the inner stream can seek, else reads that are discarded. False when the
+  // inner stream fails or ends first, or an earlier read failed.
   bool SkipRest();
 
  private:

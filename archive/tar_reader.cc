@@ -25,6 +25,10 @@ constexpr int32_t kGroupNameOffset = 297, kGroupNameWidth = 32;
 constexpr int32_t kDevMajorOffset = 329, kDevMajorWidth = 8;
 constexpr int32_t kDevMinorOffset = 337, kDevMinorWidth = 8;
 constexpr int32_t kPrefixOffset = 345, kPrefixWidth = 155;
+// Old GNU sparse members ('S'): the header's "more sparse map follows" byte, and the
+// same byte in each 512-byte map block that follows the header (before the data).
+constexpr int32_t kSparseExtendedOffset = 482;
+constexpr int32_t kSparseMapExtendedOffset = 504;
 static_assert(kPrefixOffset + kPrefixWidth + 12 == kTarBlockSize, "header fields fill the block");
 
 // A text field: the bytes up to the first NUL, at most width of them (a field may
@@ -41,6 +45,10 @@ bool IsAllZero(const uint8_t* block) {
     if (block[i] != 0) return false;
   }
   return true;
+}
+
+bool IsGnuHeader(const uint8_t* block) {
+  return std::memcmp(block + kMagicOffset, "ustar  ", 7) == 0;
 }
 
 bool IsUstarHeader(const uint8_t* block) {
@@ -142,10 +150,6 @@ bool TarReader::NextHeader(TarEntry& entry, bool& error, bool& extended) {
 
   const int64_t headerSize = ParseOctal(block + kSizeOffset, kSizeWidth);
   if (entry.size == 0) entry.size = headerSize;
-  if (typeFlag == 'N' || typeFlag == 'S' || typeFlag == 'X') {
-    error = true;
-    return false;
-  }
   if (typeFlag == '3' || typeFlag == '4' || typeFlag == '5' || typeFlag == '6' || typeFlag == 'I') {
     entry.size = 0;
   }
@@ -175,6 +179,14 @@ bool TarReader::NextHeader(TarEntry& entry, bool& error, bool& extended) {
   }
 
   switch (typeFlag) {
+    case 'S':
+      // The data holds only the stored pieces of a sparse file, headerSize bytes in
+      // all; the sparse map may go on in blocks of its own before it.
+      if (IsGnuHeader(block) && block[kSparseExtendedOffset] != 0 && !SkipSparseMap()) {
+        error = true;
+        return false;
+      }
+      return true;
     case 'g': {
       extended = true;
       TarEntry defaults;
@@ -207,6 +219,14 @@ bool TarReader::NextHeader(TarEntry& entry, bool& error, bool& extended) {
     default:
       return true;
   }
+}
+
+bool TarReader::SkipSparseMap() {
+  uint8_t block[kTarBlockSize];
+  do {
+    if (!ReadExactly(*source_, block, kTarBlockSize)) return false;
+  } while (block[kSparseMapExtendedOffset] != 0);
+  return true;
 }
 
 bool TarReader::ReadExtendedData(int64_t size) {

@@ -10,6 +10,11 @@
 // (TarPaddingOf) before asking for the next header. One all-zero block ends the
 // archive; a second one is never read, nor anything behind it.
 //
+// Member types. Regular files ('0', '7', NUL) are what callers count; every other
+// type, including old GNU long names ('N'), Solaris extended headers ('X') and GNU
+// sparse files ('S'), is delivered as a member of its type for the caller to pass
+// over by its size, so the archive goes on behind it.
+//
 // Safety. Sizes in headers are claims: extended data (pax records, long names) is
 // bounded by kMaxExtendedSize before anything is allocated, and every read can fail.
 // Memory is fixed per reader: one 512-byte header block on the stack and a scratch
@@ -86,9 +91,12 @@ class TarReader {
   // Reads one header block and applies it to entry. Returns true when a header was
   // read and applied. Returns false at the end of the archive (an all-zero block;
   // error false) or on a failure (error true): no source, a short or failed read, a
-  // checksum mismatch (only the unsigned sum is accepted), a refused type flag ('N',
-  // 'S', 'X'), extended data above kMaxExtendedSize, a malformed pax record or a
-  // failed padding skip. `extended` is true when the block was a pax or GNU extended
+  // checksum mismatch (only the unsigned sum is accepted), extended data above
+  // kMaxExtendedSize, a malformed pax record or a failed padding skip. Every other
+  // type flag describes a member ('N', 'X' and the rest that are not read are passed
+  // over by the caller by their size); for an old GNU sparse member ('S') the sparse
+  // map blocks behind its header are consumed here, and its size is that of the
+  // stored data. `extended` is true when the block was a pax or GNU extended
   // header, whose data has then been consumed: the entry carries what it set and the
   // caller must read the next header into the same entry.
   bool NextHeader(TarEntry& entry, bool& error, bool& extended);
@@ -110,6 +118,9 @@ class TarReader {
   bool ReadLongName(SharedString& target, int64_t size);
   // Reads size bytes into the scratch buffer and puts a NUL behind them.
   bool ReadExtendedData(int64_t size);
+  // Reads the sparse map blocks that follow a GNU sparse header, up to the one that
+  // says no more follow.
+  bool SkipSparseMap();
 
   Stream* source_ = nullptr;
   int32_t openMode_ = -1;  // -1 closed, 0 reading

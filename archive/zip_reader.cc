@@ -67,6 +67,7 @@ bool ZipReader::Open(Stream* source, int32_t mode) {
 
 void ZipReader::Close() {
   entries_.Clear();
+  nameBuffer_.Clear();
   source_ = nullptr;
   base_ = -1;
   directoryPosition_ = -1;
@@ -110,8 +111,7 @@ bool ZipReader::ReadDirectory() {
       case kZipCentralHeaderSignature: {
         ZipEntry entry;
         if (!ReadCentralHeader(entry)) return false;
-        const int32_t index = entries_.FindOrInsert(entry.name);
-        entries_.Value(index) = entry;
+        entries_.PushBack(entry);
         break;
       }
       case kZipLocalHeaderSignature: {
@@ -191,9 +191,9 @@ bool ZipReader::ReadCentralHeader(ZipEntry& entry) {
   entry.externalAttributes = Get32(fields + 34);
   entry.localHeaderOffset = Get32(fields + 38);
 
-  char name[65535];
-  if (!ReadExactly(source, name, entry.nameLength)) return false;
-  entry.name = SharedString(name, name + entry.nameLength);
+  nameBuffer_.Resize(entry.nameLength);
+  if (!ReadExactly(source, nameBuffer_.Data(), entry.nameLength)) return false;
+  entry.name = SharedString(nameBuffer_.Data(), nameBuffer_.Data() + entry.nameLength);
   if (entry.extraLength != 0 && !ReadExtraField(source, entry.extraLength, entry.uncompressedSize,
                                                 entry.compressedSize, &entry.localHeaderOffset)) {
     return false;
@@ -252,37 +252,49 @@ bool ZipReader::ReadExtraField(Stream& source, uint32_t length, uint64_t& uncomp
   }
 }
 
-InflateStream* ZipReader::OpenEntry(const SharedString& name, const ZipKeys* keys, bool separateHandle) {
-  if (mode_ != 0 || source_ == nullptr) return nullptr;
+InflateStream* ZipReader::OpenEntry(int32_t index, const ZipKeys* keys, bool separateHandle,
+                                    ZipOpenFailure* failure) {
+  ZipOpenFailure ignored;
+  ZipOpenFailure& why = failure != nullptr ? *failure : ignored;
+  why = ZipOpenFailure::kNoEntry;
+  if (mode_ != 0 || source_ == nullptr || index < 0 || index >= entries_.Count()) return nullptr;
+  const ZipEntry* entry = &entries_[index];
   ZipKeys entryKeys = keys != nullptr ? *keys : ZipKeys{};
   StreamRef<Stream> duplicate;
   Stream* source = source_;
   if (separateHandle) {
+    why = ZipOpenFailure::kNoHandle;
     duplicate = StreamRef<Stream>(source_->Duplicate());
     if (!duplicate) return nullptr;
     source = duplicate.Get();
   }
-  const ZipEntry* entry = entries_.Find(name);
-  if (entry == nullptr) return nullptr;
 
+  // The offset is a claim: it must lead to a local header's signature.
+  why = ZipOpenFailure::kBadLocalHeader;
   const int64_t localHeader = PositionOf(base_, entry->localHeaderOffset);
-  if (localHeader < 0 || localHeader > INT64_MAX - 4 || !source->Seek(localHeader + 4, kSeekStart)) {
+  uint32_t signature = 0;
+  if (localHeader < 0 || !source->Seek(localHeader, kSeekStart) || !ReadU32(*source, signature) ||
+      signature != kZipLocalHeaderSignature) {
     return nullptr;
   }
   ZipEntry local;
   if (!ReadLocalHeader(*source, local)) return nullptr;
+  why = ZipOpenFailure::kUnsupportedMethod;
   if ((local.method & ~uint16_t{8}) != 0) return nullptr;
 
   const bool isEncrypted = (local.flags & kFlagEncrypted) != 0;
   if (isEncrypted) {
+    why = ZipOpenFailure::kBadLocalHeader;
     uint8_t header[kEncryptionHeaderSize];
     if (!ReadExactly(*source, header, kEncryptionHeaderSize)) return nullptr;
+    why = ZipOpenFailure::kWrongKeys;
     entryKeys.Decrypt(header, kEncryptionHeaderSize);
     const uint8_t expected = (local.flags & kFlagDataDescriptor) != 0
                                  ? static_cast<uint8_t>(entry->modificationTime >> 8)
                                  : static_cast<uint8_t>(entry->crc32 >> 24);
     if (header[kEncryptionHeaderSize - 1] != expected) return nullptr;
   }
+  why = ZipOpenFailure::kNone;
 
   InflateStream* stream = InflateStream::New(Raw);
   if (local.method == 8) {

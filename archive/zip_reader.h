@@ -1,9 +1,9 @@
 // ZipReader: reads the central directory of a zip archive (PKWARE APPNOTE, with the
 // zip64 end records and extra fields for sizes and offsets) from a positioned stream,
-// keeps one ZipEntry per entry name in directory order, and opens any entry by name
-// as an InflateStream that delivers its uncompressed bytes and checks their CRC-32 at
-// the end. Methods 0 (stored) and 8 (deflated) are read, optionally with the
-// traditional PKWARE encryption; no other method.
+// keeps every ZipEntry in directory order (two entries of one name are two entries),
+// and opens any entry by its index as an InflateStream that delivers its uncompressed bytes and checks their
+// CRC-32 at the end. Methods 0 (stored) and 8 (deflated) are read, optionally with the traditional PKWARE
+// encryption; no other method.
 //
 // Offsets in the directory are relative to the base: the source's position when the
 // reader was opened, so an archive may start inside a larger stream. The zip64 end
@@ -14,9 +14,10 @@
 // goes forward, so a damaged or hostile directory (looping offsets, lying entry
 // counts, lengths pointing outside the file) ends with a failed Open after at most
 // one pass over the file, never a hang. Nothing is allocated by a size read from the
-// archive except entry names (at most 65535 bytes each, read as they are stored).
-// Memory is the entries table (proportional to the directory actually read) plus a
-// fixed 64 KiB buffer while the end record is searched.
+// archive except entry names (at most 65535 bytes each, read as they are stored into
+// a heap buffer, never the stack). Memory is the entries array (proportional to the
+// directory actually read) plus a fixed 64 KiB heap buffer while the end record is
+// searched.
 //
 // Ownership. The reader borrows its source while open; the source must stay valid
 // until Close. Streams returned by OpenEntry are independent objects that the caller
@@ -31,7 +32,6 @@
 #include <cstdint>
 
 #include "core/array.h"
-#include "core/hash_table.h"
 #include "core/shared_string.h"
 
 namespace qm {
@@ -73,9 +73,18 @@ struct ZipEntry {
   uint16_t internalAttributes = 0;
 };
 
-// Name -> entry, in order of first insertion; a name seen again overwrites its
-// record in place.
-using ZipEntryTable = HashTable<SharedString, ZipEntry, StringKeyTraits, false>;
+// The entries in directory order.
+using ZipEntryTable = Array<ZipEntry>;
+
+// Why OpenEntry gave no stream.
+enum class ZipOpenFailure {
+  kNone,
+  kNoEntry,            // no entry of that index, or the reader is closed
+  kNoHandle,           // the separate handle could not be made
+  kBadLocalHeader,     // the offset leads past the end or to no local header
+  kUnsupportedMethod,  // a method other than 0 (stored) and 8 (deflated)
+  kWrongKeys,          // encrypted, and the check byte does not fit the keys
+};
 
 // The end of central directory record, widened to the zip64 field sizes.
 struct ZipEndRecord {
@@ -105,20 +114,22 @@ class ZipReader {
   void Close();
   bool IsOpen() const { return mode_ == 0; }
 
-  // The entries in directory order (one per distinct name).
+  // The entries in directory order, every directory record one entry.
   const ZipEntryTable& Entries() const { return entries_; }
   int32_t EntryCount() const { return entries_.Count(); }
   int64_t BasePosition() const { return base_; }
   int64_t DirectoryPosition() const { return directoryPosition_; }
 
-  // A new stream of the entry's uncompressed bytes, from the "InflateStream" pool
-  // (give it back with InflateStream::Delete), or null: unknown name, a local header
-  // that cannot be read, a method other than 0 or 8, an encryption check byte that
-  // does not match (keys null: the keys of an empty password), or a failed
-  // Duplicate. With separateHandle the stream reads a Duplicate of the source, which
-  // it owns; otherwise it reads the shared source. A CRC-32 mismatch or damaged data
-  // makes the stream's reads fail. Requires: the reader is open.
-  InflateStream* OpenEntry(const SharedString& name, const ZipKeys* keys, bool separateHandle);
+  // A new stream of the uncompressed bytes of entry `index` (of Entries()), from the
+  // "InflateStream" pool (give it back with InflateStream::Delete), or null with the
+  // reason in *failure (when not null): no such entry, a local header offset that
+  // leads past the end or to bytes that are not a local header, a method other than 0
+  // or 8, an encryption check byte that does not match (keys null: the keys of an
+  // empty password), or a failed Duplicate. With separateHandle the stream reads a
+  // Duplicate of the source, which it owns; otherwise it reads the shared source. A
+  // CRC-32 mismatch or damaged data makes the stream's reads fail.
+  InflateStream* OpenEntry(int32_t index, const ZipKeys* keys, bool separateHandle,
+                           ZipOpenFailure* failure = nullptr);
 
  private:
   bool ReadDirectory();
@@ -138,6 +149,7 @@ class ZipReader {
   int64_t directoryPosition_ = -1;
   int32_t mode_ = -1;  // -1 closed, 0 reading
   ZipEntryTable entries_;
+  Array<char> nameBuffer_;  // the name of the record being read
 };
 
 }  // namespace qm

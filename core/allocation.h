@@ -7,7 +7,7 @@
 //
 // Failure: a failed malloc, or a request so large that the slack would overflow
 // size_t, gives nullptr. Callers that cannot go on without memory (Array, ObjectPool)
-// treat that as fatal through AllocateOrDie below.
+// treat that as fatal through AllocateOrDie below, which says so on standard error.
 #pragma once
 
 #include <cstddef>
@@ -28,9 +28,20 @@ void* AllocateAligned(size_t bytes, size_t alignment);
 // Requires: block came from one of those functions and was not freed before.
 void Free(void* block);
 
-// As AllocateAligned, but ends the process (abort) instead of returning nullptr. For
-// owners whose interfaces promise no failure (containers, pools): a deterministic stop
-// is better than writing through a null pointer.
+// Gives block (from Allocate, or nullptr) a size of bytes, keeping its first bytes
+// up to the smaller of the two sizes. Large blocks are grown by the system allocator
+// in place or by remapping, so growing them needs no second copy. Returns the block
+// (maybe moved), or nullptr when the memory cannot be had; block is then unchanged.
+void* Reallocate(void* block, size_t bytes);
+
+// As AllocateAligned, but ends the process instead of returning nullptr, after
+// writing "Quillmet: out of memory" to standard error (OutOfMemory). For owners
+// whose interfaces promise no failure (containers, pools): a deterministic stop with
+// a word is better than writing through a null pointer.
 void* AllocateOrDie(size_t bytes, size_t alignment);
+
+// Writes "Quillmet: out of memory" to descriptor 2 and aborts. The one way the
+// runtime ends the process when a small structure of its own cannot be allocated.
+[[noreturn]] void OutOfMemory();
 
 }  // namespace qm

@@ -14,8 +14,9 @@
 // destroyed when they leave (PopBack, Resize down, Clear, destruction). Trivially
 // copyable types are moved and copied bytewise; other types through their move and copy
 // constructors, never bytewise. Storage comes from AllocateOrDie (core/allocation.h):
-// running out of memory, or past 2^31 - 1 elements, ends the process rather than
-// returning a broken array.
+// running out of memory, or past 2^31 - 1 elements, ends the process with a message
+// rather than returning a broken array. TryReserve is the one call that reports
+// memory it cannot get instead; buffers sized by input use it.
 //
 // Views: pointers and references into the array (Data(), operator[], begin()) stay
 // valid until the next call that may change the storage: PushBack, Append, Reserve,
@@ -177,6 +178,33 @@ class Array {
     if (n > Size()) Reallocate(n);
   }
 
+  // As Reserve, but reports memory that cannot be had instead of ending the process:
+  // false leaves the array as it was. Owned storage of plain bytes grows through
+  // Reallocate (core/allocation.h), so a large buffer grows without a second copy.
+  // Requires: n >= 0.
+  bool TryReserve(int32_t n) {
+    assert(n >= 0);
+    if (n <= Size()) return true;
+    constexpr size_t kAlignment = alignof(T) < 8 ? 8 : alignof(T);
+    const size_t bytes = sizeof(T) * static_cast<size_t>(n);
+    if constexpr (std::is_trivially_copyable_v<T> && kAlignment == 8) {
+      if (capacity_ > 0) {
+        void* block = qm::Reallocate(data_, bytes);
+        if (block == nullptr) return false;
+        data_ = static_cast<T*>(block);
+        capacity_ = n;
+        return true;
+      }
+    }
+    T* block = static_cast<T*>(AllocateAligned(bytes, kAlignment));
+    if (block == nullptr) return false;
+    Relocate(block, data_, count_);
+    FreeOwned();
+    data_ = block;
+    capacity_ = n;
+    return true;
+  }
+
   // Sets the count to n: new elements are value-initialised (zero for plain types),
   // surplus ones destroyed. Storage grows exactly to n from no storage, else by the
   // rule. Shrinking keeps the storage. Requires: n >= 0.
@@ -263,7 +291,7 @@ class Array {
   }
 
   void Grow(int64_t needed) {
-    if (needed > INT32_MAX) std::abort();
+    if (needed > INT32_MAX) OutOfMemory();
     Reallocate(array_internal::GrownCapacity(Size(), needed));
   }
 

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <new>
 
+#include "core/allocation.h"
+
 namespace qm {
 
 struct StringBlock {
@@ -30,7 +32,7 @@ char* TextOf(StringBlock* block) { return reinterpret_cast<char*>(block + 1); }
 
 StringBlock* NewBlock(uint32_t capacity) {
   void* memory = std::malloc(size_t{capacity} + kBlockOverhead);
-  if (memory == nullptr) std::abort();
+  if (memory == nullptr) OutOfMemory();
   StringBlock* block = new (memory) StringBlock{capacity, 0, {1u}, {0u}};
   TextOf(block)[0] = 0;
   return block;

@@ -22,8 +22,9 @@
 // neutral result (-2 from Compare, -1 from searches, false from prefix and suffix
 // tests, no change from changes). A change that would make a string longer than
 // kMaxLength (2^31 - 1) bytes is refused and leaves the string as it was. A failed
-// allocation ends the process (abort): there is no sane way to go on without memory
-// and writing through a null block would be worse.
+// allocation ends the process with "Quillmet: out of memory" on standard error: there
+// is no sane way to go on without memory and writing through a null block would be
+// worse.
 //
 // Choices of this implementation:
 // - A block emptied by Erase, EraseLeft, Trim or ReplaceAll stays allocated (length

@@ -27,6 +27,8 @@ class StandardInputStream : public Stream {
   explicit StandardInputStream(int descriptor = 0) : descriptor_(descriptor) {}
   bool Read(void* buffer, int64_t count, int64_t& bytesDone) override;
   uint32_t Flags() override { return kStreamOpen | kStreamReadable; }
+  // The descriptor read (borrowed), for callers that measure a regular file behind it.
+  int Descriptor() const { return descriptor_; }
 
  private:
   int descriptor_;

@@ -14,6 +14,18 @@ void DeleteStreamMemory(void* memory) {
 // What ReadAll may put in one Array (its count is 32-bit).
 constexpr int64_t kMaxArrayBytes = INT32_MAX;
 
+// Where ReadAll and Skip put the pieces they read: off the stack, so that callers
+// that nest (archive scanning inside archive scanning) keep small frames. One of each
+// per thread, so a stream whose Read skips cannot overwrite a piece ReadAll holds.
+uint8_t* ReadAllBuffer() {
+  alignas(16) static thread_local uint8_t buffer[kStreamChunkSize];
+  return buffer;
+}
+uint8_t* SkipBuffer() {
+  alignas(16) static thread_local uint8_t buffer[kStreamChunkSize];
+  return buffer;
+}
+
 }  // namespace
 
 Stream::~Stream() = default;
@@ -135,7 +147,7 @@ bool ReadAll(Stream& stream, Array<uint8_t>& bytes, int64_t extra, int64_t limit
   assert(extra >= 0);
   bytes.Resize(0);
   if ((stream.Flags() & kStreamPositioned) == 0) {
-    uint8_t chunk[kStreamChunkSize];
+    uint8_t* chunk = ReadAllBuffer();
     int64_t total = 0;
     for (;;) {
       int64_t bytesDone = 0;
@@ -181,9 +193,21 @@ bool ReadExactly(Stream& stream, void* buffer, int64_t count) {
   return true;
 }
 
+bool PassOver(Stream& stream, int64_t count) {
+  // Small counts are read: one read is cheaper than the seeks that measure the size.
+  if (count > kStreamChunkSize && (stream.Flags() & kStreamPositioned) != 0) {
+    const int64_t position = stream.Tell();
+    const int64_t size = position >= 0 ? stream.Size() : -1;
+    if (position >= 0 && size >= position) {
+      return count <= size - position && stream.Seek(count, kSeekCurrent);
+    }
+  }
+  return Skip(stream, count);
+}
+
 bool Skip(Stream& stream, int64_t count) {
   if (count < 0) return stream.Seek(count, kSeekCurrent);
-  uint8_t scratch[kStreamChunkSize];
+  uint8_t* scratch = SkipBuffer();
   while (count > 0) {
     const int64_t piece = count < kStreamChunkSize ? count : kStreamChunkSize;
     int64_t bytesDone = 0;

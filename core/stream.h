@@ -150,7 +150,15 @@ bool ReadExactly(Stream& stream, void* buffer, int64_t count);
 // Moves count bytes forward by reading and discarding them in pieces of at most
 // kStreamChunkSize bytes; fails when a read fails or gives fewer bytes than asked.
 // A negative count is a relative Seek (so the stream must be positioned). 0 succeeds.
+// Uses no stack buffer (callers may nest deeply).
 bool Skip(Stream& stream, int64_t count);
+
+// As Skip, but a positioned stream whose size is known is moved with one Seek when
+// count exceeds kStreamChunkSize, so passing over gigabytes of a file costs nothing;
+// fails, as Skip does, when count bytes are not there. Only for streams whose reads
+// have no side effects beyond moving (not Md5Stream or TapStream).
+// Requires: count >= 0.
+bool PassOver(Stream& stream, int64_t count);
 
 // Writes all count bytes, looping over short writes; fails when a write fails or
 // takes no byte.

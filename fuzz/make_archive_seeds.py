@@ -92,6 +92,24 @@ def encrypted_zip():
     return local + central + end
 
 
+def gnu_sparse(name, data, map_blocks):
+    """An old GNU sparse member ('S') whose sparse map goes on in map_blocks blocks."""
+    header = bytearray(512)
+    header[0:len(name)] = name
+    header[100:108] = b'0000644\0'
+    header[124:136] = b'%011o\0' % len(data)
+    header[136:148] = b'%011o\0' % TIME
+    header[156:157] = b'S'
+    header[257:265] = b'ustar  \0'
+    header[386:410] = b'%011o\0%011o\0' % (0, len(data))
+    header[482] = 1 if map_blocks else 0
+    header[483:495] = b'%011o\0' % (len(data) * 4)
+    header[148:156] = b' ' * 8
+    header[148:156] = b'%06o\0 ' % sum(header)
+    maps = b''.join(bytes(504) + bytes([1 if i + 1 < map_blocks else 0]) + bytes(7) for i in range(map_blocks))
+    return bytes(header) + maps + data + bytes(-len(data) % 512)
+
+
 def tar_seeds():
     text = b'int main(void) {\n  return 0;\n}\n'
     plain = tar_of([member('src/main.c', text), member('README', b'hello\n')])
@@ -103,6 +121,8 @@ def tar_seeds():
     yield 'types', tar_of([member('dir', kind=tarfile.DIRTYPE), member('hard', kind=tarfile.LNKTYPE, link='dir'),
                            member('fifo', kind=tarfile.FIFOTYPE), member('contig.c', text, tarfile.CONTTYPE)])
     yield 'gzip', gzip_of(plain, 'plain.tar')
+    yield 'gzip_members', gzip_of(plain[:700], 'one') + gzip_of(plain[700:], 'two')
+    yield 'gnu_sparse', gnu_sparse(b'sparse.c', text, 2) + plain
     yield 'nested', tar_of([member('inner.tar', plain), member('inner.tgz', gzip_of(plain, '')),
                             member('inner.zip', zip_of([('z.c', text, zipfile.ZIP_STORED)])),
                             member('after.c', text)])
@@ -116,6 +136,10 @@ def zip_seeds():
     yield 'zip64_end', with_zip64_end(zip_of([('z.c', text, zipfile.ZIP_DEFLATED)]))
     yield 'encrypted', encrypted_zip()
     yield 'other_methods', zip_of([('bz.c', b'b\n', zipfile.ZIP_BZIP2), ('ok.c', b'o\n', zipfile.ZIP_STORED)])
+    misplaced = bytearray(zip_of([('a.c', b'a\n', zipfile.ZIP_STORED), ('b.c', b'b\n', zipfile.ZIP_STORED)]))
+    second = misplaced.rfind(b'PK\x01\x02')
+    misplaced[second + 42:second + 46] = struct.pack('<I', 1)  # not a local header
+    yield 'misplaced_local_header', bytes(misplaced)
     yield 'nested', zip_of([('inner.tar', tar_of([member('t.c', b't\n')]), zipfile.ZIP_DEFLATED),
                             ('after.c', b'a\n', zipfile.ZIP_STORED)])
 

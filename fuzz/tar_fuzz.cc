@@ -40,6 +40,7 @@ class ReadingSink : public qm::ArchiveMemberSink {
     return true;
   }
   void MemberTooBig(const qm::SharedString& displayPath) override { (void)displayPath.Length(); }
+  void MemberUnreadable(const qm::SharedString& path) override { (void)path.Length(); }
   void ArchiveUnreadable(qm::ArchiveKind kind, const qm::SharedString& archiveName) override {
     if (kind == qm::ArchiveKind::kNone) std::abort();
     (void)archiveName.Length();

@@ -85,6 +85,8 @@ TEST_F(IntakeTest, EveryKindOfFileWithItsMessageAndCounters) {
       {"odd.c", {"a\0b", 3}, "-c", "", "files[3]=1 bytes[3]=3 lines[3]=1"},
       {"single.c", {"a\0bc", 4}, "-c", "", "files[3]=1 bytes[3]=4 lines[3]=1"},
       {"late.c", std::string(1024, 'a') + std::string(4, 0), "-c", "", "files[3]=1 bytes[3]=1028 lines[3]=1"},
+      // Text has a byte that is not 0 where its characters sit: NULs alone are not UTF-16.
+      {"nul.c", std::string(2048, 0), "-c", "", "files[3]=1 bytes[3]=2048 lines[3]=1"},
   };
   for (const auto& row : cases) {
     SCOPED_TRACE(row.name);
@@ -150,9 +152,9 @@ TEST(Utf16, EachUnitBecomesOneCodePointInUtf8) {
     Array<uint8_t> bytes;
     bytes.Append(reinterpret_cast<const uint8_t*>(units[i].data()), 8);
     const Utf16Kind kind = i == 0 ? Utf16Kind::kLittleEndian : Utf16Kind::kBigEndian;
-    EXPECT_FALSE(ConvertUtf16(bytes, kind, 8, scratch));  // too long: left as it was
+    EXPECT_EQ(ConvertUtf16(bytes, kind, 8, scratch), Utf16Conversion::kTooLong);  // left as it was
     EXPECT_EQ(bytes.Count(), 8);
-    ASSERT_TRUE(ConvertUtf16(bytes, kind, 9, scratch));
+    ASSERT_EQ(ConvertUtf16(bytes, kind, 9, scratch), Utf16Conversion::kConverted);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes.Data()), bytes.Count()), expected);
   }
 }

@@ -36,6 +36,9 @@ class RecordingSink : public ArchiveMemberSink {
     return isOk;
   }
   void MemberTooBig(const SharedString& displayPath) override { tooBig.push_back(displayPath.CStr()); }
+  void MemberUnreadable(const SharedString& path) override {
+    names.push_back(std::string(path.CStr()) + " (unreadable)");
+  }
   void ArchiveUnreadable(ArchiveKind kind, const SharedString& archiveName) override {
     unreadable.push_back(std::string(kind == ArchiveKind::kZip ? "zip:" : "tar:") + archiveName.CStr());
   }
@@ -144,12 +147,22 @@ with zipfile.ZipFile(buffer, 'w') as z:
     z.writestr('longer.c', b'0123456789', compress_type=zipfile.ZIP_DEFLATED)
     z.writestr('bz.c', b'bzip2', compress_type=zipfile.ZIP_BZIP2)
     z.writestr('good.c', b'good\n')
+    z.writestr('good.c', b'good\n')  # a second record of one name
+    z.writestr('past.c', b'past\n')
+    z.writestr('inside.c', b'inside\n')
+    z.writestr('locked.c', b'locked with a password\n')
 data = bytearray(buffer.getvalue())
 at = data.find(b'PK\x01\x02')
 while at >= 0:
     name = bytes(data[at + 46:at + 46 + struct.unpack('<H', data[at + 28:at + 30])[0]])
     if name == b'badcrc.c': data[at + 16] ^= 1
     if name == b'longer.c': data[at + 24:at + 28] = struct.pack('<I', 4)  # CRC still of all 10
+    if name == b'past.c': data[at + 42:at + 46] = struct.pack('<I', len(data) + 100)
+    if name == b'inside.c': data[at + 42:at + 46] = struct.pack('<I', 1)
+    if name == b'locked.c':  # its first 12 bytes now read as an encryption header
+        local = struct.unpack('<I', data[at + 42:at + 46])[0]
+        data[at + 8] |= 1
+        data[local + 6] |= 1
     at = data.find(b'PK\x01\x02', at + 4)
 open(sys.argv[1], 'wb').write(bytes(data))
 )PY";
@@ -159,8 +172,11 @@ open(sys.argv[1], 'wb').write(bytes(data))
   RecordingSink sink;
   sink.maxFileSize = 4096;
   EXPECT_TRUE(sink.Scan("T.ZIP", file));
-  // A directory entry goes on like an empty file; an unknown method is skipped.
-  EXPECT_EQ(sink.names, (Names{"src", "src/a.c", "badcrc.c (failed)", "longer.c (failed)", "good.c"}));
+  // A directory entry goes on like an empty file; an unknown method is skipped. Every
+  // record is a member, and one whose data cannot be found or needs a password is
+  // reported, not lost.
+  EXPECT_EQ(sink.names, (Names{"src", "src/a.c", "badcrc.c (failed)", "longer.c (failed)", "good.c", "good.c",
+                               "past.c (unreadable)", "inside.c (unreadable)", "locked.c (unreadable)"}));
   EXPECT_EQ(sink.contents[1], "int a;\n");
   EXPECT_EQ(sink.tooBig, (Names{"src/big.c"}));
   EXPECT_TRUE(sink.unreadable.empty());

@@ -230,8 +230,9 @@ TEST_F(ArchiveCli, ArchiveNamesIgnoreCaseAndWalkedArchivesNeedScanArchives) {
     ExpectRun({c[1]}, counted, "");
     // Without -sa the walk counts an archive as one file of unknown type, not shown.
     ExpectRun({"-le", directory}, kEmptyTable + "\nFound 1 unique extensions:\n" + c[2] + "\n", "");
-    // Exclusions apply to files, never to the archives that hold them.
-    ExpectRun({"-sa", "-xe=tar,tgz,zip", directory}, counted, "");
+    // Exclusions come before scanning: an excluded archive is never opened.
+    ExpectRun({"-sa", "-xe=tar,tgz,zip", directory}, kEmptyTable, "");
+    ExpectRun({"-xe=tar,tgz,zip", c[1]}, kEmptyTable, "");
   }
 }
 

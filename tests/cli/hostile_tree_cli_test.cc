@@ -371,7 +371,8 @@ TEST_F(HostileTree, HundredThousandEmptyFilesAreCountedAsEmpty) {
 // resident size its parent had when it was forked as its own peak, so the tool is
 // started from a small Python process rather than from this (large) test, and that
 // process reports the peak it gets from wait4.
-int64_t PeakResidentBytes(const std::vector<std::string>& args, const std::string& workDir) {
+int64_t PeakResidentBytes(const std::vector<std::string>& args, const std::string& workDir,
+                          const std::string* input = nullptr) {
   const char kLauncher[] =
       "import os, sys\n"
       "pid = os.fork()\n"
@@ -386,8 +387,84 @@ int64_t PeakResidentBytes(const std::vector<std::string>& args, const std::strin
   launcherArgs.insert(launcherArgs.end(), args.begin(), args.end());
   test::ToolOptions options;
   options.workDir = workDir;
+  if (input != nullptr) options.standardInput = *input;
   const test::ToolResult result = test::RunProgram("/usr/bin/python3", launcherArgs, options);
   return result.exitStatus == 0 && !result.out.empty() ? std::atoll(result.out.c_str()) : -1;
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kIsAddressSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kIsAddressSanitized = true;
+#else
+constexpr bool kIsAddressSanitized = false;
+#endif
+#else
+constexpr bool kIsAddressSanitized = false;
+#endif
+
+// Little memory or stack is one file's problem, never the run's: a file whose buffer
+// cannot be had is unreadable, nested archives keep small frames. The limits are set
+// with setrlimit in the child (through Python) just before the tool starts.
+TEST_F(HostileTree, LowMemoryAndASmallStackEndInAReport) {
+  // The address sanitizer reserves terabytes of address space and grows frames.
+  if (kIsAddressSanitized || std::getenv("QM_TOOL_WRAPPER") != nullptr) GTEST_SKIP();
+  constexpr int64_t kBigBytes = int64_t{64} << 20;  // the default limit
+  ASSERT_TRUE(tree.WriteSizedFile("mem/big.c", kBigBytes, "int x;\n"));
+  ASSERT_TRUE(tree.WriteFile("mem/small.c", "int y;\n"));
+  std::string big;
+  ASSERT_TRUE(test::ReadFileBytes(tree.Path("mem/big.c"), big));
+  std::string nested = test::TarMember("a.c", "int a;\n") + kTarEnd;
+  for (int level = 0; level < 20; ++level) {
+    nested = test::TarMember("l" + std::to_string(level) + ".tgz", Gzip(nested)) + kTarEnd;
+  }
+  ASSERT_TRUE(tree.WriteFile("nest/deep.tgz", Gzip(nested)));
+  ASSERT_TRUE(tree.WriteFile("nest/z.zip", Zip({StoredMember("z.c", "int z;\n")})));
+  const char kLauncher[] =
+      "import os, resource, sys\n"
+      "which = resource.RLIMIT_AS if sys.argv[1] == 'as' else resource.RLIMIT_STACK\n"
+      "resource.setrlimit(which, (int(sys.argv[2]), int(sys.argv[2])))\n"
+      "if sys.argv[3] != '-': os.dup2(os.open(sys.argv[3], os.O_RDONLY), 0)\n"
+      "os.execv(sys.argv[4], sys.argv[4:])\n";
+  // Nesting is cut at 16 levels; the archive is named by the chain of outer archives.
+  const std::string tooDeep =
+      "cannot read tar/tgz file: deep.tgz/l19.tgz/l18.tgz/l17.tgz/l16.tgz/l15.tgz/l14.tgz/l13.tgz/l12.tgz/"
+      "l11.tgz/l10.tgz/l9.tgz/l8.tgz/l7.tgz/l6.tgz/l5.tgz/l4.tgz\n";
+  const struct {
+    const char* limit;
+    int64_t bytes;
+    std::string inputFile;  // standard input redirected from it, or "-"
+    const std::string* inputPipe;
+    std::vector<std::string> args;
+    std::string out, err;
+  } cases[] = {
+      {"as", 50'000'000, "-", nullptr, {"mem"}, "couldn't read file: big.c\n" + kOneError + CTable(1), ""},
+      {"as", 50'000'000, "-", &big, {"--stdin=a.c"}, "couldn't read file: a.c\n" + kOneError + CTable(0), ""},
+      // A regular file on standard input is measured, not read, as on disk.
+      {"as", 50'000'000, tree.Path("mem/big.c"), nullptr, {"-max=63", "--stdin=a.c"},
+       "file too big: a.c\n1 files bigger than 63 MB ignored\n" + CTable(0), ""},
+      {"stack", 64 << 10, "-", nullptr, {"-sa", "nest"}, kOneError + CTable(1), tooDeep},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"-c",         kLauncher, c.limit, std::to_string(c.bytes),
+                                     c.inputFile, QM_BINARY, "-la"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    test::ToolOptions options;
+    options.workDir = tree.Root();
+    options.timeLimitSeconds = 30;
+    if (c.inputPipe != nullptr) options.standardInput = *c.inputPipe;
+    const test::ToolResult result = test::RunProgram("/usr/bin/python3", args, options);
+    ExpectCleanExit(result);
+    EXPECT_EQ(result.out, c.out) << c.args.back();
+    EXPECT_EQ(result.err, c.err) << c.args.back();
+  }
+  // Standard input of unknown size is read into one buffer of at most the limit and a
+  // page, never copied whole (it took twice the limit).
+  const std::string input = big.substr(0, 16 << 20);
+  const int64_t peak = PeakResidentBytes({"-max=16", "--stdin=a.c"}, tree.Root(), &input);
+  EXPECT_GT(peak, 0);
+  EXPECT_LT(peak, int64_t{26} << 20);
 }
 
 TEST_F(HostileTree, ZipBombsStayWithinTheSizeLimitAndBoundedMemory) {
@@ -454,18 +531,58 @@ TEST_F(HostileTree, TarMembersClaimingATerabyteAreRefusedWithoutReading) {
   }
 }
 
-TEST_F(HostileTree, GarbageAfterTheGzipTrailerIsNeverRead) {
-  const std::string archive = Gzip(test::TarMember("a.c", "int a;\n") + kTarEnd);
-  const std::string garbage[] = {"this is not gzip data\n", std::string("\x1f\x8b\x08\x00junk", 8),
-                                 std::string(70000, '\0'), std::string(4096, '\xff')};
+// Data passed over in a tar file is sought over, not read: a sparse 40 GiB member
+// (reading it took 11 s) costs nothing, and the member behind it is counted.
+TEST_F(HostileTree, HugeTarMembersArePassedOverWithASeek) {
+  constexpr int64_t kHugeBytes = int64_t{40} << 30;
+  const std::string paxRecord = "20 size=42949672960\n";
+  ASSERT_EQ(paxRecord.size(), 20u);
+  std::string claim = test::TarHeader("PaxHeader", paxRecord.size(), 'x') + paxRecord;
+  claim.resize(1024, '\0');
+  claim += test::TarHeader("huge.c", 0);
+  const std::string after = test::TarMember("after.c", "int after;\n") + kTarEnd;
+  ASSERT_TRUE(tree.WriteFile("huge.tar", claim));
+  const int fd = open(tree.Path("huge.tar").c_str(), O_WRONLY);
+  ASSERT_GE(fd, 0);
+  const ssize_t written = pwrite(fd, after.data(), after.size(), static_cast<off_t>(claim.size() + kHugeBytes));
+  close(fd);
+  ASSERT_EQ(written, static_cast<ssize_t>(after.size()));
+  const test::ToolResult result = Run({"-la", "-np", "huge.tar"}, 5);
+  ExpectCleanExit(result);
+  EXPECT_EQ(result.out, "file too big: huge.c\n1 files bigger than 64 MB ignored\n" + CTable(1));
+  EXPECT_EQ(result.err, "");
+}
+
+// A .tar.gz may be several gzip members in a row, as gzip -dc reads them: each is
+// decoded with its own trailer check. Bytes behind a trailer that do not start a
+// member are never read; ones that start a damaged member make the archive unreadable.
+TEST_F(HostileTree, GzipMembersAreReadInARowAndGarbageAfterThemIgnored) {
+  const std::string tar = test::TarMember("a.c", "int a;\n") + test::TarMember("b.c", "int b;\n") + kTarEnd;
+  const std::string archive = Gzip(tar);
+  std::string badTrailer = Gzip(tar.substr(700));
+  badTrailer[badTrailer.size() - 5] ^= 1;  // CRC-32 of the second member
+  const struct {
+    std::string bytes;
+    int counted;
+    bool isUnreadable;
+  } cases[] = {
+      {archive + "this is not gzip data\n", 2, false},
+      {archive + std::string(70000, '\0'), 2, false},
+      {archive + std::string(4096, '\xff'), 2, false},
+      {archive + std::string("\x1f\x8b\x08\x00junk", 8), 2, true},  // a member cut short
+      // Split inside a member's data, inside a header, and in three.
+      {Gzip(tar.substr(0, 700)) + Gzip(tar.substr(700)), 2, false},
+      {Gzip(tar.substr(0, 520)) + Gzip(tar.substr(520, 10)) + Gzip(tar.substr(530)), 2, false},
+      {Gzip(tar.substr(0, 700)) + badTrailer, 1, true},  // a.c is all in the first member
+  };
   int index = 0;
-  for (const std::string& tail : garbage) {
+  for (const auto& c : cases) {
     const std::string name = "g" + std::to_string(index++) + ".tar.gz";
-    ASSERT_TRUE(tree.WriteFile(name, archive + tail));
+    ASSERT_TRUE(tree.WriteFile(name, c.bytes));
     const test::ToolResult result = Run({"-la", name}, 20);
     ExpectCleanExit(result);
-    EXPECT_EQ(result.out, CTable(1)) << name;
-    EXPECT_EQ(result.err, "") << name;
+    EXPECT_EQ(result.out, (c.isUnreadable ? kOneError : "") + CTable(c.counted)) << name;
+    EXPECT_EQ(result.err, c.isUnreadable ? "cannot read tar/tgz file: " + name + "\n" : "") << name;
   }
 }
 
