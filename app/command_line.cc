@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/file_types.h"
 #include "app/run_driver.h"
 #include "app/settings.h"
 #include "core/directory_listing.h"
@@ -30,6 +31,8 @@ constexpr FlagOption kFlagOptions[] = {
     {"-la", "--list-anomalies", &Settings::listAnomalies, true},
     {"-nr", "--no-recursion", &Settings::noRecursion, true},
     {"-sa", "--scan-archives", &Settings::scanArchives, true},
+    {"-al", "--all-languages", &Settings::allLanguages, true},
+    {"--languages", "--languages", &Settings::listLanguages, true},
 };
 
 constexpr const char* kUsageLines[] = {
@@ -60,6 +63,8 @@ constexpr const char* kUsageLines[] = {
     "           is supplied as filename; csv will then",
     "           be printed to stdout instead",
     "       -diff <filename> diff results with previously saved csv",
+    "       -al count all languages, not only the 17 default ones",
+    "       --languages list the languages with their files and comments",
 };
 
 bool IsEither(const char* argument, const char* shortText, const char* longText) {
@@ -120,6 +125,10 @@ int AppMain(int argc, const char* const* argv) {
     PrintUsage();
     return 0;
   }
+  if (settings.listLanguages) {
+    PrintLanguageList();
+    return 0;
+  }
   return RunCount();
 }
 
@@ -162,7 +171,7 @@ bool ParseCommandLine(int argc, const char* const* argv) {
       return false;
     }
   }
-  if (settings.stdinName.IsEmpty() && settings.dirArgs.IsEmpty()) {
+  if (settings.stdinName.IsEmpty() && settings.dirArgs.IsEmpty() && !settings.listLanguages) {
     std::fputs("dirname(s) not specified\n", stderr);
     return false;
   }

@@ -13,13 +13,15 @@
 
 namespace qm {
 
-// Parses the arguments; on failure prints the usage text and returns 0, else returns
-// the result of RunCount (also 0).
+// Parses the arguments; on failure prints the usage text and returns 0; with
+// --languages prints the language list and returns 0; else returns the result of
+// RunCount (also 0).
 int AppMain(int argc, const char* const* argv);
 
 // Fills settings from argv[1] to argv[argc - 1]. True when the run may start. Prints
 // its own error lines before returning false; -h, -?, --help (any dashes followed by
 // 'h' or '?') return false without one. Calls FinaliseExclusions on success.
+// --languages needs no directory argument.
 // -max=n takes a decimal n (leading white space and one sign allowed, no digits gives
 // 0): a negative n is an invalid argument, an n above kMaxFileSizeMegabytes is clamped
 // to it, and the limit is n megabytes of 1048576 bytes.

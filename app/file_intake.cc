@@ -142,6 +142,79 @@ bool ReadWholeStream(Stream& stream, int64_t limit) {
   return ReadUnsized(stream, limit);
 }
 
+// With -al a name without a dot may be a script: its type is read from its "#!" line.
+constexpr int64_t kShebangBytes = 128;
+
+// Reads up to count bytes (fewer at the end) into buffer; the number read, -1 on error.
+int64_t ReadPrefix(Stream& stream, uint8_t* buffer, int64_t count) {
+  int64_t total = 0;
+  while (total < count) {
+    int64_t got = 0;
+    if (!stream.Read(buffer + total, count - total, got) || got < 0 || got > count - total) return -1;
+    if (got == 0) break;
+    total += got;
+  }
+  return total;
+}
+
+// The type of a file on disk named by openPath by its "#!" line; 0 when it cannot be
+// opened (such a file stays of unknown type, as it would without -al).
+FileTypeId SniffDiskFile() {
+  File file;
+  struct stat info;
+  if (!file.Open(openPath, kFileRead, kReadShare) || fstat(file.Descriptor(), &info) != 0 ||
+      !S_ISREG(info.st_mode)) {
+    return kTypeUnknown;
+  }
+  uint8_t prefix[kShebangBytes];
+  const int64_t count = ReadPrefix(file, prefix, kShebangBytes);
+  return count > 0 ? ShebangTypeOf(prefix, count) : kTypeUnknown;
+}
+
+// The same for a stream: the bytes read stay in readBuffer, and ReadRestOfStream reads
+// the rest after them.
+FileTypeId SniffStream(Stream& stream, const uint32_t* size) {
+  readBuffer.SetCountUninitialized(0);
+  if ((stream.Flags() & kStreamReadable) == 0) return kTypeUnknown;
+  const int64_t wanted = size != nullptr && *size < kShebangBytes ? *size : kShebangBytes;
+  readBuffer.Reserve(static_cast<int32_t>(wanted + 1));
+  const int64_t count = ReadPrefix(stream, readBuffer.Data(), wanted);
+  if (count <= 0) return kTypeUnknown;
+  readBuffer.SetCountUninitialized(static_cast<int32_t>(count));
+  return ShebangTypeOf(readBuffer.Data(), count);
+}
+
+bool ReadRestOfStream(Stream& stream, const uint32_t* size, int64_t limit) {
+  const int64_t prefixCount = readBuffer.Count();
+  if (size != nullptr) {
+    const int64_t count = int64_t{*size};
+    if (count < prefixCount || count > kMaxContentBytes) return false;
+    readBuffer.Reserve(static_cast<int32_t>(count + 1));
+    if (!ReadExactly(stream, readBuffer.Data() + prefixCount, count - prefixCount)) return false;
+    readBuffer.SetCountUninitialized(static_cast<int32_t>(count));
+    return true;
+  }
+  int64_t total = prefixCount;
+  for (;;) {
+    if (total > limit) return false;
+    const int64_t needed = total + kReadChunkBytes + 1;
+    if (readBuffer.Capacity() < needed) {
+      int64_t grown = int64_t{readBuffer.Capacity()} * 2;
+      if (grown < needed) grown = needed;
+      if (grown > INT32_MAX) grown = INT32_MAX;
+      readBuffer.Reserve(static_cast<int32_t>(grown));
+    }
+    int64_t got = 0;
+    if (!stream.Read(readBuffer.Data() + total, kReadChunkBytes, got) || got < 0 || got > kReadChunkBytes) {
+      return false;
+    }
+    if (got == 0) return true;
+    total += got;
+    if (total > limit) return false;
+    readBuffer.SetCountUninitialized(static_cast<int32_t>(total));
+  }
+}
+
 enum class DiskRead { kRead, kOpenFailed, kTooBig, kReadFailed };
 
 // Opens openPath without blocking and reads it whole. Anything but a regular file
@@ -203,7 +276,16 @@ bool Intake(CountTotals& totals, const SharedString& directory, const SharedStri
   }
 
   if (IsExcludedName(preparedName)) return false;
-  const FileTypeId type = FileTypeOf(preparedName);
+  FileTypeId type = FileTypeOf(preparedName);
+  const bool isSniffed = type == kTypeUnknown && settings.allLanguages && preparedName.Find(".") < 0;
+  if (isSniffed) {
+    if (stream == nullptr) {
+      BuildFullPath(openPath, directory, name);
+      type = SniffDiskFile();
+    } else {
+      type = SniffStream(*stream, size);
+    }
+  }
   if (type == kTypeUnknown) {
     ++totals.fileCount[kTypeUnknown];
     return false;
@@ -230,8 +312,10 @@ bool Intake(CountTotals& totals, const SharedString& directory, const SharedStri
     }
   } else {
     const bool isReadable = (stream->Flags() & kStreamReadable) != 0;
-    const bool isRead = isReadable && (size != nullptr ? ReadIntoBuffer(*stream, *size)
-                                                       : ReadWholeStream(*stream, settings.maxFileSize));
+    const bool isRead =
+        isReadable && (isSniffed ? ReadRestOfStream(*stream, size, settings.maxFileSize)
+                                 : size != nullptr ? ReadIntoBuffer(*stream, *size)
+                                                   : ReadWholeStream(*stream, settings.maxFileSize));
     if (!isRead) {
       Report("couldn't open/read file: %s\n", directory, name);
       ++totals.errorCount;

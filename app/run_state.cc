@@ -35,6 +35,8 @@ void ClearRunState() {
   rootAsGiven.Clear();
   progressCount = 0;
   extensionMap.Clear();
+  fileNameMap.Clear();
+  interpreterMap.Clear();
 }
 
 }  // namespace qm
