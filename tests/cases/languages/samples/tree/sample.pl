@@ -1,0 +1,11 @@
+my $n = $#list; # c
+print "# no";
+
+=head1 NAME
+
+x
+
+=cut
+print <<"END";
+# body
+END
