@@ -1,5 +1,7 @@
 #include "count/brace_scanner.h"
 
+#include "count/python_scanner.h"
+
 #include <cstring>
 #include <string>
 
@@ -44,6 +46,9 @@ struct BraceFeatures {
   bool hasRawPrefix;        // D's r"..."
   bool hasRustRaw;          // r#"..."#
   bool isBacktickRaw;       // Go and D: no escapes between backticks
+  bool hasNestedBlocks = false;    // "/*" inside a block comment raises the depth
+  bool hasTripleDouble = false;    // """ ... """ literals without escapes
+  bool hasTripleSingle = false;    // ''' ... ''' literals without escapes
 };
 
 constexpr BraceFeatures kPlain{kPlainTables, false, false, false, false, false, false, false};
@@ -84,22 +89,36 @@ constexpr BraceFeatures FeaturesOf(FileTypeId type) {
     case kTypeRust:
       features.hasRustRaw = true;
       break;
+    case kTypeKotlin:
+    case kTypeSwift:
+    case kTypeScala:
+      features.hasNestedBlocks = features.hasTripleDouble = true;
+      break;
+    case kTypeDart:
+      features.hasNestedBlocks = features.hasTripleDouble = features.hasTripleSingle = true;
+      break;
+    case kTypeGroovy:
+      features.hasTripleDouble = features.hasTripleSingle = true;
+      break;
     default:
       break;
   }
   return features;
 }
 
-constexpr BraceFeatures kFeatures[kTypeSlots] = {
+constexpr BraceFeatures kFeatures[kTypeGroovy + 1] = {
     FeaturesOf(0),  FeaturesOf(1),  FeaturesOf(2),  FeaturesOf(3),  FeaturesOf(4),  FeaturesOf(5),
     FeaturesOf(6),  FeaturesOf(7),  FeaturesOf(8),  FeaturesOf(9),  FeaturesOf(10), FeaturesOf(11),
     FeaturesOf(12), FeaturesOf(13), FeaturesOf(14), FeaturesOf(15), FeaturesOf(16), FeaturesOf(17),
+    FeaturesOf(18), FeaturesOf(19), FeaturesOf(20), FeaturesOf(21), FeaturesOf(22),
 };
+static_assert(kTypeGroovy == 22 && kFeatures[kTypeDart].hasTripleSingle && !kFeatures[kTypeGroovy].hasNestedBlocks);
 static_assert(kFeatures[kTypeInline].hasCppRaw && !kFeatures[kTypeInline].hasContinuation);
 static_assert(!kFeatures[kTypeObjCpp].hasCppRaw && kFeatures[kTypeObjCpp].hasContinuation);
 
 constexpr ByteTable kInsideBlockComment = MakeInsideTable('*');
 constexpr ByteTable kInsideNestingComment = MakeInsideTable('/', '+');
+constexpr ByteTable kInsideNestedBlockComment = MakeInsideTable('/', '*');
 
 // The number of '#' between an 'r' and the double quote at `quote`, or -1 when the
 // quote has no such prefix. Looking back gives the same answer as testing for "r",
@@ -236,6 +255,22 @@ int64_t ScanNestingComment(const uint8_t*& cursor, const uint8_t* end, int64_t& 
                        });
 }
 
+int64_t ScanNestedBlockComment(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines) {
+  int64_t depth = 1;
+  return WalkConstruct(cursor, end, blankLines, kInsideNestedBlockComment,
+                       [&depth](const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) {
+                         blankSoFar = false;
+                         const bool isPair = limit - p >= 2 && p[1] == (*p == '/' ? '*' : '/');
+                         if (!isPair) {
+                           ++p;
+                           return false;
+                         }
+                         depth += *p == '/' ? 1 : -1;
+                         p += 2;
+                         return depth == 0;
+                       });
+}
+
 int64_t ScanCppRawString(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, uint8_t quote) {
   assert(cursor <= end);
   const uint8_t* stop = end;
@@ -322,7 +357,7 @@ namespace {
 
 template <bool kIsVectorised>
 void Scan(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length) {
-  assert(type > kTypeUnknown && type < kTypeSlots && length > 0);
+  assert(type > kTypeUnknown && type <= kTypeGroovy && length > 0);
   const BraceFeatures& features = kFeatures[type];
   const bool conservative = IsConservativeMode();
   const ByteTable& table = features.tables[conservative ? 1 : 0];
@@ -351,7 +386,8 @@ void Scan(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t leng
           commentRanToEnd = tally.FoldLineComment(state, cursor, end, features.hasContinuation);
         } else if (next == '*') {
           cursor += 2;
-          const int64_t contentLines = ScanBlockComment(cursor, end, blankLines);
+          const int64_t contentLines = features.hasNestedBlocks ? ScanNestedBlockComment(cursor, end, blankLines)
+                                                                : ScanBlockComment(cursor, end, blankLines);
           tally.FoldComment(state, contentLines, blankLines);
         } else if (next == '+' && features.hasNesting) {
           cursor += 2;
@@ -366,6 +402,13 @@ void Scan(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t leng
       case kActDoubleQuote:
       case kActSingleQuote: {
         const uint8_t quote = *cursor;
+        const bool hasTriple = quote == '"' ? features.hasTripleDouble : features.hasTripleSingle;
+        if (hasTriple && end - cursor >= 3 && cursor[1] == quote && cursor[2] == quote) {
+          cursor += 3;
+          const int64_t contentLines = ScanTripleQuoted(cursor, end, blankLines, quote);
+          tally.FoldLiteral(state, contentLines, blankLines);
+          break;
+        }
         const int before = cursor != text ? cursor[-1] : -1;
         const int64_t hashCount =
             features.hasRustRaw && quote == '"' ? RawHashCount(text, cursor) : -1;

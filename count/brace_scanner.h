@@ -13,6 +13,9 @@
 //   Go:                            raw `...` literals
 //   PHP:                           "#" line comments, <<<ID heredocs ending at "ID;"
 //   Rust:                          r"...", r#"..."# raw strings (any number of '#')
+//   Kotlin, Swift, Scala:          nesting "/*" ... "*/", """...""" literals (no escapes)
+//   Dart:                          the same, and '''...'''
+//   Groovy:                        """...""" and '''...''' literals
 //
 // Comments (and the lines they cross) count as comment unless code or punctuation
 // shares the line; literals count as code, their blank inner lines as blank. An
@@ -27,7 +30,7 @@
 namespace qm {
 
 // Adds the lines of text to totals' counters for `type`. Called by ClassifyText.
-// Requires: type is 1..10 or 14..17, length > 0.
+// Requires: type is 1..10, 14..17 or kTypeKotlin..kTypeGroovy, length > 0.
 // Hot: see bench/classify_bench.cc.
 void ScanBraceLanguage(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length);
 
@@ -46,6 +49,10 @@ int64_t ScanBlockComment(const uint8_t*& cursor, const uint8_t* end, int64_t& bl
 // D's "/+" ... "+/": "/+" raises the depth, "+/" lowers it, each pair taken as a
 // unit with "/+" tested first; ends after the "+/" that brings the depth to 0.
 int64_t ScanNestingComment(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines);
+
+// "/*" ... "*/" where block comments nest (Kotlin, Swift, Scala, Dart): the same rules
+// with "/*" and "*/".
+int64_t ScanNestedBlockComment(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines);
 
 // A C++ raw string, cursor just after its opening quote (`quote`). The delimiter is
 // every byte up to the first "(" and the literal ends after ")" delimiter `quote`;

@@ -62,11 +62,11 @@ constexpr LanguageRules kVerilogRules{.lineComments = {kSlashes}, .blocks = {kCB
 // - Data and prose (YAML, INI, Markdown, reStructuredText) count punctuation-only lines
 //   as code; reStructuredText comments share ".." with directives and are not told apart.
 constexpr LanguageEntry kEntries[] = {
-    // Read by the brace scanner (see count/brace_scanner.cc); the rules describe them.
+    // Read by the brace scanner (IsBraceTableType); the rules describe them.
     {"Kotlin source", ".kt .kts", "", "kotlin",
      {.lineComments = {kSlashes}, .blocks = {kCBlockNested, kTripleDq}, .quotes = {kDq, kSq}}},
     {"Swift source", ".swift", "", "swift",
-     {.lineComments = {kSlashes}, .blocks = {kCBlockNested, kTripleDq}, .quotes = {kDq}}},
+     {.lineComments = {kSlashes}, .blocks = {kCBlockNested, kTripleDq}, .quotes = {kDq, kSq}}},
     {"Scala source", ".scala .sc", "", "scala",
      {.lineComments = {kSlashes}, .blocks = {kCBlockNested, kTripleDq}, .quotes = {kDq, kCharSq}}},
     {"Dart source", ".dart", "", "dart",

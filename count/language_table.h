@@ -87,6 +87,10 @@ struct LanguageEntry {
 // kTableLanguageCount entries.
 extern const LanguageEntry* const kLanguageTable;
 
+// The table types read by the brace scanner (count/brace_scanner.h) rather than the
+// generic one; their entries' rules describe them for the language listing.
+constexpr bool IsBraceTableType(FileTypeId type) { return type >= kTypeKotlin && type <= kTypeGroovy; }
+
 // The entry of a table type. Requires: kTypeFirstTable <= type < kTypeInvalid.
 const LanguageEntry& LanguageOf(FileTypeId type);
 

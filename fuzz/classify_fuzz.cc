@@ -13,6 +13,7 @@
 
 #include "count/brace_scanner.h"
 #include "count/classify_text.h"
+#include "count/language_table.h"
 
 namespace {
 
@@ -49,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!conservative && totals.punctLines[type] != 0) std::abort();
 
   const bool isBrace = type != qm::kTypeUnknown && type != qm::kTypeLua && type != qm::kTypePython &&
-                       type != qm::kTypePascal && type < qm::kTypeFirstTable;
+                       type != qm::kTypePascal && (type < qm::kTypeFirstTable || qm::IsBraceTableType(type));
   if (isBrace && length > 0) {
     qm::LineTotals plain;
     plain.ResetLines();
