@@ -73,6 +73,13 @@ const LanguageTables& TablesOf(FileTypeId type) {
       if (rule.quote != 0) MarkCandidate(table, rule.quote, false);
     }
     if (rules.escapeOutside != 0) MarkCandidate(table, rules.escapeOutside, false);
+    for (const char* words : {rules.quoteWords, rules.substituteWords}) {
+      if (words == nullptr) continue;
+      for (const char* word = words; *word != 0; ++word) {
+        if (word == words || word[-1] == ' ') MarkCandidate(table, static_cast<uint8_t>(*word), false);
+      }
+    }
+    if (rules.regexWords != nullptr) MarkCandidate(table, '/', false);
     if (rules.heredoc != HeredocStyle::kNone) MarkCandidate(table, '<', false);
     assert(HasMainTableShape(table));
   }
@@ -193,6 +200,84 @@ bool IsAfterWord(const uint8_t* text, const uint8_t* at) {
 }
 
 bool IsIdentifierByte(uint8_t byte) { return IsAsciiLetter(byte) || IsDigit(byte) || byte == '_'; }
+
+// True when the space-separated list `words` holds the word [begin, begin + length).
+bool HasWord(const char* words, const uint8_t* begin, size_t length) {
+  if (words == nullptr || length == 0) return false;
+  for (const char* cursor = words; *cursor != 0;) {
+    const char* wordEnd = cursor;
+    while (*wordEnd != 0 && *wordEnd != ' ') ++wordEnd;
+    if (static_cast<size_t>(wordEnd - cursor) == length && std::memcmp(cursor, begin, length) == 0) return true;
+    cursor = *wordEnd == ' ' ? wordEnd + 1 : wordEnd;
+  }
+  return false;
+}
+
+uint8_t CloserOf(uint8_t delimiter) {
+  switch (delimiter) {
+    case '(':
+      return ')';
+    case '[':
+      return ']';
+    case '{':
+      return '}';
+    case '<':
+      return '>';
+    default:
+      return delimiter;
+  }
+}
+
+// Lines crossed by a literal the scanner walks itself, counted as WalkConstruct does.
+struct LiteralLines {
+  int64_t contentLines = 0;
+  int64_t blankLines = 0;
+  bool blankSoFar = false;
+
+  // p stands on a line break: counts it and returns the byte after it.
+  const uint8_t* Break(const uint8_t* p, const uint8_t* end) {
+    if (blankSoFar) {
+      ++blankLines;
+    } else {
+      ++contentLines;
+      blankSoFar = true;
+    }
+    const uint8_t byte = *p++;
+    if (byte == '\r' && p != end && *p == '\n') ++p;
+    return p;
+  }
+};
+
+// A delimited part from just after its opening delimiter to just after the matching
+// closer (openers of a bracket pair nest), or end; a backslash escapes the next byte.
+const uint8_t* SkipDelimited(const uint8_t* p, const uint8_t* end, uint8_t opener, uint8_t closer,
+                             LiteralLines& lines) {
+  int64_t depth = 1;
+  while (p != end) {
+    const uint8_t byte = *p;
+    if (IsLineBreak(byte)) {
+      p = lines.Break(p, end);
+      continue;
+    }
+    if (byte > 32) lines.blankSoFar = false;
+    if (byte == '\\' && end - p >= 2 && !IsLineBreak(p[1])) {
+      p += 2;
+      continue;
+    }
+    ++p;
+    if (byte == closer) {
+      if (--depth == 0) return p;
+    } else if (byte == opener) {
+      ++depth;
+    }
+  }
+  return p;
+}
+
+bool IsDelimiter(uint8_t byte) {
+  return byte > 32 && byte < 0x80 && !IsIdentifierByte(byte) && byte != ',' && byte != ';' && byte != ')' &&
+         byte != ']' && byte != '}' && byte != '>';
+}
 
 struct HeredocTag {
   const uint8_t* id = nullptr;  // null: no heredoc waits for the next line
@@ -327,8 +412,83 @@ class GenericScan {
     return length;
   }
 
+  // A quote-like operator whose word starts at the cursor: true when it opened a
+  // literal (now scanned, cursor after it).
+  bool StepQuoteLike() {
+    const uint8_t* wordEnd = cursor_;
+    while (wordEnd != end_ && IsIdentifierByte(*wordEnd)) ++wordEnd;
+    const size_t length = static_cast<size_t>(wordEnd - cursor_);
+    const int parts = HasWord(rules_.quoteWords, cursor_, length)        ? 1
+                      : HasWord(rules_.substituteWords, cursor_, length) ? 2
+                                                                          : 0;
+    if (parts == 0) return false;
+    if (cursor_ != text_) {
+      const uint8_t before = cursor_[-1];
+      if (IsIdentifierByte(before) || before >= 0x80 || before == '$' || before == '@' || before == '%' ||
+          before == '&' || before == '*' || before == '-' || before == '>') {
+        return false;
+      }
+    }
+    const uint8_t* p = wordEnd;
+    while (p != end_ && (*p == ' ' || *p == '\t')) ++p;
+    if (p == end_ || !IsDelimiter(*p)) return false;
+    const uint8_t delimiter = *p;
+    // After a space, '#' starts a comment and '=' an assignment or "=>".
+    if ((delimiter == '#' || delimiter == '=') && p != wordEnd) return false;
+    if (delimiter == '=' && end_ - p >= 2 && p[1] == '>') return false;
+    LiteralLines lines;
+    const uint8_t closer = CloserOf(delimiter);
+    p = SkipDelimited(p + 1, end_, delimiter, closer, lines);
+    if (parts == 2 && p != end_) {
+      if (closer == delimiter) {
+        p = SkipDelimited(p, end_, delimiter, closer, lines);
+      } else {
+        while (p != end_ && (*p <= 32)) p = IsLineBreak(*p) ? lines.Break(p, end_) : p + 1;
+        if (p != end_ && IsDelimiter(*p)) p = SkipDelimited(p + 1, end_, *p, CloserOf(*p), lines);
+      }
+    }
+    cursor_ = p;
+    tally_.FoldLiteral(state_, lines.contentLines, lines.blankLines);
+    return true;
+  }
+
+  // A '/' where an operand is expected: true when it opened a /.../ literal on its line.
+  bool StepSlashRegex() {
+    const uint8_t* before = cursor_;
+    while (before != text_ && (before[-1] == ' ' || before[-1] == '\t')) --before;
+    bool isOperandPlace = before == text_ || IsLineBreak(before[-1]);
+    if (!isOperandPlace) {
+      const uint8_t last = before[-1];
+      isOperandPlace = last != 0 && std::strchr("(,=:[!&|?{};~", last) != nullptr;
+      if (!isOperandPlace && IsIdentifierByte(last)) {
+        const uint8_t* word = before;
+        while (word != text_ && IsIdentifierByte(word[-1])) --word;
+        isOperandPlace = (word == text_ || word[-1] != '$') &&
+                         HasWord(rules_.regexWords, word, static_cast<size_t>(before - word));
+      }
+    }
+    if (!isOperandPlace) return false;
+    bool isInClass = false;
+    for (const uint8_t* p = cursor_ + 1; p != end_ && !IsLineBreak(*p); ++p) {
+      if (*p == '\\' && end_ - p >= 2 && !IsLineBreak(p[1])) {
+        ++p;
+      } else if (*p == '[') {
+        isInClass = true;
+      } else if (*p == ']') {
+        isInClass = false;
+      } else if (*p == '/' && !isInClass) {
+        cursor_ = p + 1;
+        state_.flags |= kHasCode;
+        return true;
+      }
+    }
+    return false;
+  }
+
   void StepCandidate() {
     const uint8_t byte = *cursor_;
+    if (rules_.quoteWords != nullptr && IsAsciiLetter(byte) && StepQuoteLike()) return;
+    if (rules_.regexWords != nullptr && byte == '/' && StepSlashRegex()) return;
     if (byte == rules_.escapeOutside && byte != 0) {
       if (end_ - cursor_ >= 2 && !IsLineBreak(cursor_[1])) {
         state_.flags |= Ordinary(byte) | Ordinary(cursor_[1]);

@@ -74,6 +74,17 @@ struct LanguageRules {
   HeredocStyle heredoc = HeredocStyle::kNone;
   bool hasPunctuation = true;    // false: punctuation-only lines count as code
   bool hasContinuation = false;  // a backslash before a line break continues a line comment
+  // Quote-like operators (Perl): a word of quoteWords (space-separated) standing alone,
+  // then optional spaces and a delimiter byte, opens a literal up to the matching
+  // delimiter (brackets pair and nest, a backslash escapes); a word of
+  // substituteWords takes two such parts (s/a/b/, s{a}{b}). A word after '$', '@',
+  // '%', '&', '*', '-', '>' or an identifier byte, or followed by "=>", ',', ';' or a
+  // closing bracket, is a plain word.
+  const char* quoteWords = nullptr;
+  const char* substituteWords = nullptr;
+  // A '/' where an operand is expected (first on its line, or after one of ( , = : [ !
+  // & | ? { } ; ~ or a word of regexWords) opens a /.../ literal ending on its line.
+  const char* regexWords = nullptr;
 };
 
 struct LanguageEntry {

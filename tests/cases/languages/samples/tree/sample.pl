@@ -1,5 +1,7 @@
 my $n = $#list; # c
 print "# no";
+local $" = ", "; my $q = q{it's # x};
+$s =~ s{'}{"}g if $l =~ /"#/; # c
 
 =head1 NAME
 
