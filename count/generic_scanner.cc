@@ -176,13 +176,18 @@ void SkipOneLineQuote(const uint8_t*& cursor, const uint8_t* end, const QuoteRul
 }
 
 // The length of a one-character literal 'x' at `at` (a UTF-8 character counted by its
-// lead byte, the bytes after it not checked), or 0.
+// lead byte), or 0.
 int64_t CharLiteralLength(const uint8_t* at, const uint8_t* end, uint8_t quote) {
   if (end - at < 3) return 0;
   const uint8_t lead = at[1];
   if (IsLineBreak(lead) || lead == quote) return 0;
   const int64_t charLength = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
   if (end - at < charLength + 2 || at[1 + charLength] != quote) return 0;
+  // The bytes after the lead are not checked, except that a line break among them
+  // (invalid UTF-8) ends the attempt: lines are counted only by the skeleton.
+  for (int64_t i = 2; i <= charLength; ++i) {
+    if (IsLineBreak(at[i])) return 0;
+  }
   return charLength + 2;
 }
 
@@ -529,6 +534,13 @@ class GenericScan {
       if (byte != rule.quote) continue;
       if (StepQuote(rule, tables_.insideQuote[i])) return;
       break;
+    }
+    if (byte == '<' && rules_.heredoc != HeredocStyle::kNone && end_ - cursor_ >= 3 && cursor_[1] == '<' &&
+        cursor_[2] == '<') {
+      // A here-string (<<<"text"), not a heredoc: its own '<'s must not open one either.
+      state_.flags |= Ordinary(byte);
+      cursor_ += 3;
+      return;
     }
     if (byte == '<' && rules_.heredoc != HeredocStyle::kNone && pending_.id == nullptr) {
       HeredocTag tag;
