@@ -1,6 +1,7 @@
 #include "count/language_table.h"
 
 #include <cassert>
+#include <cstring>
 #include <iterator>
 
 namespace qm {
@@ -236,6 +237,13 @@ const LanguageEntry* const kLanguageTable = kEntries;
 const LanguageEntry& LanguageOf(FileTypeId type) {
   assert(type >= kTypeFirstTable && type < kTypeInvalid);
   return kLanguageTable[type - kTypeFirstTable];
+}
+
+FileTypeId TableTypeNamed(const char* name) {
+  for (int i = 0; i < kTableLanguageCount; ++i) {
+    if (std::strcmp(kLanguageTable[i].name, name) == 0) return kTypeFirstTable + i;
+  }
+  return kTypeUnknown;
 }
 
 const BuiltinExtra kBuiltinExtras[kBuiltinExtraCount] = {

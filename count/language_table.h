@@ -105,6 +105,9 @@ constexpr bool IsBraceTableType(FileTypeId type) { return type >= kTypeKotlin &&
 // The entry of a table type. Requires: kTypeFirstTable <= type < kTypeInvalid.
 const LanguageEntry& LanguageOf(FileTypeId type);
 
+// The table type whose display name is `name`, or kTypeUnknown.
+FileTypeId TableTypeNamed(const char* name);
+
 // What -al adds to the default types: more extensions, exact names and interpreters
 // for languages that keep their own scanner (.mjs as JavaScript, "#!python3" as Python).
 struct BuiltinExtra {
