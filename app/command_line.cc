@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "app/message_output.h"
+#include "app/file_types.h"
 #include "app/run_driver.h"
 #include "app/settings.h"
 #include "core/path.h"
@@ -33,6 +34,8 @@ constexpr FlagOption kFlagOptions[] = {
     {"-la", "--list-anomalies", &Settings::listAnomalies, true},
     {"-nr", "--no-recursion", &Settings::noRecursion, true},
     {"-sa", "--scan-archives", &Settings::scanArchives, true},
+    {"-al", "--all-languages", &Settings::allLanguages, true},
+    {"--languages", "--languages", &Settings::listLanguages, true},
 };
 
 constexpr const char* kUsageLines[] = {
@@ -57,6 +60,8 @@ constexpr const char* kUsageLines[] = {
     "           example: --stdin=*.tar",
     "       -sa scan archives (zip/tar/gz) along the way (default=off)",
     "           note: nested zip archives will fail to open",
+    "       -al count all languages, not only the 17 default ones",
+    "       --languages list the languages with their files and comments",
     "       -csv <filename> output results (total even if counting by file) to csv",
     "           note: always overwrites filename without prompting!",
     "           this implies no output to stdout unless stdout",
@@ -137,7 +142,10 @@ bool IsVersionOnly(int argc, const char* const* argv) {
 int AppMain(int argc, const char* const* argv) {
   switch (ReadCommandLine(argc, argv)) {
     case CommandLineOutcome::kRun:
-      return RunCount();
+      if (!settings.listLanguages) return RunCount();
+      PrintLanguageList();
+      FinishStandardOutput();
+      return HasRunFailed() ? kStatusRunFailed : kStatusSuccess;
     case CommandLineOutcome::kHelp:
       PrintUsage(stdout);
       FinishStandardOutput();
@@ -214,7 +222,7 @@ CommandLineOutcome ReadCommandLine(int argc, const char* const* argv) {
       return CommandLineOutcome::kInvalid;
     }
   }
-  if (settings.stdinName.IsEmpty() && settings.dirArgs.IsEmpty()) {
+  if (settings.stdinName.IsEmpty() && settings.dirArgs.IsEmpty() && !settings.listLanguages) {
     std::fputs("dirname(s) not specified\n", stderr);
     return CommandLineOutcome::kInvalid;
   }

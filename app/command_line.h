@@ -17,9 +17,9 @@
 
 namespace qm {
 
-// Parses the arguments and runs: returns the exit status (the run's, 0 or 1; 0 after
-// help or the banner alone; 2 after a command-line error, with the usage text on
-// standard error).
+// Parses the arguments and runs (or, with --languages, prints the language list):
+// returns the exit status (the run's, 0 or 1; 0 after help or the banner alone; 2
+// after a command-line error, with the usage text on standard error).
 int AppMain(int argc, const char* const* argv);
 
 enum class CommandLineOutcome {
@@ -33,7 +33,8 @@ enum class CommandLineOutcome {
 // errors: -max= other than ASCII digits (counts above kMaxFileSizeMegabytes are
 // clamped to it; the limit is n megabytes of 1048576 bytes), a -fe= list of fewer than
 // two items, an empty --stdin= name, an empty or missing -csv/-diff file name (the
-// error names the option). Calls FinaliseExclusions on kRun.
+// error names the option). --languages needs no directory argument. Calls
+// FinaliseExclusions on kRun.
 CommandLineOutcome ReadCommandLine(int argc, const char* const* argv);
 
 // ReadCommandLine(...) == kRun.

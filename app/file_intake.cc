@@ -100,30 +100,32 @@ void Report(const char* format, const SharedString& directory, const SharedStrin
 // run goes on.
 enum class BufferRead { kRead, kTooBig, kFailed, kNoMemory };
 
-// Reads exactly count bytes into readBuffer, keeping one byte of room behind them.
+// Reads a file of exactly count bytes into readBuffer, whose first `kept` bytes (a
+// prefix already read from the stream) stay, keeping one byte of room behind them.
 // Fails on a read error, an early end (a file shrinking while read), or a count that
 // does not fit the buffer. Bytes past count (a file growing while read) stay unread.
-BufferRead ReadIntoBuffer(Stream& stream, int64_t count) {
-  readBuffer.SetCountUninitialized(0);
-  if (count < 0 || count > kMaxContentBytes) return BufferRead::kFailed;
+BufferRead ReadIntoBuffer(Stream& stream, int64_t count, int64_t kept = 0) {
+  readBuffer.SetCountUninitialized(static_cast<int32_t>(kept));
+  if (count < kept || count > kMaxContentBytes) return BufferRead::kFailed;
   if (!readBuffer.TryReserve(static_cast<int32_t>(count + 1))) return BufferRead::kNoMemory;
-  if (!ReadExactly(stream, readBuffer.Data(), count)) return BufferRead::kFailed;
+  if (!ReadExactly(stream, readBuffer.Data() + kept, count - kept)) return BufferRead::kFailed;
   readBuffer.SetCountUninitialized(static_cast<int32_t>(count));
   return BufferRead::kRead;
 }
 
-// Reads a stream of unknown size to its end in pieces, failing as soon as the total
-// passes limit. The buffer doubles, but never past limit + one page: that is room for
+// Reads a stream of unknown size to its end in pieces after the `kept` bytes already in
+// readBuffer, refusing it as soon as the total passes limit. The buffer doubles, but never past limit + one page: that is room for
 // every byte a stream within the limit has, the line break behind them, and the one
 // byte that tells a stream over the limit. Large blocks grow by remapping, so there is
 // never a second copy of the data.
-BufferRead ReadUnsized(Stream& stream, int64_t limit) {
+BufferRead ReadUnsized(Stream& stream, int64_t limit, int64_t kept) {
   constexpr int64_t kPageBytes = 4096;
-  readBuffer.SetCountUninitialized(0);
+  readBuffer.SetCountUninitialized(static_cast<int32_t>(kept));
   // A piece must always fit: the buffer holds at least two bytes more than the limit.
   const int64_t boundedLimit = limit < 0 ? 0 : limit < kMaxContentBytes - 1 ? limit : kMaxContentBytes - 1;
   const int64_t maxCapacity = boundedLimit + kPageBytes < INT32_MAX ? boundedLimit + kPageBytes : INT32_MAX;
-  int64_t total = 0;
+  int64_t total = kept;
+  if (total > boundedLimit) return BufferRead::kTooBig;
   for (;;) {
     // Room for a piece and the line break; the last piece is shorter.
     if (readBuffer.Capacity() < total + kReadChunkBytes + 1 && readBuffer.Capacity() < maxCapacity) {
@@ -148,17 +150,17 @@ BufferRead ReadUnsized(Stream& stream, int64_t limit) {
 // A stream given without a size: a positioned one is refused on its size before it is
 // read, or read for exactly what remains (so a stream of exactly the limit passes);
 // any other is read in pieces and refused as soon as it passes the limit.
-BufferRead ReadWholeStream(Stream& stream, int64_t limit) {
+BufferRead ReadWholeStream(Stream& stream, int64_t limit, int64_t kept = 0) {
   if ((stream.Flags() & kStreamPositioned) != 0) {
     const int64_t position = stream.Tell();
     const int64_t size = stream.Size();
     if (position >= 0 && size >= position) {
-      const int64_t remaining = size - position;
-      if (remaining > limit) return BufferRead::kTooBig;
-      return ReadIntoBuffer(stream, remaining);
+      const int64_t total = kept + size - position;
+      if (total > limit) return BufferRead::kTooBig;
+      return ReadIntoBuffer(stream, total, kept);
     }
   }
-  return ReadUnsized(stream, limit);
+  return ReadUnsized(stream, limit, kept);
 }
 
 // Bytes left in a regular file on standard input, or -1 when standard input is no
@@ -169,6 +171,48 @@ int64_t RegularStandardInputBytes(Stream& stream) {
   if (input == nullptr || fstat(input->Descriptor(), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
   const off_t position = lseek(input->Descriptor(), 0, SEEK_CUR);
   return position >= 0 && position <= info.st_size ? info.st_size - position : -1;
+}
+
+// With -al a name without a dot may be a script: its type is read from its "#!" line.
+constexpr int64_t kShebangBytes = 128;
+
+// Reads up to count bytes (fewer at the end) into buffer; the number read, -1 on error.
+int64_t ReadPrefix(Stream& stream, uint8_t* buffer, int64_t count) {
+  int64_t total = 0;
+  while (total < count) {
+    int64_t got = 0;
+    if (!stream.Read(buffer + total, count - total, got) || got < 0 || got > count - total) return -1;
+    if (got == 0) break;
+    total += got;
+  }
+  return total;
+}
+
+// The type of a file on disk named by openPath by its "#!" line; 0 when it cannot be
+// opened (such a file stays of unknown type, as it would without -al).
+FileTypeId SniffDiskFile() {
+  File file;
+  struct stat info;
+  if (!file.Open(openPath, kFileRead, kReadShare) || fstat(file.Descriptor(), &info) != 0 ||
+      !S_ISREG(info.st_mode)) {
+    return kTypeUnknown;
+  }
+  uint8_t prefix[kShebangBytes];
+  const int64_t count = ReadPrefix(file, prefix, kShebangBytes);
+  return count > 0 ? ShebangTypeOf(prefix, count) : kTypeUnknown;
+}
+
+// The same for a stream: the bytes read stay in readBuffer, and the read of the whole
+// file keeps them (its `kept` bytes).
+FileTypeId SniffStream(Stream& stream, const uint32_t* size) {
+  readBuffer.SetCountUninitialized(0);
+  if ((stream.Flags() & kStreamReadable) == 0) return kTypeUnknown;
+  const int64_t wanted = size != nullptr && *size < kShebangBytes ? *size : kShebangBytes;
+  readBuffer.Reserve(static_cast<int32_t>(wanted + 1));
+  const int64_t count = ReadPrefix(stream, readBuffer.Data(), wanted);
+  if (count <= 0) return kTypeUnknown;
+  readBuffer.SetCountUninitialized(static_cast<int32_t>(count));
+  return ShebangTypeOf(readBuffer.Data(), count);
 }
 
 enum class DiskRead { kRead, kOpenFailed, kTooBig, kReadFailed };
@@ -241,7 +285,16 @@ bool Intake(CountTotals& totals, const SharedString& directory, const SharedStri
     if (outcome > 0) return true;
   }
 
-  const FileTypeId type = FileTypeOf(preparedName);
+  FileTypeId type = FileTypeOf(preparedName);
+  const bool isSniffed = type == kTypeUnknown && settings.allLanguages && preparedName.Find(".") < 0;
+  if (isSniffed) {
+    if (stream == nullptr) {
+      BuildFullPath(openPath, directory, name);
+      type = SniffDiskFile();
+    } else {
+      type = SniffStream(*stream, size);
+    }
+  }
   if (type == kTypeUnknown) {
     ++totals.fileCount[kTypeUnknown];
     return false;
@@ -267,8 +320,11 @@ bool Intake(CountTotals& totals, const SharedString& directory, const SharedStri
         return false;
     }
   } else {
+    // A "#!" line read to find the type stays in readBuffer, as the file's first bytes.
+    const int64_t kept = isSniffed ? readBuffer.Count() : 0;
     // A regular file on standard input is measured before it is read, as on disk.
-    const int64_t fileBytes = size == nullptr ? RegularStandardInputBytes(*stream) : -1;
+    const int64_t restBytes = size == nullptr ? RegularStandardInputBytes(*stream) : -1;
+    const int64_t fileBytes = restBytes >= 0 ? kept + restBytes : -1;
     if (fileBytes > settings.maxFileSize) {
       Report("file too big: %s\n", directory, name);
       ++totals.tooBigCount;
@@ -278,8 +334,8 @@ bool Intake(CountTotals& totals, const SharedString& directory, const SharedStri
       readBuffer.TryReserve(static_cast<int32_t>(fileBytes + 2));
     const bool isReadable = (stream->Flags() & kStreamReadable) != 0;
     const BufferRead outcome = !isReadable       ? BufferRead::kFailed
-                               : size != nullptr ? ReadIntoBuffer(*stream, *size)
-                                                 : ReadWholeStream(*stream, settings.maxFileSize);
+                               : size != nullptr ? ReadIntoBuffer(*stream, *size, kept)
+                                                 : ReadWholeStream(*stream, settings.maxFileSize, kept);
     if (outcome == BufferRead::kTooBig) {
       Report("file too big: %s\n", directory, name);
       ++totals.tooBigCount;

@@ -1,15 +1,108 @@
 #include "app/file_types.h"
 
+#include <cstdio>
+#include <cstring>
+
 #include "app/settings.h"
+#include "core/array.h"
+#include "core/stable_sort.h"
+#include "count/language_table.h"
 
 namespace qm {
 
-const char* const TypeNames[kTypeInvalid + 1] = {
+namespace {
+
+constexpr const char* kDefaultTypeNames[kTypeFirstTable] = {
     "Unknown",           "D source",          "C++ source",    "C source",      "ObjC++ source",
     "ObjC source",       "C/C++ header",      "C/C++ inline",  "C# source",     "Java source",
     "JavaScript source", "Lua source",        "Python source", "Pascal source", "PHP source",
-    "Go source",         "TypeScript source", "Rust source",   "Invalid",
+    "Go source",         "TypeScript source", "Rust source",
 };
+
+struct TypeNameList {
+  const char* names[kTypeInvalid + 1];
+  TypeNameList() {
+    for (FileTypeId type = 0; type < kTypeFirstTable; ++type) names[type] = kDefaultTypeNames[type];
+    for (int i = 0; i < kTableLanguageCount; ++i) names[kTypeFirstTable + i] = kLanguageTable[i].name;
+    names[kTypeInvalid] = "Invalid";
+  }
+};
+
+const TypeNameList typeNameList;
+
+// The rows that -al adds, built once: every extension, file name and interpreter of
+// the language table and the extras, each as a row of its own whose text the row keeps.
+struct ExtraRow {
+  SharedString text;
+  ExtensionEntry entry;
+};
+enum class RowKind { kExtension, kFileName, kInterpreter };
+Array<ExtraRow> extraRows[3];
+
+template <typename Visit>
+void ForEachWord(const char* words, Visit visit) {
+  const char* cursor = words;
+  while (*cursor != 0) {
+    while (*cursor == ' ') ++cursor;
+    const char* start = cursor;
+    while (*cursor != 0 && *cursor != ' ') ++cursor;
+    if (cursor != start) visit(start, cursor);
+  }
+}
+
+void AddRows(RowKind kind, const char* words, FileTypeId type) {
+  Array<ExtraRow>& rows = extraRows[static_cast<int>(kind)];
+  ForEachWord(words, [&rows, type](const char* begin, const char* end) {
+    ExtraRow row;
+    row.text = SharedString(begin, end);
+    row.text.ToLower();
+    row.entry.type = type;
+    rows.PushBack(std::move(row));
+  });
+}
+
+void BuildExtraRows() {
+  if (!extraRows[0].IsEmpty()) return;
+  for (int i = 0; i < kTableLanguageCount; ++i) {
+    const LanguageEntry& language = kLanguageTable[i];
+    const FileTypeId type = kTypeFirstTable + i;
+    AddRows(RowKind::kExtension, language.extensions, type);
+    AddRows(RowKind::kFileName, language.fileNames, type);
+    AddRows(RowKind::kInterpreter, language.interpreters, type);
+  }
+  for (const BuiltinExtra& extra : kBuiltinExtras) {
+    AddRows(RowKind::kExtension, extra.extensions, extra.type);
+    AddRows(RowKind::kFileName, extra.fileNames, extra.type);
+    AddRows(RowKind::kInterpreter, extra.interpreters, extra.type);
+  }
+  // The rows no longer move: their texts can be pointed at.
+  for (Array<ExtraRow>& rows : extraRows) {
+    for (ExtraRow& row : rows) row.entry.extension = row.text.CStr();
+  }
+}
+
+// Maps each row's text to the row unless the text is mapped already.
+void MapRows(RowKind kind, StringRefMap<ExtensionEntry>& map) {
+  for (const ExtraRow& row : extraRows[static_cast<int>(kind)]) {
+    const int32_t index = map.FindOrInsert(row.text);
+    if (map.Value(index) == nullptr) map.Value(index) = &row.entry;
+  }
+}
+
+const ExtensionEntry* FindReferenceRow(const SharedString& reference) {
+  for (const ExtensionEntry* row = ExtensionTable; row->extension != nullptr; ++row) {
+    if (reference == row->extension) return row;
+  }
+  if (!settings.allLanguages) return nullptr;
+  for (const ExtraRow& row : extraRows[static_cast<int>(RowKind::kExtension)]) {
+    if (reference == row.text) return &row.entry;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+const char* const* const TypeNames = typeNameList.names;
 
 const ExtensionEntry ExtensionTable[27] = {
     {".d", kTypeD},       {".cpp", kTypeCpp},       {".cc", kTypeCpp},        {".cxx", kTypeCpp},
@@ -22,33 +115,85 @@ const ExtensionEntry ExtensionTable[27] = {
 };
 
 StringRefMap<ExtensionEntry> extensionMap;
+StringRefMap<ExtensionEntry> fileNameMap;
+StringRefMap<ExtensionEntry> interpreterMap;
 
 void BuildExtensionMap() {
   extensionMap.Clear();
+  fileNameMap.Clear();
+  interpreterMap.Clear();
   for (const ExtensionEntry* row = ExtensionTable; row->extension != nullptr; ++row) {
     extensionMap.Insert(SharedString(row->extension), row);
   }
-  // A forced extension borrows the row of a built-in extension only: the table is
-  // searched, not the map, so forcing never chains through another forced entry.
+  if (settings.allLanguages) {
+    BuildExtraRows();
+    MapRows(RowKind::kExtension, extensionMap);
+    MapRows(RowKind::kFileName, fileNameMap);
+    MapRows(RowKind::kInterpreter, interpreterMap);
+  }
+  // A forced extension borrows the row of a built-in extension only (or, with -al, of
+  // a table extension): the tables are searched, not the map, so forcing never chains
+  // through another forced entry.
   const StringMap& forced = settings.forceExts;
   for (int32_t i = 0; i < forced.Count(); ++i) {
-    const SharedString& reference = forced.Key(i);
-    for (const ExtensionEntry* row = ExtensionTable; row->extension != nullptr; ++row) {
-      if (reference == row->extension) {
-        extensionMap.Insert(forced.Value(i), row);
-        break;
-      }
-    }
+    if (const ExtensionEntry* row = FindReferenceRow(forced.Key(i))) extensionMap.Insert(forced.Value(i), row);
   }
 }
 
 FileTypeId FileTypeOf(const SharedString& preparedName) {
   const char* text = preparedName.CStr();
   const char* end = text + preparedName.Length();
+  if (!fileNameMap.IsEmpty()) {
+    if (const ExtensionEntry* const* row = fileNameMap.Find(text, end)) return (*row)->type;
+  }
   const char* dot = end;
   while (dot != text && dot[-1] != '.') --dot;
   if (dot == text) return kTypeUnknown;
   const ExtensionEntry* const* row = extensionMap.Find(dot - 1, end);
+  return row != nullptr ? (*row)->type : kTypeUnknown;
+}
+
+FileTypeId ShebangTypeOf(const uint8_t* bytes, int64_t count) {
+  constexpr int64_t kShebangBytes = 128;
+  if (interpreterMap.IsEmpty() || count < 2 || bytes[0] != '#' || bytes[1] != '!') return kTypeUnknown;
+  const char* cursor = reinterpret_cast<const char*>(bytes) + 2;
+  const char* const end = reinterpret_cast<const char*>(bytes) + (count < kShebangBytes ? count : kShebangBytes);
+  auto isSpace = [](char byte) { return byte == ' ' || byte == '\t'; };
+  auto isWordEnd = [&isSpace](char byte) { return isSpace(byte) || byte == '\n' || byte == '\r'; };
+  // The words of the line, each reduced to its file name.
+  const char* name = nullptr;
+  const char* nameEnd = nullptr;
+  bool isAfterEnv = false;
+  while (cursor != end) {
+    while (cursor != end && isSpace(*cursor)) ++cursor;
+    if (cursor == end || *cursor == '\n' || *cursor == '\r') break;
+    const char* word = cursor;
+    while (cursor != end && !isWordEnd(*cursor)) ++cursor;
+    if (cursor == end && end - reinterpret_cast<const char*>(bytes) == kShebangBytes) break;  // cut short
+    const char* base = cursor;
+    while (base != word && base[-1] != '/') --base;
+    if (isAfterEnv && (*word == '-' || std::memchr(word, '=', static_cast<size_t>(cursor - word)) != nullptr)) {
+      continue;
+    }
+    if (!isAfterEnv && cursor - base == 3 && std::memcmp(base, "env", 3) == 0) {
+      isAfterEnv = true;
+      continue;
+    }
+    name = base;
+    nameEnd = cursor;
+    break;
+  }
+  if (name == nullptr || nameEnd - name > 64) return kTypeUnknown;
+  char lowered[64];
+  const int32_t length = static_cast<int32_t>(nameEnd - name);
+  for (int32_t i = 0; i < length; ++i) {
+    lowered[i] = name[i] >= 'A' && name[i] <= 'Z' ? static_cast<char>(name[i] | 0x20) : name[i];
+  }
+  int32_t stem = length;
+  if (const ExtensionEntry* const* row = interpreterMap.Find(lowered, lowered + stem)) return (*row)->type;
+  while (stem > 0 && ((lowered[stem - 1] >= '0' && lowered[stem - 1] <= '9') || lowered[stem - 1] == '.')) --stem;
+  if (stem == length || stem == 0) return kTypeUnknown;
+  const ExtensionEntry* const* row = interpreterMap.Find(lowered, lowered + stem);
   return row != nullptr ? (*row)->type : kTypeUnknown;
 }
 
@@ -57,6 +202,98 @@ bool IsExcludedName(const SharedString& preparedName) {
     if (preparedName.EndsWith(suffix)) return true;
   }
   return false;
+}
+
+namespace {
+
+struct ListedLanguage {
+  const char* name;
+  SharedString files;
+  SharedString comments;
+};
+
+void AppendWords(SharedString& out, const char* words, const char* prefix) {
+  ForEachWord(words, [&out, prefix](const char* begin, const char* end) {
+    if (!out.IsEmpty()) out.Append(" ", 1);
+    out.Append(prefix);
+    out.Append(begin, static_cast<int32_t>(end - begin));
+  });
+}
+
+SharedString CommentSyntaxOf(const LanguageRules& rules) {
+  SharedString out;
+  for (const LineCommentRule& rule : rules.lineComments) {
+    if (rule.opener == nullptr) break;
+    AppendWords(out, rule.opener, "");
+  }
+  for (const BlockRule& rule : rules.blocks) {
+    if (rule.opener == nullptr) break;
+    if ((rule.flags & kIsLiteral) != 0) continue;
+    AppendWords(out, rule.opener, "");
+    if ((rule.openerFlags & kBeforeLetter) != 0) out.Append("word");
+    out.Append(" ", 1);
+    out.Append(rule.closer);
+  }
+  if (out.IsEmpty()) out.Append("-");
+  return out;
+}
+
+int CompareNames(const char* a, const char* b) {
+  for (;; ++a, ++b) {
+    const int lowerA = *a >= 'A' && *a <= 'Z' ? *a | 0x20 : static_cast<unsigned char>(*a);
+    const int lowerB = *b >= 'A' && *b <= 'Z' ? *b | 0x20 : static_cast<unsigned char>(*b);
+    if (lowerA != lowerB || *a == 0) return lowerA - lowerB;
+  }
+}
+
+}  // namespace
+
+void PrintLanguageList() {
+  Array<ListedLanguage> languages;
+  for (FileTypeId type = 1; type < kTypeFirstTable; ++type) {
+    ListedLanguage listed;
+    listed.name = TypeNames[type];
+    for (const ExtensionEntry* row = ExtensionTable; row->extension != nullptr; ++row) {
+      if (row->type == type) AppendWords(listed.files, row->extension, "");
+    }
+    for (const BuiltinExtra& extra : kBuiltinExtras) {
+      if (extra.type != type) continue;
+      AppendWords(listed.files, extra.extensions, "");
+      AppendWords(listed.files, extra.fileNames, "");
+      AppendWords(listed.files, extra.interpreters, "#!");
+    }
+    listed.comments = SharedString(kBuiltinCommentSyntax[type]);
+    languages.PushBack(std::move(listed));
+  }
+  for (int i = 0; i < kTableLanguageCount; ++i) {
+    const LanguageEntry& language = kLanguageTable[i];
+    ListedLanguage listed;
+    listed.name = language.name;
+    AppendWords(listed.files, language.extensions, "");
+    AppendWords(listed.files, language.fileNames, "");
+    AppendWords(listed.files, language.interpreters, "#!");
+    listed.comments = CommentSyntaxOf(language.rules);
+    languages.PushBack(std::move(listed));
+  }
+  StableSort(languages.Data(), languages.Count(), [](const ListedLanguage& a, const ListedLanguage& b) {
+    return CompareNames(a.name, b.name) < 0;
+  });
+  int32_t commentsWidth = 0;
+  for (const ListedLanguage& listed : languages) {
+    if (listed.comments.Length() > commentsWidth) commentsWidth = listed.comments.Length();
+  }
+  SharedString out;
+  for (const ListedLanguage& listed : languages) {
+    char name[32];
+    std::snprintf(name, sizeof name, "%-20s", listed.name);
+    out.Append(name);
+    out.Append(listed.comments);
+    for (int32_t pad = listed.comments.Length(); pad < commentsWidth + 2; ++pad) out.Append(" ", 1);
+    out.Append(listed.files);
+    out.Append("\n", 1);
+  }
+  std::fwrite(out.CStr(), 1, static_cast<size_t>(out.Length()), stdout);
+  std::fflush(stdout);
 }
 
 }  // namespace qm

@@ -1,7 +1,9 @@
 // File types by name: the display names of the FileTypeIds, the built-in extension
 // table, the run-wide extensionMap built from it and -fe, the lookup of a prepared
-// file name and the -xe suffix test. Contents are never inspected. Names given to
-// FileTypeOf and IsExcludedName are prepared by intake: trimmed, ASCII-lowered.
+// file name and the -xe suffix test. With -al the language table (count/
+// language_table.h) adds its extensions, exact file names and "#!" interpreters; only
+// then is a file's content inspected (ShebangTypeOf, for a name without a dot). Names
+// given to FileTypeOf and IsExcludedName are prepared by intake: trimmed, ASCII-lowered.
 #pragma once
 
 #include "core/hash_table.h"
@@ -10,8 +12,9 @@
 
 namespace qm {
 
-// Display names indexed by FileTypeId 0 ("Unknown") to 18 ("Invalid").
-extern const char* const TypeNames[kTypeInvalid + 1];
+// Display names indexed by FileTypeId 0 ("Unknown") to kTypeInvalid ("Invalid"):
+// the default types, then the language table's names in table order.
+extern const char* const* const TypeNames;
 
 struct ExtensionEntry {
   const char* extension;  // lower case, with its leading '.'; null ends the table
@@ -25,12 +28,30 @@ extern const ExtensionEntry ExtensionTable[27];
 // the row of its reference extension.
 extern StringRefMap<ExtensionEntry> extensionMap;
 
-// Fills extensionMap from ExtensionTable, then from settings.forceExts in insertion
-// order; a reference extension that is not built in is ignored silently.
+// With -al: lowered exact file names and interpreter names -> their row.
+extern StringRefMap<ExtensionEntry> fileNameMap;
+extern StringRefMap<ExtensionEntry> interpreterMap;
+
+// Fills extensionMap from ExtensionTable, then (with -al) from the language table and
+// the default types' extras without replacing an extension already mapped, then from
+// settings.forceExts in insertion order; a reference extension that names no type is
+// ignored silently. Fills fileNameMap and interpreterMap with -al, else empties them.
 void BuildExtensionMap();
 
-// FileTypeId of a prepared name by its last '.'; 0 when unknown or without a dot.
+// FileTypeId of a prepared name: with -al an exact file name first, then the
+// extension by the last '.'; 0 when unknown or without a dot.
 FileTypeId FileTypeOf(const SharedString& preparedName);
+
+// FileTypeId named by a "#!" line at the start of bytes (only the first 128 bytes and
+// line are read): the interpreter's file name, or with "env" the first argument that is
+// no option or assignment, looked up in interpreterMap as it is and without a trailing
+// number (python3.11 -> python). 0 without -al or a known interpreter.
+FileTypeId ShebangTypeOf(const uint8_t* bytes, int64_t count);
+
+// Writes the language listing of --languages to standard output: one line per type
+// (the default ones and the table's), sorted by name without regard to ASCII case: the
+// name, its comment syntax, then its extensions, exact file names and "#!" interpreters.
+void PrintLanguageList();
 
 // True when the prepared name ends with one of settings.excludeExts.
 bool IsExcludedName(const SharedString& preparedName);

@@ -37,6 +37,8 @@ void ClearRunState() {
   currentArchive.Clear();
   progressCount = 0;
   extensionMap.Clear();
+  fileNameMap.Clear();
+  interpreterMap.Clear();
 }
 
 }  // namespace qm

@@ -27,6 +27,8 @@ struct Settings {
   bool noRecursion = false;     // -nr
   bool scanArchives = false;    // -sa
   bool showVersion = false;     // -v
+  bool allLanguages = false;    // -al: the language table's types too
+  bool listLanguages = false;   // --languages: print the language list instead of counting
   int64_t maxFileSize = 64 * kMegabyte;  // -max=n, bytes
   SharedString stdinName;                // --stdin=name
   SharedString csvFile;                  // -csv file

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "count/classify_text.h"
+#include "count/language_table.h"
 
 namespace qm {
 namespace {
@@ -137,6 +138,9 @@ void BM_Python(benchmark::State& state) { ClassifyCorpus(state, PythonCorpus(), 
 void BM_PythonGreedy(benchmark::State& state) { ClassifyCorpus(state, PythonCorpus(), kTypePython, false); }
 void BM_Pascal(benchmark::State& state) { ClassifyCorpus(state, PascalCorpus(), kTypePascal, true); }
 void BM_Lua(benchmark::State& state) { ClassifyCorpus(state, LuaCorpus(), kTypeLua, true); }
+// The generic scanner (-al types) on '#'-comment text: Python read as shell and as Perl.
+void BM_PythonAsShell(benchmark::State& state) { ClassifyCorpus(state, PythonCorpus(), TableTypeNamed("Shell script"), true); }
+void BM_PythonAsPerl(benchmark::State& state) { ClassifyCorpus(state, PythonCorpus(), TableTypeNamed("Perl source"), true); }
 
 BENCHMARK(BM_HeadersConservative)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HeadersGreedy)->Unit(benchmark::kMillisecond);
@@ -151,6 +155,8 @@ BENCHMARK(BM_Python)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PythonGreedy)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Pascal)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Lua)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PythonAsShell)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PythonAsPerl)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace qm

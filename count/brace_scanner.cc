@@ -1,5 +1,7 @@
 #include "count/brace_scanner.h"
 
+#include "count/python_scanner.h"
+
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -40,7 +42,7 @@ struct BraceFeatures {
   const ByteTable* tables;  // kPlainTables, kBacktickTables or kPhpTables
   bool hasContinuation;     // backslash-newline continues "//"
   bool hasNesting;          // D's "/+" ... "+/"
-  bool hasNestedBlocks;     // Rust: "/*" ... "*/" nest
+  bool hasNestedBlocks;     // Rust, Kotlin, Swift, Scala, Dart: "/*" ... "*/" nest
   bool hasCppRaw;           // R"delim( ... )delim"
   bool hasVerbatim;         // C# @"...", $@"..." and @$"..."
   bool hasQuoteRunRaw;      // C# """ ... """ raw strings (three or more quotes)
@@ -53,6 +55,8 @@ struct BraceFeatures {
   bool hasAttributes;       // PHP: "#[" is code, not a comment
   bool hasHeredoc;          // PHP: <<<ID ... ID
   bool isBacktickRaw;       // Go and D: no escapes between backticks
+  bool hasTripleDouble = false;    // """ ... """ literals without escapes
+  bool hasTripleSingle = false;    // ''' ... ''' literals without escapes
 };
 
 constexpr BraceFeatures kPlain{kPlainTables, false, false, false, false, false, false, false,
@@ -100,17 +104,30 @@ constexpr BraceFeatures FeaturesOf(FileTypeId type) {
     case kTypeRust:
       features.hasRustRaw = features.hasRustCharRule = features.hasNestedBlocks = true;
       break;
+    case kTypeKotlin:
+    case kTypeSwift:
+    case kTypeScala:
+      features.hasNestedBlocks = features.hasTripleDouble = true;
+      break;
+    case kTypeDart:
+      features.hasNestedBlocks = features.hasTripleDouble = features.hasTripleSingle = true;
+      break;
+    case kTypeGroovy:
+      features.hasTripleDouble = features.hasTripleSingle = true;
+      break;
     default:
       break;
   }
   return features;
 }
 
-constexpr BraceFeatures kFeatures[kTypeSlots] = {
+constexpr BraceFeatures kFeatures[kTypeGroovy + 1] = {
     FeaturesOf(0),  FeaturesOf(1),  FeaturesOf(2),  FeaturesOf(3),  FeaturesOf(4),  FeaturesOf(5),
     FeaturesOf(6),  FeaturesOf(7),  FeaturesOf(8),  FeaturesOf(9),  FeaturesOf(10), FeaturesOf(11),
     FeaturesOf(12), FeaturesOf(13), FeaturesOf(14), FeaturesOf(15), FeaturesOf(16), FeaturesOf(17),
+    FeaturesOf(18), FeaturesOf(19), FeaturesOf(20), FeaturesOf(21), FeaturesOf(22),
 };
+static_assert(kTypeGroovy == 22 && kFeatures[kTypeDart].hasTripleSingle && !kFeatures[kTypeGroovy].hasNestedBlocks);
 static_assert(kFeatures[kTypeInline].hasCppRaw && !kFeatures[kTypeInline].hasContinuation);
 static_assert(!kFeatures[kTypeObjCpp].hasCppRaw && kFeatures[kTypeObjCpp].hasContinuation);
 static_assert(kFeatures[kTypeInline].hasDigitSeparators && !kFeatures[kTypeD].hasDigitSeparators &&
@@ -573,7 +590,7 @@ namespace {
 
 template <bool kIsVectorised>
 void Scan(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length) {
-  assert(type > kTypeUnknown && type < kTypeSlots && length > 0);
+  assert(type > kTypeUnknown && type <= kTypeGroovy && length > 0);
   const BraceFeatures& features = kFeatures[type];
   const bool conservative = IsConservativeMode();
   const ByteTable& table = features.tables[conservative ? 1 : 0];
@@ -627,6 +644,13 @@ void Scan(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t leng
       case kActDoubleQuote:
       case kActSingleQuote: {
         const uint8_t quote = *cursor;
+        const bool hasTriple = quote == '"' ? features.hasTripleDouble : features.hasTripleSingle;
+        if (hasTriple && end - cursor >= 3 && cursor[1] == quote && cursor[2] == quote) {
+          cursor += 3;
+          const int64_t contentLines = ScanTripleQuoted(cursor, end, blankLines, quote);
+          tally.FoldLiteral(state, contentLines, blankLines);
+          break;
+        }
         const int before = cursor != text ? cursor[-1] : -1;
         int64_t contentLines;
         if (quote == '\'') {

@@ -20,6 +20,9 @@
 //   Rust:                          r"...", r#"..."# raw strings (any number of '#');
 //                                  block comments nest; a single quote opens only
 //                                  'x' and '\...' (so lifetimes and labels are code)
+//   Kotlin, Swift, Scala:          nesting "/*" ... "*/", """...""" literals (no escapes)
+//   Dart:                          the same, and '''...'''
+//   Groovy:                        """...""" and '''...''' literals
 //
 // Comments (and the lines they cross) count as comment unless code or punctuation
 // shares the line; literals count as code, their blank inner lines as blank. An
@@ -34,7 +37,7 @@
 namespace qm {
 
 // Adds the lines of text to totals' counters for `type`. Called by ClassifyText.
-// Requires: type is 1..10 or 14..17, length > 0.
+// Requires: type is 1..10, 14..17 or kTypeKotlin..kTypeGroovy, length > 0.
 // Hot: see bench/classify_bench.cc.
 void ScanBraceLanguage(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length);
 
@@ -53,7 +56,7 @@ void ScanBraceLanguageBytewise(LineTotals& totals, FileTypeId type, const uint8_
 int64_t ScanBlockComment(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines);
 
 // A nesting comment, cursor after its opener: D's "/+" ... "+/" (inner '+') or
-// Rust's "/*" ... "*/" (inner '*'). "/" inner raises the depth, inner "/" lowers it,
+// Rust's, Kotlin's, Swift's, Scala's and Dart's "/*" ... "*/" (inner '*'). "/" inner raises the depth, inner "/" lowers it,
 // each pair taken as a unit with the opener tested first; ends after the closer that
 // brings the depth to 0.
 int64_t ScanNestingComment(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, uint8_t inner);

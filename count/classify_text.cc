@@ -1,6 +1,8 @@
 #include "count/classify_text.h"
 
 #include "count/brace_scanner.h"
+#include "count/generic_scanner.h"
+#include "count/language_table.h"
 #include "count/lua_scanner.h"
 #include "count/pascal_scanner.h"
 #include "count/python_scanner.h"
@@ -68,6 +70,10 @@ void ClassifyText(LineTotals& totals, FileTypeId type, const uint8_t* text, int3
       ScanPascal(totals, type, text, length);
       break;
     default:
+      if (type >= kTypeFirstTable && !IsBraceTableType(type)) {
+        ScanGenericLanguage(totals, type, text, length);
+        break;
+      }
       ScanBraceLanguage(totals, type, text, length);
       break;
   }

@@ -47,8 +47,10 @@ void BuildCharClassTable(bool conservative);
 bool IsConservativeMode();
 
 // Adds the lines of one file of the given type to totals' counters for that type.
-// Adds nothing for type kTypeUnknown, a type outside 1..17, or length <= 0.
-// Types 1-10 and 14-17 use the brace-language rules, 11 Lua, 12 Python, 13 Pascal.
+// Adds nothing for type kTypeUnknown, a type outside 1..kTypeInvalid - 1, or length <= 0.
+// Types 1-10 and 14-17 use the brace-language rules, 11 Lua, 12 Python, 13 Pascal; the
+// language-table types (count/language_table.h) the generic scanner, except Kotlin,
+// Swift, Scala, Dart and Groovy, which use the brace-language rules.
 void ClassifyText(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length);
 
 // ---------------------------------------------------------------------------------

@@ -1,8 +1,10 @@
-// FileTypeId: the small integer that names a file's source language. 1 to 17 are
-// languages, 0 is a name without a known extension, 18 is a sentinel no file gets.
-// The numbers are stored in the per-type counter arrays and compared as numbers, so
-// they are plain constants, not an enum class. Display names live with the extension
-// table (app/file_types.h).
+// FileTypeId: the small integer that names a file's source language. 1 to 17 are the
+// languages counted by default, 0 is a name without a known extension, and the
+// languages of the language table (count/language_table.h), counted with -al, follow
+// from kTypeFirstTable on; kTypeInvalid, after them, is a sentinel no file gets. The
+// numbers index the per-type counter arrays and are compared as numbers, so they are
+// plain constants, not an enum class. Display names live with the extension table
+// (app/file_types.h).
 #pragma once
 
 #include <cstdint>
@@ -29,9 +31,20 @@ inline constexpr FileTypeId kTypePhp = 14;
 inline constexpr FileTypeId kTypeGo = 15;
 inline constexpr FileTypeId kTypeTypeScript = 16;
 inline constexpr FileTypeId kTypeRust = 17;
-inline constexpr FileTypeId kTypeInvalid = 18;
 
-// Entries of every per-type counter array: one per FileTypeId 0 to 17.
-inline constexpr int kTypeSlots = 18;
+// The language table's entries take the ids from kTypeFirstTable on, in table order;
+// the first five are read by the brace scanner, the rest by the generic scanner.
+inline constexpr FileTypeId kTypeFirstTable = 18;
+inline constexpr FileTypeId kTypeKotlin = 18;
+inline constexpr FileTypeId kTypeSwift = 19;
+inline constexpr FileTypeId kTypeScala = 20;
+inline constexpr FileTypeId kTypeDart = 21;
+inline constexpr FileTypeId kTypeGroovy = 22;
+// Entries of the language table (checked against the table itself).
+inline constexpr int kTableLanguageCount = 71;
+inline constexpr FileTypeId kTypeInvalid = kTypeFirstTable + kTableLanguageCount;
+
+// Entries of every per-type counter array: one per FileTypeId below kTypeInvalid.
+inline constexpr int kTypeSlots = kTypeInvalid;
 
 }  // namespace qm

@@ -1,6 +1,6 @@
 // Fuzz target for the line classification engine. The first input byte picks the
-// mode (bit 0: greedy when set) and the file type ((byte >> 1) % 18, so type 0 is
-// included); the rest is the text. The text is copied into a buffer of exactly its
+// mode (bit 0: greedy when set) and the file type ((byte >> 1) % kTypeSlots: type 0,
+// the default types and every language-table type); the rest is the text. The text is copied into a buffer of exactly its
 // size so that any read past its end is caught by the address sanitizer. Besides
 // memory safety it checks exactness: every line lands in exactly one category, the
 // line total equals the lines of the text, and greedy mode counts no punctuation.
@@ -13,6 +13,7 @@
 
 #include "count/brace_scanner.h"
 #include "count/classify_text.h"
+#include "count/language_table.h"
 
 namespace {
 
@@ -31,6 +32,7 @@ int64_t CountTextLines(const uint8_t* text, size_t length) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0 || size - 1 > INT32_MAX) return 0;
   const bool conservative = (data[0] & 1) == 0;
+  static_assert(qm::kTypeSlots <= 128, "every type reachable from the first byte");
   const qm::FileTypeId type = (data[0] >> 1) % qm::kTypeSlots;
   const size_t length = size - 1;
   std::unique_ptr<uint8_t[]> text(new uint8_t[length]);
@@ -48,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!conservative && totals.punctLines[type] != 0) std::abort();
 
   const bool isBrace = type != qm::kTypeUnknown && type != qm::kTypeLua && type != qm::kTypePython &&
-                       type != qm::kTypePascal;
+                       type != qm::kTypePascal && (type < qm::kTypeFirstTable || qm::IsBraceTableType(type));
   if (isBrace && length > 0) {
     qm::LineTotals plain;
     plain.ResetLines();

@@ -1,0 +1,611 @@
+#include "count/generic_scanner.h"
+
+#include <cstring>
+
+#include "count/language_table.h"
+
+namespace qm {
+
+namespace {
+
+// Main-loop entry of a byte that may open something in the language (the first byte
+// of an opener, a quote, the escape byte, '<' for heredocs): the scanner then tries the
+// language's rules at it, and a byte that opens nothing is an ordinary byte.
+// Only this scanner reads its tables, so the value need only differ from the skeleton's.
+constexpr uint8_t kActCandidate = 31;
+static_assert(kActCandidate > kLastOrdinary && kActCandidate != kActLineFeed &&
+              kActCandidate != kActCarriageReturn && kActCandidate != kActByteOrderMark);
+
+// Per language: main-loop tables [greedy, conservative], and the inside tables of its
+// block pairs (stops: the closer's first byte, and the opener's when pairs nest) and
+// of its quotes (stops: the quote and the escape byte).
+struct LanguageTables {
+  ByteTable main[2];
+  ByteTable insideBlock[kMaxBlocks];
+  ByteTable insideQuote[kMaxQuotes];
+  bool isBuilt;
+};
+
+LanguageTables tablesByLanguage[kTableLanguageCount];
+
+constexpr bool IsAsciiLetter(uint8_t byte) { return (byte | 0x20) >= 'a' && (byte | 0x20) <= 'z'; }
+constexpr bool IsDigit(uint8_t byte) { return byte >= '0' && byte <= '9'; }
+constexpr uint8_t LowerAscii(uint8_t byte) { return byte >= 'A' && byte <= 'Z' ? byte | 0x20 : byte; }
+
+// The line-state bit of an ordinary byte.
+uint8_t OrdinaryBits(uint8_t byte, bool conservative, bool hasPunctuation) {
+  if (byte <= 32) return 0;
+  if (!conservative || !hasPunctuation || IsConservativeCodeByte(byte)) return kHasCode;
+  return kHasPunctuation;
+}
+
+void MarkCandidate(ByteTable& table, uint8_t byte, bool ignoreCase) {
+  table[byte] = kActCandidate;
+  if (ignoreCase && IsAsciiLetter(byte)) {
+    table[byte | 0x20] = kActCandidate;
+    table[byte & ~0x20] = kActCandidate;
+  }
+}
+
+const LanguageTables& TablesOf(FileTypeId type) {
+  LanguageTables& tables = tablesByLanguage[type - kTypeFirstTable];
+  if (tables.isBuilt) return tables;
+  const LanguageRules& rules = LanguageOf(type).rules;
+  for (int mode = 0; mode < 2; ++mode) {
+    ByteTable& table = tables.main[mode];
+    for (int byte = 0; byte < 256; ++byte) {
+      table[byte] = OrdinaryBits(static_cast<uint8_t>(byte), mode == 1, rules.hasPunctuation);
+    }
+    table['\n'] = kActLineFeed;
+    table['\r'] = kActCarriageReturn;
+    table[0xEF] = kActByteOrderMark;
+    for (const LineCommentRule& rule : rules.lineComments) {
+      if (rule.opener != nullptr) {
+        MarkCandidate(table, static_cast<uint8_t>(rule.opener[0]), (rule.flags & kIgnoreCase) != 0);
+      }
+    }
+    for (const BlockRule& rule : rules.blocks) {
+      if (rule.opener != nullptr) {
+        MarkCandidate(table, static_cast<uint8_t>(rule.opener[0]), (rule.openerFlags & kIgnoreCase) != 0);
+      }
+    }
+    for (const QuoteRule& rule : rules.quotes) {
+      if (rule.quote != 0) MarkCandidate(table, rule.quote, false);
+    }
+    if (rules.escapeOutside != 0) MarkCandidate(table, rules.escapeOutside, false);
+    for (const char* words : {rules.quoteWords, rules.substituteWords}) {
+      if (words == nullptr) continue;
+      for (const char* word = words; *word != 0; ++word) {
+        if (word == words || word[-1] == ' ') MarkCandidate(table, static_cast<uint8_t>(*word), false);
+      }
+    }
+    if (rules.regexWords != nullptr) MarkCandidate(table, '/', false);
+    if (rules.heredoc != HeredocStyle::kNone) MarkCandidate(table, '<', false);
+    assert(HasMainTableShape(table));
+  }
+  for (int i = 0; i < kMaxBlocks; ++i) {
+    const BlockRule& rule = rules.blocks[i];
+    if (rule.opener == nullptr) continue;
+    tables.insideBlock[i] = MakeInsideTable(static_cast<uint8_t>(rule.closer[0]),
+                                            (rule.flags & kNests) != 0 ? static_cast<uint8_t>(rule.opener[0]) : -1);
+  }
+  for (int i = 0; i < kMaxQuotes; ++i) {
+    const QuoteRule& rule = rules.quotes[i];
+    if (rule.quote == 0) continue;
+    tables.insideQuote[i] = MakeInsideTable(rule.quote, rule.escape != 0 ? rule.escape : -1);
+  }
+  tables.isBuilt = true;
+  return tables;
+}
+
+// A block pair from just after its opener: ends after the closer that brings the depth
+// to 0 (each further opener raises it when pairs nest; the closer is tested first, so a
+// pair whose opener and closer are equal closes).
+int64_t ScanBlock(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, const BlockRule& rule,
+                  const ByteTable& inside) {
+  const size_t openerLength = std::strlen(rule.opener);
+  const size_t closerLength = std::strlen(rule.closer);
+  const bool nests = (rule.flags & kNests) != 0;
+  const bool isCloserAtColumnZero = (rule.flags & kCloserAtColumnZero) != 0;
+  int64_t depth = 1;
+  return WalkConstruct(cursor, end, blankLines, inside,
+                       [&](const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) {
+                         blankSoFar = false;
+                         const size_t bytesLeft = static_cast<size_t>(limit - p);
+                         // p[-1] exists: the opener stands before the first byte.
+                         if (bytesLeft >= closerLength && std::memcmp(p, rule.closer, closerLength) == 0 &&
+                             (!isCloserAtColumnZero || IsLineBreak(p[-1]))) {
+                           p += closerLength;
+                           return --depth == 0;
+                         }
+                         if (nests && bytesLeft >= openerLength && std::memcmp(p, rule.opener, openerLength) == 0) {
+                           p += openerLength;
+                           ++depth;
+                           return false;
+                         }
+                         ++p;
+                         return false;
+                       });
+}
+
+// A quoted literal from just after its opening quote. The escape byte (if any) and the
+// byte after it form a pair, unless a line break or the end follows; with kDoubledQuote
+// two quotes in a row are text.
+int64_t ScanQuote(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, const QuoteRule& rule,
+                  const ByteTable& inside) {
+  const bool isDoubled = (rule.flags & kDoubledQuote) != 0;
+  return WalkConstruct(cursor, end, blankLines, inside,
+                       [&rule, isDoubled](const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) {
+                         const bool hasNext = limit - p >= 2;
+                         if (*p == rule.quote) {
+                           if (isDoubled && hasNext && p[1] == rule.quote) {
+                             blankSoFar = false;
+                             p += 2;
+                             return false;
+                           }
+                           ++p;
+                           return true;
+                         }
+                         if (hasNext && !IsLineBreak(p[1])) {
+                           p += 2;
+                         } else {
+                           blankSoFar = false;
+                           ++p;
+                         }
+                         return false;
+                       });
+}
+
+// The same for a literal that cannot cross a line break: the cursor stops after the
+// closing quote, or at the break or end that comes first.
+void SkipOneLineQuote(const uint8_t*& cursor, const uint8_t* end, const QuoteRule& rule) {
+  const uint8_t* p = cursor;
+  while (p != end && !IsLineBreak(*p)) {
+    if (rule.escape != 0 && *p == rule.escape && end - p >= 2 && !IsLineBreak(p[1])) {
+      p += 2;
+    } else if (*p != rule.quote) {
+      ++p;
+    } else if ((rule.flags & kDoubledQuote) != 0 && end - p >= 2 && p[1] == rule.quote) {
+      p += 2;
+    } else {
+      ++p;
+      break;
+    }
+  }
+  cursor = p;
+}
+
+// The length of a one-character literal 'x' at `at` (a UTF-8 character counted by its
+// lead byte), or 0.
+int64_t CharLiteralLength(const uint8_t* at, const uint8_t* end, uint8_t quote) {
+  if (end - at < 3) return 0;
+  const uint8_t lead = at[1];
+  if (IsLineBreak(lead) || lead == quote) return 0;
+  const int64_t charLength = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+  if (end - at < charLength + 2 || at[1 + charLength] != quote) return 0;
+  // The bytes after the lead are not checked, except that a line break among them
+  // (invalid UTF-8) ends the attempt: lines are counted only by the skeleton.
+  for (int64_t i = 2; i <= charLength; ++i) {
+    if (IsLineBreak(at[i])) return 0;
+  }
+  return charLength + 2;
+}
+
+bool IsWordStart(const uint8_t* text, const uint8_t* at) {
+  if (at == text) return true;
+  const uint8_t before = at[-1];
+  return before <= 32 || before == ';' || before == '&' || before == '|' || before == '(' || before == ')';
+}
+
+bool IsAfterWord(const uint8_t* text, const uint8_t* at) {
+  if (at == text) return false;
+  const uint8_t before = at[-1];
+  return IsAsciiLetter(before) || IsDigit(before) || before == '_' || before == ')' || before == ']' ||
+         before == '}' || before == '.' || before >= 0x80;
+}
+
+bool IsIdentifierByte(uint8_t byte) { return IsAsciiLetter(byte) || IsDigit(byte) || byte == '_'; }
+
+// True when the space-separated list `words` holds the word [begin, begin + length).
+bool HasWord(const char* words, const uint8_t* begin, size_t length) {
+  if (words == nullptr || length == 0) return false;
+  for (const char* cursor = words; *cursor != 0;) {
+    const char* wordEnd = cursor;
+    while (*wordEnd != 0 && *wordEnd != ' ') ++wordEnd;
+    if (static_cast<size_t>(wordEnd - cursor) == length && std::memcmp(cursor, begin, length) == 0) return true;
+    cursor = *wordEnd == ' ' ? wordEnd + 1 : wordEnd;
+  }
+  return false;
+}
+
+uint8_t CloserOf(uint8_t delimiter) {
+  switch (delimiter) {
+    case '(':
+      return ')';
+    case '[':
+      return ']';
+    case '{':
+      return '}';
+    case '<':
+      return '>';
+    default:
+      return delimiter;
+  }
+}
+
+// Lines crossed by a literal the scanner walks itself, counted as WalkConstruct does.
+struct LiteralLines {
+  int64_t contentLines = 0;
+  int64_t blankLines = 0;
+  bool blankSoFar = false;
+
+  // p stands on a line break: counts it and returns the byte after it.
+  const uint8_t* Break(const uint8_t* p, const uint8_t* end) {
+    if (blankSoFar) {
+      ++blankLines;
+    } else {
+      ++contentLines;
+      blankSoFar = true;
+    }
+    const uint8_t byte = *p++;
+    if (byte == '\r' && p != end && *p == '\n') ++p;
+    return p;
+  }
+};
+
+// A delimited part from just after its opening delimiter to just after the matching
+// closer (openers of a bracket pair nest), or end; a backslash escapes the next byte.
+const uint8_t* SkipDelimited(const uint8_t* p, const uint8_t* end, uint8_t opener, uint8_t closer,
+                             LiteralLines& lines) {
+  int64_t depth = 1;
+  while (p != end) {
+    const uint8_t byte = *p;
+    if (IsLineBreak(byte)) {
+      p = lines.Break(p, end);
+      continue;
+    }
+    if (byte > 32) lines.blankSoFar = false;
+    if (byte == '\\' && end - p >= 2 && !IsLineBreak(p[1])) {
+      p += 2;
+      continue;
+    }
+    ++p;
+    if (byte == closer) {
+      if (--depth == 0) return p;
+    } else if (byte == opener) {
+      ++depth;
+    }
+  }
+  return p;
+}
+
+bool IsDelimiter(uint8_t byte) {
+  return byte > 32 && byte < 0x80 && !IsIdentifierByte(byte) && byte != ',' && byte != ';' && byte != ')' &&
+         byte != ']' && byte != '}' && byte != '>';
+}
+
+struct HeredocTag {
+  const uint8_t* id = nullptr;  // null: no heredoc waits for the next line
+  size_t idLength = 0;
+  bool isIndented = false;
+};
+
+// Reads a heredoc opener at `at` ("<<..."). On success fills tag and returns the byte
+// after the opener; else null.
+const uint8_t* ParseHeredocOpener(const uint8_t* at, const uint8_t* end, HeredocStyle style, HeredocTag& tag) {
+  if (end - at < 3 || at[1] != '<' || at[2] == '<') return nullptr;
+  const uint8_t* p = at + 2;
+  bool isIndented = false;
+  if (style == HeredocStyle::kShell) {
+    if (*p == '-') {
+      isIndented = true;
+      ++p;
+    }
+    while (p != end && (*p == ' ' || *p == '\t')) ++p;
+  } else if (*p == '~' || *p == '-') {
+    isIndented = true;
+    ++p;
+  }
+  if (p == end) return nullptr;
+  const uint8_t* idStart;
+  const uint8_t* idEnd;
+  if (*p == '\'' || *p == '"') {
+    const uint8_t quote = *p++;
+    idStart = p;
+    while (p != end && *p != quote && !IsLineBreak(*p)) ++p;
+    if (p == end || *p != quote || p == idStart) return nullptr;
+    idEnd = p++;
+  } else {
+    if (style == HeredocStyle::kShell && *p == '\\') ++p;
+    if (p == end) return nullptr;
+    const bool isStart = style == HeredocStyle::kShell ? (IsAsciiLetter(*p) || *p == '_')
+                                                       : ((*p >= 'A' && *p <= 'Z') || *p == '_');
+    if (!isStart) return nullptr;
+    idStart = p;
+    while (p != end && IsIdentifierByte(*p)) ++p;
+    idEnd = p;
+  }
+  tag.id = idStart;
+  tag.idLength = static_cast<size_t>(idEnd - idStart);
+  tag.isIndented = isIndented;
+  return p;
+}
+
+bool IsClosingLine(const uint8_t* line, const uint8_t* lineEnd, const HeredocTag& tag) {
+  const uint8_t* p = line;
+  if (tag.isIndented) {
+    while (p != lineEnd && (*p == ' ' || *p == '\t')) ++p;
+  }
+  if (static_cast<size_t>(lineEnd - p) < tag.idLength || std::memcmp(p, tag.id, tag.idLength) != 0) return false;
+  p += tag.idLength;
+  while (p != lineEnd && (*p == ' ' || *p == '\t')) ++p;
+  return p == lineEnd;
+}
+
+// A heredoc body from the start of the line after the opener's: its lines count as a
+// literal's (code, blank when they hold only bytes <= 32) up to the closing line, which
+// the cursor is left at for the main loop (it holds the identifier: code). A last line
+// without a break is left to the main loop as well.
+void ScanHeredocBody(const uint8_t*& cursor, const uint8_t* end, const HeredocTag& tag, LineTally& tally) {
+  const uint8_t* p = cursor;
+  while (p != end) {
+    const uint8_t* lineEnd = FindLineBreak(p, end);
+    if (lineEnd == end || IsClosingLine(p, lineEnd, tag)) break;
+    bool isBlank = true;
+    for (const uint8_t* q = p; q != lineEnd; ++q) {
+      if (*q > 32) {
+        isBlank = false;
+        break;
+      }
+    }
+    ++tally.lines;
+    ++tally.byCategory[isBlank ? kBlankLine : kCodeLine];
+    p = lineEnd + 1;
+    if (*lineEnd == '\r' && p != end && *p == '\n') ++p;
+  }
+  cursor = p;
+}
+
+class GenericScan {
+ public:
+  GenericScan(FileTypeId type, const uint8_t* text, int32_t length)
+      : rules_(LanguageOf(type).rules),
+        tables_(TablesOf(type)),
+        conservative_(IsConservativeMode()),
+        text_(text),
+        end_(text + length) {}
+
+  void Run(LineTotals& totals, FileTypeId type) {
+    const ByteTable& table = tables_.main[conservative_ ? 1 : 0];
+    const uint32_t punctBit = conservative_ && rules_.hasPunctuation ? kHasPunctuation : kHasCode;
+    cursor_ = text_;
+    while (cursor_ != end_) {
+      cursor_ = SkipOrdinaryBytes(cursor_, end_, table, state_.flags);
+      if (cursor_ == end_) break;
+      const uint8_t action = table[*cursor_];
+      if (action == kActCandidate) {
+        StepCandidate();
+        continue;
+      }
+      StepLineBreakOrMark(action, cursor_, end_, state_, tally_, punctBit);
+      if (action != kActByteOrderMark) StartPendingHeredoc();
+    }
+    tally_.Finish(totals, type, state_, end_[-1], commentRanToEnd_);
+  }
+
+ private:
+  uint32_t Ordinary(uint8_t byte) const { return OrdinaryBits(byte, conservative_, rules_.hasPunctuation); }
+
+  // The length of `opener` at the cursor when its text and its flags match, else 0.
+  size_t MatchOpener(const char* opener, uint8_t flags) const {
+    const size_t length = std::strlen(opener);
+    if (static_cast<size_t>(end_ - cursor_) < length) return 0;
+    const bool ignoreCase = (flags & kIgnoreCase) != 0;
+    for (size_t i = 0; i < length; ++i) {
+      const uint8_t byte = ignoreCase ? LowerAscii(cursor_[i]) : cursor_[i];
+      if (byte != static_cast<uint8_t>(opener[i])) return 0;
+    }
+    const bool isFirstOnLine = (state_.flags & (kHasCode | kHasPunctuation)) == 0;
+    const uint8_t* after = cursor_ + length;
+    const bool isLetterAfter = after != end_ && IsAsciiLetter(*after);
+    if ((flags & kAtWordStart) != 0 && !IsWordStart(text_, cursor_)) return 0;
+    if ((flags & kFirstOnLine) != 0 && !isFirstOnLine) return 0;
+    if ((flags & kAtColumnZero) != 0 && cursor_ != text_ && !IsLineBreak(cursor_[-1])) return 0;
+    if ((flags & kBeforeSpace) != 0 && after != end_ && *after > 32) return 0;
+    if ((flags & kBeforeLetter) != 0 && !isLetterAfter) return 0;
+    if ((flags & kNotDirective) != 0 && isFirstOnLine && isLetterAfter) return 0;
+    return length;
+  }
+
+  // A quote-like operator whose word starts at the cursor: true when it opened a
+  // literal (now scanned, cursor after it).
+  bool StepQuoteLike() {
+    const uint8_t* wordEnd = cursor_;
+    while (wordEnd != end_ && IsIdentifierByte(*wordEnd)) ++wordEnd;
+    const size_t length = static_cast<size_t>(wordEnd - cursor_);
+    const int parts = HasWord(rules_.quoteWords, cursor_, length)        ? 1
+                      : HasWord(rules_.substituteWords, cursor_, length) ? 2
+                                                                          : 0;
+    if (parts == 0) return false;
+    if (cursor_ != text_) {
+      const uint8_t before = cursor_[-1];
+      if (IsIdentifierByte(before) || before >= 0x80 || before == '$' || before == '@' || before == '%' ||
+          before == '&' || before == '*' || before == '-' || before == '>') {
+        return false;
+      }
+    }
+    const uint8_t* p = wordEnd;
+    while (p != end_ && (*p == ' ' || *p == '\t')) ++p;
+    if (p == end_ || !IsDelimiter(*p)) return false;
+    const uint8_t delimiter = *p;
+    // After a space, '#' starts a comment and '=' an assignment or "=>".
+    if ((delimiter == '#' || delimiter == '=') && p != wordEnd) return false;
+    if (delimiter == '=' && end_ - p >= 2 && p[1] == '>') return false;
+    LiteralLines lines;
+    const uint8_t closer = CloserOf(delimiter);
+    p = SkipDelimited(p + 1, end_, delimiter, closer, lines);
+    if (parts == 2 && p != end_) {
+      if (closer == delimiter) {
+        p = SkipDelimited(p, end_, delimiter, closer, lines);
+      } else {
+        while (p != end_ && (*p <= 32)) p = IsLineBreak(*p) ? lines.Break(p, end_) : p + 1;
+        if (p != end_ && IsDelimiter(*p)) p = SkipDelimited(p + 1, end_, *p, CloserOf(*p), lines);
+      }
+    }
+    cursor_ = p;
+    tally_.FoldLiteral(state_, lines.contentLines, lines.blankLines);
+    return true;
+  }
+
+  // A '/' where an operand is expected: true when it opened a /.../ literal on its line.
+  bool StepSlashRegex() {
+    const uint8_t* before = cursor_;
+    while (before != text_ && (before[-1] == ' ' || before[-1] == '\t')) --before;
+    bool isOperandPlace = before == text_ || IsLineBreak(before[-1]);
+    if (!isOperandPlace) {
+      const uint8_t last = before[-1];
+      isOperandPlace = last != 0 && std::strchr("(,=:[!&|?{};~", last) != nullptr;
+      if (!isOperandPlace && IsIdentifierByte(last)) {
+        const uint8_t* word = before;
+        while (word != text_ && IsIdentifierByte(word[-1])) --word;
+        isOperandPlace = (word == text_ || word[-1] != '$') &&
+                         HasWord(rules_.regexWords, word, static_cast<size_t>(before - word));
+      }
+    }
+    if (!isOperandPlace) return false;
+    bool isInClass = false;
+    for (const uint8_t* p = cursor_ + 1; p != end_ && !IsLineBreak(*p); ++p) {
+      if (*p == '\\' && end_ - p >= 2 && !IsLineBreak(p[1])) {
+        ++p;
+      } else if (*p == '[') {
+        isInClass = true;
+      } else if (*p == ']') {
+        isInClass = false;
+      } else if (*p == '/' && !isInClass) {
+        cursor_ = p + 1;
+        state_.flags |= kHasCode;
+        return true;
+      }
+    }
+    return false;
+  }
+
+  void StepCandidate() {
+    const uint8_t byte = *cursor_;
+    if (rules_.quoteWords != nullptr && IsAsciiLetter(byte) && StepQuoteLike()) return;
+    if (rules_.regexWords != nullptr && byte == '/' && StepSlashRegex()) return;
+    if (byte == rules_.escapeOutside && byte != 0) {
+      if (end_ - cursor_ >= 2 && !IsLineBreak(cursor_[1])) {
+        state_.flags |= Ordinary(byte) | Ordinary(cursor_[1]);
+        cursor_ += 2;
+      } else {
+        state_.flags |= Ordinary(byte);
+        ++cursor_;
+      }
+      return;
+    }
+    for (int i = 0; i < kMaxBlocks; ++i) {
+      const BlockRule& rule = rules_.blocks[i];
+      if (rule.opener == nullptr) break;
+      const size_t length = MatchOpener(rule.opener, rule.openerFlags);
+      if (length == 0) continue;
+      cursor_ += length;
+      int64_t blankLines = 0;
+      const int64_t contentLines = ScanBlock(cursor_, end_, blankLines, rule, tables_.insideBlock[i]);
+      if ((rule.flags & kIsLiteral) != 0) {
+        tally_.FoldLiteral(state_, contentLines, blankLines);
+      } else {
+        tally_.FoldComment(state_, contentLines, blankLines);
+      }
+      return;
+    }
+    for (const LineCommentRule& rule : rules_.lineComments) {
+      if (rule.opener == nullptr) break;
+      const size_t length = MatchOpener(rule.opener, rule.flags);
+      if (length == 0) continue;
+      cursor_ += length;
+      commentRanToEnd_ = tally_.FoldLineComment(state_, cursor_, end_, rules_.hasContinuation);
+      StartPendingHeredoc();
+      return;
+    }
+    for (int i = 0; i < kMaxQuotes; ++i) {
+      const QuoteRule& rule = rules_.quotes[i];
+      if (rule.quote == 0) break;
+      if (byte != rule.quote) continue;
+      if (StepQuote(rule, tables_.insideQuote[i])) return;
+      break;
+    }
+    if (byte == '<' && rules_.heredoc != HeredocStyle::kNone && end_ - cursor_ >= 3 && cursor_[1] == '<' &&
+        cursor_[2] == '<') {
+      // A here-string (<<<"text"), not a heredoc: its own '<'s must not open one either.
+      state_.flags |= Ordinary(byte);
+      cursor_ += 3;
+      return;
+    }
+    if (byte == '<' && rules_.heredoc != HeredocStyle::kNone && pending_.id == nullptr) {
+      HeredocTag tag;
+      if (const uint8_t* after = ParseHeredocOpener(cursor_, end_, rules_.heredoc, tag)) {
+        pending_ = tag;
+        state_.flags |= kHasCode;
+        cursor_ = after;
+        return;
+      }
+    }
+    state_.flags |= Ordinary(byte);
+    ++cursor_;
+  }
+
+  // A quote at the cursor: true when it opened a literal (now scanned).
+  bool StepQuote(const QuoteRule& rule, const ByteTable& inside) {
+    if ((rule.flags & kNotAfterWord) != 0 && IsAfterWord(text_, cursor_)) return false;
+    if ((rule.flags & kCharLiteral) != 0) {
+      if (rule.escape != 0 && end_ - cursor_ >= 2 && cursor_[1] == rule.escape) {
+        ++cursor_;
+        SkipOneLineQuote(cursor_, end_, rule);
+      } else {
+        const int64_t length = CharLiteralLength(cursor_, end_, rule.quote);
+        if (length == 0) return false;
+        cursor_ += length;
+      }
+      tally_.FoldLiteral(state_, 0, 0);
+      return true;
+    }
+    ++cursor_;
+    if ((rule.flags & kOneLine) != 0) {
+      SkipOneLineQuote(cursor_, end_, rule);
+      tally_.FoldLiteral(state_, 0, 0);
+      return true;
+    }
+    int64_t blankLines = 0;
+    const int64_t contentLines = ScanQuote(cursor_, end_, blankLines, rule, inside);
+    tally_.FoldLiteral(state_, contentLines, blankLines);
+    return true;
+  }
+
+  // After a line break: the body of a heredoc opened on the line that just ended.
+  void StartPendingHeredoc() {
+    if (pending_.id == nullptr) return;
+    ScanHeredocBody(cursor_, end_, pending_, tally_);
+    pending_ = HeredocTag();
+  }
+
+  const LanguageRules& rules_;
+  const LanguageTables& tables_;
+  const bool conservative_;
+  const uint8_t* const text_;
+  const uint8_t* const end_;
+  const uint8_t* cursor_ = nullptr;
+  LineState state_;
+  LineTally tally_;
+  HeredocTag pending_;
+  bool commentRanToEnd_ = false;
+};
+
+}  // namespace
+
+void ScanGenericLanguage(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length) {
+  assert(type >= kTypeFirstTable && type < kTypeInvalid && length > 0);
+  GenericScan(type, text, length).Run(totals, type);
+}
+
+}  // namespace qm

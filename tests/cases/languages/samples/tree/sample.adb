@@ -1,0 +1,4 @@
+-- c
+X := Character'Val(65); -- c
+C := '"';
+S := "-- no";

@@ -1,0 +1,6 @@
+# c
+f() {
+  local s='# x'  # c
+  grep x <<<"X"
+}
+# c

@@ -1,0 +1,4 @@
+@echo off
+REM c
+:: c
+echo rem not

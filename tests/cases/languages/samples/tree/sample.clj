@@ -1,0 +1,3 @@
+; c
+(def s "; no") ; c
+(def c \;)

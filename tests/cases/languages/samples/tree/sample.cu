@@ -1,0 +1,2 @@
+// c
+__global__ void k() {}

@@ -1,0 +1,4 @@
+C comment
+      X = 'it''s ! no'
+* c
+      END ! c

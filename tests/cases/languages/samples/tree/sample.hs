@@ -1,0 +1,5 @@
+{-# LANGUAGE X #-}
+{- outer {- inner -} still -}
+f x = x' -- c
+c = 'a'
+s = "-- no"

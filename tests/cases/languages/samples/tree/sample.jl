@@ -1,0 +1,5 @@
+#= outer #= inner =# still =#
+c = 'a' # c
+s = """
+# in string
+"""

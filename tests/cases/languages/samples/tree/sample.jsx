@@ -1,0 +1,4 @@
+// c
+const a = <p>Don't {/* c */}</p>;
+const s = '/* no';
+{/* c */}

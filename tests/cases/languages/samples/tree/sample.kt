@@ -1,0 +1,5 @@
+/* outer /* inner */ still */
+val s = """
+// in
+"""
+val c = 'a' // c

@@ -1,0 +1,3 @@
+#| outer #| inner |# still |#
+(print "; no") ; c
+)

@@ -1,0 +1,2 @@
+dnl c
+define(`x', `# y')

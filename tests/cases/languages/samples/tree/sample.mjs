@@ -1,0 +1,2 @@
+// c
+export const x = 1;

@@ -1,0 +1,3 @@
+(* outer (* inner *) still *)
+let c = 'a' (* c *)
+let f 'a x = "(* no"

@@ -1,0 +1,5 @@
+#[ outer #[ inner ]# still ]#
+let c = 'a' # c
+let s = """
+# in
+"""

@@ -1,0 +1,8 @@
+# c
+=begin
+doc
+=end
+s = "#{x} # y"
+x = <<~EOS
+  # body
+  EOS

@@ -1,0 +1,3 @@
+-- c
+SELECT '-- no', 'it''s' /* c
+still */ FROM t;

@@ -1,0 +1,5 @@
+# c
+// c
+x = <<EOT
+# in
+EOT

@@ -1,0 +1,3 @@
+# c
+// c
+const string S = "# no"

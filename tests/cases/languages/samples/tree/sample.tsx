@@ -1,0 +1,3 @@
+const b = <b>it's "quoted"</b>; // c
+/* a
+   b */

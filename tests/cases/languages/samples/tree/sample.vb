@@ -1,0 +1,3 @@
+' c
+Rem c
+Dim s = "it""s ' no"

@@ -1,0 +1,2 @@
+-- c
+s <= '1' when clk'event else "--no";

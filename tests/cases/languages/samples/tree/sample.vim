@@ -1,0 +1,3 @@
+" c
+let s = "x" " c
+let t = 'it''s'

@@ -1,0 +1,4 @@
+// c
+const s = "// no";
+const m = \\ multi // still string
+;

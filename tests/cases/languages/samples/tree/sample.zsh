@@ -1,0 +1,4 @@
+print "multi
+# inside string
+line"
+# c
