@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/file_intake.h"
+#include "app/ignore_rules.h"
 #include "app/settings.h"
 
 namespace qm {
@@ -32,6 +33,8 @@ class IntakeSink final : public ArchiveMemberSink {
                  archiveName.CStr());
     ++totals_.errorCount;
   }
+
+  bool IsSkippedDirectory(const SharedString& directory) override { return HasExcludedName(directory); }
 
  private:
   CountTotals& totals_;

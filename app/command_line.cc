@@ -30,6 +30,7 @@ constexpr FlagOption kFlagOptions[] = {
     {"-la", "--list-anomalies", &Settings::listAnomalies, true},
     {"-nr", "--no-recursion", &Settings::noRecursion, true},
     {"-sa", "--scan-archives", &Settings::scanArchives, true},
+    {"-gi", "--gitignore", &Settings::useGitignore, true},
 };
 
 constexpr const char* kUsageLines[] = {
@@ -42,8 +43,10 @@ constexpr const char* kUsageLines[] = {
     "       -f count by file (off by default)",
     "       -np don't pretty-print numbers",
     "       -nr don't recurse on subdirs",
+    "       -gi honour .gitignore, .ignore and .git/info/exclude files",
     "       -xd=dir,dir2,... exclude dirs",
     "       -xe=ext,ext2,... exclude extensions",
+    "       -xn=name,name2,... exclude dirs with these names at any depth",
     "       -fe=ref_ext,ext force extension",
     "           example: -fe=pas,inc",
     "       -le list extensions in dir",
@@ -59,6 +62,7 @@ constexpr const char* kUsageLines[] = {
     "           this implies no output to stdout unless stdout",
     "           is supplied as filename; csv will then",
     "           be printed to stdout instead",
+    "       -json <filename> output results as json instead (stdout: to stdout)",
     "       -diff <filename> diff results with previously saved csv",
 };
 
@@ -124,6 +128,7 @@ int AppMain(int argc, const char* const* argv) {
 }
 
 bool ParseCommandLine(int argc, const char* const* argv) {
+  const char* jsonArgument = nullptr;
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
     if (argument[0] != '-') {
@@ -152,6 +157,22 @@ bool ParseCommandLine(int argc, const char* const* argv) {
       AppendListValue(extList, settings.excludeExts);
     } else if (const char* dirList = PrefixValue(argument, "-xd=", "--exclude-dir=")) {
       AppendListValue(dirList, settings.excludeDirs);
+    } else if (const char* nameList = PrefixValue(argument, "-xn=", "--exclude-name=")) {
+      AppendListValue(nameList, settings.excludeNames);
+    } else if (const char* jsonValue = PrefixValue(argument, nullptr, "--json=")) {
+      if (*jsonValue == 0) {
+        PrintInvalid(argument);
+        return false;
+      }
+      settings.jsonFile = jsonValue;
+      jsonArgument = argument;
+    } else if (IsEither(argument, "-json", "--json")) {
+      if (i + 1 == argc || *argv[i + 1] == 0) {
+        PrintInvalid(argument);
+        return false;
+      }
+      settings.jsonFile = argv[++i];
+      jsonArgument = argument;
     } else if (IsEither(argument, "-v", "--version")) {
       settings.showVersion = true;
     } else if (i + 1 < argc && IsEither(argument, "-csv", "--csv")) {
@@ -164,6 +185,11 @@ bool ParseCommandLine(int argc, const char* const* argv) {
   }
   if (settings.stdinName.IsEmpty() && settings.dirArgs.IsEmpty()) {
     std::fputs("dirname(s) not specified\n", stderr);
+    return false;
+  }
+  // One report replaces the table: JSON or CSV, not both.
+  if (jsonArgument != nullptr && !settings.csvFile.IsEmpty()) {
+    PrintInvalid(jsonArgument);
     return false;
   }
   FinaliseExclusions();

@@ -11,6 +11,7 @@
 #include "app/directory_walk.h"
 #include "app/file_intake.h"
 #include "app/file_types.h"
+#include "app/json_report.h"
 #include "app/run_state.h"
 #include "app/settings.h"
 #include "app/summary_report.h"
@@ -99,6 +100,7 @@ void CountArgument(CountTotals& totals, const SharedString& argument, bool isStd
 }  // namespace
 
 int RunCount() {
+  RouteMessagesForJson();
   BuildCharClassTable(settings.conservative);
   if (settings.showVersion) std::fputs("Quillmet v1.9\n", stdout);
   BuildExtensionMap();

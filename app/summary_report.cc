@@ -6,6 +6,7 @@
 
 #include "app/csv_writer.h"
 #include "app/file_types.h"
+#include "app/json_report.h"
 #include "app/settings.h"
 #include "core/path.h"
 #include "core/stable_sort.h"
@@ -258,7 +259,19 @@ SharedString BuildSummary(const CountTotals& totals) {
   return out;
 }
 
+void SortReportTypes(const CountTotals& totals, FileTypeId (&types)[kTypeSlots]) {
+  SortTypes(totals, types);
+}
+
+ColumnTotals SumReportColumns(const CountTotals& totals) {
+  return SumColumns(totals);
+}
+
 void PrintSummary(CountTotals& totals) {
+  if (!settings.jsonFile.IsEmpty()) {
+    WriteJsonReport(totals);
+    return;
+  }
   if (settings.csvFile.IsEmpty()) {
     const SharedString report = BuildSummary(totals);
     std::fwrite(report.CStr(), 1, static_cast<size_t>(report.Length()), stdout);

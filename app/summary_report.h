@@ -25,6 +25,7 @@
 
 #include <cstdint>
 
+#include "app/csv_writer.h"
 #include "app/run_state.h"
 #include "core/shared_string.h"
 
@@ -49,6 +50,10 @@ void PrintAnomalies(SharedString& out, const CountTotals& totals);
 
 // Appends the -le listing of uniqueExtensions, first seen first.
 void PrintExtensions(SharedString& out);
+
+// Type ids 0 to 17 in table order, and the total row's sums (other report formats).
+void SortReportTypes(const CountTotals& totals, FileTypeId (&types)[kTypeSlots]);
+ColumnTotals SumReportColumns(const CountTotals& totals);
 
 // The whole standard-output report as PrintSummary prints it when no CSV is asked for.
 SharedString BuildSummary(const CountTotals& totals);

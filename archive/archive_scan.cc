@@ -98,7 +98,9 @@ void ScanTar(ArchiveKind kind, Stream& stream, int64_t maxFileSize, ArchiveMembe
     } else {
       NamedMember member;
       PrepareMember(entry.name, member, currentRoot, rootAsGiven);
-      if (IsTooBig(static_cast<uint64_t>(size), maxFileSize)) {
+      if (sink.IsSkippedDirectory(member.listing.Path())) {
+        error = !Skip(*tarStream, size);
+      } else if (IsTooBig(static_cast<uint64_t>(size), maxFileSize)) {
         ReportTooBig(member, currentRoot, sink);
         error = !Skip(*tarStream, size);
       } else {
@@ -143,6 +145,7 @@ void ScanZip(Stream& stream, int64_t maxFileSize, ArchiveMemberSink& sink, Share
     const uint64_t size = entries.Value(i).uncompressedSize;
     NamedMember member;
     PrepareMember(name, member, currentRoot, rootAsGiven);
+    if (sink.IsSkippedDirectory(member.listing.Path())) continue;
     if (IsTooBig(size, maxFileSize)) {
       ReportTooBig(member, currentRoot, sink);
       continue;
