@@ -122,6 +122,11 @@ void AppendJsonString(SharedString& out, const char* begin, const char* end) {
       if (length == 0) {
         out.Append("\xEF\xBF\xBD", 3);  // U+FFFD for this byte alone
         ++cursor;
+      } else if (length == 2 && byte == 0xC2 && cursor[1] < 0xA0) {
+        // U+0080 to U+009F, the C1 control characters.
+        const char escaped[6] = {'\\', 'u', '0', '0', kHex[cursor[1] >> 4], kHex[cursor[1] & 15]};
+        out.Append(escaped, 6);
+        cursor += 2;
       } else {
         out.Append(reinterpret_cast<const char*>(cursor), length);
         cursor += length;
@@ -138,7 +143,7 @@ void AppendJsonString(SharedString& out, const char* begin, const char* end) {
       out.Append("\\t", 2);
     } else if (byte == '\r') {
       out.Append("\\r", 2);
-    } else if (byte < 0x20) {
+    } else if (byte < 0x20 || byte == 0x7F) {
       const char escaped[6] = {'\\', 'u', '0', '0', kHex[byte >> 4], kHex[byte & 15]};
       out.Append(escaped, 6);
     } else {

@@ -4,7 +4,8 @@
 // whose lineCount is not 0), the total row's sums, the anomaly counters, and with -f
 // the by-file rows in the table's order; "punctuation" only in conservative mode,
 // "diff" (the saved file's name) only with -diff. Any bytes can be written: in names a
-// byte that is not part of valid UTF-8 becomes U+FFFD, control bytes become escapes.
+// byte that is not part of valid UTF-8 becomes U+FFFD, control characters (C0, DEL
+// and C1) become escapes.
 //
 // Streams: with "-json stdout" standard output carries the document alone. The run
 // driver calls RouteMessagesForJson first, which keeps the real standard output for
