@@ -94,7 +94,17 @@ Wild MatchClass(const uint8_t*& p, uint8_t c, bool isPathname) {
   return Wild::kMatch;
 }
 
-Wild DoWild(const uint8_t* patternStart, const uint8_t* p, const uint8_t* text, bool isPathname) {
+// One match: the pattern's start, its rules, and the steps it may still take.
+struct MatchContext {
+  const uint8_t* patternStart;
+  bool isPathname;
+  int64_t stepsLeft;
+};
+
+Wild DoWild(MatchContext& context, const uint8_t* p, const uint8_t* text) {
+  const uint8_t* const patternStart = context.patternStart;
+  const bool isPathname = context.isPathname;
+  if (--context.stepsLeft < 0) return Wild::kAbortAll;
   for (; *p != 0; ++text, ++p) {
     uint8_t tc = *text;
     uint8_t pc = *p;
@@ -125,7 +135,7 @@ Wild DoWild(const uint8_t* patternStart, const uint8_t* p, const uint8_t* text, 
         if (isPathname && p - firstStar >= 2 && isAfterSlash &&
             (*p == 0 || *p == '/' || (p[0] == '\\' && p[1] == '/'))) {
           // "**/" may stand for no directory at all.
-          if (p[0] == '/' && DoWild(patternStart, p + 1, text, isPathname) == Wild::kMatch) return Wild::kMatch;
+          if (p[0] == '/' && DoWild(context, p + 1, text) == Wild::kMatch) return Wild::kMatch;
           isMatchingSlash = true;
         }
         if (*p == 0) {
@@ -145,10 +155,14 @@ Wild DoWild(const uint8_t* patternStart, const uint8_t* p, const uint8_t* text, 
           if (tc == 0) break;
           if (!IsGlobSpecial(*p)) {
             // A literal follows: skip to its next occurrence the '*' may reach.
+            // Not found: no later start of this '*' or of an enclosing one can find it
+            // either (only literals, '?' and classes, one byte each, lie between them).
             while ((tc = *text) != 0 && (isMatchingSlash || tc != '/') && tc != *p) ++text;
-            if (tc != *p) return Wild::kNoMatch;
+            if (tc == 0) return Wild::kAbortAll;
+            if (tc != *p) return Wild::kAbortToStarStar;
           }
-          const Wild result = DoWild(patternStart, p, text, isPathname);
+          if (--context.stepsLeft < 0) return Wild::kAbortAll;
+          const Wild result = DoWild(context, p, text);
           if (result != Wild::kNoMatch) {
             if (!isMatchingSlash || result != Wild::kAbortToStarStar) return result;
           } else if (!isMatchingSlash && tc == '/') {
@@ -221,7 +235,8 @@ bool IsNameExcluded(const char* begin, const char* end) {
 
 bool WildMatch(const char* pattern, const char* text, bool isPathname) {
   const auto* start = reinterpret_cast<const uint8_t*>(pattern);
-  return DoWild(start, start, reinterpret_cast<const uint8_t*>(text), isPathname) == Wild::kMatch;
+  MatchContext context{start, isPathname, kMaxMatchSteps};
+  return DoWild(context, start, reinterpret_cast<const uint8_t*>(text)) == Wild::kMatch;
 }
 
 void ParseIgnoreFile(const char* begin, const char* end, Array<IgnorePattern>& patterns) {

@@ -19,11 +19,16 @@ namespace qm {
 inline constexpr int64_t kMaxIgnoreFileBytes = 16 * 1048576;
 // Longer pattern lines are dropped; matching recurses once per '*' run of a pattern.
 inline constexpr int32_t kMaxPatternBytes = 4096;
+// Backtracking over many '*' and "**" can take time exponential in their number
+// ("**/a/**/a/.../b" against a deep path). A match that has not decided within this
+// many steps (a few milliseconds) is taken as no match: the entry is not ignored.
+inline constexpr int64_t kMaxMatchSteps = 1000000;
 
 // git's wildmatch: '*' and '?' (never across '/' when isPathname), "**" between
 // slashes or at either end (any number of directories), character classes with
 // ranges, '!' or '^' negation and [:name:] classes, '\' escaping the next byte.
-// Byte-exact and case-sensitive. Both texts are zero-terminated.
+// Byte-exact and case-sensitive. Both texts are zero-terminated. At most
+// kMaxMatchSteps steps.
 bool WildMatch(const char* pattern, const char* text, bool isPathname);
 
 // One line of an ignore file, parsed.
