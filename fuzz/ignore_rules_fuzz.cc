@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > (size_t{1} << 16)) return 0;
   const char* begin = reinterpret_cast<const char*>(data);
   const char* end = begin + size;
-  const char* zero = static_cast<const char*>(std::memchr(begin, 0, size));
+  const char* zero = size == 0 ? nullptr : static_cast<const char*>(std::memchr(begin, 0, size));
   qm::Array<qm::IgnorePattern> patterns;
   qm::ParseIgnoreFile(begin, zero != nullptr ? zero : end, patterns);
   std::vector<std::string> paths;
