@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/file_intake.h"
+#include "app/ignore_rules.h"
 #include "app/message_output.h"
 #include "app/settings.h"
 
@@ -37,6 +38,8 @@ class IntakeSink final : public ArchiveMemberSink {
                Shown(archiveName).CStr());
     ++totals_.errorCount;
   }
+
+  bool IsSkippedDirectory(const SharedString& directory) override { return HasExcludedName(directory); }
 
  private:
   CountTotals& totals_;

@@ -36,6 +36,7 @@ constexpr FlagOption kFlagOptions[] = {
     {"-sa", "--scan-archives", &Settings::scanArchives, true},
     {"-al", "--all-languages", &Settings::allLanguages, true},
     {"--languages", "--languages", &Settings::listLanguages, true},
+    {"-gi", "--gitignore", &Settings::useGitignore, true},
 };
 
 constexpr const char* kUsageLines[] = {
@@ -48,8 +49,10 @@ constexpr const char* kUsageLines[] = {
     "       -f count by file (off by default)",
     "       -np don't pretty-print numbers",
     "       -nr don't recurse on subdirs",
+    "       -gi honour .gitignore, .ignore and .git/info/exclude files",
     "       -xd=dir,dir2,... exclude dirs",
     "       -xe=ext,ext2,... exclude extensions",
+    "       -xn=name,name2,... exclude dirs with these names at any depth",
     "       -fe=ref_ext,ext force extension",
     "           example: -fe=pas,inc",
     "       -le list extensions in dir",
@@ -67,6 +70,7 @@ constexpr const char* kUsageLines[] = {
     "           this implies no output to stdout unless stdout",
     "           is supplied as filename; csv will then",
     "           be printed to stdout instead",
+    "       -json <filename> output results as json instead (stdout: to stdout)",
     "       -diff <filename> diff results with previously saved csv",
     "exit status:",
     "       0 success",
@@ -165,6 +169,7 @@ int AppMain(int argc, const char* const* argv) {
 CommandLineOutcome ReadCommandLine(int argc, const char* const* argv) {
   if (IsVersionOnly(argc, argv)) return CommandLineOutcome::kVersion;
   bool isOptionsEnded = false;
+  const char* jsonArgument = nullptr;
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
     if (isOptionsEnded || argument[0] != '-') {
@@ -197,6 +202,16 @@ CommandLineOutcome ReadCommandLine(int argc, const char* const* argv) {
       AppendListValue(extList, settings.excludeExts);
     } else if (const char* dirList = PrefixValue(argument, "-xd=", "--exclude-dir=")) {
       AppendListValue(dirList, settings.excludeDirs);
+    } else if (const char* nameList = PrefixValue(argument, "-xn=", "--exclude-name=")) {
+      AppendListValue(nameList, settings.excludeNames);
+    } else if (const char* jsonValue = PrefixValue(argument, nullptr, "--json=")) {
+      isValid = *jsonValue != 0;
+      settings.jsonFile = jsonValue;
+      jsonArgument = argument;
+    } else if (IsEither(argument, "-json", "--json")) {
+      isValid = i + 1 < argc && argv[i + 1][0] != 0;
+      if (isValid) settings.jsonFile = argv[++i];
+      jsonArgument = argument;
     } else if (IsEither(argument, "-v", "--version")) {
       settings.showVersion = true;
     } else if (const char* csvValue = PrefixValue(argument, nullptr, "--csv=")) {
@@ -224,6 +239,11 @@ CommandLineOutcome ReadCommandLine(int argc, const char* const* argv) {
   }
   if (settings.stdinName.IsEmpty() && settings.dirArgs.IsEmpty() && !settings.listLanguages) {
     std::fputs("dirname(s) not specified\n", stderr);
+    return CommandLineOutcome::kInvalid;
+  }
+  // One report replaces the table: JSON or CSV, not both.
+  if (jsonArgument != nullptr && !settings.csvFile.IsEmpty()) {
+    PrintInvalid(jsonArgument);
     return CommandLineOutcome::kInvalid;
   }
   FinaliseExclusions();

@@ -32,8 +32,8 @@ void AppendRowNumbers(SharedString& out, int64_t files, int64_t blank, int64_t c
   AppendNumber(out, code, '\n');
 }
 
-void ReportWriteFailure(const SharedString& fileName, int reason) {
-  PrintError("Couldn't write CSV file: %s: %s\n", Shown(fileName).CStr(), std::strerror(reason));
+void ReportWriteFailure(const char* kind, const SharedString& fileName, int reason) {
+  PrintError("Couldn't write %s file: %s: %s\n", kind, Shown(fileName).CStr(), std::strerror(reason));
 }
 
 // Writes all of text to descriptor; false with errno set when a write fails.
@@ -85,14 +85,18 @@ SharedString BuildCsvText(const CountTotals& totals, const FileTypeId* sortedTyp
 
 bool WriteCsv(const SharedString& fileName, const CountTotals& totals, const FileTypeId* sortedTypes,
               int32_t typeCount, const ColumnTotals& sums) {
-  const SharedString text = BuildCsvText(totals, sortedTypes, typeCount, sums, settings.conservative);
+  return WriteReportFile("CSV", fileName,
+                         BuildCsvText(totals, sortedTypes, typeCount, sums, settings.conservative));
+}
+
+bool WriteReportFile(const char* kind, const SharedString& fileName, const SharedString& text) {
   const size_t length = static_cast<size_t>(text.Length());
   if (fileName == "stdout") {
     // Nothing else goes to standard output in this mode; what is buffered there (a
     // test harness may have printed) comes first.
     std::fflush(stdout);
     if (WriteAllTo(STDOUT_FILENO, text.CStr(), length)) return true;
-    ReportWriteFailure(fileName, errno);
+    ReportWriteFailure(kind, fileName, errno);
     return false;
   }
   // A FIFO named here (process substitution) is waited for, as any writer would.
@@ -102,7 +106,7 @@ bool WriteCsv(const SharedString& fileName, const CountTotals& totals, const Fil
   } while (descriptor < 0 && errno == EINTR);
   if (descriptor < 0) {
     const int reason = errno;
-    PrintError("Couldn't create CSV file: %s: %s\n", Shown(fileName).CStr(), std::strerror(reason));
+    PrintError("Couldn't create %s file: %s: %s\n", kind, Shown(fileName).CStr(), std::strerror(reason));
     return false;
   }
   bool isWritten = WriteAllTo(descriptor, text.CStr(), length);
@@ -115,7 +119,7 @@ bool WriteCsv(const SharedString& fileName, const CountTotals& totals, const Fil
     isWritten = false;
     reason = errno;
   }
-  if (!isWritten) ReportWriteFailure(fileName, reason);
+  if (!isWritten) ReportWriteFailure(kind, fileName, reason);
   return isWritten;
 }
 

@@ -50,4 +50,9 @@ SharedString BuildCsvText(const CountTotals& totals, const FileTypeId* sortedTyp
 bool WriteCsv(const SharedString& fileName, const CountTotals& totals, const FileTypeId* sortedTypes,
               int32_t typeCount, const ColumnTotals& sums);
 
+// Writes a whole report text as above: to standard output for "stdout", else to the
+// file; failures name the kind ("CSV", "JSON") in their messages. False when it was
+// not written.
+bool WriteReportFile(const char* kind, const SharedString& fileName, const SharedString& text);
+
 }  // namespace qm

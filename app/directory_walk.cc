@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "app/file_intake.h"
+#include "app/ignore_rules.h"
 #include "app/message_output.h"
 #include "app/settings.h"
 #include "core/array.h"
@@ -92,6 +93,8 @@ bool WalkDirectory(CountTotals& totals, const SharedString& path, uint32_t depth
   }
   start.path = path.StartsWith("/") ? path : start.listing.AbsolutePath();
   if (IsExcludedDirectory(start.path)) return true;
+  WalkFilter filter;
+  filter.Enter(start.path, SharedString());
 
   // Levels [0, firstOpen) have been read ahead; [firstOpen, activeCount) are open.
   int32_t activeCount = 1;
@@ -101,17 +104,19 @@ bool WalkDirectory(CountTotals& totals, const SharedString& path, uint32_t depth
     WalkLevel& top = *levels[activeCount - 1];
     if (!NextEntry(top, entry)) {
       EndLevel(top);
+      filter.Leave();
       --activeCount;
       if (firstOpen > activeCount) firstOpen = activeCount;
       continue;
     }
     if (!entry.isDirectory) {
-      FileIntakeInDirectory(totals, top.path, entry.name);
+      if (!filter.IsSkipped(entry.name, false)) FileIntakeInDirectory(totals, top.path, entry.name);
       continue;
     }
     if (entry.name == "." || entry.name == ".." || entry.name == ".git" || settings.noRecursion) {
       continue;
     }
+    if (filter.IsSkipped(entry.name, true)) continue;
     if (activeCount == levels.Count()) levels.PushBack(std::make_unique<WalkLevel>());
     WalkLevel& child = *levels[activeCount];
     BuildChildPath(child.path, top.path, entry.name);
@@ -126,6 +131,7 @@ bool WalkDirectory(CountTotals& totals, const SharedString& path, uint32_t depth
       continue;
     }
     ++activeCount;
+    filter.Enter(child.path, entry.name);
   }
   return true;
 }

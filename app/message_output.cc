@@ -52,7 +52,7 @@ SharedString Shown(const char* text) {
 }
 
 FILE* InfoStream() {
-  return settings.csvFile == "stdout" ? stderr : stdout;
+  return settings.csvFile == "stdout" || settings.jsonFile == "stdout" ? stderr : stdout;
 }
 
 void PrintInfo(const char* format, ...) {

@@ -1,8 +1,8 @@
 // Where the run's lines go, how names are shown in them, and the exit status they add
 // up to. The report alone goes to standard output; the banner, -la lines and -le list
-// go to the info stream (standard error when the CSV goes to standard output); errors
-// go to standard error after standard output is flushed, so a terminal keeps program
-// order. Shown() writes bytes 0x00-0x1F and 0x7F of a name as "\x" and two hex digits.
+// go to the info stream (standard error when the CSV or JSON report goes to standard
+// output); errors go to standard error after standard output is flushed, so a terminal
+// keeps program order. Shown() writes bytes 0x00-0x1F and 0x7F of a name as "\x" and two hex digits.
 // A failed write to standard output does not stop the run: FinishStandardOutput
 // reports it once at the end. Process-wide state, one thread; ResetMessageOutput
 // forgets it (tests).
@@ -25,7 +25,8 @@ void AppendShown(SharedString& out, const char* bytes, int32_t length);
 SharedString Shown(const SharedString& text);
 SharedString Shown(const char* text);
 
-// Standard output, or standard error when the CSV goes to standard output.
+// Standard output, or standard error when the CSV or JSON report goes to standard
+// output.
 FILE* InfoStream();
 
 // printf to the info stream. Names in the arguments must already be Shown().

@@ -17,6 +17,7 @@
 #include "app/file_intake.h"
 #include "app/file_types.h"
 #include "app/message_output.h"
+#include "app/json_report.h"
 #include "app/run_state.h"
 #include "app/settings.h"
 #include "app/summary_report.h"

@@ -37,6 +37,9 @@ struct Settings {
   Array<SharedString> excludeDirs;       // -xd=list, completed by FinaliseExclusions
   StringMap forceExts;                   // -fe=list: reference extension -> forced extension
   Array<SharedString> dirArgs;           // every argument not starting with '-'
+  Array<SharedString> excludeNames;      // -xn=list: directory names skipped at any depth
+  bool useGitignore = false;             // -gi
+  SharedString jsonFile;                 // -json file, --json=file
 };
 
 extern Settings settings;

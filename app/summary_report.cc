@@ -6,6 +6,7 @@
 
 #include "app/csv_writer.h"
 #include "app/file_types.h"
+#include "app/json_report.h"
 #include "app/message_output.h"
 #include "app/settings.h"
 #include "core/path.h"
@@ -151,9 +152,7 @@ void PrintRule(SharedString& out, int32_t n) {
   out.Append("\n", 1);
 }
 
-int32_t ComputeNameWidth() {
-  if (!settings.byFile) return kTypeNameWidth;
-  int32_t width = settings.conservative ? kConservativeFileNameWidth : kGreedyFileNameWidth;
+void PrepareFileRecords() {
   const SharedString common = CommonDirectory();
   for (FileRecord& record : fileRecords) {
     if (record.onDisk && !common.IsEmpty() &&
@@ -166,6 +165,12 @@ int32_t ComputeNameWidth() {
     if (a.type != b.type) return a.type < b.type;
     return a.path.Compare(b.path) < 0;
   });
+}
+
+int32_t ComputeNameWidth() {
+  if (!settings.byFile) return kTypeNameWidth;
+  int32_t width = settings.conservative ? kConservativeFileNameWidth : kGreedyFileNameWidth;
+  PrepareFileRecords();
   // From here on a record holds its path as shown, control bytes escaped.
   for (FileRecord& record : fileRecords) {
     record.path = Shown(record.path);
@@ -262,8 +267,20 @@ SharedString BuildSummary(const CountTotals& totals) {
   return out;
 }
 
+void SortReportTypes(const CountTotals& totals, FileTypeId (&types)[kTypeSlots]) {
+  SortTypes(totals, types);
+}
+
+ColumnTotals SumReportColumns(const CountTotals& totals) {
+  return SumColumns(totals);
+}
+
 void PrintSummary(CountTotals& totals) {
   if (settings.showProgress) std::fprintf(stderr, "%" PRId64 " total files\n", progressCount);
+  if (!settings.jsonFile.IsEmpty()) {
+    if (!WriteJsonReport(totals)) NoteRunFailure();
+    return;
+  }
   if (settings.csvFile.IsEmpty()) {
     const SharedString report = BuildSummary(totals);
     WriteReport(report.CStr(), static_cast<size_t>(report.Length()));

@@ -27,6 +27,7 @@
 
 #include <cstdint>
 
+#include "app/csv_writer.h"
 #include "app/run_state.h"
 #include "core/shared_string.h"
 
@@ -39,10 +40,12 @@ void PrintNumber(SharedString& out, int32_t width, int64_t value);
 // Appends n + 60 '-' and a newline; n below 1 counts as 0.
 void PrintRule(SharedString& out, int32_t n);
 
-// The name column width N. With -f it also shortens the paths of fileRecords found on
-// disk by their deepest common directory (paths of stream contents stay whole), sorts
-// fileRecords into report order, replaces each path by its shown form and widens N to
-// the longest.
+// Shortens the paths of fileRecords found on disk by their deepest common directory
+// (paths of stream contents stay whole) and sorts fileRecords into report order.
+void PrepareFileRecords();
+
+// The name column width N. With -f it also prepares fileRecords (above), replaces each
+// path by its shown form and widens N to the longest.
 int32_t ComputeNameWidth();
 
 // Appends the anomaly lines (errors, too big, duplicates, empty, UTF-16 LE, UTF-16 BE),
@@ -52,6 +55,10 @@ void PrintAnomalies(SharedString& out, const CountTotals& totals);
 
 // Appends the -le listing of uniqueExtensions, first seen first.
 void PrintExtensions(SharedString& out);
+
+// Type ids 0 to 17 in table order, and the total row's sums (other report formats).
+void SortReportTypes(const CountTotals& totals, FileTypeId (&types)[kTypeSlots]);
+ColumnTotals SumReportColumns(const CountTotals& totals);
 
 // The whole standard-output report as PrintSummary prints it when no CSV is asked for.
 SharedString BuildSummary(const CountTotals& totals);

@@ -103,7 +103,9 @@ void ScanTar(ArchiveKind kind, Stream& stream, int64_t maxFileSize, ArchiveMembe
     } else {
       NamedMember member;
       PrepareMember(entry.name, member, currentRoot, rootAsGiven);
-      if (IsTooBig(static_cast<uint64_t>(size), maxFileSize)) {
+      if (sink.IsSkippedDirectory(member.listing.Path())) {
+        error = !PassOver(*tarStream, size);
+      } else if (IsTooBig(static_cast<uint64_t>(size), maxFileSize)) {
         ReportTooBig(member, currentRoot, sink);
         error = !PassOver(*tarStream, size);
       } else {
@@ -150,6 +152,7 @@ void ScanZip(Stream& stream, int64_t maxFileSize, ArchiveMemberSink& sink, Share
     const uint64_t size = entry.uncompressedSize;
     NamedMember member;
     PrepareMember(entry.name, member, currentRoot, rootAsGiven);
+    if (sink.IsSkippedDirectory(member.listing.Path())) continue;
     if (IsTooBig(size, maxFileSize)) {
       ReportTooBig(member, currentRoot, sink);
       continue;

@@ -104,6 +104,9 @@ class ArchiveMemberSink {
   // "cannot read tar/tgz file: %s", for kZip "cannot open zip file: %s", on
   // standard error, errorCount. archiveName is currentRoot as it was on entry.
   virtual void ArchiveUnreadable(ArchiveKind kind, const SharedString& archiveName) = 0;
+  // Whether members in this directory inside the archive (normalised, as given to
+  // Member) are passed over without a word, before their size is checked.
+  virtual bool IsSkippedDirectory(const SharedString& /*directory*/) { return false; }
 };
 
 // Scans the archive in stream (open for reading, owned and closed by the caller),

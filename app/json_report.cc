@@ -1,0 +1,196 @@
+#include "app/json_report.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+#include "app/csv_writer.h"
+#include "app/file_types.h"
+#include "app/message_output.h"
+#include "app/settings.h"
+#include "app/summary_report.h"
+
+namespace qm {
+
+namespace {
+
+// Length of the valid UTF-8 sequence (2 to 4 bytes) at cursor, or 0. Overlong forms,
+// surrogates and code points above U+10FFFF are not valid.
+int32_t Utf8SequenceLength(const uint8_t* cursor, const uint8_t* end) {
+  const uint8_t lead = cursor[0];
+  int32_t length;
+  uint8_t low = 0x80;
+  uint8_t high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (end - cursor < length) return 0;
+  if (cursor[1] < low || cursor[1] > high) return 0;
+  for (int32_t i = 2; i < length; ++i) {
+    if (cursor[i] < 0x80 || cursor[i] > 0xBF) return 0;
+  }
+  return length;
+}
+
+void AppendKey(SharedString& out, const char* key) {
+  out.Append("\"", 1);
+  out.Append(key);
+  out.Append("\": ", 3);
+}
+
+void AppendNumber(SharedString& out, const char* key, int64_t value, bool isLast = false) {
+  char text[64];
+  const int length = std::snprintf(text, sizeof text, "\"%s\": %" PRId64 "%s", key, value, isLast ? "" : ", ");
+  out.Append(text, length);
+}
+
+// blank, comment, (punctuation), code: the numbers every row and the total share.
+void AppendLineCounts(SharedString& out, int64_t blank, int64_t comment, int64_t punctuation, int64_t code) {
+  AppendNumber(out, "blank", blank);
+  AppendNumber(out, "comment", comment);
+  if (settings.conservative) AppendNumber(out, "punctuation", punctuation);
+  AppendNumber(out, "code", code, true);
+}
+
+void AppendText(SharedString& out, const char* text) {
+  AppendJsonString(out, text, text + std::strlen(text));
+}
+
+}  // namespace
+
+void AppendJsonString(SharedString& out, const char* begin, const char* end) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out.Append("\"", 1);
+  const auto* cursor = reinterpret_cast<const uint8_t*>(begin);
+  const auto* last = reinterpret_cast<const uint8_t*>(end);
+  while (cursor < last) {
+    const uint8_t byte = *cursor;
+    if (byte >= 0x80) {
+      const int32_t length = Utf8SequenceLength(cursor, last);
+      if (length == 0) {
+        out.Append("\xEF\xBF\xBD", 3);  // U+FFFD for this byte alone
+        ++cursor;
+      } else if (length == 2 && byte == 0xC2 && cursor[1] < 0xA0) {
+        // U+0080 to U+009F, the C1 control characters.
+        const char escaped[6] = {'\\', 'u', '0', '0', kHex[cursor[1] >> 4], kHex[cursor[1] & 15]};
+        out.Append(escaped, 6);
+        cursor += 2;
+      } else {
+        out.Append(reinterpret_cast<const char*>(cursor), length);
+        cursor += length;
+      }
+      continue;
+    }
+    ++cursor;
+    if (byte == '"' || byte == '\\') {
+      const char escaped[2] = {'\\', static_cast<char>(byte)};
+      out.Append(escaped, 2);
+    } else if (byte == '\n') {
+      out.Append("\\n", 2);
+    } else if (byte == '\t') {
+      out.Append("\\t", 2);
+    } else if (byte == '\r') {
+      out.Append("\\r", 2);
+    } else if (byte < 0x20 || byte == 0x7F) {
+      const char escaped[6] = {'\\', 'u', '0', '0', kHex[byte >> 4], kHex[byte & 15]};
+      out.Append(escaped, 6);
+    } else {
+      const char plain = static_cast<char>(byte);
+      out.Append(&plain, 1);
+    }
+  }
+  out.Append("\"", 1);
+}
+
+SharedString BuildJsonReport(const CountTotals& totals) {
+  SharedString out;
+  out.Append("{\n  ");
+  AppendKey(out, "mode");
+  AppendText(out, settings.conservative ? "conservative" : "greedy");
+  if (!settings.diffFile.IsEmpty()) {
+    out.Append(",\n  ");
+    AppendKey(out, "diff");
+    AppendJsonString(out, settings.diffFile.CStr(), settings.diffFile.CStr() + settings.diffFile.Length());
+  }
+  out.Append(",\n  ");
+  AppendKey(out, "languages");
+  out.Append("[");
+  FileTypeId types[kTypeSlots];
+  SortReportTypes(totals, types);
+  bool isFirst = true;
+  for (const FileTypeId type : types) {
+    if (totals.lineCount[type] == 0) continue;
+    out.Append(isFirst ? "\n    {" : ",\n    {");
+    isFirst = false;
+    AppendKey(out, "name");
+    AppendText(out, TypeNames[type]);
+    out.Append(", ");
+    AppendNumber(out, "files", totals.fileCount[type]);
+    AppendLineCounts(out, totals.blankLines[type], totals.commentLines[type], totals.punctLines[type],
+                     totals.codeLines[type]);
+    out.Append("}");
+  }
+  out.Append(isFirst ? "],\n  " : "\n  ],\n  ");
+
+  const ColumnTotals sums = SumReportColumns(totals);
+  AppendKey(out, "total");
+  out.Append("{");
+  AppendNumber(out, "files", sums.files);
+  AppendLineCounts(out, sums.blank, sums.comment, sums.punctuation, sums.code);
+  out.Append("},\n  ");
+
+  AppendKey(out, "anomalies");
+  out.Append("{");
+  AppendNumber(out, "errors", totals.errorCount);
+  AppendNumber(out, "tooBig", totals.tooBigCount);
+  AppendNumber(out, "duplicates", totals.dupCount);
+  AppendNumber(out, "empty", totals.emptyCount);
+  AppendNumber(out, "utf16", totals.utf16LeCount + totals.utf16BeCount, true);
+  out.Append("}");
+
+  if (settings.byFile) {
+    PrepareFileRecords();  // the table's paths and order, names unescaped
+    out.Append(",\n  ");
+    AppendKey(out, "files");
+    out.Append("[");
+    isFirst = true;
+    for (const FileRecord& record : fileRecords) {
+      if (record.lines == 0) continue;
+      out.Append(isFirst ? "\n    {" : ",\n    {");
+      isFirst = false;
+      AppendKey(out, "path");
+      AppendJsonString(out, record.path.CStr(), record.path.CStr() + record.path.Length());
+      out.Append(", ");
+      AppendKey(out, "language");
+      AppendText(out, TypeNames[record.type]);
+      out.Append(", ");
+      AppendLineCounts(out, record.blank, record.comment, record.punctuation, record.code);
+      out.Append("}");
+    }
+    out.Append(isFirst ? "]" : "\n  ]");
+  }
+  out.Append("\n}\n");
+  return out;
+}
+
+bool WriteJsonReport(const CountTotals& totals) {
+  const bool isWritten = WriteReportFile("JSON", settings.jsonFile, BuildJsonReport(totals));
+  if (settings.listExtensions) {
+    SharedString listing;
+    PrintExtensions(listing);
+    PrintInfo("%s", listing.CStr());
+  }
+  return isWritten;
+}
+
+}  // namespace qm

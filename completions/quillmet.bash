@@ -1,0 +1,51 @@
+# bash completion for quillmet: options, file names after the options that take one
+# (-csv FILE, --json=FILE, ...), directories after -xd=, and directories or files as
+# arguments.
+_quillmet() {
+  local current=${COMP_WORDS[COMP_CWORD]}
+  local previous=${COMP_WORDS[COMP_CWORD-1]}
+  local options="-h -? --help -v --version -sp --show-progress -g --greedy -c --conservative
+    -f --by-file -np --no-pretty-print -p --pretty-print -nr --no-recursion -gi --gitignore
+    -xd= --exclude-dir= -xe= --exclude-ext= -xn= --exclude-name= -fe= --force-ext=
+    -le --list-extensions -la --list-anomalies -max= --max-file-size= -stdin= --stdin=
+    -sa --scan-archives -al --all-languages --languages -csv --csv --csv= -json --json --json= -diff --diff --diff= --"
+  COMPREPLY=()
+  # An option with '=' arrives split at the '=' (COMP_WORDBREAKS) or, without that
+  # setting, whole; either way the value alone is completed.
+  local option="" value=""
+  if [[ $current == = ]]; then
+    option=$previous
+  elif [[ $previous == = && $COMP_CWORD -ge 2 ]]; then
+    option=${COMP_WORDS[COMP_CWORD-2]}
+    value=$current
+  elif [[ $current == -*=* ]]; then
+    option=${current%%=*}
+    value=${current#*=}
+  fi
+  case $option in
+    --csv|--json|--diff)
+      COMPREPLY=($(compgen -f -- "$value"))
+      return
+      ;;
+    -xd|--exclude-dir)
+      COMPREPLY=($(compgen -d -- "${value##*,}"))
+      return
+      ;;
+    ?*)
+      return
+      ;;
+  esac
+  case $previous in
+    -csv|--csv|-json|--json|-diff|--diff)
+      COMPREPLY=($(compgen -f -- "$current"))
+      return
+      ;;
+  esac
+  if [[ $current == -* ]]; then
+    COMPREPLY=($(compgen -W "$options" -- "$current"))
+    [[ ${COMPREPLY[0]} == *= ]] && compopt -o nospace 2>/dev/null
+    return
+  fi
+  COMPREPLY=($(compgen -f -- "$current"))
+}
+complete -o filenames -F _quillmet quillmet
