@@ -123,7 +123,7 @@ std::string GnuSparseMember(const std::string& name, const std::string& data, in
   header.replace(148, 8, 8, ' ');
   int64_t sum = 0;
   for (const char c : header) sum += static_cast<unsigned char>(c);
-  char checksum[8];
+  char checksum[24];
   std::snprintf(checksum, sizeof checksum, "%06llo", static_cast<long long>(sum));
   header.replace(148, 7, std::string(checksum) + '\0');
   for (int i = 0; i < mapBlocks; ++i) {
