@@ -3,14 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <random>
 #include <string>
-#include <vector>
 
-#include "archive/zip_keys.h"
 #include "tests/support/archive_fixture.h"
-#include "tests/support/temp_tree.h"
 
 namespace qm {
 namespace {
@@ -57,48 +53,6 @@ TEST(Crc32, MatchesBitwiseFormAndResumesAcrossPieces) {
     }
     ASSERT_EQ(crc, whole) << "seed " << seed << " round " << round;
   }
-}
-
-// Key values from a small independent Python implementation of the traditional
-// PKWARE encryption, run at test time: the keys after the password "secret", then the
-// cipher text of a known plain text encrypted with those keys.
-TEST(ZipKeys, AgreeWithIndependentImplementation) {
-  test::TempTree tree;
-  ASSERT_TRUE(tree.WriteFile("keys.py", R"(
-T = [0] * 256
-for n in range(256):
-    T[n] = n
-    for _ in range(8): T[n] = (T[n] >> 1) ^ (0xEDB88320 if T[n] & 1 else 0)
-k = [0x12345678, 0x23456789, 0x34567890]
-def update(b):
-    k[0] = (k[0] >> 8) ^ T[(k[0] ^ b) & 255]
-    k[1] = ((k[1] + (k[0] & 255)) * 134775813 + 1) & 0xFFFFFFFF
-    k[2] = (k[2] >> 8) ^ T[(k[2] ^ (k[1] >> 24)) & 255]
-for b in b"secret": update(b)
-print("%08x %08x %08x" % tuple(k))
-for b in b"Hello, zip keys! 0123456789":
-    t = (k[2] | 2) & 0xFFFF
-    print("%02x" % (b ^ (((t * (t ^ 1)) >> 8) & 255)), end="")
-    update(b)
-)"));
-  FILE* pipe = popen(("python3 " + tree.Path("keys.py")).c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  unsigned key0 = 0, key1 = 0, key2 = 0;
-  std::string cipher;
-  unsigned byte;
-  ASSERT_EQ(fscanf(pipe, "%x %x %x", &key0, &key1, &key2), 3);
-  while (fscanf(pipe, "%2x", &byte) == 1) cipher += static_cast<char>(byte);
-  pclose(pipe);
-
-  ZipKeys keys = ZipKeys::FromPassword("secret", 6);
-  EXPECT_EQ(keys.key0, key0);
-  EXPECT_EQ(keys.key1, key1);
-  EXPECT_EQ(keys.key2, key2);
-  ASSERT_EQ(cipher.size(), 27u);
-  uint8_t* bytes = reinterpret_cast<uint8_t*>(cipher.data());
-  keys.Decrypt(bytes, 10);  // in two blocks: the keys carry over
-  keys.Decrypt(bytes + 10, cipher.size() - 10);
-  EXPECT_EQ(cipher, "Hello, zip keys! 0123456789");
 }
 
 }  // namespace

@@ -92,7 +92,7 @@ def run_case(case, bin_dir, scratch):
             out, err, status = expired.stdout or b"", (expired.stderr or b"") + b"[timed out]\n", -9
     real = os.path.realpath(work).encode()
     out, err = out.replace(real, b"@WORK@"), err.replace(real, b"@WORK@")
-    shutil.rmtree(work, ignore_errors=True)
+    subprocess.run(["rm", "-rf", work])  # GNU rm takes trees deeper than Python's recursion
     return out, err, str(status).encode() + b"\n"
 
 

@@ -6,7 +6,6 @@
 #include <array>
 #include <cstring>
 #include <memory>
-#include <random>
 #include <string>
 
 #include "count/brace_scanner.h"
@@ -52,53 +51,6 @@ TEST(BraceScannerVector, ActionAtEveryOffsetAfterCodeMatchesBytewise) {
               << conservative;
         }
       }
-    }
-  }
-  BuildCharClassTable(true);
-}
-
-TEST(BraceScannerVector, RandomTextsMatchBytewise) {
-  constexpr uint32_t kSeed = 90210;
-  std::mt19937 random(kSeed);
-  const char* const pieces[] = {"int value = call(a, b);",
-                                "    ",
-                                "\t",
-                                "}",
-                                ");",
-                                "x",
-                                "/* block\n comment */",
-                                "// line\\\n",
-                                "\"s\\\"q\"",
-                                "'c'",
-                                "`t\n`",
-                                "# php",
-                                "<<<EOT\nx\nEOT;\n",
-                                "R\"d(raw)d\"",
-                                "\xEF\xBB\xBF",
-                                "\xEF",
-                                "\xF0\x9F\x98\x80",
-                                "\n",
-                                "\r\n",
-                                "\r",
-                                "/+ d /+ nest +/ +/",
-                                "r#\"rust\"#",
-                                "@\"v\"\"q\"",
-                                "x = /r[/]\\//g;",
-                                "(/",
-                                "(/[",
-                                "]",
-                                "a'1",
-                                "1'000",
-                                "\"\"\"\nq\n\"\"\""};
-  constexpr size_t kPieceCount = sizeof pieces / sizeof pieces[0];
-  for (int round = 0; round < 300; ++round) {
-    BuildCharClassTable(round % 2 == 0);
-    std::string text;
-    const int count = 1 + static_cast<int>(random() % 120);
-    for (int i = 0; i < count; ++i) text += pieces[random() % kPieceCount];
-    for (FileTypeId type : kBraceTypes) {
-      ASSERT_EQ(Scan(true, type, text), Scan(false, type, text))
-          << "seed " << kSeed << ", round " << round << ", type " << type;
     }
   }
   BuildCharClassTable(true);

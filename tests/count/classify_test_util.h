@@ -66,18 +66,4 @@ void ExpectCases(FileTypeId type, const Case (&cases)[N], bool conservative = tr
   }
 }
 
-// Checks the cases in conservative mode, then in greedy mode with their punctuation
-// lines counted as code.
-template <size_t N>
-void ExpectCasesInBothModes(FileTypeId type, const Case (&cases)[N]) {
-  ExpectCases(type, cases, true);
-  for (size_t i = 0; i < N; ++i) {
-    const Counts& conservative = cases[i].expected;
-    const Counts greedy{conservative.blank, conservative.comment, 0, conservative.code + conservative.punct};
-    EXPECT_EQ(Classify(type, cases[i].text, false), greedy)
-        << "type " << type << " greedy, case " << i << ": \"" << cases[i].text << "\"";
-  }
-  BuildCharClassTable(true);
-}
-
 }  // namespace qm

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <random>
 #include <string>
 
 #include "tests/count/classify_test_util.h"
@@ -80,58 +79,6 @@ TEST(ClassifyText, SharedCasesAgreeInEveryLanguageAndMode) {
                           shared.expected.code + shared.expected.punct};
       EXPECT_EQ(Classify(type, shared.text, false), greedy)
           << "type " << type << " greedy: \"" << shared.text << "\"";
-    }
-  }
-}
-
-// Tokens that open, close or almost open every construct of every language.
-// clang-format off
-constexpr const char* kTokens[] = {
-    "//", "/*", "*/", "/+", "+/", "/", "*", "+", "\"", "'", "`", "\\", "R\"x(", ")x\"", "R\"(", ")\"", "@\"",
-    "r\"", "r#\"", "\"#", "#", "<<<EOT\n", "<<<'N'\r\n", "EOT;\n", "N;", "<", "--", "--[[", "]]", "[", "]", "-", "[=[", "]=]", "=",
-    "{", "{$", "}", "(*", "*)", "(", ")", "\"\"\"", "'''", "u'''", "Br\"\"\"", "$", "@", ";", "\r", "\n", "\r\n",
-    "\n\r", " ", "\t", "\f", "a", "_", "9", "r", "u", "b", "R", "\xEF\xBB\xBF", "\xEF", "\xBB", "\xC3\xA9", "\x00",
-};
-// clang-format on
-
-// The number of lines in a text: breaks (CR LF as one) plus an unterminated last line.
-int64_t ReferenceLineCount(const std::string& text) {
-  int64_t lines = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\n' || (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'))) ++lines;
-  }
-  if (!text.empty() && text.back() != '\n' && text.back() != '\r') ++lines;
-  return lines;
-}
-
-TEST(ClassifyText, EveryLineLandsInExactlyOneCategoryForRandomTexts) {
-  constexpr uint32_t kSeed = 20240611;
-  std::mt19937 random(kSeed);
-  constexpr size_t kTokenCount = sizeof kTokens / sizeof kTokens[0];
-  for (int round = 0; round < 400; ++round) {
-    std::string text;
-    const int tokens = static_cast<int>(random() % 80);
-    for (int i = 0; i < tokens; ++i) {
-      const char* token = kTokens[random() % kTokenCount];
-      text.append(token, token[0] == '\0' ? 1 : std::strlen(token));
-    }
-    const int64_t expectedLines = ReferenceLineCount(text);
-    for (FileTypeId type : kAllTypes) {
-      const Counts conservative = Classify(type, text, true);
-      const Counts greedy = Classify(type, text, false);
-      const auto lines = [](const Counts& c) { return c.blank + c.comment + c.punct + c.code; };
-      const std::string where = "seed " + std::to_string(kSeed) + ", round " + std::to_string(round) +
-                                ", type " + std::to_string(type);
-      ASSERT_EQ(lines(conservative), expectedLines) << where;
-      ASSERT_EQ(lines(greedy), expectedLines) << where;
-      ASSERT_EQ(greedy.punct, 0) << where;
-      // Outside Python, greedy mode only turns punctuation lines into code lines
-      // (in Python an opening parenthesis decides whether a docstring follows code).
-      if (type != kTypePython) {
-        ASSERT_EQ(greedy, (Counts{conservative.blank, conservative.comment, 0,
-                                  conservative.code + conservative.punct}))
-            << where;
-      }
     }
   }
 }

@@ -12,6 +12,9 @@
 
 namespace qm::test {
 
+namespace {
+
+// The absolute path of an executable named name on PATH, or empty when there is none.
 std::string FindProgram(const std::string& name) {
   const char* path = std::getenv("PATH");
   const std::string directories = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
@@ -28,6 +31,8 @@ std::string FindProgram(const std::string& name) {
   }
   return std::string();
 }
+
+}  // namespace
 
 testing::AssertionResult RunsCleanly(const std::string& name, const std::vector<std::string>& args,
                                      const std::string& workDir, std::string* out,
@@ -62,26 +67,10 @@ uint32_t Crc32Of(const std::string& bytes) {
   return ~crc;
 }
 
-uint32_t GetLittleEndian32(const std::string& bytes, size_t offset) {
-  uint32_t value = 0;
-  for (size_t i = 0; i < 4; ++i) value |= uint32_t{static_cast<uint8_t>(bytes[offset + i])} << (8 * i);
-  return value;
-}
-
-void PutLittleEndian32(std::string& bytes, size_t offset, uint32_t value) {
-  for (size_t i = 0; i < 4; ++i) bytes[offset + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
-}
-
 namespace {
 
-uint16_t GetLittleEndian16(const std::string& bytes, size_t offset) {
-  return static_cast<uint16_t>(static_cast<uint8_t>(bytes[offset]) |
-                               (static_cast<uint8_t>(bytes[offset + 1]) << 8));
-}
-
-void AppendLittleEndian16(std::string& bytes, uint32_t value) {
-  bytes.push_back(static_cast<char>(value & 0xFF));
-  bytes.push_back(static_cast<char>((value >> 8) & 0xFF));
+void AppendLittleEndian(std::string& bytes, uint32_t value, int byteCount) {
+  for (int i = 0; i < byteCount; ++i) bytes.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
 }
 
 }  // namespace
@@ -94,14 +83,13 @@ std::string GzipOfStoredBlocks(const std::string& data, size_t blockSize) {
     const size_t length = data.size() - done < blockSize ? data.size() - done : blockSize;
     const bool isFinal = done + length == data.size();
     out.push_back(isFinal ? '\x01' : '\x00');  // BFINAL, BTYPE 00, then padding to the byte
-    AppendLittleEndian16(out, static_cast<uint32_t>(length));
-    AppendLittleEndian16(out, static_cast<uint32_t>(~length & 0xFFFF));
+    AppendLittleEndian(out, static_cast<uint32_t>(length), 2);
+    AppendLittleEndian(out, static_cast<uint32_t>(~length & 0xFFFF), 2);
     out.append(data, done, length);
     done += length;
   } while (done < data.size());
-  out.append(8, '\0');
-  PutLittleEndian32(out, out.size() - 8, Crc32Of(data));
-  PutLittleEndian32(out, out.size() - 4, static_cast<uint32_t>(data.size()));
+  AppendLittleEndian(out, Crc32Of(data), 4);
+  AppendLittleEndian(out, static_cast<uint32_t>(data.size()), 4);
   return out;
 }
 
@@ -133,33 +121,6 @@ std::string TarPadded(const std::string& data) {
 
 std::string TarMember(const std::string& name, const std::string& data, char type) {
   return TarHeader(name, static_cast<int64_t>(data.size()), type) + TarPadded(data);
-}
-
-bool ListZipRecords(const std::string& zip, std::vector<ZipRecord>& records, size_t& endRecordOffset) {
-  records.clear();
-  const size_t end = zip.rfind(std::string("PK\x05\x06", 4));
-  if (end == std::string::npos || zip.size() - end < 22) return false;
-  endRecordOffset = end;
-  const uint16_t count = GetLittleEndian16(zip, end + 10);
-  size_t at = GetLittleEndian32(zip, end + kEndRecordDirectoryOffset);
-  for (uint16_t i = 0; i < count; ++i) {
-    if (at > end || end - at < 46 || GetLittleEndian32(zip, at) != 0x02014b50u) return false;
-    ZipRecord record;
-    record.centralOffset = at;
-    const size_t nameLength = GetLittleEndian16(zip, at + 28);
-    const size_t extraLength = GetLittleEndian16(zip, at + 30);
-    const size_t commentLength = GetLittleEndian16(zip, at + 32);
-    record.localOffset = GetLittleEndian32(zip, at + 42);
-    if (end - at - 46 < nameLength) return false;
-    record.name = zip.substr(at + 46, nameLength);
-    const size_t local = record.localOffset;
-    if (local > zip.size() || zip.size() - local < 30 || GetLittleEndian32(zip, local) != 0x04034b50u)
-      return false;
-    record.dataOffset = local + 30 + GetLittleEndian16(zip, local + 26) + GetLittleEndian16(zip, local + 28);
-    records.push_back(record);
-    at += 46 + nameLength + extraLength + commentLength;
-  }
-  return true;
 }
 
 }  // namespace qm::test
