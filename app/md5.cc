@@ -1,27 +1,13 @@
 #include "app/md5.h"
 
-#include <bit>
 #include <cassert>
 #include <cstring>
+
+#include "core/little_endian.h"
 
 namespace qm {
 
 namespace {
-
-static_assert(std::endian::native == std::endian::little || std::endian::native == std::endian::big,
-              "mixed-endian hosts are not supported");
-
-inline uint32_t LoadLittle32(const uint8_t* bytes) {
-  uint32_t word;
-  std::memcpy(&word, bytes, sizeof word);
-  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap32(word);
-  return word;
-}
-
-inline void StoreLittle32(uint8_t* bytes, uint32_t word) {
-  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap32(word);
-  std::memcpy(bytes, &word, sizeof word);
-}
 
 // Round functions of RFC 1321; F in its select form (one operation fewer, same
 // values). G is written into its step below.

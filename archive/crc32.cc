@@ -1,5 +1,7 @@
 #include "archive/crc32.h"
 
+#include "core/little_endian.h"
+
 namespace qm {
 namespace {
 
@@ -63,8 +65,7 @@ uint32_t CombineCrc32(uint32_t crcA, uint32_t crcB, size_t byteCount) {
 constexpr size_t kTwoChainBytes = 256;
 
 inline uint32_t Word(const uint8_t* next) {
-  // Little-endian word by bytes: the compiler turns this into one load.
-  return uint32_t{next[0]} | uint32_t{next[1]} << 8 | uint32_t{next[2]} << 16 | uint32_t{next[3]} << 24;
+  return LoadLittle32(next);
 }
 
 }  // namespace

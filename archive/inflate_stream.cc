@@ -6,6 +6,7 @@
 #include "archive/crc32.h"
 #include "archive/gzip_member.h"
 #include "core/allocation.h"
+#include "core/little_endian.h"
 #include "core/object_pool.h"
 #include "core/timing_scope.h"
 
@@ -91,14 +92,6 @@ static_assert(kMaxBitsPerSymbol <= kRefillBits, "one fast iteration must fit in 
 // The refill loads 8 bytes at the cursor, so that many must be valid.
 constexpr ptrdiff_t kFastLoopMaxInBytes = 8;
 
-inline uint64_t LoadLittle64(const uint8_t* bytes) {
-  uint64_t value;
-  std::memcpy(&value, bytes, sizeof value);
-#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-  value = __builtin_bswap64(value);
-#endif
-  return value;
-}
 
 uint32_t ReverseBits(uint32_t code, uint32_t length) {
   uint32_t reversed = 0;

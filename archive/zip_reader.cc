@@ -5,6 +5,7 @@
 #include "archive/crc32.h"
 #include "archive/inflate_stream.h"
 #include "archive/zip_keys.h"
+#include "core/little_endian.h"
 #include "core/stream.h"
 
 namespace qm {
@@ -16,20 +17,11 @@ constexpr uint16_t kFlagEncrypted = 1;
 constexpr uint16_t kFlagDataDescriptor = 8;
 constexpr int64_t kEncryptionHeaderSize = 12;
 
-uint16_t Get16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-uint32_t Get32(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-uint64_t Get64(const uint8_t* p) {
-  return uint64_t{Get32(p)} | uint64_t{Get32(p + 4)} << 32;
-}
 
 bool ReadU32(Stream& stream, uint32_t& value) {
   uint8_t bytes[4];
   if (!ReadExactly(stream, bytes, 4)) return false;
-  value = Get32(bytes);
+  value = LoadLittle32(bytes);
   return true;
 }
 
@@ -89,7 +81,7 @@ bool ZipReader::ReadDirectory() {
   if (!source.Seek(size - tailSize, kSeekStart) || !ReadExactly(source, tail.Data(), tailSize)) return false;
   int64_t endRecord = -1;
   for (int64_t distance = kZipEndRecordSize; distance <= tailSize; ++distance) {
-    if (Get32(tail.Data() + (tailSize - distance)) == kZipEndRecordSignature) {
+    if (LoadLittle32(tail.Data() + (tailSize - distance)) == kZipEndRecordSignature) {
       endRecord = size - distance;
       break;
     }
@@ -133,13 +125,13 @@ bool ZipReader::ReadEndRecord(ZipEndRecord& record) {
   const int64_t afterSignature = source.Tell();
   uint8_t fields[18];
   if (afterSignature < 0 || !ReadExactly(source, fields, sizeof fields)) return false;
-  record.diskNumber = Get16(fields);
-  record.directoryDisk = Get16(fields + 2);
-  record.entriesOnDisk = Get16(fields + 4);
-  record.totalEntries = Get16(fields + 6);
-  record.directorySize = Get32(fields + 8);
-  record.directoryOffset = Get32(fields + 12);
-  record.commentLength = Get16(fields + 16);
+  record.diskNumber = LoadLittle16(fields);
+  record.directoryDisk = LoadLittle16(fields + 2);
+  record.entriesOnDisk = LoadLittle16(fields + 4);
+  record.totalEntries = LoadLittle16(fields + 6);
+  record.directorySize = LoadLittle32(fields + 8);
+  record.directoryOffset = LoadLittle32(fields + 12);
+  record.commentLength = LoadLittle16(fields + 16);
   if (!SeekForward(source, record.commentLength)) return false;
   if (record.directoryOffset != kZip64Marker) return true;
 
@@ -151,7 +143,7 @@ bool ZipReader::ReadEndRecord(ZipEndRecord& record) {
   if (signature != kZip64LocatorSignature) return true;
   uint8_t locatorFields[12];
   if (!ReadExactly(source, locatorFields, sizeof locatorFields)) return false;
-  const uint64_t zip64Record = Get64(locatorFields + 4);
+  const uint64_t zip64Record = LoadLittle64(locatorFields + 4);
   if (zip64Record > static_cast<uint64_t>(INT64_MAX) ||
       !source.Seek(static_cast<int64_t>(zip64Record), kSeekStart) || !ReadU32(source, signature) ||
       signature != kZip64EndRecordSignature) {
@@ -160,12 +152,12 @@ bool ZipReader::ReadEndRecord(ZipEndRecord& record) {
   // Record size (8), version made by (2), version needed (2), then the fields.
   uint8_t zip64Fields[52];
   if (!ReadExactly(source, zip64Fields, sizeof zip64Fields)) return false;
-  record.diskNumber = Get32(zip64Fields + 12);
-  record.directoryDisk = Get32(zip64Fields + 16);
-  record.entriesOnDisk = Get64(zip64Fields + 20);
-  record.totalEntries = Get64(zip64Fields + 28);
-  record.directorySize = Get64(zip64Fields + 36);
-  record.directoryOffset = Get64(zip64Fields + 44);
+  record.diskNumber = LoadLittle32(zip64Fields + 12);
+  record.directoryDisk = LoadLittle32(zip64Fields + 16);
+  record.entriesOnDisk = LoadLittle64(zip64Fields + 20);
+  record.totalEntries = LoadLittle64(zip64Fields + 28);
+  record.directorySize = LoadLittle64(zip64Fields + 36);
+  record.directoryOffset = LoadLittle64(zip64Fields + 44);
   record.commentLength = 0;
   return true;
 }
@@ -174,22 +166,22 @@ bool ZipReader::ReadCentralHeader(ZipEntry& entry) {
   Stream& source = *source_;
   uint8_t fields[42];
   if (!ReadExactly(source, fields, sizeof fields)) return false;
-  entry.versionMadeBy = Get16(fields);
-  entry.versionNeeded = Get16(fields + 2);
-  entry.flags = Get16(fields + 4);
-  entry.method = Get16(fields + 6);
-  entry.modificationTime = Get16(fields + 8);
-  entry.modificationDate = Get16(fields + 10);
-  entry.crc32 = Get32(fields + 12);
-  entry.compressedSize = Get32(fields + 16);
-  entry.uncompressedSize = Get32(fields + 20);
-  entry.nameLength = Get16(fields + 24);
-  entry.extraLength = Get16(fields + 26);
-  entry.commentLength = Get16(fields + 28);
-  entry.diskNumberStart = Get16(fields + 30);
-  entry.internalAttributes = Get16(fields + 32);
-  entry.externalAttributes = Get32(fields + 34);
-  entry.localHeaderOffset = Get32(fields + 38);
+  entry.versionMadeBy = LoadLittle16(fields);
+  entry.versionNeeded = LoadLittle16(fields + 2);
+  entry.flags = LoadLittle16(fields + 4);
+  entry.method = LoadLittle16(fields + 6);
+  entry.modificationTime = LoadLittle16(fields + 8);
+  entry.modificationDate = LoadLittle16(fields + 10);
+  entry.crc32 = LoadLittle32(fields + 12);
+  entry.compressedSize = LoadLittle32(fields + 16);
+  entry.uncompressedSize = LoadLittle32(fields + 20);
+  entry.nameLength = LoadLittle16(fields + 24);
+  entry.extraLength = LoadLittle16(fields + 26);
+  entry.commentLength = LoadLittle16(fields + 28);
+  entry.diskNumberStart = LoadLittle16(fields + 30);
+  entry.internalAttributes = LoadLittle16(fields + 32);
+  entry.externalAttributes = LoadLittle32(fields + 34);
+  entry.localHeaderOffset = LoadLittle32(fields + 38);
 
   nameBuffer_.Resize(entry.nameLength);
   if (!ReadExactly(source, nameBuffer_.Data(), entry.nameLength)) return false;
@@ -204,16 +196,16 @@ bool ZipReader::ReadCentralHeader(ZipEntry& entry) {
 bool ZipReader::ReadLocalHeader(Stream& source, ZipEntry& entry) {
   uint8_t fields[26];
   if (!ReadExactly(source, fields, sizeof fields)) return false;
-  entry.versionNeeded = Get16(fields);
-  entry.flags = Get16(fields + 2);
-  entry.method = Get16(fields + 4);
-  entry.modificationTime = Get16(fields + 6);
-  entry.modificationDate = Get16(fields + 8);
-  entry.crc32 = Get32(fields + 10);
-  entry.compressedSize = Get32(fields + 14);
-  entry.uncompressedSize = Get32(fields + 18);
-  entry.nameLength = Get16(fields + 22);
-  entry.extraLength = Get16(fields + 24);
+  entry.versionNeeded = LoadLittle16(fields);
+  entry.flags = LoadLittle16(fields + 2);
+  entry.method = LoadLittle16(fields + 4);
+  entry.modificationTime = LoadLittle16(fields + 6);
+  entry.modificationDate = LoadLittle16(fields + 8);
+  entry.crc32 = LoadLittle32(fields + 10);
+  entry.compressedSize = LoadLittle32(fields + 14);
+  entry.uncompressedSize = LoadLittle32(fields + 18);
+  entry.nameLength = LoadLittle16(fields + 22);
+  entry.extraLength = LoadLittle16(fields + 24);
   if (!SeekForward(source, entry.nameLength)) return false;
   return entry.extraLength == 0 ||
          ReadExtraField(source, entry.extraLength, entry.uncompressedSize, entry.compressedSize, nullptr);
@@ -227,8 +219,8 @@ bool ZipReader::ReadExtraField(Stream& source, uint32_t length, uint64_t& uncomp
   for (;;) {
     uint8_t header[4];
     if (!ReadExactly(source, header, 4)) return false;
-    const uint16_t id = Get16(header);
-    const uint16_t blockSize = Get16(header + 2);
+    const uint16_t id = LoadLittle16(header);
+    const uint16_t blockSize = LoadLittle16(header + 2);
     if (id == 1) {
       // Only the values whose 32-bit field holds the marker are present, in this
       // order; a value the block is too short for leaves it and the later ones unread.
@@ -240,7 +232,7 @@ bool ZipReader::ReadExtraField(Stream& source, uint32_t length, uint64_t& uncomp
       for (uint64_t* field : fields) {
         if (field == nullptr || *field != kZip64Marker) continue;
         if (cursor + 8 > taken) break;
-        *field = Get64(data + cursor);
+        *field = LoadLittle64(data + cursor);
         cursor += 8;
       }
     } else if (!SeekForward(source, blockSize)) {

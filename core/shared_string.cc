@@ -8,6 +8,7 @@
 #include <new>
 
 #include "core/allocation.h"
+#include "core/little_endian.h"
 
 namespace qm {
 
@@ -651,8 +652,7 @@ uint32_t HashBytes(const void* data, size_t count) noexcept {
   uint32_t h = kSeed;
   size_t wordCount = count / 4;
   for (size_t i = 0; i < wordCount; ++i, bytes += 4) {
-    uint32_t word = uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 |
-                    uint32_t{bytes[3]} << 24;
+    uint32_t word = LoadLittle32(bytes);
     uint32_t k = RotateLeft(word * kMultiplier1, 15) * kMultiplier2 ^ kSeed;
     h = RotateLeft(h - k, 16) * 3;
   }
