@@ -1,7 +1,6 @@
 #include "app/csv_writer.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,6 +11,7 @@
 #include "app/file_types.h"
 #include "app/message_output.h"
 #include "app/settings.h"
+#include "core/file.h"
 
 namespace qm {
 
@@ -112,8 +112,7 @@ bool WriteReportFile(const char* kind, const SharedString& fileName, const Share
   bool isWritten = WriteAllTo(descriptor, text.CStr(), length);
   // A full disk may only show when the data reaches it; devices and pipes cannot be
   // synced, and need not be.
-  struct stat info;
-  if (isWritten && fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode)) isWritten = fsync(descriptor) == 0;
+  if (isWritten && IsRegularDescriptor(descriptor)) isWritten = fsync(descriptor) == 0;
   int reason = errno;
   if (close(descriptor) != 0 && isWritten) {
     isWritten = false;

@@ -194,9 +194,12 @@ bool File::Open(const SharedString& path, uint32_t mode, uint32_t share) {
 }
 
 bool File::IsRegularFile() const {
-  if (descriptorPlusOne_ == 0) return false;
+  return descriptorPlusOne_ != 0 && IsRegularDescriptor(Descriptor());
+}
+
+bool IsRegularDescriptor(int descriptor) {
   struct stat status;
-  return ::fstat(Descriptor(), &status) == 0 && S_ISREG(status.st_mode);
+  return ::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode);
 }
 
 }  // namespace qm

@@ -98,4 +98,8 @@ class File : public Stream {
   uint32_t share_ = 0;
 };
 
+// The one file-kind check: true when the open descriptor is a regular file (fstat),
+// false for FIFOs, sockets, devices, directories and on any failure.
+bool IsRegularDescriptor(int descriptor);
+
 }  // namespace qm
