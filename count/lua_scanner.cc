@@ -49,24 +49,13 @@ int64_t ScanLuaLongBracket(const uint8_t*& cursor, const uint8_t* end, int64_t& 
 void ScanLua(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length) {
   assert(length > 0);
   const bool conservative = IsConservativeMode();
-  const ByteTable& table = kLuaTables[conservative ? 1 : 0];
+  const ByteTable* table = &kLuaTables[conservative ? 1 : 0];
   const uint32_t punctBit = PunctuationBit(conservative);
-  const uint8_t* cursor = text;
-  const uint8_t* const end = text + length;
-  LineState state;
-  LineTally tally;
-  bool commentRanToEnd = false;
   int64_t blankLines = 0;
-  while (cursor != end) {
-    cursor = SkipOrdinaryBytes(cursor, end, table, state.flags);
-    if (cursor == end) break;
-    const uint8_t action = table[*cursor];
+  ScanLoop(totals, type, text, length, table, punctBit,
+           [&](uint8_t action, const uint8_t*& cursor, const uint8_t* end, LineState& state, LineTally& tally,
+               bool& commentRanToEnd) {
     switch (action) {
-      case kActLineFeed:
-      case kActCarriageReturn:
-      case kActByteOrderMark:
-        StepLineBreakOrMark(action, cursor, end, state, tally, punctBit);
-        break;
       case kActMinus:
         if (end - cursor >= 2 && cursor[1] == '-') {
           const int64_t level =
@@ -109,8 +98,7 @@ void ScanLua(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t l
         ++cursor;
         break;
     }
-  }
-  tally.Finish(totals, type, state, end[-1], commentRanToEnd);
+  });
 }
 
 }  // namespace qm

@@ -54,25 +54,14 @@ int64_t ScanPascalComment(const uint8_t*& cursor, const uint8_t* end, int64_t& b
 void ScanPascal(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length) {
   assert(length > 0);
   const bool conservative = IsConservativeMode();
-  const ByteTable& table = kPascalTables[conservative ? 1 : 0];
+  const ByteTable* table = &kPascalTables[conservative ? 1 : 0];
   const uint32_t punctBit = PunctuationBit(conservative);
-  const uint8_t* cursor = text;
-  const uint8_t* const end = text + length;
-  LineState state;
-  LineTally tally;
-  bool commentRanToEnd = false;
   int64_t blankLines = 0;
   bool isDirective = false;
-  while (cursor != end) {
-    cursor = SkipOrdinaryBytes(cursor, end, table, state.flags);
-    if (cursor == end) break;
-    const uint8_t action = table[*cursor];
+  ScanLoop(totals, type, text, length, table, punctBit,
+           [&](uint8_t action, const uint8_t*& cursor, const uint8_t* end, LineState& state, LineTally& tally,
+               bool& commentRanToEnd) {
     switch (action) {
-      case kActLineFeed:
-      case kActCarriageReturn:
-      case kActByteOrderMark:
-        StepLineBreakOrMark(action, cursor, end, state, tally, punctBit);
-        break;
       case kActSlash:
         if (end - cursor >= 2 && cursor[1] == '/') {
           cursor += 2;
@@ -110,8 +99,7 @@ void ScanPascal(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_
         ++cursor;
         break;
     }
-  }
-  tally.Finish(totals, type, state, end[-1], commentRanToEnd);
+  });
 }
 
 }  // namespace qm
