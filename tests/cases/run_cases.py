@@ -11,7 +11,9 @@ working directory's real path is replaced by @WORK@ in both outputs.
   run_cases.py --tool PATH [--update] DIR...
 
 Each DIR is a case or a folder of cases (searched recursively). --update rewrites the
-expected files from what the tool does now, for review with git diff. When
+expected files from what the tool does now, for review with git diff. A case holding a
+file `plain_build_only` (resource limits, peak memory) is skipped when QM_SANITIZED or
+QM_TOOL_WRAPPER is set. When
 QM_TOOL_WRAPPER is set (e.g. "/usr/bin/valgrind --error-exitcode=99"), the tool runs
 through it.
 """
@@ -115,6 +117,10 @@ def main():
     with tempfile.TemporaryDirectory(prefix="qm-cases-") as scratch:
         bin_dir = tool_dir(args.tool, scratch)
         for case in find_cases(args.dirs):
+            if os.path.exists(os.path.join(case, "plain_build_only")) and (
+                    os.environ.get("QM_SANITIZED") or os.environ.get("QM_TOOL_WRAPPER")):
+                print(f"skipped {case}: it needs a build without sanitizer or wrapper")
+                continue
             out, err, status = run_case(case, bin_dir, scratch)
             if args.update:
                 write_expected(case, "stdout", out)

@@ -67,32 +67,6 @@ uint32_t Crc32Of(const std::string& bytes) {
   return ~crc;
 }
 
-namespace {
-
-void AppendLittleEndian(std::string& bytes, uint32_t value, int byteCount) {
-  for (int i = 0; i < byteCount; ++i) bytes.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
-
-}  // namespace
-
-std::string GzipOfStoredBlocks(const std::string& data, size_t blockSize) {
-  // ID1 ID2, CM = 8, FLG = 0, MTIME = 0, XFL = 0, OS = 255 (unknown).
-  std::string out("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\xff", 10);
-  size_t done = 0;
-  do {
-    const size_t length = data.size() - done < blockSize ? data.size() - done : blockSize;
-    const bool isFinal = done + length == data.size();
-    out.push_back(isFinal ? '\x01' : '\x00');  // BFINAL, BTYPE 00, then padding to the byte
-    AppendLittleEndian(out, static_cast<uint32_t>(length), 2);
-    AppendLittleEndian(out, static_cast<uint32_t>(~length & 0xFFFF), 2);
-    out.append(data, done, length);
-    done += length;
-  } while (done < data.size());
-  AppendLittleEndian(out, Crc32Of(data), 4);
-  AppendLittleEndian(out, static_cast<uint32_t>(data.size()), 4);
-  return out;
-}
-
 std::string TarHeader(const std::string& name, int64_t size, char type, const std::string& prefix,
                       bool signedSum) {
   std::string block(512, '\0');

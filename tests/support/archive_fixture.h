@@ -1,9 +1,8 @@
-// Archive fixtures for the reader and end-to-end tests: small byte-level helpers to
-// build, inspect and damage the tar, gzip and zip files that tests make at run time,
-// by hand or with the machine's archivers (GNU tar, gzip, Info-ZIP zip, Python 3), so
-// no binary fixture is committed. Everything works on std::string byte buffers; nothing here knows the
-// product's readers, so a fixture cannot share a fault with the code it tests.
-// Helpers return false (or an empty result) on failure and never throw.
+// Archive fixtures for the reader tests: tar members built byte by byte, a bitwise
+// CRC-32, and the machine's archivers (GNU tar, gzip, Info-ZIP zip, Python 3) run at
+// test time, so no binary fixture is committed. Nothing here knows the product's
+// readers, so a fixture cannot share a fault with the code it tests. Helpers return
+// false (or an empty result) on failure and never throw.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -29,14 +28,6 @@ bool ReadFileBytes(const std::string& path, std::string& bytes);
 // The CRC-32 of gzip and zip (reflected polynomial 0xEDB88320), computed bit by bit.
 uint32_t Crc32Of(const std::string& bytes);
 
-
-// A gzip member without name or time whose DEFLATE data is a row of stored blocks of
-// blockSize bytes each (the last one shorter, and final), followed by a correct CRC-32
-// and ISIZE. The layout is fixed, so a test can damage one exact field: block k starts
-// at 10 + k * (5 + blockSize) with one header byte, then LEN and NLEN (two bytes
-// each, little-endian), then its data. Requires: 0 < blockSize <= 65535.
-std::string GzipOfStoredBlocks(const std::string& data, size_t blockSize);
-
 // A POSIX ustar header block for a member of size bytes with the given type flag and
 // name prefix, its checksum written as 6 octal digits, NUL, blank. With signedSum the
 // checksum adds the bytes as signed chars, as some old writers did.
@@ -46,6 +37,5 @@ std::string TarHeader(const std::string& name, int64_t size, char type = '0', co
 std::string TarPadded(const std::string& data);
 // A member of the given type: its header and its padded data.
 std::string TarMember(const std::string& name, const std::string& data, char type = '0');
-
 
 }  // namespace qm::test
