@@ -690,9 +690,6 @@ bool Inflate::Step() {
   for (;;) {
     switch (state_) {
       case InflateState::Start:
-        gzipFileName_.Clear();
-        gzipComment_.Clear();
-        gzipModificationTime_ = 0;
         totalOutput_ = 0;
         memberOutputStart_ = 0;
         runningChecksum_ = 0;
@@ -709,9 +706,6 @@ bool Inflate::Step() {
       case InflateState::GzipHeader: {
         GzipHeaderInfo info;
         if (!ReadGzipHeader(reader_, info)) return Fail();
-        gzipFileName_ = info.fileName;
-        gzipComment_ = info.comment;
-        gzipModificationTime_ = info.modificationTime;
         state_ = InflateState::BlockHeader;
         break;
       }

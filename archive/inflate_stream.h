@@ -288,11 +288,6 @@ class Inflate {
   uint32_t TotalOutput() const { return totalOutput_; }
   // Decoded bytes not yet handed out.
   uint32_t PendingBytes() const { return (writePosition_ - readPosition_) & kWindowMask; }
-  // The gzip header's FNAME, FCOMMENT (each cut at kMaxGzipTextLength bytes) and
-  // MTIME; empty and 0 in other modes.
-  const SharedString& GzipFileName() const { return gzipFileName_; }
-  const SharedString& GzipComment() const { return gzipComment_; }
-  uint32_t GzipModificationTime() const { return gzipModificationTime_; }
 
  private:
   // One production pass (see the .cc); Read runs it whenever the window is empty.
@@ -333,9 +328,6 @@ class Inflate {
   uint32_t runningChecksum_ = 0;
   uint32_t expectedChecksum_ = 0;
   ChecksumFunction checksumFunction_ = nullptr;
-  SharedString gzipFileName_;
-  SharedString gzipComment_;
-  uint32_t gzipModificationTime_ = 0;
 };
 
 // The Stream face of the decoder. Flags 3 (open, readable; not positioned), Size the
