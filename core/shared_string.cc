@@ -172,30 +172,6 @@ void SharedString::Assign(const SharedString& other) noexcept {
   block_ = shared;
 }
 
-void SharedString::FromCodePoints(const int32_t* begin, const int32_t* end) {
-  Release();
-  if (begin == nullptr) return;
-  if (end == nullptr) {
-    end = begin;
-    while (*end != 0) ++end;
-  }
-  int64_t total = 0;
-  for (const int32_t* cursor = begin; cursor < end; ++cursor) {
-    total += Utf8Length(*cursor);
-    if (total > kMaxLength) return;
-  }
-  if (total == 0) return;
-  StringBlock* block = NewBlock(static_cast<uint32_t>(total));
-  char* out = TextOf(block);
-  char* outEnd = out + total;
-  for (const int32_t* cursor = begin; cursor < end; ++cursor) {
-    out += EncodeUtf8(*cursor, out, outEnd);
-  }
-  *out = 0;
-  block->length = static_cast<int32_t>(total);
-  block_ = block;
-}
-
 SharedString SharedString::FormatList(const char* format, va_list args) {
   if (format == nullptr) return SharedString();
   char buffer[kFormatBufferSize];
@@ -212,14 +188,6 @@ SharedString SharedString::Format(const char* format, ...) {
   SharedString result = FormatList(format, args);
   va_end(args);
   return result;
-}
-
-void SharedString::AssignFormat(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  SharedString result = FormatList(format, args);
-  va_end(args);
-  *this = static_cast<SharedString&&>(result);
 }
 
 // ---------------------------------------------------------------------------------
@@ -418,28 +386,6 @@ void SharedString::Append(const SharedString& other) {
     return;
   }
   Splice(Length(), 0, other.CStr(), other.Length());
-}
-
-void SharedString::AppendCodePoint(int32_t codePoint) {
-  if (codePoint == 0 && IsEmpty()) return;
-  char bytes[8];
-  int32_t count = EncodeUtf8(codePoint, bytes, bytes + sizeof bytes);
-  Splice(Length(), 0, bytes, count);
-}
-
-SharedString SharedString::Concat(const SharedString& a, const SharedString& b) {
-  if (a.IsEmpty()) return b;
-  if (b.IsEmpty()) return a;
-  int64_t total = int64_t{a.Length()} + b.Length();
-  if (total > kMaxLength) return a;
-  StringBlock* block = NewBlock(static_cast<uint32_t>(total));
-  std::memcpy(TextOf(block), a.CStr(), static_cast<size_t>(a.Length()));
-  std::memcpy(TextOf(block) + a.Length(), b.CStr(), static_cast<size_t>(b.Length()));
-  TextOf(block)[total] = 0;
-  block->length = static_cast<int32_t>(total);
-  SharedString result;
-  result.block_ = block;
-  return result;
 }
 
 void SharedString::Insert(int32_t index, const char* begin, const char* end) {

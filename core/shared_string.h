@@ -16,7 +16,7 @@
 // Costs: copying, assigning, moving and passing by value never allocate. Creating or
 // changing text allocates at most one block; appends grow the capacity to
 // max(capacity * 3 / 2, new length), so n appends copy O(n) bytes in total. A block
-// built from scratch (construction, copy-on-write, FromCodePoints) is exact-size.
+// built from scratch (construction, copy-on-write) is exact-size.
 //
 // Failure: no operation reports an error. A null pointer or an empty needle gives the
 // neutral result (-2 from Compare, -1 from searches, false from prefix and suffix
@@ -31,7 +31,6 @@
 //   0) when this handle owned it alone, so later appends can reuse it; every
 //   operation treats it like the null handle. Emptying a shared block just drops
 //   this handle's reference.
-// - FromCodePoints writes a negative code point as "?", exactly as EncodeUtf8 does.
 // - A change that finds nothing to change (ToLower without capital letters, Trim
 //   without surrounding whitespace, Erase past the end) leaves the handle untouched,
 //   so the block stays shared.
@@ -57,7 +56,7 @@ struct StringBlock;
 class SharedString {
  public:
   static constexpr int32_t kMaxLength = 0x7FFFFFFF;
-  // Size of the one stack buffer used by Format and AssignFormat; output is cut at
+  // Size of the one stack buffer used by Format; output is cut at
   // kFormatBufferSize - 1 bytes.
   static constexpr int32_t kFormatBufferSize = 16000;
 
@@ -84,17 +83,11 @@ class SharedString {
   // Releases the block: the string becomes the null handle.
   void Clear() noexcept;
 
-  // Replaces the content by the UTF-8 form of the code points [begin, end); a null
-  // end means the array ends at its first zero element. Negative code points become
-  // "?". Nothing to write leaves the string empty.
-  void FromCodePoints(const int32_t* begin, const int32_t* end);
-
   // printf-style formatting through one 16000-byte stack buffer; output longer than
   // 15999 bytes is cut there. An empty result gives the empty string.
   static SharedString Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
   static SharedString FormatList(const char* format, va_list args)
       __attribute__((format(printf, 1, 0)));
-  void AssignFormat(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
   // Accessors.
   int32_t Length() const noexcept;
@@ -149,11 +142,6 @@ class SharedString {
   void Append(const char* bytes, int32_t count);
   void Append(const char* text);
   void Append(const SharedString& other);
-  // Appends the UTF-8 form of one code point (code point 0 leaves an empty string
-  // empty, and appends a zero byte to a non-empty one).
-  void AppendCodePoint(int32_t codePoint);
-  // a + b as a new string; shares b's block when a is empty (and a's when b is).
-  static SharedString Concat(const SharedString& a, const SharedString& b);
 
   // Inserts [begin, end) before index; an index at or past the end appends, a
   // negative index counts as 0. A null end means "up to the zero byte".
