@@ -114,26 +114,6 @@ struct MemoryZip {
   bool isOpen = false;
 };
 
-TEST(ZipReader, ReadsInfoZipArchivesStoredDeflatedAndCommented) {
-  test::TempTree tree;
-  std::string big;
-  for (int i = 0; i < 6000; ++i) big += "line " + std::to_string(i % 97) + " of a longer text\n";
-  ASSERT_TRUE(tree.WriteFile("in/src/a.c", "int a;\n") && tree.WriteFile("in/big.txt", big) &&
-              tree.WriteFile("in/empty.h", ""));
-  for (const char* level : {"-0", "-9"}) {
-    const std::string path = tree.Path(std::string("t") + level + ".zip");
-    const std::string comment = "an archive comment\n";  // read by -z
-    std::string bytes;
-    ASSERT_TRUE(test::RunsCleanly("zip", {"-q", level, "-z", path, "src/a.c", "big.txt", "empty.h"},
-                                  tree.Path("in"), nullptr, &comment));
-    ASSERT_TRUE(test::ReadFileBytes(path, bytes));
-    MemoryZip zip(bytes);
-    EXPECT_EQ(zip.Names(), (std::vector<std::string>{"src/a.c", "big.txt", "empty.h"}));
-    EXPECT_TRUE(zip.Read("big.txt", /*separateHandle=*/true) == big) << level;
-    EXPECT_EQ(zip.Read("src/a.c") + zip.Read("empty.h"), "int a;\n");
-  }
-}
-
 TEST(ZipReader, ReadsPythonMadeArchives) {
   const std::vector<std::string> archives = MakeWithPython({
       "zip_of([('a.c', b'first'), ('dir/', b''), ('b.c', b'bee'), ('a.c', b'second!')])",
