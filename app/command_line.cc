@@ -59,6 +59,7 @@ constexpr const char* kUsageLines[] = {
     "       -la list anomalies in dir (empty/dups/UTF-16)",
     "       -v always show version",
     "       -max=n ignore files bigger than n megabytes (default=64)",
+    "       -j n, --jobs=n count with n threads (default: the number of CPUs)",
     "       -stdin=name.ext input from stdin",
     "           example: --stdin=*.tar",
     "       -sa scan archives (zip/tar/gz) along the way (default=off)",
@@ -110,6 +111,19 @@ bool ParseMegabytes(const char* text, int64_t& bytes) {
   }
   if (megabytes > kMaxFileSizeMegabytes) megabytes = kMaxFileSizeMegabytes;
   bytes = megabytes * kMegabyte;
+  return true;
+}
+
+// A -j value: decimal digits making a number from 1; larger than kMaxJobs is clamped.
+bool ParseJobs(const char* text, int32_t& jobs) {
+  if (text == nullptr || *text == 0) return false;
+  int32_t count = 0;
+  for (; *text != 0; ++text) {
+    if (*text < '0' || *text > '9') return false;
+    if (count <= kMaxJobs) count = count * 10 + (*text - '0');
+  }
+  if (count < 1) return false;
+  jobs = count < kMaxJobs ? count : kMaxJobs;
   return true;
 }
 
@@ -192,6 +206,11 @@ CommandLineOutcome ReadCommandLine(int argc, const char* const* argv) {
     bool isValid = true;
     if (const char* value = PrefixValue(argument, "-max=", "--max-file-size=")) {
       isValid = ParseMegabytes(value, settings.maxFileSize);
+    } else if (const char* jobsValue = PrefixValue(argument, "-j=", "--jobs=")) {
+      isValid = ParseJobs(jobsValue, settings.jobs);
+    } else if (IsEither(argument, "-j", "--jobs")) {
+      isValid = i + 1 < argc && ParseJobs(argv[i + 1], settings.jobs);
+      if (isValid) ++i;
     } else if (const char* stdinValue = PrefixValue(argument, "-stdin=", "--stdin=")) {
       isValid = *stdinValue != 0;
       settings.stdinName = stdinValue;

@@ -65,6 +65,8 @@ void EndLevel(WalkLevel& level) {
 // A subdirectory the walk cannot open; errno holds the reason.
 void ReportUnopened(const SharedString& path) {
   const int reason = errno;
+  // After every file found before it, as on one thread.
+  FinishPendingFiles();
   PrintError("failed to open dir: %s: %s\n", Shown(path).CStr(), std::strerror(reason));
 }
 

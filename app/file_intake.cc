@@ -1,8 +1,10 @@
 #include "app/file_intake.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -12,6 +14,7 @@
 #include "app/file_types.h"
 #include "app/md5.h"
 #include "app/message_output.h"
+#include "app/ordered_pipeline.h"
 #include "app/run_driver.h"
 #include "app/settings.h"
 #include "core/file.h"
@@ -95,7 +98,7 @@ void Report(const char* format, const SharedString& directory, const SharedStrin
   PrintInfo(format, Shown(DisplayPathOf(directory, name)).CStr());
 }
 
-// How reading a file into readBuffer ended. kTooBig: a stream passed the limit.
+// How reading a file into its buffer ended. kTooBig: a stream passed the limit.
 // kNoMemory: the buffer for it could not be had; the file is then unreadable, and the
 // run goes on.
 enum class BufferRead { kRead, kTooBig, kFailed, kNoMemory };
@@ -104,7 +107,7 @@ enum class BufferRead { kRead, kTooBig, kFailed, kNoMemory };
 // prefix already read from the stream) stay, keeping one byte of room behind them.
 // Fails on a read error, an early end (a file shrinking while read), or a count that
 // does not fit the buffer. Bytes past count (a file growing while read) stay unread.
-BufferRead ReadIntoBuffer(Stream& stream, int64_t count, int64_t kept = 0) {
+BufferRead ReadIntoBuffer(Stream& stream, int64_t count, Array<uint8_t>& readBuffer, int64_t kept) {
   readBuffer.SetCountUninitialized(static_cast<int32_t>(kept));
   if (count < kept || count > kMaxContentBytes) return BufferRead::kFailed;
   if (!readBuffer.TryReserve(static_cast<int32_t>(count + 1))) return BufferRead::kNoMemory;
@@ -118,7 +121,7 @@ BufferRead ReadIntoBuffer(Stream& stream, int64_t count, int64_t kept = 0) {
 // every byte a stream within the limit has, the line break behind them, and the one
 // byte that tells a stream over the limit. Large blocks grow by remapping, so there is
 // never a second copy of the data.
-BufferRead ReadUnsized(Stream& stream, int64_t limit, int64_t kept) {
+BufferRead ReadUnsized(Stream& stream, int64_t limit, Array<uint8_t>& readBuffer, int64_t kept) {
   constexpr int64_t kPageBytes = 4096;
   readBuffer.SetCountUninitialized(static_cast<int32_t>(kept));
   // A piece must always fit: the buffer holds at least two bytes more than the limit.
@@ -150,17 +153,17 @@ BufferRead ReadUnsized(Stream& stream, int64_t limit, int64_t kept) {
 // A stream given without a size: a positioned one is refused on its size before it is
 // read, or read for exactly what remains (so a stream of exactly the limit passes);
 // any other is read in pieces and refused as soon as it passes the limit.
-BufferRead ReadWholeStream(Stream& stream, int64_t limit, int64_t kept = 0) {
+BufferRead ReadWholeStream(Stream& stream, int64_t limit, Array<uint8_t>& readBuffer, int64_t kept) {
   if ((stream.Flags() & kStreamPositioned) != 0) {
     const int64_t position = stream.Tell();
     const int64_t size = stream.Size();
     if (position >= 0 && size >= position) {
       const int64_t total = kept + size - position;
       if (total > limit) return BufferRead::kTooBig;
-      return ReadIntoBuffer(stream, total, kept);
+      return ReadIntoBuffer(stream, total, readBuffer, kept);
     }
   }
-  return ReadUnsized(stream, limit, kept);
+  return ReadUnsized(stream, limit, readBuffer, kept);
 }
 
 // Bytes left in a regular file on standard input, or -1 when standard input is no
@@ -204,7 +207,7 @@ FileTypeId SniffDiskFile() {
 
 // The same for a stream: the bytes read stay in readBuffer, and the read of the whole
 // file keeps them (its `kept` bytes).
-FileTypeId SniffStream(Stream& stream, const uint32_t* size) {
+FileTypeId SniffStream(Stream& stream, const uint32_t* size, Array<uint8_t>& readBuffer) {
   readBuffer.SetCountUninitialized(0);
   if ((stream.Flags() & kStreamReadable) == 0) return kTypeUnknown;
   const int64_t wanted = size != nullptr && *size < kShebangBytes ? *size : kShebangBytes;
@@ -213,24 +216,6 @@ FileTypeId SniffStream(Stream& stream, const uint32_t* size) {
   if (count <= 0) return kTypeUnknown;
   readBuffer.SetCountUninitialized(static_cast<int32_t>(count));
   return ShebangTypeOf(readBuffer.Data(), count);
-}
-
-enum class DiskRead { kRead, kOpenFailed, kTooBig, kReadFailed };
-
-// Opens openPath without blocking and reads it whole. Anything but a regular file
-// (FIFO, socket, device) counts as not opened and is never read.
-DiskRead ReadFromDisk() {
-  readBuffer.SetCountUninitialized(0);
-  File file;
-  struct stat info;
-  if (!file.Open(openPath, kFileRead, kReadShare) || fstat(file.Descriptor(), &info) != 0 ||
-      !S_ISREG(info.st_mode)) {
-    return DiskRead::kOpenFailed;
-  }
-  const int64_t sizeInBytes = info.st_size;
-  if (sizeInBytes > settings.maxFileSize) return DiskRead::kTooBig;
-  if (sizeInBytes > 0 && ReadIntoBuffer(file, sizeInBytes) != BufferRead::kRead) return DiskRead::kReadFailed;
-  return DiskRead::kRead;
 }
 
 // Offers an archive name to archive scanning. Returns 1 when it was dealt with, 0 when
@@ -269,6 +254,305 @@ int OfferArchive(CountTotals& totals, const SharedString& directory, const Share
   return isScanned ? 1 : 0;
 }
 
+// How reading and looking at one file ended; each failure has its -la line and counter.
+enum class ContentRead {
+  kRead,
+  kOpenFailed,    // "couldn't open file": not opened, or no regular file
+  kTooBig,        // "file too big": over the limit, or UTF-16 whose UTF-8 form would not fit
+  kReadFailed,    // "couldn't read file": a read error on disk, or no memory for the buffer
+  kStreamFailed,  // "couldn't open/read file": a stream that could not be read
+};
+
+// The per-file line counts of one classified file.
+struct FileLines {
+  int64_t lines = 0;
+  int64_t blank = 0;
+  int64_t comment = 0;
+  int64_t code = 0;
+  int64_t punctuation = 0;
+};
+
+// One file's bytes and what was learnt from them, in the order intake learns it.
+struct FileContent {
+  Array<uint8_t> bytes;  // raw bytes (UTF-16 as UTF-8) and a closing line break
+  ContentRead outcome = ContentRead::kRead;
+  int64_t sizeInBytes = 0;  // raw, as read
+  uint64_t contentClass = 0;
+  Utf16Kind utf16Kind = Utf16Kind::kNone;
+  bool hasDigest = false;
+  Md5Digest digest;  // of the raw bytes, when hasDigest
+  bool hasLines = false;
+  FileLines lines;  // when hasLines
+};
+
+// Reused by the one-thread path.
+FileContent serialContent;
+LineTotals serialLines;
+
+// Step: read a file from disk. Opens path without blocking and reads it whole into
+// bytes (one byte of room kept behind them). Anything but a regular file (FIFO, socket,
+// device) counts as not opened and is never read. Safe on any thread.
+ContentRead ReadFromDisk(const char* path, int64_t limit, Array<uint8_t>& bytes) {
+  bytes.SetCountUninitialized(0);
+  int descriptor;
+  do {
+    descriptor = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  } while (descriptor < 0 && errno == EINTR);
+  if (descriptor < 0) return ContentRead::kOpenFailed;
+  struct stat info;
+  ContentRead outcome = ContentRead::kRead;
+  if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+    outcome = ContentRead::kOpenFailed;
+  } else if (info.st_size > limit) {
+    outcome = ContentRead::kTooBig;
+  } else if (info.st_size > 0) {
+    // The size is checked against the limit, which fits the 32-bit buffer.
+    const int64_t count = info.st_size;
+    if (count > kMaxContentBytes || !bytes.TryReserve(static_cast<int32_t>(count + 1))) {
+      outcome = ContentRead::kReadFailed;
+    } else {
+      int64_t done = 0;
+      while (done < count) {
+        const ssize_t got = read(descriptor, bytes.Data() + done, static_cast<size_t>(count - done));
+        if (got < 0 && errno == EINTR) continue;
+        // A file shrinking while read is unreadable; bytes past count stay unread.
+        if (got <= 0) break;
+        done += got;
+      }
+      if (done == count) {
+        bytes.SetCountUninitialized(static_cast<int32_t>(count));
+      } else {
+        outcome = ContentRead::kReadFailed;
+      }
+    }
+  }
+  close(descriptor);
+  return outcome;
+}
+
+// Step: read a stream (a file argument, standard input, an archive member). With a size
+// exactly size bytes are read (archive scanning checked the limit); without, the stream
+// is read to its end under the limit, a regular file on standard input measured first.
+// The first `kept` bytes of bytes were read already (a "#!" line read to find the type).
+ContentRead ReadFromStream(Stream& stream, const uint32_t* size, int64_t kept, Array<uint8_t>& bytes) {
+  const int64_t restBytes = size == nullptr ? RegularStandardInputBytes(stream) : -1;
+  const int64_t fileBytes = restBytes >= 0 ? kept + restBytes : -1;
+  if (fileBytes > settings.maxFileSize) return ContentRead::kTooBig;
+  if (fileBytes >= 0 && fileBytes < kMaxContentBytes) bytes.TryReserve(static_cast<int32_t>(fileBytes + 2));
+  const bool isReadable = (stream.Flags() & kStreamReadable) != 0;
+  const BufferRead outcome = !isReadable       ? BufferRead::kFailed
+                             : size != nullptr ? ReadIntoBuffer(stream, *size, bytes, kept)
+                                               : ReadWholeStream(stream, settings.maxFileSize, bytes, kept);
+  switch (outcome) {
+    case BufferRead::kRead:
+      return ContentRead::kRead;
+    case BufferRead::kTooBig:
+      return ContentRead::kTooBig;
+    case BufferRead::kNoMemory:
+      return ContentRead::kReadFailed;
+    case BufferRead::kFailed:
+      break;
+  }
+  return ContentRead::kStreamFailed;
+}
+
+// Step: size and content class of the bytes just read (app/deferred_digests.h).
+void MeasureContent(FileContent& content) {
+  content.sizeInBytes = content.bytes.Count();
+  content.contentClass =
+      content.sizeInBytes >= kDeferredMinBytes ? ContentClassOf(content.bytes.Data(), content.sizeInBytes) : 0;
+  content.utf16Kind = Utf16Kind::kNone;
+  content.hasDigest = false;
+  content.hasLines = false;
+}
+
+// Step: the digest of the raw bytes. Requires: the bytes are not converted yet.
+void HashContent(FileContent& content) {
+  content.digest = Md5Of(content.bytes.Data(), static_cast<size_t>(content.sizeInBytes));
+  content.hasDigest = true;
+}
+
+// Step: UTF-16 text becomes UTF-8 (a failure becomes the outcome), and every text ends
+// with a line break.
+void DecodeContent(FileContent& content, Array<uint8_t>& scratch) {
+  Array<uint8_t>& bytes = content.bytes;
+  content.utf16Kind = DetectUtf16(bytes.Data(), content.sizeInBytes);
+  if (content.utf16Kind != Utf16Kind::kNone) {
+    switch (ConvertUtf16(bytes, content.utf16Kind, kMaxContentBytes, scratch)) {
+      case Utf16Conversion::kConverted:
+        break;
+      case Utf16Conversion::kTooLong:
+        content.outcome = ContentRead::kTooBig;
+        return;
+      case Utf16Conversion::kNoMemory:
+        content.outcome = ContentRead::kReadFailed;
+        return;
+    }
+  }
+  const uint8_t lastByte = bytes.Back();
+  if (lastByte != '\r' && lastByte != '\n') bytes.PushBack('\n');
+}
+
+// Step: the file's lines, classified by the rules of its type. scratch is reused.
+void CountLines(FileContent& content, FileTypeId type, LineTotals& scratch) {
+  scratch.ResetLines();
+  ClassifyText(scratch, type, content.bytes.Data(), content.bytes.Count());
+  content.lines.lines = scratch.lineCount[type];
+  content.lines.blank = scratch.blankLines[type];
+  content.lines.comment = scratch.commentLines[type];
+  content.lines.code = scratch.codeLines[type];
+  content.lines.punctuation = scratch.punctLines[type];
+  content.hasLines = true;
+}
+
+// Step: everything the run learns from one file, in the order of the walk: the -la
+// lines and counters of a failure, an empty file or UTF-16, the duplicate check (a file
+// that may wait for its digest waits; any other is hashed now if it was not yet), and
+// the counts. fullPath is where the file is read again and what -f shows.
+bool CountContent(CountTotals& totals, const SharedString& directory, const SharedString& name, FileTypeId type,
+                  FileContent& content, const SharedString& fullPath, bool isOnDisk) {
+  switch (content.outcome) {
+    case ContentRead::kRead:
+      break;
+    case ContentRead::kOpenFailed:
+      Report("couldn't open file: %s\n", directory, name);
+      ++totals.errorCount;
+      return false;
+    case ContentRead::kTooBig:
+      Report("file too big: %s\n", directory, name);
+      ++totals.tooBigCount;
+      return false;
+    case ContentRead::kReadFailed:
+      Report("couldn't read file: %s\n", directory, name);
+      ++totals.errorCount;
+      return false;
+    case ContentRead::kStreamFailed:
+      Report("couldn't open/read file: %s\n", directory, name);
+      ++totals.errorCount;
+      return false;
+  }
+  const int64_t sizeInBytes = content.sizeInBytes;
+  if (sizeInBytes == 0) {
+    Report("empty file: %s\n", directory, name);
+    ++totals.emptyCount;
+    return true;
+  }
+  if (content.utf16Kind == Utf16Kind::kLittleEndian) {
+    ++totals.utf16LeCount;
+    Report("UTF-16 LE file: %s\n", directory, name);
+  } else if (content.utf16Kind == Utf16Kind::kBigEndian) {
+    ++totals.utf16BeCount;
+    Report("UTF-16 BE file: %s\n", directory, name);
+  }
+
+  if (!MustHashNow(totals.deferredDigests, sizeInBytes, content.contentClass, isOnDisk)) {
+    DeferDigest(totals.deferredDigests, sizeInBytes, content.contentClass,
+                SharedString(fullPath.CStr(), fullPath.CStr() + fullPath.Length()),
+                settings.listAnomalies ? DisplayPathOf(directory, name) : SharedString());
+  } else {
+    if (!content.hasDigest) HashContent(content);
+    SettleDigests(totals.deferredDigests, totals.digests, sizeInBytes, content.contentClass);
+    const int32_t knownDigests = totals.digests.Count();
+    const int32_t digestIndex = totals.digests.FindOrInsert(content.digest);
+    if (digestIndex < knownDigests) {
+      if (settings.listAnomalies) {
+        PrintInfo("duplicate file: %s\n\tmd5:%s\n", Shown(DisplayPathOf(directory, name)).CStr(),
+                  Md5Hex(content.digest).CStr());
+        PrintInfo("\tdup source: %s\n", Shown(totals.digests.Value(digestIndex)).CStr());
+      }
+      ++totals.dupCount;
+      return true;
+    }
+    if (settings.listAnomalies) totals.digests.Value(digestIndex) = DisplayPathOf(directory, name);
+  }
+
+  if (!content.hasLines) CountLines(content, type, serialLines);
+  const FileLines& lines = content.lines;
+  ++totals.fileCount[type];
+  totals.byteCount[type] += sizeInBytes;
+  totals.lineCount[type] += lines.lines;
+  totals.blankLines[type] += lines.blank;
+  totals.commentLines[type] += lines.comment;
+  totals.codeLines[type] += lines.code;
+  totals.punctLines[type] += lines.punctuation;
+  if (!settings.byFile) return true;
+  FileRecord record;
+  record.lines = lines.lines;
+  record.blank = lines.blank;
+  record.comment = lines.comment;
+  record.code = lines.code;
+  record.punctuation = lines.punctuation;
+  record.path = fullPath;
+  record.type = type;
+  record.size = sizeInBytes;
+  record.onDisk = isOnDisk;
+  fileRecords.PushBack(std::move(record));
+  return true;
+}
+
+// Files of the walk in flight, one per slot, jobs + 2 slots. Each slot keeps its
+// buffer, whose capacity only grows, as the one-thread path keeps its own: giving large
+// buffers back and taking them again cost more in page faults than the run saved, and
+// the slots together never hold more than jobs + 2 times the largest file. A pending file is filled by the walk's thread (its
+// directory, name, type and zero-terminated path), read, measured, decoded and counted
+// by a worker (content: the digest only where it is needed whatever comes later, that
+// is under kDeferredMinBytes or before UTF-16 is converted), and counted into the totals
+// by the walk's thread in walk order. Each worker has its own scratch.
+struct PendingFile {
+  SharedString directory;
+  SharedString name;
+  Array<char> path;
+  FileTypeId type = kTypeUnknown;
+  FileContent content;
+};
+struct WorkerScratch {
+  Array<uint8_t> utf16;
+  LineTotals lines;
+};
+
+// A worker's UTF-16 scratch larger than this is given back after its file.
+constexpr int32_t kKeptBufferBytes = 1 << 20;
+
+OrderedPipeline pipeline;
+Array<PendingFile> pendingFiles;
+Array<WorkerScratch> workerScratch;
+CountTotals* pipelineTotals = nullptr;
+
+void WorkOnFile(int32_t slot, int32_t worker) {
+  PendingFile& file = pendingFiles[slot];
+  WorkerScratch& scratch = workerScratch[worker];
+  FileContent& content = file.content;
+  content.outcome = ReadFromDisk(file.path.Data(), settings.maxFileSize, content.bytes);
+  MeasureContent(content);
+  if (content.outcome != ContentRead::kRead || content.sizeInBytes == 0) return;
+  if (content.sizeInBytes < kDeferredMinBytes ||
+      DetectUtf16(content.bytes.Data(), content.sizeInBytes) != Utf16Kind::kNone) {
+    HashContent(content);
+  }
+  DecodeContent(content, scratch.utf16);
+  if (scratch.utf16.Capacity() > kKeptBufferBytes) scratch.utf16.Clear();
+  if (content.outcome == ContentRead::kRead) CountLines(content, file.type, scratch.lines);
+}
+
+void MergeFile(int32_t slot) {
+  PendingFile& file = pendingFiles[slot];
+  const SharedString fullPath(file.path.Data(), file.path.Data() + file.path.Count() - 1);
+  CountContent(*pipelineTotals, file.directory, file.name, file.type, file.content, fullPath, true);
+}
+
+// Hands a file of the walk to the workers.
+void SubmitFile(CountTotals& totals, const SharedString& directory, const SharedString& name, FileTypeId type) {
+  pipelineTotals = &totals;
+  PendingFile& file = pendingFiles[pipeline.AcquireSlot()];
+  file.directory = directory;
+  file.name = name;
+  file.type = type;
+  file.path.Resize(0);
+  file.path.Append(openPath.CStr(), openPath.Length());
+  file.path.PushBack('\0');
+  pipeline.Submit();
+}
+
 bool Intake(CountTotals& totals, const SharedString& directory, const SharedString& name, Stream* stream,
             const uint32_t* size) {
   PrepareName(name, settings.listExtensions);
@@ -276,6 +560,8 @@ bool Intake(CountTotals& totals, const SharedString& directory, const SharedStri
   if (IsExcludedName(preparedName)) return false;
 
   if (settings.scanArchives && IsArchiveName(preparedName)) {
+    // Members are counted here, one by one, after every file before the archive.
+    FinishPendingFiles();
     const int outcome = OfferArchive(totals, directory, name, stream);
     if (outcome < 0) {
       Report("couldn't open file: %s\n", directory, name);
@@ -292,7 +578,8 @@ bool Intake(CountTotals& totals, const SharedString& directory, const SharedStri
       BuildFullPath(openPath, directory, name);
       type = SniffDiskFile();
     } else {
-      type = SniffStream(*stream, size);
+      FinishPendingFiles();
+      type = SniffStream(*stream, size, serialContent.bytes);
     }
   }
   if (type == kTypeUnknown) {
@@ -301,137 +588,27 @@ bool Intake(CountTotals& totals, const SharedString& directory, const SharedStri
   }
   if (settings.showProgress) ProgressTick();
 
-  if (stream == nullptr) {
-    BuildFullPath(openPath, directory, name);
-    switch (ReadFromDisk()) {
-      case DiskRead::kRead:
-        break;
-      case DiskRead::kOpenFailed:
-        Report("couldn't open file: %s\n", directory, name);
-        ++totals.errorCount;
-        return false;
-      case DiskRead::kTooBig:
-        Report("file too big: %s\n", directory, name);
-        ++totals.tooBigCount;
-        return false;
-      case DiskRead::kReadFailed:
-        Report("couldn't read file: %s\n", directory, name);
-        ++totals.errorCount;
-        return false;
-    }
-  } else {
-    // A "#!" line read to find the type stays in readBuffer, as the file's first bytes.
-    const int64_t kept = isSniffed ? readBuffer.Count() : 0;
-    // A regular file on standard input is measured before it is read, as on disk.
-    const int64_t restBytes = size == nullptr ? RegularStandardInputBytes(*stream) : -1;
-    const int64_t fileBytes = restBytes >= 0 ? kept + restBytes : -1;
-    if (fileBytes > settings.maxFileSize) {
-      Report("file too big: %s\n", directory, name);
-      ++totals.tooBigCount;
-      return false;
-    }
-    if (fileBytes >= 0 && fileBytes < kMaxContentBytes)
-      readBuffer.TryReserve(static_cast<int32_t>(fileBytes + 2));
-    const bool isReadable = (stream->Flags() & kStreamReadable) != 0;
-    const BufferRead outcome = !isReadable       ? BufferRead::kFailed
-                               : size != nullptr ? ReadIntoBuffer(*stream, *size, kept)
-                                                 : ReadWholeStream(*stream, settings.maxFileSize, kept);
-    if (outcome == BufferRead::kTooBig) {
-      Report("file too big: %s\n", directory, name);
-      ++totals.tooBigCount;
-      return false;
-    }
-    if (outcome != BufferRead::kRead) {
-      Report(outcome == BufferRead::kNoMemory ? "couldn't read file: %s\n" : "couldn't open/read file: %s\n",
-             directory, name);
-      ++totals.errorCount;
-      return false;
-    }
-  }
-
-  const int64_t sizeInBytes = readBuffer.Count();
-  if (sizeInBytes == 0) {
-    Report("empty file: %s\n", directory, name);
-    ++totals.emptyCount;
-    return true;
-  }
-  // The digest is of the raw bytes, before any conversion. A file that may wait for it
-  // is hashed only if a later file of its content class comes (app/deferred_digests.h).
-  const uint64_t contentClass =
-      sizeInBytes >= kDeferredMinBytes ? ContentClassOf(readBuffer.Data(), sizeInBytes) : 0;
-  const bool isHashed = MustHashNow(totals.deferredDigests, sizeInBytes, contentClass, stream == nullptr);
-  Md5Digest digest;
-  if (isHashed) digest = Md5Of(readBuffer.Data(), static_cast<size_t>(sizeInBytes));
-
-  const Utf16Kind utf16Kind = DetectUtf16(readBuffer.Data(), sizeInBytes);
-  if (utf16Kind != Utf16Kind::kNone) {
-    const Utf16Conversion conversion = ConvertUtf16(readBuffer, utf16Kind, kMaxContentBytes, utf16Scratch);
-    if (conversion == Utf16Conversion::kTooLong) {
-      Report("file too big: %s\n", directory, name);
-      ++totals.tooBigCount;
-      return false;
-    }
-    if (conversion == Utf16Conversion::kNoMemory) {
-      Report("couldn't read file: %s\n", directory, name);
-      ++totals.errorCount;
-      return false;
-    }
-    if (utf16Kind == Utf16Kind::kLittleEndian) {
-      ++totals.utf16LeCount;
-      Report("UTF-16 LE file: %s\n", directory, name);
-    } else {
-      ++totals.utf16BeCount;
-      Report("UTF-16 BE file: %s\n", directory, name);
-    }
-  }
-  const uint8_t lastByte = readBuffer.Back();
-  if (lastByte != '\r' && lastByte != '\n') readBuffer.PushBack('\n');
-
-  if (!isHashed) {
-    DeferDigest(totals.deferredDigests, sizeInBytes, contentClass,
-                SharedString(openPath.CStr(), openPath.CStr() + openPath.Length()),
-                settings.listAnomalies ? DisplayPathOf(directory, name) : SharedString());
-  } else {
-    SettleDigests(totals.deferredDigests, totals.digests, sizeInBytes, contentClass);
-    const int32_t knownDigests = totals.digests.Count();
-    const int32_t digestIndex = totals.digests.FindOrInsert(digest);
-    if (digestIndex < knownDigests) {
-      if (settings.listAnomalies) {
-        PrintInfo("duplicate file: %s\n\tmd5:%s\n", Shown(DisplayPathOf(directory, name)).CStr(),
-                  Md5Hex(digest).CStr());
-        PrintInfo("\tdup source: %s\n", Shown(totals.digests.Value(digestIndex)).CStr());
-      }
-      ++totals.dupCount;
-      return true;
-    }
-    if (settings.listAnomalies) totals.digests.Value(digestIndex) = DisplayPathOf(directory, name);
-  }
-
-  ++totals.fileCount[type];
-  totals.byteCount[type] += sizeInBytes;
-  if (!settings.byFile) {
-    ClassifyText(totals, type, readBuffer.Data(), readBuffer.Count());
-    return true;
-  }
-  FileRecord record;
-  record.lines = totals.lineCount[type];
-  record.blank = totals.blankLines[type];
-  record.comment = totals.commentLines[type];
-  record.code = totals.codeLines[type];
-  record.punctuation = totals.punctLines[type];
-  ClassifyText(totals, type, readBuffer.Data(), readBuffer.Count());
-  record.lines = totals.lineCount[type] - record.lines;
-  record.blank = totals.blankLines[type] - record.blank;
-  record.comment = totals.commentLines[type] - record.comment;
-  record.code = totals.codeLines[type] - record.code;
-  record.punctuation = totals.punctLines[type] - record.punctuation;
   BuildFullPath(openPath, directory, name);
-  record.path = openPath;
-  record.type = type;
-  record.size = sizeInBytes;
-  record.onDisk = stream == nullptr;
-  fileRecords.PushBack(std::move(record));
-  return true;
+  if (stream == nullptr && pipeline.IsRunning()) {
+    SubmitFile(totals, directory, name, type);
+    return true;
+  }
+  FinishPendingFiles();
+  FileContent& content = serialContent;
+  // A "#!" line read to find the type stays in the buffer, as the file's first bytes.
+  const int64_t kept = isSniffed && stream != nullptr ? content.bytes.Count() : 0;
+  content.outcome = stream == nullptr ? ReadFromDisk(openPath.CStr(), settings.maxFileSize, content.bytes)
+                                      : ReadFromStream(*stream, size, kept, content.bytes);
+  MeasureContent(content);
+  if (content.outcome == ContentRead::kRead && content.sizeInBytes > 0) {
+    // The digest is of the raw bytes, before any conversion; a file that may wait for
+    // it is hashed only if a later file of its content class comes.
+    if (MustHashNow(totals.deferredDigests, content.sizeInBytes, content.contentClass, stream == nullptr)) {
+      HashContent(content);
+    }
+    DecodeContent(content, utf16Scratch);
+  }
+  return CountContent(totals, directory, name, type, content, openPath, stream == nullptr);
 }
 
 }  // namespace
@@ -445,6 +622,29 @@ bool FileIntake(CountTotals& totals, const DirectoryListing& listing, const Shar
 bool FileIntakeInDirectory(CountTotals& totals, const SharedString& directoryPath, const SharedString& name,
                            Stream* stream) {
   return Intake(totals, directoryPath, name, stream, nullptr);
+}
+
+bool StartParallelIntake(int32_t jobs) {
+  if (jobs < 2 || pipeline.IsRunning()) return false;
+  // Every slot holds at most one file; two more than the workers keep them all busy
+  // while the oldest is counted.
+  const int32_t slotCount = jobs + 2;
+  pendingFiles.Resize(slotCount);
+  workerScratch.Resize(jobs);
+  if (!pipeline.Start(jobs, slotCount, WorkOnFile, MergeFile)) {
+    StopParallelIntake();
+    return false;
+  }
+  return true;
+}
+
+void FinishPendingFiles() { pipeline.Drain(); }
+
+void StopParallelIntake() {
+  pipeline.Stop();
+  pendingFiles.Clear();
+  workerScratch.Clear();
+  pipelineTotals = nullptr;
 }
 
 Utf16Kind DetectUtf16(const uint8_t* bytes, int64_t length) {
@@ -504,6 +704,8 @@ Utf16Conversion ConvertUtf16(Array<uint8_t>& bytes, Utf16Kind kind, int64_t maxL
 }
 
 void ReleaseIntakeBuffers() {
+  StopParallelIntake();
+  serialContent.bytes.Clear();
   preparedName.Clear();
   openPath.Clear();
   utf16Scratch.Clear();

@@ -2,8 +2,8 @@
 // the command line, read from standard input or met inside an archive. It decides what
 // becomes of the file: skipped (-xe, also for archives), handed to archive scanning (-sa), counted as
 // unknown without being read, refused (too big, unreadable), noted as an anomaly
-// (empty, duplicate, UTF-16, converted and counted), or read whole into readBuffer
-// (app/run_state.h) and classified into the totals. With -la it prints one line per
+// (empty, duplicate, UTF-16, converted and counted), or read whole into a reused
+// buffer and classified into the totals. With -la it prints one line per
 // refusal and anomaly on the info stream (app/message_output.h), names shown with
 // control bytes escaped; the counters change either way. One bad
 // file never stops the run: every failure is counted and reported as false.
@@ -33,11 +33,20 @@
 // (app/deferred_digests.h). The waiting files are kept in the totals' deferredDigests,
 // which ResetTotals clears with the digest map.
 //
-// Costs: each file is read once into the one reused readBuffer, whose capacity only
-// grows; the prepared name and the open path live in reused buffers, so a file of a
+// Threads. Intake is called by one thread. With StartParallelIntake, files of the walk
+// are read and classified by worker threads, each into a buffer and counters of its
+// own, and counted into the totals, reported and checked for duplicates on the calling
+// thread in the order they came: the run's output is the same as on one thread. Every
+// totals, list and message stays on the calling thread. Anything else that reports
+// (an archive, a stream, a directory that cannot be opened) first finishes the files
+// in flight. At most jobs + 2 files are in flight, each holding its buffer.
+//
+// Costs: on one thread each file is read once into one reused buffer, whose capacity
+// only grows (in parallel, each slot has one; above 1 MiB it is given back after its
+// file); the prepared name and the open path live in reused buffers, so a file of a
 // known type costs no allocation beyond its digest map entry or, for a file whose
 // digest waits, the copy of its path (with -f: its record, with -la: its display
-// path). Not thread-safe: one run, one thread.
+// path). In parallel each file also costs a copy of its path.
 #pragma once
 
 #include <cstdint>
@@ -56,8 +65,8 @@ namespace qm {
 // scanning checked it); with a stream and no size the stream is read to its end under
 // the limit. The caller keeps ownership of the stream.
 // Returns true when the file was counted, found empty or a duplicate, or dealt with by
-// archive scanning (its result); false when excluded, of unknown type, too big, or not
-// opened or read.
+// archive scanning (its result), or handed to the workers; false when excluded, of
+// unknown type, too big, or not opened or read.
 bool FileIntake(CountTotals& totals, const DirectoryListing& listing, const SharedString& name,
                 Stream* stream = nullptr, const uint32_t* size = nullptr);
 
@@ -86,7 +95,20 @@ enum class Utf16Conversion { kConverted, kTooLong, kNoMemory };
 Utf16Conversion ConvertUtf16(Array<uint8_t>& bytes, Utf16Kind kind, int64_t maxLength,
                              Array<uint8_t>& scratch);
 
-// Releases intake's reused buffers (part of the clean-up at exit; idempotent).
+// Starts jobs worker threads for the files of the walk (files named without a stream).
+// True when they run; false for jobs < 2, when already running, or when no thread can
+// be started (intake then goes on alone). Requires: settings and the classification
+// tables are final, no file is in flight.
+bool StartParallelIntake(int32_t jobs);
+
+// Counts every file handed to the workers, in order. Call before anything is reported
+// or counted that must come after them. Nothing when not running.
+void FinishPendingFiles();
+
+// FinishPendingFiles, then ends the worker threads (idempotent).
+void StopParallelIntake();
+
+// Stops the workers and releases intake's reused buffers (part of the clean-up at exit; idempotent).
 void ReleaseIntakeBuffers();
 
 }  // namespace qm

@@ -96,7 +96,17 @@ void CountDirectoryArgument(CountTotals& totals, const SharedString& argument) {
   }
   currentRoot = root;
   rootAsGiven = argument;
-  if (!WalkDirectory(totals, root, 0)) ReportUnopenedArgument(totals, argument, std::strerror(errno));
+  const bool isWalked = WalkDirectory(totals, root, 0);
+  const int reason = errno;
+  FinishPendingFiles();
+  if (!isWalked) ReportUnopenedArgument(totals, argument, std::strerror(reason));
+}
+
+// Threads to count with: -j n, else one per online CPU.
+int32_t JobCount() {
+  if (settings.jobs > 0) return settings.jobs;
+  const long online = sysconf(_SC_NPROCESSORS_ONLN);
+  return online < 1 ? 1 : online > kMaxJobs ? kMaxJobs : static_cast<int32_t>(online);
 }
 
 // Opens the argument exactly as typed, without waiting on it: a directory is walked, a
@@ -156,10 +166,12 @@ int RunCount() {
     }
   }
   BuildCharClassTable(settings.conservative);
+  StartParallelIntake(JobCount());
   if (!settings.stdinName.IsEmpty()) {
     CountStream(totals, settings.stdinName, SharedString(), settings.stdinName, StandardInput());
   }
   for (const SharedString& argument : settings.dirArgs) CountArgument(totals, argument);
+  StopParallelIntake();
   if (isFoldingPunctuation) {
     FoldPunctuationIntoCode(totals);
     settings.conservative = false;

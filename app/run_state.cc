@@ -8,7 +8,6 @@ namespace qm {
 
 Array<FileRecord> fileRecords;
 StringSet uniqueExtensions;
-Array<uint8_t> readBuffer;
 SharedString currentRoot;
 SharedString rootAsGiven;
 SharedString currentArchive;
@@ -31,7 +30,6 @@ void ResetTotals(CountTotals& totals) {
 void ClearRunState() {
   fileRecords.Clear();
   uniqueExtensions.Clear();
-  readBuffer.Clear();
   currentRoot.Clear();
   rootAsGiven.Clear();
   currentArchive.Clear();

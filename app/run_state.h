@@ -1,5 +1,5 @@
 // The run's totals and the run-wide state that walk, intake, classification and the
-// report share. There is one thread: everything here is used without locks.
+// report share. Only the thread that walks uses them: they take no locks.
 //
 // CountTotals extends the engine's LineTotals (lineCount, blankLines, commentLines,
 // codeLines, punctLines) with the file and byte counters, the six anomaly counters, the
@@ -56,7 +56,6 @@ struct FileRecord {
 
 extern Array<FileRecord> fileRecords;
 extern StringSet uniqueExtensions;   // -le: extension texts met, first seen first
-extern Array<uint8_t> readBuffer;    // the one reused buffer every file is read into
 extern SharedString currentRoot;     // absolute path of the argument being walked
 extern SharedString rootAsGiven;     // the same argument as typed
 // The shown name of the archive being scanned (an archive argument as typed, the

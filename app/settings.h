@@ -16,6 +16,8 @@ inline constexpr int64_t kMegabyte = 1048576;
 // Largest -max=n accepted as given; larger values are clamped to it, so that a file
 // at the limit (plus the line break intake may add) still fits the 32-bit read buffer.
 inline constexpr int64_t kMaxFileSizeMegabytes = 2047;
+// Largest -j n accepted as given; larger values are clamped to it.
+inline constexpr int32_t kMaxJobs = 64;
 
 struct Settings {
   bool showProgress = false;    // -sp
@@ -30,6 +32,7 @@ struct Settings {
   bool allLanguages = false;    // -al: the language table's types too
   bool listLanguages = false;   // --languages: print the language list instead of counting
   int64_t maxFileSize = 64 * kMegabyte;  // -max=n, bytes
+  int32_t jobs = 0;                      // -j n: threads; 0 until set, then the online CPUs
   SharedString stdinName;                // --stdin=name
   SharedString csvFile;                  // -csv file
   SharedString diffFile;                 // -diff file

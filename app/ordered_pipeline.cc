@@ -1,0 +1,98 @@
+#include "app/ordered_pipeline.h"
+
+#include <cassert>
+
+namespace qm {
+
+bool OrderedPipeline::Start(int32_t workerCount, int32_t slotCount, WorkFunction work, MergeFunction merge) {
+  assert(!IsRunning() && workerCount >= 1 && slotCount >= 1);
+  work_ = work;
+  merge_ = merge;
+  slotCount_ = slotCount;
+  submitted_ = 0;
+  taken_ = 0;
+  merged_ = 0;
+  isStopping_ = false;
+  isFinished_.Resize(0);
+  isFinished_.Resize(slotCount);
+  // The starts never move: reserved before any thread sees one.
+  starts_.Reserve(workerCount);
+  for (int32_t worker = 0; worker < workerCount; ++worker) {
+    starts_.PushBack(WorkerStart{this, worker});
+    pthread_t thread;
+    if (pthread_create(&thread, nullptr, WorkerMain, &starts_[worker]) != 0) break;
+    threads_.PushBack(thread);
+  }
+  return IsRunning();
+}
+
+void* OrderedPipeline::WorkerMain(void* argument) {
+  const WorkerStart* start = static_cast<const WorkerStart*>(argument);
+  start->pipeline->RunWorker(start->worker);
+  return nullptr;
+}
+
+void OrderedPipeline::RunWorker(int32_t worker) {
+  pthread_mutex_lock(&mutex_);
+  for (;;) {
+    while (taken_ == submitted_ && !isStopping_) pthread_cond_wait(&workAvailable_, &mutex_);
+    if (taken_ == submitted_) break;
+    const int32_t slot = static_cast<int32_t>(taken_++ % slotCount_);
+    pthread_mutex_unlock(&mutex_);
+    work_(slot, worker);
+    pthread_mutex_lock(&mutex_);
+    isFinished_[slot] = 1;
+    pthread_cond_signal(&workFinished_);
+  }
+  pthread_mutex_unlock(&mutex_);
+}
+
+void OrderedPipeline::MergeHead(int64_t count) {
+  const int64_t target = merged_ + count;
+  for (;;) {
+    pthread_mutex_lock(&mutex_);
+    if (merged_ == submitted_) {
+      pthread_mutex_unlock(&mutex_);
+      return;
+    }
+    const int32_t slot = static_cast<int32_t>(merged_ % slotCount_);
+    while (isFinished_[slot] == 0 && merged_ < target) pthread_cond_wait(&workFinished_, &mutex_);
+    const bool isReady = isFinished_[slot] != 0;
+    isFinished_[slot] = 0;
+    pthread_mutex_unlock(&mutex_);
+    if (!isReady) return;
+    merge_(slot);
+    ++merged_;
+  }
+}
+
+int32_t OrderedPipeline::AcquireSlot() {
+  MergeHead(submitted_ - merged_ == slotCount_ ? 1 : 0);
+  return static_cast<int32_t>(submitted_ % slotCount_);
+}
+
+void OrderedPipeline::Submit() {
+  pthread_mutex_lock(&mutex_);
+  ++submitted_;
+  pthread_cond_signal(&workAvailable_);
+  pthread_mutex_unlock(&mutex_);
+  MergeHead(0);
+}
+
+void OrderedPipeline::Drain() {
+  if (IsRunning()) MergeHead(submitted_ - merged_);
+}
+
+void OrderedPipeline::Stop() {
+  if (!IsRunning()) return;
+  Drain();
+  pthread_mutex_lock(&mutex_);
+  isStopping_ = true;
+  pthread_cond_broadcast(&workAvailable_);
+  pthread_mutex_unlock(&mutex_);
+  for (pthread_t thread : threads_) pthread_join(thread, nullptr);
+  threads_.Clear();
+  starts_.Clear();
+}
+
+}  // namespace qm

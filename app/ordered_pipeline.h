@@ -1,0 +1,78 @@
+// OrderedPipeline: items handed out in order to worker threads and taken back in the
+// same order. The owning thread fills a slot and submits it; any worker runs the work
+// function on it; the owning thread alone runs the merge function on finished slots,
+// strictly in submission order. A slot belongs to the owner while it is filled or
+// merged and to one worker while it is worked on, so slot contents need no locks: the
+// mutex that hands a slot over orders every access. At most slotCount items are in
+// flight, which bounds the memory held by their slots.
+//
+// Failure: Start returns false when no worker thread can be started (the caller then
+// works alone). Costs: one mutex hand-over per item each way. Not copyable; the owner
+// is one thread.
+#pragma once
+
+#include <pthread.h>
+
+#include <cstdint>
+
+#include "core/array.h"
+
+namespace qm {
+
+class OrderedPipeline {
+ public:
+  // Work on one slot (worker threads; worker is 0 to workerCount - 1), and merging of
+  // one finished slot (the owning thread).
+  using WorkFunction = void (*)(int32_t slot, int32_t worker);
+  using MergeFunction = void (*)(int32_t slot);
+
+  OrderedPipeline() = default;
+  OrderedPipeline(const OrderedPipeline&) = delete;
+  OrderedPipeline& operator=(const OrderedPipeline&) = delete;
+  ~OrderedPipeline() { Stop(); }
+
+  // Starts up to workerCount threads over slotCount slots. True when at least one
+  // thread runs; WorkerCount() then says how many.
+  // Requires: not running; workerCount >= 1; slotCount >= 1.
+  bool Start(int32_t workerCount, int32_t slotCount, WorkFunction work, MergeFunction merge);
+  bool IsRunning() const { return !threads_.IsEmpty(); }
+  int32_t WorkerCount() const { return threads_.Count(); }
+
+  // The slot the next item goes into. Merges finished items first; when every slot
+  // is in flight, waits for the oldest to finish and merges it.
+  int32_t AcquireSlot();
+  // Hands the slot from AcquireSlot to the workers, then merges whatever finished.
+  void Submit();
+  // Merges every submitted item, waiting for each in turn.
+  void Drain();
+  // Drain, then ends and joins the threads. Nothing when not running.
+  void Stop();
+
+ private:
+  static void* WorkerMain(void* argument);
+  void RunWorker(int32_t worker);
+  // Merges finished items at the head; with isWaiting, waits until count more have
+  // been merged (or everything submitted, whichever is less).
+  void MergeHead(int64_t count);
+
+  pthread_mutex_t mutex_ = PTHREAD_MUTEX_INITIALIZER;
+  pthread_cond_t workAvailable_ = PTHREAD_COND_INITIALIZER;
+  pthread_cond_t workFinished_ = PTHREAD_COND_INITIALIZER;
+  Array<pthread_t> threads_;
+  Array<uint8_t> isFinished_;  // per slot, under mutex_
+  WorkFunction work_ = nullptr;
+  MergeFunction merge_ = nullptr;
+  int32_t slotCount_ = 0;
+  int64_t submitted_ = 0;  // items handed to the workers (under mutex_)
+  int64_t taken_ = 0;      // items a worker has begun (under mutex_)
+  int64_t merged_ = 0;     // items merged (owner only)
+  bool isStopping_ = false;
+  // Passed to each thread: the pipeline and the worker's index.
+  struct WorkerStart {
+    OrderedPipeline* pipeline;
+    int32_t worker;
+  };
+  Array<WorkerStart> starts_;
+};
+
+}  // namespace qm
