@@ -42,8 +42,7 @@
 // in flight. At most jobs + 2 files are in flight, each holding its buffer.
 //
 // Costs: on one thread each file is read once into one reused buffer, whose capacity
-// only grows (in parallel, each slot has one; above 1 MiB it is given back after its
-// file); the prepared name and the open path live in reused buffers, so a file of a
+// only grows (in parallel, each of the jobs + 2 slots has one); the prepared name and the open path live in reused buffers, so a file of a
 // known type costs no allocation beyond its digest map entry or, for a file whose
 // digest waits, the copy of its path (with -f: its record, with -la: its display
 // path). In parallel each file also costs a copy of its path.

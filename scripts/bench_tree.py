@@ -14,11 +14,14 @@ Peak memory is taken by GNU time (/usr/bin/time) when it is installed: a child
 forked by this script inherits the script's own high-water mark, so without GNU time
 the peak shown is only an upper bound (marked "<=").
 
-Usage: scripts/bench_tree.py [--tree DIR] [--runs N] [--binary PATH]
-                             [--compare PATH] [-- extra quillmet args]
+Usage: scripts/bench_tree.py [--tree DIR] [--runs N] [--binary PATH] [--compare PATH]
+                             [--jobs LIST] [--archive] [-- extra quillmet args]
 Without --tree it uses the Linux source unpacked into ~/.cache/quillmet-bench
 (from Debian's linux-source-6.1 package), falling back to /usr/include. --compare
-times a second quillmet binary in the same session (before/after a change).
+times a second quillmet binary in the same session (before/after a change). --jobs 1,2,0
+times one quillmet run per thread count (0: the default, one per CPU). --archive
+counts a .tar.gz of the tree instead (made once beside it, read with -sa); its floor is
+md5sum of the archive.
 """
 import argparse
 import os
@@ -113,6 +116,8 @@ def main():
     parser.add_argument("--binary", default=os.path.join(os.path.dirname(__file__), "..", "build",
                                                          "release", "quillmet"))
     parser.add_argument("--compare", help="a second quillmet binary to time in the same session")
+    parser.add_argument("--jobs", help="comma-separated thread counts to time (0: the default)")
+    parser.add_argument("--archive", action="store_true", help="count a .tar.gz of the tree")
     parser.add_argument("extra", nargs="*")
     args = parser.parse_args()
     tree = args.tree or linux_tree() or "/usr/include"
@@ -126,10 +131,27 @@ def main():
     if not use_gnu_time:
         print(f"{GNU_TIME} not found: peak memory is an upper bound", file=sys.stderr)
 
-    commands = [Command("md5sum", ["xargs", "-0", "md5sum"], stdin_path=listing),
-                Command("quillmet", [args.binary, *args.extra, tree])]
+    target = tree
+    commands = [Command("md5sum", ["xargs", "-0", "md5sum"], stdin_path=listing)]
+    if args.archive:
+        target = tree.rstrip("/") + ".tar.gz"
+        if not os.path.exists(target):
+            print(f"making {target} (once)", file=sys.stderr)
+            subprocess.run(["tar", "czf", target + ".part", "-C", os.path.dirname(target),
+                            os.path.basename(tree.rstrip("/"))], check=True)
+            os.rename(target + ".part", target)
+        print(f"archive {target}: {os.path.getsize(target) / 1e6:.1f} MB")
+        commands = [Command("md5sum", ["md5sum", target])]
+        args.extra = ["-sa", *args.extra]
+    if args.jobs:
+        for jobs in args.jobs.split(","):
+            option = [] if jobs.strip() == "0" else ["-j", jobs.strip()]
+            label = "default" if not option else "-j " + jobs.strip()
+            commands.append(Command(label, [args.binary, *option, *args.extra, target]))
+    else:
+        commands.append(Command("quillmet", [args.binary, *args.extra, target]))
     if args.compare:
-        commands.append(Command("compared", [args.compare, *args.extra, tree]))
+        commands.append(Command("compared", [args.compare, *args.extra, target]))
     for command in commands:
         command.run(use_gnu_time)  # warms the page cache
     for _ in range(args.runs):
