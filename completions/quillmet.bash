@@ -7,7 +7,7 @@ _quillmet() {
   local options="-h -? --help -v --version -sp --show-progress -g --greedy -c --conservative
     -f --by-file -np --no-pretty-print -p --pretty-print -nr --no-recursion -gi --gitignore
     -xd= --exclude-dir= -xe= --exclude-ext= -xn= --exclude-name= -fe= --force-ext=
-    -le --list-extensions -la --list-anomalies -max= --max-file-size= -stdin= --stdin=
+    -le --list-extensions -la --list-anomalies -max= --max-file-size= -j --jobs= -stdin= --stdin=
     -sa --scan-archives -al --all-languages --languages -csv --csv --csv= -json --json --json= -diff --diff --diff= --"
   COMPREPLY=()
   # An option with '=' arrives split at the '=' (COMP_WORDBREAKS) or, without that
