@@ -53,6 +53,8 @@ void BuildCharClassTable(bool conservative) {
   const ByteTable& source = conservative ? kConservativeCharClasses : kGreedyCharClasses;
   CharClassTable = source;
   conservativeMode = conservative;
+  // Every table is built before any file is classified, on whichever thread.
+  BuildGenericTables();
 }
 
 bool IsConservativeMode() { return conservativeMode; }

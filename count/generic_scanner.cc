@@ -608,4 +608,8 @@ void ScanGenericLanguage(LineTotals& totals, FileTypeId type, const uint8_t* tex
   GenericScan(type, text, length).Run(totals, type);
 }
 
+void BuildGenericTables() {
+  for (FileTypeId type = kTypeFirstTable; type < kTypeInvalid; ++type) TablesOf(type);
+}
+
 }  // namespace qm

@@ -4,8 +4,8 @@
 // skeleton of classify_text.h (line breaks, byte order marks, folding, end of text), so
 // every line is counted once whatever the bytes. Nothing is allocated: heredoc
 // identifiers are spans of the text, and the per-language byte tables are built once,
-// on first use, in static storage (so the first call for a type is not thread-safe,
-// like the rest of the engine). One pass over the bytes.
+// on first use or by BuildGenericTables, in static storage: once they are all built,
+// scans may run on several threads at once. One pass over the bytes.
 #pragma once
 
 #include <cstdint>
@@ -19,5 +19,9 @@ namespace qm {
 // Hot: see bench/classify_bench.cc (BM_PythonAsShell, BM_PythonAsPerl: about 1 GB/s
 // and 0.33 GB/s on the development machine; Perl's quote-like words cost the rest).
 void ScanGenericLanguage(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length);
+
+// Builds the byte tables of every language-table type now (idempotent), so that later
+// scans only read them. Requires: no scan runs meanwhile.
+void BuildGenericTables();
 
 }  // namespace qm
