@@ -32,7 +32,7 @@ struct Settings {
   bool allLanguages = false;    // -al: the language table's types too
   bool listLanguages = false;   // --languages: print the language list instead of counting
   int64_t maxFileSize = 64 * kMegabyte;  // -max=n, bytes
-  int32_t jobs = 0;                      // -j n: threads; 0 until set, then the online CPUs
+  int32_t jobs = 0;                      // -j n: threads; 0 when not given (one thread)
   SharedString stdinName;                // --stdin=name
   SharedString csvFile;                  // -csv file
   SharedString diffFile;                 // -diff file
