@@ -75,7 +75,7 @@ bool HasOptionEnd(const std::vector<const char*>& argv) {
 
 void CheckSettings(const std::vector<const char*>& argv) {
   const qm::Settings& s = qm::settings;
-  if (s.stdinName.IsEmpty() && s.dirArgs.IsEmpty()) std::abort();
+  if (s.stdinName.IsEmpty() && s.dirArgs.IsEmpty() && !s.listLanguages) std::abort();  // --languages needs none
   if (s.maxFileSize < 0 || s.maxFileSize > qm::kMaxFileSizeMegabytes * qm::kMegabyte ||
       s.maxFileSize % qm::kMegabyte != 0) {
     std::abort();
