@@ -1,7 +1,5 @@
 #include "app/archive_bridge.h"
 
-#include <cstdio>
-
 #include "app/file_intake.h"
 #include "app/ignore_rules.h"
 #include "app/message_output.h"
@@ -15,27 +13,31 @@ namespace {
 // application's messages and counters.
 class IntakeSink final : public ArchiveMemberSink {
  public:
-  explicit IntakeSink(CountTotals& totals) : totals_(totals) {}
+  IntakeSink(CountTotals& totals, const SharedString& archiveName) : totals_(totals), archiveName_(archiveName) {}
 
   bool Member(DirectoryListing& directory, const SharedString& name, Stream& data,
               const uint32_t* size) override {
     return FileIntake(totals_, directory, name, &data, size);
   }
 
-  void MemberTooBig(const SharedString& displayPath) override {
-    if (settings.listAnomalies) PrintInfo("file too big: %s\n", Shown(displayPath).CStr());
+  // Every report comes after the members before it, which may still be on workers.
+  void MemberTooBig(const SharedString& directory, const SharedString& name) override {
+    FinishPendingFiles();
+    if (settings.listAnomalies) PrintInfo("file too big: %s\n", Shown(DisplayPathOf({}, directory, name)).CStr());
     ++totals_.tooBigCount;
   }
 
-  void MemberUnreadable(const SharedString& path) override {
-    if (settings.listAnomalies) std::printf("couldn't read file: %s\n", path.CStr());
+  void MemberUnreadable(const SharedString& directory, const SharedString& name) override {
+    FinishPendingFiles();
+    if (settings.listAnomalies) PrintInfo("couldn't read file: %s\n", Shown(DisplayPathOf({}, directory, name)).CStr());
     ++totals_.errorCount;
   }
 
   // Printed whether or not -la is set.
-  void ArchiveUnreadable(ArchiveKind kind, const SharedString& archiveName) override {
+  void ArchiveUnreadable(ArchiveKind kind) override {
+    FinishPendingFiles();
     PrintError(kind == ArchiveKind::kZip ? "cannot open zip file: %s\n" : "cannot read tar/tgz file: %s\n",
-               Shown(archiveName).CStr());
+               Shown(archiveName_).CStr());
     ++totals_.errorCount;
   }
 
@@ -43,13 +45,20 @@ class IntakeSink final : public ArchiveMemberSink {
 
  private:
   CountTotals& totals_;
+  const SharedString& archiveName_;
 };
 
 }  // namespace
 
-bool ScanArchive(const SharedString& preparedName, CountTotals& totals, Stream& stream) {
-  IntakeSink sink(totals);
-  return ScanArchive(preparedName, stream, settings.maxFileSize, sink, currentRoot, rootAsGiven);
+bool ScanArchive(const SharedString& preparedName, const SharedString& shownName, CountTotals& totals,
+                 Stream& stream) {
+  if (!IsArchiveName(preparedName)) return false;
+  const SharedString outerArchive = currentArchive;
+  currentArchive = shownName;
+  IntakeSink sink(totals, shownName);
+  ScanArchive(preparedName, stream, settings.maxFileSize, sink);
+  currentArchive = outerArchive;
+  return true;
 }
 
 }  // namespace qm

@@ -16,8 +16,9 @@ namespace qm {
 
 // False, doing nothing, when preparedName is not an archive name. True for every
 // archive name, whether or not the archive could be read (failures are counted in
-// totals.errorCount). Requires: currentRoot and rootAsGiven hold the archive's name as
-// the caller knows it; the caller restores both afterwards.
-bool ScanArchive(const SharedString& preparedName, CountTotals& totals, Stream& stream);
+// totals.errorCount). shownName names the archive in its messages; while it is
+// scanned it is currentArchive, the name an archive inside it is shown under.
+bool ScanArchive(const SharedString& preparedName, const SharedString& shownName, CountTotals& totals,
+                 Stream& stream);
 
 }  // namespace qm

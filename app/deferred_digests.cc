@@ -25,25 +25,6 @@ uint64_t MixBits(uint64_t x) {
   return x ^ (x >> 31);
 }
 
-// The MD5 digest of the first sizeInBytes bytes of the regular file at path, read in
-// pieces. False when it cannot be opened or ends early.
-bool HashFileAgain(const SharedString& path, int64_t sizeInBytes, Md5Digest& digest) {
-  File file;
-  if (!file.Open(path, kFileRead, kReadShare) || !file.IsRegularFile()) return false;
-  uint8_t piece[kReadPieceBytes];
-  Md5State state;
-  int64_t bytesLeft = sizeInBytes;
-  while (bytesLeft > 0) {
-    const int64_t ask = bytesLeft < kReadPieceBytes ? bytesLeft : kReadPieceBytes;
-    int64_t got = 0;
-    if (!file.Read(piece, ask, got) || got <= 0 || got > ask) return false;
-    Md5Update(state, piece, static_cast<size_t>(got));
-    bytesLeft -= got;
-  }
-  digest = Md5Final(state);
-  return true;
-}
-
 // The class in the first 8 bytes, the size in the last 8.
 DigestKey ClassKey(uint64_t contentClass, int64_t sizeInBytes) {
   DigestKey key;
@@ -74,6 +55,23 @@ int32_t DeferredDigests::WaitingCount() const {
   int32_t count = 0;
   for (const auto& entry : classes_) count += entry.value.fullPath.IsEmpty() ? 0 : 1;
   return count;
+}
+
+bool HashFileAgain(const SharedString& path, int64_t sizeInBytes, Md5Digest& digest) {
+  File file;
+  if (!file.Open(path, kFileRead, kReadShare) || !file.IsRegularFile()) return false;
+  uint8_t piece[kReadPieceBytes];
+  Md5State state;
+  int64_t bytesLeft = sizeInBytes;
+  while (bytesLeft > 0) {
+    const int64_t ask = bytesLeft < kReadPieceBytes ? bytesLeft : kReadPieceBytes;
+    int64_t got = 0;
+    if (!file.Read(piece, ask, got) || got <= 0 || got > ask) return false;
+    Md5Update(state, piece, static_cast<size_t>(got));
+    bytesLeft -= got;
+  }
+  digest = Md5Final(state);
+  return true;
 }
 
 bool MustHashNow(const DeferredDigests& deferred, int64_t sizeInBytes, uint64_t contentClass, bool canReadAgain) {

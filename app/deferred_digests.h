@@ -36,6 +36,7 @@
 
 #include <cstdint>
 
+#include "app/md5.h"
 #include "core/hash_table.h"
 #include "core/shared_string.h"
 
@@ -98,5 +99,9 @@ void DeferDigest(DeferredDigests& deferred, int64_t sizeInBytes, uint64_t conten
 // into digests (unless already there) and releases its paths; from then on every file
 // of that class is hashed on arrival. Files under kDeferredMinBytes are left alone.
 void SettleDigests(DeferredDigests& deferred, DigestMap& digests, int64_t sizeInBytes, uint64_t contentClass);
+
+// The MD5 digest of the first sizeInBytes bytes of the regular file at path, read in
+// pieces. False when it cannot be opened or ends early.
+bool HashFileAgain(const SharedString& path, int64_t sizeInBytes, Md5Digest& digest);
 
 }  // namespace qm

@@ -73,10 +73,9 @@ void BuildFullPath(SharedString& target, const SharedString& directory, const Sh
   target.Append(name.CStr(), name.Length());
 }
 
-// The full path relative to currentRoot. For a file of the walk the directory lies
-// under the root, so the path below it is cut out as it is, exact name included.
-SharedString DisplayPathOf(const SharedString& directory, const SharedString& name) {
-  const SharedString& root = currentRoot;
+}  // namespace
+
+SharedString DisplayPathOf(const SharedString& root, const SharedString& directory, const SharedString& name) {
   SharedString display;
   if (root.IsEmpty()) {
     display = directory;
@@ -92,10 +91,12 @@ SharedString DisplayPathOf(const SharedString& directory, const SharedString& na
   return display;
 }
 
+namespace {
+
 // One -la line. The display path is made only when the line is printed.
-void Report(const char* format, const SharedString& directory, const SharedString& name) {
+void Report(const char* format, const SharedString& root, const SharedString& directory, const SharedString& name) {
   if (!settings.listAnomalies) return;
-  PrintInfo(format, Shown(DisplayPathOf(directory, name)).CStr());
+  PrintInfo(format, Shown(DisplayPathOf(root, directory, name)).CStr());
 }
 
 // How reading a file into its buffer ended. kTooBig: a stream passed the limit.
@@ -220,8 +221,8 @@ FileTypeId SniffStream(Stream& stream, const uint32_t* size, Array<uint8_t>& rea
 
 // Offers an archive name to archive scanning. Returns 1 when it was dealt with, 0 when
 // it is no archive after all, -1 when it could not be opened.
-int OfferArchive(CountTotals& totals, const SharedString& directory, const SharedString& name,
-                 Stream* stream) {
+int OfferArchive(CountTotals& totals, const SharedString& root, const SharedString& directory,
+                 const SharedString& name, Stream* stream) {
   File archiveFile;
   if (stream == nullptr) {
     BuildFullPath(openPath, directory, name);
@@ -233,23 +234,13 @@ int OfferArchive(CountTotals& totals, const SharedString& directory, const Share
     stream = &archiveFile;
   }
   // Members come back through intake, which reuses preparedName: scan a handle of
-  // its own.
+  // its own. Messages name the archive by its path below the argument, or, inside
+  // another archive, by the outer archive's name, '/', and its path in there.
   const SharedString archiveName = preparedName;
-  const SharedString savedRoot = currentRoot;
-  const SharedString savedRootAsGiven = rootAsGiven;
-  const SharedString savedArchive = currentArchive;
-  // Messages name the archive by its path below the argument, or, inside another
-  // archive, by the outer archive's name, '/', and its path in there.
-  SharedString shownName = savedArchive;
+  SharedString shownName = currentArchive;
   if (!shownName.IsEmpty()) shownName.Append("/", 1);
-  shownName.Append(DisplayPathOf(directory, name));
-  currentRoot = shownName;
-  rootAsGiven = shownName;
-  currentArchive = shownName;
-  const bool isScanned = ScanArchive(archiveName, totals, *stream);
-  currentRoot = savedRoot;
-  rootAsGiven = savedRootAsGiven;
-  currentArchive = savedArchive;
+  shownName.Append(DisplayPathOf(root, directory, name));
+  const bool isScanned = ScanArchive(archiveName, shownName, totals, *stream);
   if (!isScanned) preparedName = archiveName;
   return isScanned ? 1 : 0;
 }
@@ -272,9 +263,9 @@ struct FileLines {
   int64_t punctuation = 0;
 };
 
-// One file's bytes and what was learnt from them, in the order intake learns it.
-struct FileContent {
-  Array<uint8_t> bytes;  // raw bytes (UTF-16 as UTF-8) and a closing line break
+// What was learnt from one file's bytes, in the order intake learns it. The bytes
+// themselves live elsewhere (a reused buffer, a batch of members).
+struct FileFacts {
   ContentRead outcome = ContentRead::kRead;
   int64_t sizeInBytes = 0;  // raw, as read
   uint64_t contentClass = 0;
@@ -285,8 +276,14 @@ struct FileContent {
   FileLines lines;  // when hasLines
 };
 
+// Text ready to classify: the raw bytes or their UTF-8 form, ending with a line break.
+struct Text {
+  const uint8_t* bytes = nullptr;
+  int32_t length = 0;
+};
+
 // Reused by the one-thread path.
-FileContent serialContent;
+Array<uint8_t> serialBytes;
 LineTotals serialLines;
 
 // Step: read a file from disk. Opens path without blocking and reads it whole into
@@ -330,19 +327,7 @@ ContentRead ReadFromDisk(const char* path, int64_t limit, Array<uint8_t>& bytes)
   return outcome;
 }
 
-// Step: read a stream (a file argument, standard input, an archive member). With a size
-// exactly size bytes are read (archive scanning checked the limit); without, the stream
-// is read to its end under the limit, a regular file on standard input measured first.
-// The first `kept` bytes of bytes were read already (a "#!" line read to find the type).
-ContentRead ReadFromStream(Stream& stream, const uint32_t* size, int64_t kept, Array<uint8_t>& bytes) {
-  const int64_t restBytes = size == nullptr ? RegularStandardInputBytes(stream) : -1;
-  const int64_t fileBytes = restBytes >= 0 ? kept + restBytes : -1;
-  if (fileBytes > settings.maxFileSize) return ContentRead::kTooBig;
-  if (fileBytes >= 0 && fileBytes < kMaxContentBytes) bytes.TryReserve(static_cast<int32_t>(fileBytes + 2));
-  const bool isReadable = (stream.Flags() & kStreamReadable) != 0;
-  const BufferRead outcome = !isReadable       ? BufferRead::kFailed
-                             : size != nullptr ? ReadIntoBuffer(stream, *size, bytes, kept)
-                                               : ReadWholeStream(stream, settings.maxFileSize, bytes, kept);
+ContentRead FromBufferRead(BufferRead outcome) {
   switch (outcome) {
     case BufferRead::kRead:
       return ContentRead::kRead;
@@ -356,118 +341,158 @@ ContentRead ReadFromStream(Stream& stream, const uint32_t* size, int64_t kept, A
   return ContentRead::kStreamFailed;
 }
 
-// Step: size and content class of the bytes just read (app/deferred_digests.h).
-void MeasureContent(FileContent& content) {
-  content.sizeInBytes = content.bytes.Count();
-  content.contentClass =
-      content.sizeInBytes >= kDeferredMinBytes ? ContentClassOf(content.bytes.Data(), content.sizeInBytes) : 0;
-  content.utf16Kind = Utf16Kind::kNone;
-  content.hasDigest = false;
-  content.hasLines = false;
+// Step: read a stream (a file argument, standard input, an archive member). With a size
+// exactly size bytes are read (archive scanning checked the limit); without, the stream
+// is read to its end under the limit, a regular file on standard input measured first.
+// The first `kept` bytes of bytes were read already (a "#!" line read to find the type).
+ContentRead ReadFromStream(Stream& stream, const uint32_t* size, int64_t kept, Array<uint8_t>& bytes) {
+  const int64_t restBytes = size == nullptr ? RegularStandardInputBytes(stream) : -1;
+  const int64_t fileBytes = restBytes >= 0 ? kept + restBytes : -1;
+  if (fileBytes > settings.maxFileSize) return ContentRead::kTooBig;
+  if (fileBytes >= 0 && fileBytes < kMaxContentBytes) bytes.TryReserve(static_cast<int32_t>(fileBytes + 2));
+  if ((stream.Flags() & kStreamReadable) == 0) return ContentRead::kStreamFailed;
+  return FromBufferRead(size != nullptr ? ReadIntoBuffer(stream, *size, bytes, kept)
+                                        : ReadWholeStream(stream, settings.maxFileSize, bytes, kept));
+}
+
+// Step: size and content class of the raw bytes just read (app/deferred_digests.h).
+void MeasureContent(FileFacts& facts, const uint8_t* bytes, int64_t count) {
+  facts.sizeInBytes = count;
+  facts.contentClass = count >= kDeferredMinBytes ? ContentClassOf(bytes, count) : 0;
+  facts.utf16Kind = Utf16Kind::kNone;
+  facts.hasDigest = false;
+  facts.hasLines = false;
 }
 
 // Step: the digest of the raw bytes. Requires: the bytes are not converted yet.
-void HashContent(FileContent& content) {
-  content.digest = Md5Of(content.bytes.Data(), static_cast<size_t>(content.sizeInBytes));
-  content.hasDigest = true;
+void HashContent(FileFacts& facts, const uint8_t* bytes) {
+  facts.digest = Md5Of(bytes, static_cast<size_t>(facts.sizeInBytes));
+  facts.hasDigest = true;
 }
 
-// Step: UTF-16 text becomes UTF-8 (a failure becomes the outcome), and every text ends
-// with a line break.
-void DecodeContent(FileContent& content, Array<uint8_t>& scratch) {
-  Array<uint8_t>& bytes = content.bytes;
-  content.utf16Kind = DetectUtf16(bytes.Data(), content.sizeInBytes);
-  if (content.utf16Kind != Utf16Kind::kNone) {
-    switch (ConvertUtf16(bytes, content.utf16Kind, kMaxContentBytes, scratch)) {
+// Step: the text to classify. UTF-16 becomes UTF-8 in scratch (a failure becomes the
+// outcome and the text is empty); every text ends with a line break, written into the
+// byte of room behind the raw bytes when they lack one.
+Text DecodeContent(FileFacts& facts, uint8_t* bytes, Array<uint8_t>& scratch) {
+  Text text;
+  int64_t length = facts.sizeInBytes;
+  uint8_t* textBytes = bytes;
+  facts.utf16Kind = DetectUtf16(bytes, length);
+  if (facts.utf16Kind != Utf16Kind::kNone) {
+    switch (ConvertUtf16(bytes, length, facts.utf16Kind, kMaxContentBytes, scratch)) {
       case Utf16Conversion::kConverted:
         break;
       case Utf16Conversion::kTooLong:
-        content.outcome = ContentRead::kTooBig;
-        return;
+        facts.outcome = ContentRead::kTooBig;
+        return text;
       case Utf16Conversion::kNoMemory:
-        content.outcome = ContentRead::kReadFailed;
-        return;
+        facts.outcome = ContentRead::kReadFailed;
+        return text;
     }
+    textBytes = scratch.Data();
+    length = scratch.Count();
   }
-  const uint8_t lastByte = bytes.Back();
-  if (lastByte != '\r' && lastByte != '\n') bytes.PushBack('\n');
+  const uint8_t lastByte = textBytes[length - 1];
+  if (lastByte != '\r' && lastByte != '\n') textBytes[length++] = '\n';
+  text.bytes = textBytes;
+  text.length = static_cast<int32_t>(length);
+  return text;
 }
 
-// Step: the file's lines, classified by the rules of its type. scratch is reused.
-void CountLines(FileContent& content, FileTypeId type, LineTotals& scratch) {
-  scratch.ResetLines();
-  ClassifyText(scratch, type, content.bytes.Data(), content.bytes.Count());
-  content.lines.lines = scratch.lineCount[type];
-  content.lines.blank = scratch.blankLines[type];
-  content.lines.comment = scratch.commentLines[type];
-  content.lines.code = scratch.codeLines[type];
-  content.lines.punctuation = scratch.punctLines[type];
-  content.hasLines = true;
+// Step: the file's lines, classified by the rules of its type. scratch is reused and
+// left zero for the next file.
+void CountLines(FileFacts& facts, FileTypeId type, const Text& text, LineTotals& scratch) {
+  ClassifyText(scratch, type, text.bytes, text.length);
+  facts.lines.lines = std::exchange(scratch.lineCount[type], 0);
+  facts.lines.blank = std::exchange(scratch.blankLines[type], 0);
+  facts.lines.comment = std::exchange(scratch.commentLines[type], 0);
+  facts.lines.code = std::exchange(scratch.codeLines[type], 0);
+  facts.lines.punctuation = std::exchange(scratch.punctLines[type], 0);
+  facts.hasLines = true;
 }
+
+// Where a counted file came from, for its -la lines and its -f row: its directory and
+// name, the root display paths are relative to, and the full path it is read from.
+struct FileOrigin {
+  const SharedString& root;
+  const SharedString& directory;
+  const SharedString& name;
+  const SharedString& fullPath;
+  bool isOnDisk;
+};
 
 // Step: everything the run learns from one file, in the order of the walk: the -la
 // lines and counters of a failure, an empty file or UTF-16, the duplicate check (a file
-// that may wait for its digest waits; any other is hashed now if it was not yet), and
-// the counts. fullPath is where the file is read again and what -f shows.
-bool CountContent(CountTotals& totals, const SharedString& directory, const SharedString& name, FileTypeId type,
-                  FileContent& content, const SharedString& fullPath, bool isOnDisk) {
-  switch (content.outcome) {
+// that may wait for its digest waits; any other is hashed now if it was not yet, a file
+// on disk by reading it again), and the counts. text is the file's text when its lines
+// are not counted yet (they are counted only when it is no duplicate).
+bool CountContent(CountTotals& totals, const FileOrigin& origin, FileTypeId type, FileFacts& facts,
+                  const Text& text) {
+  const SharedString& root = origin.root;
+  const SharedString& directory = origin.directory;
+  const SharedString& name = origin.name;
+  switch (facts.outcome) {
     case ContentRead::kRead:
       break;
     case ContentRead::kOpenFailed:
-      Report("couldn't open file: %s\n", directory, name);
+      Report("couldn't open file: %s\n", root, directory, name);
       ++totals.errorCount;
       return false;
     case ContentRead::kTooBig:
-      Report("file too big: %s\n", directory, name);
+      Report("file too big: %s\n", root, directory, name);
       ++totals.tooBigCount;
       return false;
     case ContentRead::kReadFailed:
-      Report("couldn't read file: %s\n", directory, name);
+      Report("couldn't read file: %s\n", root, directory, name);
       ++totals.errorCount;
       return false;
     case ContentRead::kStreamFailed:
-      Report("couldn't open/read file: %s\n", directory, name);
+      Report("couldn't open/read file: %s\n", root, directory, name);
       ++totals.errorCount;
       return false;
   }
-  const int64_t sizeInBytes = content.sizeInBytes;
+  const int64_t sizeInBytes = facts.sizeInBytes;
   if (sizeInBytes == 0) {
-    Report("empty file: %s\n", directory, name);
+    Report("empty file: %s\n", root, directory, name);
     ++totals.emptyCount;
     return true;
   }
-  if (content.utf16Kind == Utf16Kind::kLittleEndian) {
+  if (facts.utf16Kind == Utf16Kind::kLittleEndian) {
     ++totals.utf16LeCount;
-    Report("UTF-16 LE file: %s\n", directory, name);
-  } else if (content.utf16Kind == Utf16Kind::kBigEndian) {
+    Report("UTF-16 LE file: %s\n", root, directory, name);
+  } else if (facts.utf16Kind == Utf16Kind::kBigEndian) {
     ++totals.utf16BeCount;
-    Report("UTF-16 BE file: %s\n", directory, name);
+    Report("UTF-16 BE file: %s\n", root, directory, name);
   }
 
-  if (!MustHashNow(totals.deferredDigests, sizeInBytes, content.contentClass, isOnDisk)) {
-    DeferDigest(totals.deferredDigests, sizeInBytes, content.contentClass,
-                SharedString(fullPath.CStr(), fullPath.CStr() + fullPath.Length()),
-                settings.listAnomalies ? DisplayPathOf(directory, name) : SharedString());
+  if (!MustHashNow(totals.deferredDigests, sizeInBytes, facts.contentClass, origin.isOnDisk)) {
+    DeferDigest(totals.deferredDigests, sizeInBytes, facts.contentClass,
+                SharedString(origin.fullPath.CStr(), origin.fullPath.CStr() + origin.fullPath.Length()),
+                settings.listAnomalies ? DisplayPathOf(root, directory, name) : SharedString());
   } else {
-    if (!content.hasDigest) HashContent(content);
-    SettleDigests(totals.deferredDigests, totals.digests, sizeInBytes, content.contentClass);
-    const int32_t knownDigests = totals.digests.Count();
-    const int32_t digestIndex = totals.digests.FindOrInsert(content.digest);
-    if (digestIndex < knownDigests) {
-      if (settings.listAnomalies) {
-        PrintInfo("duplicate file: %s\n\tmd5:%s\n", Shown(DisplayPathOf(directory, name)).CStr(),
-                  Md5Hex(content.digest).CStr());
-        PrintInfo("\tdup source: %s\n", Shown(totals.digests.Value(digestIndex)).CStr());
+    // Only a file on disk can come here unhashed (read on a worker, which does not
+    // know whether an earlier file shares its class). If it changed since, it is
+    // compared with nothing.
+    if (!facts.hasDigest) facts.hasDigest = HashFileAgain(origin.fullPath, sizeInBytes, facts.digest);
+    SettleDigests(totals.deferredDigests, totals.digests, sizeInBytes, facts.contentClass);
+    if (facts.hasDigest) {
+      const int32_t knownDigests = totals.digests.Count();
+      const int32_t digestIndex = totals.digests.FindOrInsert(facts.digest);
+      if (digestIndex < knownDigests) {
+        if (settings.listAnomalies) {
+          PrintInfo("duplicate file: %s\n\tmd5:%s\n", Shown(DisplayPathOf(root, directory, name)).CStr(),
+                    Md5Hex(facts.digest).CStr());
+          PrintInfo("\tdup source: %s\n", Shown(totals.digests.Value(digestIndex)).CStr());
+        }
+        ++totals.dupCount;
+        return true;
       }
-      ++totals.dupCount;
-      return true;
+      if (settings.listAnomalies) totals.digests.Value(digestIndex) = DisplayPathOf(root, directory, name);
     }
-    if (settings.listAnomalies) totals.digests.Value(digestIndex) = DisplayPathOf(directory, name);
   }
 
-  if (!content.hasLines) CountLines(content, type, serialLines);
-  const FileLines& lines = content.lines;
+  if (!facts.hasLines) CountLines(facts, type, text, serialLines);
+  const FileLines& lines = facts.lines;
   ++totals.fileCount[type];
   totals.byteCount[type] += sizeInBytes;
   totals.lineCount[type] += lines.lines;
@@ -482,79 +507,209 @@ bool CountContent(CountTotals& totals, const SharedString& directory, const Shar
   record.comment = lines.comment;
   record.code = lines.code;
   record.punctuation = lines.punctuation;
-  record.path = fullPath;
+  record.path = origin.fullPath;
   record.type = type;
   record.size = sizeInBytes;
-  record.onDisk = isOnDisk;
+  record.onDisk = origin.isOnDisk;
   fileRecords.PushBack(std::move(record));
   return true;
 }
 
-// Files of the walk in flight, one per slot, jobs + 2 slots. Each slot keeps its
-// buffer, whose capacity only grows, as the one-thread path keeps its own: giving large
-// buffers back and taking them again cost more in page faults than the run saved, and
-// the slots together never hold more than jobs + 2 times the largest file. A pending file is filled by the walk's thread (its
-// directory, name, type and zero-terminated path), read, measured, decoded and counted
-// by a worker (content: the digest only where it is needed whatever comes later, that
-// is under kDeferredMinBytes or before UTF-16 is converted), and counted into the totals
-// by the walk's thread in walk order. Each worker has its own scratch.
+// Parallel intake. Files go to the workers in batches, so that threads meet once per
+// batch rather than once per file: the walk's thread fills the open batch and hands it
+// over when it holds kBatchFiles files or kBatchBytes bytes of members, or when what
+// comes next must wait for the files before it. A worker reads, measures, hashes where
+// it must whatever comes later (under kDeferredMinBytes, UTF-16, archive members),
+// decodes and classifies every file of a batch, keeping only what it learnt; the walk's
+// thread then counts the batch into the totals, file by file, in walk order.
+//
+// Bytes: a file from disk is read into its worker's buffer and dropped after; an archive
+// member is read by the walk's thread (it decodes the archive) into its batch's buffer,
+// members one after another, each with a byte of room behind it. A batch so holds at
+// most kBatchBytes plus one member, and jobs + 2 batches are in flight. Buffers keep
+// their capacity up to kKeptBufferBytes; larger ones are given back after use.
+constexpr int32_t kBatchFiles = 64;
+constexpr int64_t kBatchBytes = 256 * 1024;
+constexpr int32_t kKeptBufferBytes = 4 << 20;
+
 struct PendingFile {
+  SharedString root;
   SharedString directory;
   SharedString name;
-  Array<char> path;
+  SharedString fullPath;
   FileTypeId type = kTypeUnknown;
-  FileContent content;
+  bool isOnDisk = true;
+  int32_t pathStart = 0;  // of the zero-terminated path in the batch's paths
+  int64_t byteStart = 0;  // of a member's bytes in the batch's bytes
+  FileFacts facts;        // a member's read outcome is set when it is read
+};
+struct FileBatch {
+  Array<PendingFile> files;  // the first fileCount are in use
+  int32_t fileCount = 0;
+  Array<char> paths;
+  Array<uint8_t> bytes;
 };
 struct WorkerScratch {
+  Array<uint8_t> bytes;
   Array<uint8_t> utf16;
   LineTotals lines;
 };
 
-// A worker's UTF-16 scratch larger than this is given back after its file.
-constexpr int32_t kKeptBufferBytes = 1 << 20;
-
 OrderedPipeline pipeline;
-Array<PendingFile> pendingFiles;
+Array<FileBatch> batches;
 Array<WorkerScratch> workerScratch;
 CountTotals* pipelineTotals = nullptr;
+int32_t openBatch = -1;  // the batch being filled, or -1
 
-void WorkOnFile(int32_t slot, int32_t worker) {
-  PendingFile& file = pendingFiles[slot];
+void GiveBackIfLarge(Array<uint8_t>& buffer) {
+  if (buffer.Capacity() > kKeptBufferBytes) buffer.Clear();
+}
+
+void WorkOnBatch(int32_t slot, int32_t worker) {
+  FileBatch& batch = batches[slot];
   WorkerScratch& scratch = workerScratch[worker];
-  FileContent& content = file.content;
-  content.outcome = ReadFromDisk(file.path.Data(), settings.maxFileSize, content.bytes);
-  MeasureContent(content);
-  if (content.outcome != ContentRead::kRead || content.sizeInBytes == 0) return;
-  if (content.sizeInBytes < kDeferredMinBytes ||
-      DetectUtf16(content.bytes.Data(), content.sizeInBytes) != Utf16Kind::kNone) {
-    HashContent(content);
+  for (int32_t i = 0; i < batch.fileCount; ++i) {
+    PendingFile& file = batch.files[i];
+    FileFacts& facts = file.facts;
+    uint8_t* bytes;
+    if (file.isOnDisk) {
+      facts.outcome = ReadFromDisk(batch.paths.Data() + file.pathStart, settings.maxFileSize, scratch.bytes);
+      bytes = scratch.bytes.Data();
+      MeasureContent(facts, bytes, scratch.bytes.Count());
+    } else {
+      bytes = batch.bytes.Data() + file.byteStart;
+    }
+    if (facts.outcome != ContentRead::kRead || facts.sizeInBytes == 0) continue;
+    if (!file.isOnDisk || facts.sizeInBytes < kDeferredMinBytes ||
+        DetectUtf16(bytes, facts.sizeInBytes) != Utf16Kind::kNone) {
+      HashContent(facts, bytes);
+    }
+    const Text text = DecodeContent(facts, bytes, scratch.utf16);
+    GiveBackIfLarge(scratch.utf16);
+    if (facts.outcome == ContentRead::kRead) CountLines(facts, file.type, text, scratch.lines);
   }
-  DecodeContent(content, scratch.utf16);
-  if (scratch.utf16.Capacity() > kKeptBufferBytes) scratch.utf16.Clear();
-  if (content.outcome == ContentRead::kRead) CountLines(content, file.type, scratch.lines);
+  GiveBackIfLarge(scratch.bytes);
 }
 
-void MergeFile(int32_t slot) {
-  PendingFile& file = pendingFiles[slot];
-  const SharedString fullPath(file.path.Data(), file.path.Data() + file.path.Count() - 1);
-  CountContent(*pipelineTotals, file.directory, file.name, file.type, file.content, fullPath, true);
+void MergeBatch(int32_t slot) {
+  FileBatch& batch = batches[slot];
+  for (int32_t i = 0; i < batch.fileCount; ++i) {
+    PendingFile& file = batch.files[i];
+    const FileOrigin origin{file.root, file.directory, file.name, file.fullPath, file.isOnDisk};
+    CountContent(*pipelineTotals, origin, file.type, file.facts, Text());
+  }
+  batch.fileCount = 0;
+  GiveBackIfLarge(batch.bytes);
 }
 
-// Hands a file of the walk to the workers.
-void SubmitFile(CountTotals& totals, const SharedString& directory, const SharedString& name, FileTypeId type) {
-  pipelineTotals = &totals;
-  PendingFile& file = pendingFiles[pipeline.AcquireSlot()];
-  file.directory = directory;
-  file.name = name;
-  file.type = type;
-  file.path.Resize(0);
-  file.path.Append(openPath.CStr(), openPath.Length());
-  file.path.PushBack('\0');
+// Hands the open batch to the workers.
+void SubmitOpenBatch() {
+  if (openBatch < 0) return;
+  openBatch = -1;
   pipeline.Submit();
 }
 
-bool Intake(CountTotals& totals, const SharedString& directory, const SharedString& name, Stream* stream,
-            const uint32_t* size) {
+// The batch being filled, opening one when none is.
+FileBatch& OpenBatch(CountTotals& totals) {
+  pipelineTotals = &totals;
+  if (openBatch < 0) {
+    openBatch = pipeline.AcquireSlot();
+    FileBatch& fresh = batches[openBatch];
+    fresh.fileCount = 0;
+    fresh.paths.SetCountUninitialized(0);
+    fresh.bytes.SetCountUninitialized(0);
+  }
+  return batches[openBatch];
+}
+
+// Adds the file named by openPath to the open batch. A member's first `kept` bytes are
+// at the end of the batch's bytes already.
+PendingFile& AddPendingFile(CountTotals& totals, const SharedString& root, const SharedString& directory,
+                            const SharedString& name, FileTypeId type, bool isOnDisk, int64_t kept) {
+  FileBatch& batch = OpenBatch(totals);
+  if (batch.fileCount == batch.files.Count()) batch.files.Resize(batch.fileCount + 1);
+  PendingFile& file = batch.files[batch.fileCount++];
+  file.root = root;
+  file.directory = directory;
+  file.name = name;
+  file.fullPath = SharedString(openPath.CStr(), openPath.CStr() + openPath.Length());
+  file.type = type;
+  file.isOnDisk = isOnDisk;
+  file.pathStart = batch.paths.Count();
+  batch.paths.Append(openPath.CStr(), openPath.Length());
+  batch.paths.PushBack('\0');
+  file.byteStart = batch.bytes.Count() - kept;
+  file.facts = FileFacts();
+  return file;
+}
+
+// Hands the open batch over when it is full.
+void SubmitIfFull() {
+  const FileBatch& batch = batches[openBatch];
+  if (batch.fileCount >= kBatchFiles || batch.bytes.Count() >= kBatchBytes) SubmitOpenBatch();
+}
+
+// Reads the rest of an archive member of the given size into the open batch (its
+// first `kept` bytes are there), with a byte of room behind it.
+void ReadMemberIntoBatch(PendingFile& file, Stream& stream, uint32_t size, int64_t kept) {
+  Array<uint8_t>& bytes = batches[openBatch].bytes;
+  FileFacts& facts = file.facts;
+  const int64_t end = file.byteStart + size;
+  if (end + 1 > INT32_MAX || !bytes.TryReserve(static_cast<int32_t>(end + 1))) {
+    facts.outcome = ContentRead::kReadFailed;
+  } else if ((stream.Flags() & kStreamReadable) == 0 ||
+             !ReadExactly(stream, bytes.Data() + file.byteStart + kept, size - kept)) {
+    facts.outcome = ContentRead::kStreamFailed;
+  }
+  if (facts.outcome != ContentRead::kRead) {
+    bytes.SetCountUninitialized(static_cast<int32_t>(file.byteStart));
+    return;
+  }
+  MeasureContent(facts, bytes.Data() + file.byteStart, size);
+  bytes.SetCountUninitialized(static_cast<int32_t>(end + 1));
+}
+
+// With -al, the type of an archive member from its "#!" line, read onto the end of the
+// open batch's bytes, where the member will begin. The bytes read (`kept`) stay there
+// when a type is found.
+FileTypeId SniffMember(CountTotals& totals, Stream& stream, uint32_t size, int64_t& kept) {
+  Array<uint8_t>& bytes = OpenBatch(totals).bytes;
+  const int32_t start = bytes.Count();
+  const int64_t wanted = size < kShebangBytes ? size : kShebangBytes;
+  kept = 0;
+  if ((stream.Flags() & kStreamReadable) == 0) return kTypeUnknown;
+  bytes.Reserve(static_cast<int32_t>(start + wanted + 1));
+  const int64_t count = ReadPrefix(stream, bytes.Data() + start, wanted);
+  const FileTypeId type = count > 0 ? ShebangTypeOf(bytes.Data() + start, count) : kTypeUnknown;
+  if (type != kTypeUnknown) {
+    kept = count;
+    bytes.SetCountUninitialized(static_cast<int32_t>(start + count));
+  }
+  return type;
+}
+
+// Reads, examines and counts one file on this thread: the one-thread path, and in
+// parallel a file argument or standard input, after the files before it.
+bool CountAlone(CountTotals& totals, const FileOrigin& origin, FileTypeId type, Stream* stream,
+                const uint32_t* size, int64_t kept) {
+  FileFacts facts;
+  facts.outcome = stream == nullptr ? ReadFromDisk(origin.fullPath.CStr(), settings.maxFileSize, serialBytes)
+                                    : ReadFromStream(*stream, size, kept, serialBytes);
+  MeasureContent(facts, serialBytes.Data(), serialBytes.Count());
+  Text text;
+  if (facts.outcome == ContentRead::kRead && facts.sizeInBytes > 0) {
+    // The digest is of the raw bytes, before any conversion; a file that may wait for
+    // it is hashed only if a later file of its content class comes.
+    if (MustHashNow(totals.deferredDigests, facts.sizeInBytes, facts.contentClass, origin.isOnDisk)) {
+      HashContent(facts, serialBytes.Data());
+    }
+    text = DecodeContent(facts, serialBytes.Data(), utf16Scratch);
+  }
+  return CountContent(totals, origin, type, facts, text);
+}
+
+bool Intake(CountTotals& totals, const SharedString& root, const SharedString& directory, const SharedString& name,
+            Stream* stream, const uint32_t* size) {
   PrepareName(name, settings.listExtensions);
   // -xe comes first: an excluded archive is not even opened.
   if (IsExcludedName(preparedName)) return false;
@@ -562,24 +717,30 @@ bool Intake(CountTotals& totals, const SharedString& directory, const SharedStri
   if (settings.scanArchives && IsArchiveName(preparedName)) {
     // Members are counted here, one by one, after every file before the archive.
     FinishPendingFiles();
-    const int outcome = OfferArchive(totals, directory, name, stream);
+    const int outcome = OfferArchive(totals, root, directory, name, stream);
     if (outcome < 0) {
-      Report("couldn't open file: %s\n", directory, name);
+      Report("couldn't open file: %s\n", root, directory, name);
       ++totals.errorCount;
       return false;
     }
     if (outcome > 0) return true;
   }
 
+  // Files on disk and archive members go to the workers; a stream of unknown size (a
+  // file argument, standard input) is read here, after the files before it.
+  const bool isParallel = pipeline.IsRunning() && (stream == nullptr || size != nullptr);
+  if (!isParallel) FinishPendingFiles();
   FileTypeId type = FileTypeOf(preparedName);
-  const bool isSniffed = type == kTypeUnknown && settings.allLanguages && preparedName.Find(".") < 0;
-  if (isSniffed) {
+  int64_t kept = 0;  // bytes of a "#!" line read from a stream to find the type
+  if (type == kTypeUnknown && settings.allLanguages && preparedName.Find(".") < 0) {
     if (stream == nullptr) {
       BuildFullPath(openPath, directory, name);
       type = SniffDiskFile();
+    } else if (isParallel) {
+      type = SniffMember(totals, *stream, *size, kept);
     } else {
-      FinishPendingFiles();
-      type = SniffStream(*stream, size, serialContent.bytes);
+      type = SniffStream(*stream, size, serialBytes);
+      kept = serialBytes.Count();
     }
   }
   if (type == kTypeUnknown) {
@@ -589,26 +750,13 @@ bool Intake(CountTotals& totals, const SharedString& directory, const SharedStri
   if (settings.showProgress) ProgressTick();
 
   BuildFullPath(openPath, directory, name);
-  if (stream == nullptr && pipeline.IsRunning()) {
-    SubmitFile(totals, directory, name, type);
+  if (isParallel) {
+    PendingFile& file = AddPendingFile(totals, root, directory, name, type, stream == nullptr, kept);
+    if (stream != nullptr) ReadMemberIntoBatch(file, *stream, *size, kept);
+    SubmitIfFull();
     return true;
   }
-  FinishPendingFiles();
-  FileContent& content = serialContent;
-  // A "#!" line read to find the type stays in the buffer, as the file's first bytes.
-  const int64_t kept = isSniffed && stream != nullptr ? content.bytes.Count() : 0;
-  content.outcome = stream == nullptr ? ReadFromDisk(openPath.CStr(), settings.maxFileSize, content.bytes)
-                                      : ReadFromStream(*stream, size, kept, content.bytes);
-  MeasureContent(content);
-  if (content.outcome == ContentRead::kRead && content.sizeInBytes > 0) {
-    // The digest is of the raw bytes, before any conversion; a file that may wait for
-    // it is hashed only if a later file of its content class comes.
-    if (MustHashNow(totals.deferredDigests, content.sizeInBytes, content.contentClass, stream == nullptr)) {
-      HashContent(content);
-    }
-    DecodeContent(content, utf16Scratch);
-  }
-  return CountContent(totals, directory, name, type, content, openPath, stream == nullptr);
+  return CountAlone(totals, FileOrigin{root, directory, name, openPath, stream == nullptr}, type, stream, size, kept);
 }
 
 }  // namespace
@@ -616,33 +764,38 @@ bool Intake(CountTotals& totals, const SharedString& directory, const SharedStri
 bool FileIntake(CountTotals& totals, const DirectoryListing& listing, const SharedString& name,
                 Stream* stream, const uint32_t* size) {
   const SharedString directory = listing.IsVirtual() ? listing.Path() : listing.AbsolutePath();
-  return Intake(totals, directory, name, stream, size);
+  // A member is shown by its path inside its archive.
+  return Intake(totals, listing.IsVirtual() ? SharedString() : currentRoot, directory, name, stream, size);
 }
 
 bool FileIntakeInDirectory(CountTotals& totals, const SharedString& directoryPath, const SharedString& name,
                            Stream* stream) {
-  return Intake(totals, directoryPath, name, stream, nullptr);
+  return Intake(totals, currentRoot, directoryPath, name, stream, nullptr);
 }
 
 bool StartParallelIntake(int32_t jobs) {
   if (jobs < 2 || pipeline.IsRunning()) return false;
-  // Every slot holds at most one file; two more than the workers keep them all busy
-  // while the oldest is counted.
+  // Two batches more than the workers keep them all busy while the oldest is counted
+  // and the newest filled.
   const int32_t slotCount = jobs + 2;
-  pendingFiles.Resize(slotCount);
+  batches.Resize(slotCount);
   workerScratch.Resize(jobs);
-  if (!pipeline.Start(jobs, slotCount, WorkOnFile, MergeFile)) {
+  if (!pipeline.Start(jobs, slotCount, WorkOnBatch, MergeBatch)) {
     StopParallelIntake();
     return false;
   }
   return true;
 }
 
-void FinishPendingFiles() { pipeline.Drain(); }
+void FinishPendingFiles() {
+  SubmitOpenBatch();
+  pipeline.Drain();
+}
 
 void StopParallelIntake() {
+  SubmitOpenBatch();
   pipeline.Stop();
-  pendingFiles.Clear();
+  batches.Clear();
   workerScratch.Clear();
   pipelineTotals = nullptr;
 }
@@ -666,46 +819,30 @@ Utf16Kind DetectUtf16(const uint8_t* bytes, int64_t length) {
   return Utf16Kind::kNone;
 }
 
-Utf16Conversion ConvertUtf16(Array<uint8_t>& bytes, Utf16Kind kind, int64_t maxLength,
-                             Array<uint8_t>& scratch) {
-  const uint8_t* source = bytes.Data();
-  const int64_t unitCount = bytes.Count() / 2;
+Utf16Conversion ConvertUtf16(const uint8_t* bytes, int64_t count, Utf16Kind kind, int64_t maxLength,
+                             Array<uint8_t>& out) {
+  const int64_t unitCount = count / 2;
   const int highByte = kind == Utf16Kind::kBigEndian ? 0 : 1;
-  auto unitAt = [source, highByte](int64_t i) {
-    return static_cast<uint32_t>(source[2 * i + highByte]) << 8 | source[2 * i + 1 - highByte];
+  auto unitAt = [bytes, highByte](int64_t i) {
+    return static_cast<int32_t>(bytes[2 * i + highByte]) << 8 | bytes[2 * i + 1 - highByte];
   };
   // A unit takes 1 to 3 bytes in UTF-8: measure first so the limit is checked before
   // anything is written.
   int64_t outLength = 0;
-  for (int64_t i = 0; i < unitCount; ++i) {
-    const uint32_t unit = unitAt(i);
-    outLength += unit < 0x80 ? 1 : unit < 0x800 ? 2 : 3;
-  }
+  for (int64_t i = 0; i < unitCount; ++i) outLength += Utf8Length(unitAt(i));
   if (outLength > maxLength || outLength >= INT32_MAX) return Utf16Conversion::kTooLong;
-  scratch.SetCountUninitialized(0);
-  if (!scratch.TryReserve(static_cast<int32_t>(outLength + 1))) return Utf16Conversion::kNoMemory;
-  uint8_t* out = scratch.Data();
-  for (int64_t i = 0; i < unitCount; ++i) {
-    const uint32_t unit = unitAt(i);
-    if (unit < 0x80) {
-      *out++ = static_cast<uint8_t>(unit);
-    } else if (unit < 0x800) {
-      *out++ = static_cast<uint8_t>(0xC0 | unit >> 6);
-      *out++ = static_cast<uint8_t>(0x80 | (unit & 0x3F));
-    } else {
-      *out++ = static_cast<uint8_t>(0xE0 | unit >> 12);
-      *out++ = static_cast<uint8_t>(0x80 | (unit >> 6 & 0x3F));
-      *out++ = static_cast<uint8_t>(0x80 | (unit & 0x3F));
-    }
-  }
-  scratch.SetCountUninitialized(static_cast<int32_t>(outLength));
-  std::swap(bytes, scratch);
+  out.SetCountUninitialized(0);
+  if (!out.TryReserve(static_cast<int32_t>(outLength + 1))) return Utf16Conversion::kNoMemory;
+  char* next = reinterpret_cast<char*>(out.Data());
+  char* const end = next + outLength;
+  for (int64_t i = 0; i < unitCount; ++i) next += EncodeUtf8(unitAt(i), next, end);
+  out.SetCountUninitialized(static_cast<int32_t>(outLength));
   return Utf16Conversion::kConverted;
 }
 
 void ReleaseIntakeBuffers() {
   StopParallelIntake();
-  serialContent.bytes.Clear();
+  serialBytes.Clear();
   preparedName.Clear();
   openPath.Clear();
   utf16Scratch.Clear();

@@ -14,7 +14,8 @@
 // path (a virtual listing's path as it is), '/', and the untouched name: no
 // normalisation, so names with backslashes, quotes, surrounding spaces or newlines are
 // opened and shown as they are. Display paths (messages, digest sources) are the full
-// path relative to currentRoot, built only with -la.
+// path relative to currentRoot (an archive member's: its path inside the archive),
+// built only with -la.
 //
 // Limits. A file of exactly settings.maxFileSize bytes is read and counted; over the
 // limit a file is "too big": a file from disk, a file argument or a regular file on
@@ -34,18 +35,22 @@
 // which ResetTotals clears with the digest map.
 //
 // Threads. Intake is called by one thread. With StartParallelIntake, files of the walk
-// are read and classified by worker threads, each into a buffer and counters of its
-// own, and counted into the totals, reported and checked for duplicates on the calling
-// thread in the order they came: the run's output is the same as on one thread. Every
-// totals, list and message stays on the calling thread. Anything else that reports
-// (an archive, a stream, a directory that cannot be opened) first finishes the files
-// in flight. At most jobs + 2 files are in flight, each holding its buffer.
+// and archive members are read (members by the calling thread, which decodes the
+// archive) and classified by worker threads in batches, and counted into the totals,
+// reported and checked for duplicates on the calling thread in the order they came:
+// the run's output is the same as on one thread. Every totals, list and message stays
+// on the calling thread. Anything else that reports (an archive's messages, a stream
+// of unknown size, a directory that cannot be opened) first finishes the files in
+// flight. At most jobs + 2 batches are in flight: a file from disk is held only while
+// a worker reads and classifies it; a batch holds at most 256 KiB of members plus one.
 //
 // Costs: on one thread each file is read once into one reused buffer, whose capacity
-// only grows (in parallel, each of the jobs + 2 slots has one); the prepared name and the open path live in reused buffers, so a file of a
-// known type costs no allocation beyond its digest map entry or, for a file whose
+// only grows; the prepared name and the open path live in reused buffers, so a file of
+// a known type costs no allocation beyond its digest map entry or, for a file whose
 // digest waits, the copy of its path (with -f: its record, with -la: its display
-// path). In parallel each file also costs a copy of its path.
+// path). In parallel each file also costs a copy of its path; a file of 4 KiB or more
+// from disk that an earlier file may equal is read a second time to be hashed (the
+// worker that read it could not know).
 #pragma once
 
 #include <cstdint>
@@ -59,7 +64,7 @@
 namespace qm {
 
 // Counts one file. listing is the open listing of the file's directory, or a virtual
-// one for archive members. Without a stream the file is opened from disk; with a
+// one for archive members (then shown by their path inside the archive). Without a stream the file is opened from disk; with a
 // stream and a size exactly size bytes are read from it (no limit applied: archive
 // scanning checked it); with a stream and no size the stream is read to its end under
 // the limit. The caller keeps ownership of the stream.
@@ -75,6 +80,10 @@ bool FileIntake(CountTotals& totals, const DirectoryListing& listing, const Shar
 bool FileIntakeInDirectory(CountTotals& totals, const SharedString& directoryPath, const SharedString& name,
                            Stream* stream = nullptr);
 
+// The path shown for the file name in directory: the full path relative to root
+// (empty: the full path itself).
+SharedString DisplayPathOf(const SharedString& root, const SharedString& directory, const SharedString& name);
+
 enum class Utf16Kind { kNone, kLittleEndian, kBigEndian };
 
 // The UTF-16 test: an even length and, within the first 1024 bytes, at least two zero
@@ -86,13 +95,12 @@ Utf16Kind DetectUtf16(const uint8_t* bytes, int64_t length);
 
 enum class Utf16Conversion { kConverted, kTooLong, kNoMemory };
 
-// Replaces bytes by their UTF-8 form, taking each 16-bit unit of the given byte order
-// as one code point (surrogates are not paired). kTooLong when the result would be
-// longer than maxLength, kNoMemory when scratch cannot grow to hold it; bytes are then
-// left as they were. Scratch is reused storage.
-// Requires: bytes.Count() is even; kind is not kNone.
-Utf16Conversion ConvertUtf16(Array<uint8_t>& bytes, Utf16Kind kind, int64_t maxLength,
-                             Array<uint8_t>& scratch);
+// Writes the UTF-8 form of count bytes of UTF-16 of the given byte order into out,
+// each 16-bit unit taken as one code point (surrogates are not paired), with one byte
+// of room behind it. kTooLong when the result would be longer than maxLength,
+// kNoMemory when out cannot grow to hold it. Requires: count is even; kind is not kNone.
+Utf16Conversion ConvertUtf16(const uint8_t* bytes, int64_t count, Utf16Kind kind, int64_t maxLength,
+                             Array<uint8_t>& out);
 
 // Starts jobs worker threads for the files of the walk (files named without a stream).
 // True when they run; false for jobs < 2, when already running, or when no thread can

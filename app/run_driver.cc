@@ -51,18 +51,12 @@ void CountStream(CountTotals& totals, const SharedString& argument, const Shared
                  const SharedString& shownName, Stream& stream) {
   SharedString lowered = argument;
   lowered.ToLower();
-  currentRoot = shownName;
-  rootAsGiven = shownName;
-  currentArchive = shownName;
   // -xe holds for archives too: an excluded one is not opened.
-  const bool isArchive = !IsExcludedName(lowered) && ScanArchive(lowered, totals, stream);
-  currentArchive.Clear();
-  if (isArchive) return;
+  if (!IsExcludedName(lowered) && ScanArchive(lowered, shownName, totals, stream)) return;
   const char* text = argument.CStr();
   const char* slash = text + argument.Length();
   while (slash != text && slash[-1] != '/') --slash;
   currentRoot = directory;
-  rootAsGiven = directory;
   FileIntakeInDirectory(totals, directory, SharedString(slash, text + argument.Length()), &stream);
 }
 
@@ -95,7 +89,6 @@ void CountDirectoryArgument(CountTotals& totals, const SharedString& argument) {
     root = argument;
   }
   currentRoot = root;
-  rootAsGiven = argument;
   const bool isWalked = WalkDirectory(totals, root, 0);
   const int reason = errno;
   FinishPendingFiles();

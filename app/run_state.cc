@@ -9,7 +9,6 @@ namespace qm {
 Array<FileRecord> fileRecords;
 StringSet uniqueExtensions;
 SharedString currentRoot;
-SharedString rootAsGiven;
 SharedString currentArchive;
 int64_t progressCount = 0;
 
@@ -31,7 +30,6 @@ void ClearRunState() {
   fileRecords.Clear();
   uniqueExtensions.Clear();
   currentRoot.Clear();
-  rootAsGiven.Clear();
   currentArchive.Clear();
   progressCount = 0;
   extensionMap.Clear();

@@ -57,7 +57,6 @@ struct FileRecord {
 extern Array<FileRecord> fileRecords;
 extern StringSet uniqueExtensions;   // -le: extension texts met, first seen first
 extern SharedString currentRoot;     // absolute path of the argument being walked
-extern SharedString rootAsGiven;     // the same argument as typed
 // The shown name of the archive being scanned (an archive argument as typed, the
 // --stdin name, a walked archive's path below its argument, a nested one's outer name,
 // '/', and its path inside); empty outside archives.

@@ -33,24 +33,16 @@ bool IsTooBig(uint64_t size, int64_t maxFileSize) {
   return limit < 0 || size > static_cast<uint64_t>(limit);
 }
 
-// A member's directory listing and file name, with both roots cleared so that every
-// message about it (the size check's included) names its path inside the archive.
+// A member's directory listing and file name.
 struct NamedMember {
   DirectoryListing listing;
   SharedString fileName;
 };
 
-void PrepareMember(const SharedString& storedPath, NamedMember& member, SharedString& currentRoot,
-                   SharedString& rootAsGiven) {
+void PrepareMember(const SharedString& storedPath, NamedMember& member) {
   SharedString directory;
   NameArchiveMember(storedPath, directory, member.fileName);
   member.listing.OpenVirtual(directory, 0);
-  rootAsGiven.Clear();
-  currentRoot.Clear();
-}
-
-void ReportTooBig(const NamedMember& member, const SharedString& currentRoot, ArchiveMemberSink& sink) {
-  sink.MemberTooBig(DisplayPath(member.listing, member.fileName, currentRoot));
 }
 
 // A zip entry made on Unix whose mode marks a symbolic link: its data is the link's
@@ -75,9 +67,7 @@ bool Drain(Stream& stream) {
   }
 }
 
-void ScanTar(ArchiveKind kind, Stream& stream, int64_t maxFileSize, ArchiveMemberSink& sink,
-             SharedString& currentRoot, SharedString& rootAsGiven) {
-  const SharedString archiveName = currentRoot;
+void ScanTar(ArchiveKind kind, Stream& stream, int64_t maxFileSize, ArchiveMemberSink& sink) {
   // The decoder (4.5 KiB of tables) comes from its pool, not the stack: scans nest.
   struct PooledInflate {
     void operator()(InflateStream* stream) const { InflateStream::Delete(stream); }
@@ -102,18 +92,16 @@ void ScanTar(ArchiveKind kind, Stream& stream, int64_t maxFileSize, ArchiveMembe
       error = !PassOver(*tarStream, size);
     } else {
       NamedMember member;
-      PrepareMember(entry.name, member, currentRoot, rootAsGiven);
+      PrepareMember(entry.name, member);
       if (sink.IsSkippedDirectory(member.listing.Path())) {
         error = !PassOver(*tarStream, size);
       } else if (IsTooBig(static_cast<uint64_t>(size), maxFileSize)) {
-        ReportTooBig(member, currentRoot, sink);
+        sink.MemberTooBig(member.listing.Path(), member.fileName);
         error = !PassOver(*tarStream, size);
       } else {
         // Whatever the sink reads (also a nested archive that stops at its own end
         // block), the walk resumes at the member's end.
         LimitedStream data(*tarStream, size, false);
-        currentRoot.Clear();
-        rootAsGiven.Clear();
         const uint32_t size32 = static_cast<uint32_t>(size);
         sink.Member(member.listing, member.fileName, data, &size32);
         error = !data.SkipRest();
@@ -127,15 +115,13 @@ void ScanTar(ArchiveKind kind, Stream& stream, int64_t maxFileSize, ArchiveMembe
   // The tar end block comes before the end of the gzip data; reading on to the end
   // makes the decoder check the gzip trailer, so a corrupted .tar.gz cannot pass.
   if (!error && inflate && !Drain(*inflate)) error = true;
-  if (error) sink.ArchiveUnreadable(kind, archiveName);
+  if (error) sink.ArchiveUnreadable(kind);
 }
 
-void ScanZip(Stream& stream, int64_t maxFileSize, ArchiveMemberSink& sink, SharedString& currentRoot,
-             SharedString& rootAsGiven) {
-  const SharedString archiveName = currentRoot;
+void ScanZip(Stream& stream, int64_t maxFileSize, ArchiveMemberSink& sink) {
   ZipReader reader;
   if (!reader.Open(&stream, 0)) {
-    sink.ArchiveUnreadable(ArchiveKind::kZip, archiveName);
+    sink.ArchiveUnreadable(ArchiveKind::kZip);
     return;
   }
   const ZipEntryTable& entries = reader.Entries();
@@ -151,14 +137,14 @@ void ScanZip(Stream& stream, int64_t maxFileSize, ArchiveMemberSink& sink, Share
     if (IsSymbolicLink(entry)) continue;
     const uint64_t size = entry.uncompressedSize;
     NamedMember member;
-    PrepareMember(entry.name, member, currentRoot, rootAsGiven);
+    PrepareMember(entry.name, member);
     if (sink.IsSkippedDirectory(member.listing.Path())) continue;
     if (IsTooBig(size, maxFileSize)) {
-      ReportTooBig(member, currentRoot, sink);
+      sink.MemberTooBig(member.listing.Path(), member.fileName);
       continue;
     }
     if (size > decodeBudget) {
-      sink.ArchiveUnreadable(ArchiveKind::kZip, archiveName);
+      sink.ArchiveUnreadable(ArchiveKind::kZip);
       return;
     }
     decodeBudget -= size;
@@ -168,17 +154,13 @@ void ScanZip(Stream& stream, int64_t maxFileSize, ArchiveMemberSink& sink, Share
       // A method this reader does not know is passed over without a word; an entry
       // whose data cannot be found or needs a password is a member that was lost.
       if (failure == ZipOpenFailure::kUnsupportedMethod) continue;
-      currentRoot.Clear();
-      rootAsGiven.Clear();
-      sink.MemberUnreadable(EntryPath(member.listing, member.fileName));
+      sink.MemberUnreadable(member.listing.Path(), member.fileName);
       continue;
     }
     {
       // The window checks at its last byte that the entry ends there with a good
       // CRC-32, even when the reader stops at exactly the directory's size.
       LimitedStream data(*entryStream, static_cast<int64_t>(size), true);
-      currentRoot.Clear();
-      rootAsGiven.Clear();
       const uint32_t size32 = static_cast<uint32_t>(size);
       sink.Member(member.listing, member.fileName, data, &size32);
     }
@@ -208,16 +190,16 @@ void NameArchiveMember(const SharedString& storedPath, SharedString& directory, 
 }
 
 bool ScanArchive(const SharedString& preparedName, Stream& stream, int64_t maxFileSize,
-                 ArchiveMemberSink& sink, SharedString& currentRoot, SharedString& rootAsGiven) {
+                 ArchiveMemberSink& sink) {
   const ArchiveKind kind = ArchiveKindOf(preparedName);
   if (kind == ArchiveKind::kNone) return false;
   DepthGuard depth;
   if (depth.IsTooDeep()) {
-    sink.ArchiveUnreadable(kind, currentRoot);
+    sink.ArchiveUnreadable(kind);
   } else if (kind == ArchiveKind::kZip) {
-    ScanZip(stream, maxFileSize, sink, currentRoot, rootAsGiven);
+    ScanZip(stream, maxFileSize, sink);
   } else {
-    ScanTar(kind, stream, maxFileSize, sink, currentRoot, rootAsGiven);
+    ScanTar(kind, stream, maxFileSize, sink);
   }
   return true;
 }

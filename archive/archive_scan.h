@@ -16,10 +16,8 @@
 //
 // Member naming. A stored path M is normalised to P; its directory D is P joined with
 // ".." and normalised, its file name N is P made relative to D. The sink gets a
-// virtual listing of D and N. currentRoot and rootAsGiven are set to the empty string
-// for every member, so that every message about it (a too-big one included) shows
-// the member's path inside the archive. The caller saves both before the call and
-// restores them after.
+// virtual listing of D and N; its reports name a member by D and N too, and the sink
+// builds what it shows.
 //
 // Robustness. Every member is read through a LimitedStream of its own size: however
 // much of it the sink reads (nothing, all of it, or a nested archive up to its end
@@ -93,17 +91,16 @@ class ArchiveMemberSink {
   virtual bool Member(DirectoryListing& directory, const SharedString& name, Stream& data,
                       const uint32_t* size) = 0;
   // A member larger than the size limit was passed over ("file too big: %s" with
-  // -la, tooBigCount). displayPath is the member's display path.
-  virtual void MemberTooBig(const SharedString& displayPath) = 0;
+  // -la, tooBigCount). directory and name as Member would have them.
+  virtual void MemberTooBig(const SharedString& directory, const SharedString& name) = 0;
   // A zip entry whose data cannot be reached (its local header offset leads nowhere)
   // or that is encrypted with a password other than the empty one ("couldn't read
-  // file: %s" with -la, errorCount). path is the member's path inside the archive,
-  // as intake's messages show it.
-  virtual void MemberUnreadable(const SharedString& path) = 0;
+  // file: %s" with -la, errorCount).
+  virtual void MemberUnreadable(const SharedString& directory, const SharedString& name) = 0;
   // The archive (or the rest of it) could not be read: for kTar and kGzipTar
   // "cannot read tar/tgz file: %s", for kZip "cannot open zip file: %s", on
-  // standard error, errorCount. archiveName is currentRoot as it was on entry.
-  virtual void ArchiveUnreadable(ArchiveKind kind, const SharedString& archiveName) = 0;
+  // standard error, errorCount.
+  virtual void ArchiveUnreadable(ArchiveKind kind) = 0;
   // Whether members in this directory inside the archive (normalised, as given to
   // Member) are passed over without a word, before their size is checked.
   virtual bool IsSkippedDirectory(const SharedString& /*directory*/) { return false; }
@@ -113,10 +110,9 @@ class ArchiveMemberSink {
 // feeding every regular member to sink. Members larger than maxFileSize (or than a
 // 32-bit read buffer can hold) are reported with MemberTooBig and passed over.
 // Returns false, doing nothing, when preparedName is not an archive name; true for
-// every archive name, whether the archive could be read or not. currentRoot holds
-// the archive's name on entry; both roots are changed for every member (see above).
+// every archive name, whether the archive could be read or not.
 bool ScanArchive(const SharedString& preparedName, Stream& stream, int64_t maxFileSize,
-                 ArchiveMemberSink& sink, SharedString& currentRoot, SharedString& rootAsGiven);
+                 ArchiveMemberSink& sink);
 
 // Splits a member path as stored into its directory inside the archive and its file
 // name (see Member naming above).

@@ -21,11 +21,7 @@ class ReadingSink : public qm::ArchiveMemberSink {
     (void)directory;
     qm::SharedString prepared = name;
     prepared.ToLower();
-    if (qm::IsArchiveName(prepared)) {
-      qm::SharedString root = name;
-      qm::SharedString given = name;
-      return qm::ScanArchive(prepared, data, kMaxFileSize, *this, root, given);
-    }
+    if (qm::IsArchiveName(prepared)) return qm::ScanArchive(prepared, data, kMaxFileSize, *this);
     if (size == nullptr) std::abort();
     int64_t wanted = *size;
     uint8_t buffer[4096];
@@ -39,11 +35,14 @@ class ReadingSink : public qm::ArchiveMemberSink {
     }
     return true;
   }
-  void MemberTooBig(const qm::SharedString& displayPath) override { (void)displayPath.Length(); }
-  void MemberUnreadable(const qm::SharedString& path) override { (void)path.Length(); }
-  void ArchiveUnreadable(qm::ArchiveKind kind, const qm::SharedString& archiveName) override {
+  void MemberTooBig(const qm::SharedString& directory, const qm::SharedString& name) override {
+    (void)(directory.Length() + name.Length());
+  }
+  void MemberUnreadable(const qm::SharedString& directory, const qm::SharedString& name) override {
+    (void)(directory.Length() + name.Length());
+  }
+  void ArchiveUnreadable(qm::ArchiveKind kind) override {
     if (kind == qm::ArchiveKind::kNone) std::abort();
-    (void)archiveName.Length();
   }
 
   static constexpr int64_t kMaxFileSize = int64_t{1} << 20;
@@ -52,9 +51,7 @@ class ReadingSink : public qm::ArchiveMemberSink {
 void ScanAs(const char* name, const uint8_t* data, size_t size) {
   qm::MemoryStream stream(data, static_cast<int32_t>(size));
   ReadingSink sink;
-  qm::SharedString root = name;
-  qm::SharedString given = name;
-  if (!qm::ScanArchive(name, stream, ReadingSink::kMaxFileSize, sink, root, given)) std::abort();
+  if (!qm::ScanArchive(name, stream, ReadingSink::kMaxFileSize, sink)) std::abort();
 }
 
 }  // namespace

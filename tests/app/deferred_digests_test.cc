@@ -97,7 +97,6 @@ class DeferredIntakeTest : public testing::Test {
   void Configure(std::vector<std::string> options) {
     ASSERT_TRUE(test::ConfigureRun(options, tree.Root(), totals));
     currentRoot = tree.Root().c_str();
-    rootAsGiven = currentRoot;
   }
 
   std::string Take(const std::vector<std::string>& names) {

@@ -30,7 +30,6 @@ class WalkTest : public testing::Test {
   // Walks path as a directory argument; returns what went to standard error.
   std::string Walk(const std::string& path) {
     currentRoot = path.c_str();
-    rootAsGiven = path.c_str();
     testing::internal::CaptureStderr();
     WalkDirectory(totals, SharedString(path.c_str()), 0);
     return testing::internal::GetCapturedStderr();
@@ -136,7 +135,6 @@ TEST_F(WalkTest, UnreadableSubdirectoryIsReportedAndTheWalkGoesOn) {
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(100);
     dup2(pipeFds[1], 2);
     currentRoot = tree.Root().c_str();
-    rootAsGiven = currentRoot;
     // 101: the scratch directory itself is out of the account's reach (TMPDIR).
     if (!WalkDirectory(totals, currentRoot, 0)) _exit(101);
     _exit(static_cast<int>(totals.fileCount[kTypeC]));

@@ -42,7 +42,6 @@ class IntakeTest : public testing::Test {
   void Configure(std::vector<std::string> options) {
     ASSERT_TRUE(test::ConfigureRun(options, tree.Root(), totals));
     currentRoot = tree.Root().c_str();
-    rootAsGiven = currentRoot;
   }
 
   // Takes in the named files of the tree root in order; returns what went to
@@ -147,15 +146,13 @@ TEST(Utf16, EachUnitBecomesOneCodePointInUtf8) {
   // a, e-acute, the euro sign and a lone surrogate, little- then big-endian.
   const std::string expected = "a\xC3\xA9\xE2\x82\xAC\xED\xA0\xBD";
   const std::string units[] = {{"a\0\xE9\0\xAC\x20\x3D\xD8", 8}, {"\0a\0\xE9\x20\xAC\xD8\x3D", 8}};
-  Array<uint8_t> scratch;
   for (int i = 0; i < 2; ++i) {
-    Array<uint8_t> bytes;
-    bytes.Append(reinterpret_cast<const uint8_t*>(units[i].data()), 8);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(units[i].data());
     const Utf16Kind kind = i == 0 ? Utf16Kind::kLittleEndian : Utf16Kind::kBigEndian;
-    EXPECT_EQ(ConvertUtf16(bytes, kind, 8, scratch), Utf16Conversion::kTooLong);  // left as it was
-    EXPECT_EQ(bytes.Count(), 8);
-    ASSERT_EQ(ConvertUtf16(bytes, kind, 9, scratch), Utf16Conversion::kConverted);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes.Data()), bytes.Count()), expected);
+    Array<uint8_t> out;
+    EXPECT_EQ(ConvertUtf16(bytes, 8, kind, 8, out), Utf16Conversion::kTooLong);
+    ASSERT_EQ(ConvertUtf16(bytes, 8, kind, 9, out), Utf16Conversion::kConverted);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(out.Data()), out.Count()), expected);
   }
 }
 

@@ -20,9 +20,7 @@ class RecordingSink : public ArchiveMemberSink {
  public:
   bool Member(DirectoryListing& directory, const SharedString& name, Stream& data,
               const uint32_t* size) override {
-    const std::string path =
-        directory.Path().IsEmpty() ? name.CStr() : std::string(directory.Path().CStr()) + "/" + name.CStr();
-    EXPECT_TRUE(currentRoot.IsEmpty() && rootAsGiven.IsEmpty()) << path;
+    const std::string path = PathOf(directory.Path(), name);
     std::string bytes(*size, '\0');
     int64_t got = 0, done = 1;
     bool isOk = true;
@@ -35,23 +33,27 @@ class RecordingSink : public ArchiveMemberSink {
     contents.push_back(bytes);
     return isOk;
   }
-  void MemberTooBig(const SharedString& displayPath) override { tooBig.push_back(displayPath.CStr()); }
-  void MemberUnreadable(const SharedString& path) override {
-    names.push_back(std::string(path.CStr()) + " (unreadable)");
+  static std::string PathOf(const SharedString& directory, const SharedString& name) {
+    return directory.IsEmpty() ? name.CStr() : std::string(directory.CStr()) + "/" + name.CStr();
   }
-  void ArchiveUnreadable(ArchiveKind kind, const SharedString& archiveName) override {
-    unreadable.push_back(std::string(kind == ArchiveKind::kZip ? "zip:" : "tar:") + archiveName.CStr());
+  void MemberTooBig(const SharedString& directory, const SharedString& name) override {
+    tooBig.push_back(PathOf(directory, name));
   }
-  // Scans stream as the run driver does: both roots hold the archive's name.
+  void MemberUnreadable(const SharedString& directory, const SharedString& name) override {
+    names.push_back(PathOf(directory, name) + " (unreadable)");
+  }
+  void ArchiveUnreadable(ArchiveKind kind) override {
+    unreadable.push_back(std::string(kind == ArchiveKind::kZip ? "zip:" : "tar:") + archiveName);
+  }
   bool Scan(const char* name, Stream& stream) {
-    currentRoot = rootAsGiven = name;
+    archiveName = name;
     SharedString prepared = name;
     prepared.ToLower();
-    return ScanArchive(prepared, stream, maxFileSize, *this, currentRoot, rootAsGiven);
+    return ScanArchive(prepared, stream, maxFileSize, *this);
   }
 
   int64_t maxFileSize = 1 << 20;
-  SharedString currentRoot, rootAsGiven;
+  std::string archiveName;
   std::vector<std::string> names, contents, tooBig, unreadable;
 };
 
