@@ -527,7 +527,10 @@ bool CountContent(CountTotals& totals, const FileOrigin& origin, FileTypeId type
 // member is read by the walk's thread (it decodes the archive) into its batch's buffer,
 // members one after another, each with a byte of room behind it. A batch so holds at
 // most kBatchBytes plus one member, and jobs + 2 batches are in flight. Buffers keep
-// their capacity up to kKeptBufferBytes; larger ones are given back after use.
+// their capacity while files keep coming (growing them again would cost page faults);
+// whenever the workers are idle (before an archive, at the end of an argument) those
+// over kKeptBufferBytes are given back, so a walk holds no more than the workers'
+// buffers and an archive no more than its batches.
 constexpr int32_t kBatchFiles = 64;
 constexpr int64_t kBatchBytes = 256 * 1024;
 constexpr int32_t kKeptBufferBytes = 4 << 20;
@@ -585,10 +588,8 @@ void WorkOnBatch(int32_t slot, int32_t worker) {
       HashContent(facts, bytes);
     }
     const Text text = DecodeContent(facts, bytes, scratch.utf16);
-    GiveBackIfLarge(scratch.utf16);
     if (facts.outcome == ContentRead::kRead) CountLines(facts, file.type, text, scratch.lines);
   }
-  GiveBackIfLarge(scratch.bytes);
 }
 
 void MergeBatch(int32_t slot) {
@@ -599,7 +600,6 @@ void MergeBatch(int32_t slot) {
     CountContent(*pipelineTotals, origin, file.type, file.facts, Text());
   }
   batch.fileCount = 0;
-  GiveBackIfLarge(batch.bytes);
 }
 
 // Hands the open batch to the workers.
@@ -788,8 +788,15 @@ bool StartParallelIntake(int32_t jobs) {
 }
 
 void FinishPendingFiles() {
+  if (!pipeline.IsRunning()) return;
   SubmitOpenBatch();
   pipeline.Drain();
+  // Every worker waits for work now: their buffers are this thread's to trim.
+  for (WorkerScratch& scratch : workerScratch) {
+    GiveBackIfLarge(scratch.bytes);
+    GiveBackIfLarge(scratch.utf16);
+  }
+  for (FileBatch& batch : batches) GiveBackIfLarge(batch.bytes);
 }
 
 void StopParallelIntake() {

@@ -17,12 +17,18 @@ bool OrderedPipeline::Start(int32_t workerCount, int32_t slotCount, WorkFunction
   isFinished_.Resize(slotCount);
   // The starts never move: reserved before any thread sees one.
   starts_.Reserve(workerCount);
+  // A stack of its own size, not the process's stack limit (which may be tiny, or
+  // many megabytes of address space per thread).
+  pthread_attr_t attributes;
+  const bool hasAttributes = pthread_attr_init(&attributes) == 0;
+  if (hasAttributes) pthread_attr_setstacksize(&attributes, kWorkerStackBytes);
   for (int32_t worker = 0; worker < workerCount; ++worker) {
     starts_.PushBack(WorkerStart{this, worker});
     pthread_t thread;
-    if (pthread_create(&thread, nullptr, WorkerMain, &starts_[worker]) != 0) break;
+    if (pthread_create(&thread, hasAttributes ? &attributes : nullptr, WorkerMain, &starts_[worker]) != 0) break;
     threads_.PushBack(thread);
   }
+  if (hasAttributes) pthread_attr_destroy(&attributes);
   return IsRunning();
 }
 

@@ -7,12 +7,14 @@
 // flight, which bounds the memory held by their slots.
 //
 // Failure: Start returns false when no worker thread can be started (the caller then
-// works alone). Costs: one mutex hand-over per item each way. Not copyable; the owner
+// works alone). Each worker has a stack of kWorkerStackBytes: work functions keep
+// their frames small. Costs: one mutex hand-over per item each way. Not copyable; the owner
 // is one thread.
 #pragma once
 
 #include <pthread.h>
 
+#include <cstddef>
 #include <cstdint>
 
 #include "core/array.h"
@@ -21,6 +23,8 @@ namespace qm {
 
 class OrderedPipeline {
  public:
+  static constexpr size_t kWorkerStackBytes = 512 * 1024;
+
   // Work on one slot (worker threads; worker is 0 to workerCount - 1), and merging of
   // one finished slot (the owning thread).
   using WorkFunction = void (*)(int32_t slot, int32_t worker);
