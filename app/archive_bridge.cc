@@ -56,7 +56,9 @@ bool ScanArchive(const SharedString& preparedName, const SharedString& shownName
   const SharedString outerArchive = currentArchive;
   currentArchive = shownName;
   IntakeSink sink(totals, shownName);
+  BeginArchiveDecoding();
   ScanArchive(preparedName, stream, settings.maxFileSize, sink);
+  EndArchiveDecoding();
   currentArchive = outerArchive;
   return true;
 }

@@ -370,14 +370,13 @@ void HashContent(FileFacts& facts, const uint8_t* bytes) {
   facts.hasDigest = true;
 }
 
-// Step: the text to classify. UTF-16 becomes UTF-8 in scratch (a failure becomes the
+// Step: the text to classify (facts.utf16Kind is found). UTF-16 becomes UTF-8 in scratch (a failure becomes the
 // outcome and the text is empty); every text ends with a line break, written into the
 // byte of room behind the raw bytes when they lack one.
 Text DecodeContent(FileFacts& facts, uint8_t* bytes, Array<uint8_t>& scratch) {
   Text text;
   int64_t length = facts.sizeInBytes;
   uint8_t* textBytes = bytes;
-  facts.utf16Kind = DetectUtf16(bytes, length);
   if (facts.utf16Kind != Utf16Kind::kNone) {
     switch (ConvertUtf16(bytes, length, facts.utf16Kind, kMaxContentBytes, scratch)) {
       case Utf16Conversion::kConverted:
@@ -417,7 +416,8 @@ struct FileOrigin {
   const SharedString& root;
   const SharedString& directory;
   const SharedString& name;
-  const SharedString& fullPath;
+  const char* fullPath;  // zero-terminated
+  int32_t fullPathLength;
   bool isOnDisk;
 };
 
@@ -467,13 +467,16 @@ bool CountContent(CountTotals& totals, const FileOrigin& origin, FileTypeId type
 
   if (!MustHashNow(totals.deferredDigests, sizeInBytes, facts.contentClass, origin.isOnDisk)) {
     DeferDigest(totals.deferredDigests, sizeInBytes, facts.contentClass,
-                SharedString(origin.fullPath.CStr(), origin.fullPath.CStr() + origin.fullPath.Length()),
+                SharedString(origin.fullPath, origin.fullPath + origin.fullPathLength),
                 settings.listAnomalies ? DisplayPathOf(root, directory, name) : SharedString());
   } else {
     // Only a file on disk can come here unhashed (read on a worker, which does not
     // know whether an earlier file shares its class). If it changed since, it is
     // compared with nothing.
-    if (!facts.hasDigest) facts.hasDigest = HashFileAgain(origin.fullPath, sizeInBytes, facts.digest);
+    if (!facts.hasDigest) {
+      const SharedString fullPath(origin.fullPath, origin.fullPath + origin.fullPathLength);
+      facts.hasDigest = HashFileAgain(fullPath, sizeInBytes, facts.digest);
+    }
     SettleDigests(totals.deferredDigests, totals.digests, sizeInBytes, facts.contentClass);
     if (facts.hasDigest) {
       const int32_t knownDigests = totals.digests.Count();
@@ -507,7 +510,7 @@ bool CountContent(CountTotals& totals, const FileOrigin& origin, FileTypeId type
   record.comment = lines.comment;
   record.code = lines.code;
   record.punctuation = lines.punctuation;
-  record.path = origin.fullPath;
+  record.path = SharedString(origin.fullPath, origin.fullPath + origin.fullPathLength);
   record.type = type;
   record.size = sizeInBytes;
   record.onDisk = origin.isOnDisk;
@@ -539,10 +542,10 @@ struct PendingFile {
   SharedString root;
   SharedString directory;
   SharedString name;
-  SharedString fullPath;
   FileTypeId type = kTypeUnknown;
   bool isOnDisk = true;
   int32_t pathStart = 0;  // of the zero-terminated path in the batch's paths
+  int32_t pathLength = 0;
   int64_t byteStart = 0;  // of a member's bytes in the batch's bytes
   FileFacts facts;        // a member's read outcome is set when it is read
 };
@@ -563,6 +566,7 @@ Array<FileBatch> batches;
 Array<WorkerScratch> workerScratch;
 CountTotals* pipelineTotals = nullptr;
 int32_t openBatch = -1;  // the batch being filled, or -1
+int32_t archiveDecodingDepth = 0;
 
 void GiveBackIfLarge(Array<uint8_t>& buffer) {
   if (buffer.Capacity() > kKeptBufferBytes) buffer.Clear();
@@ -583,8 +587,8 @@ void WorkOnBatch(int32_t slot, int32_t worker) {
       bytes = batch.bytes.Data() + file.byteStart;
     }
     if (facts.outcome != ContentRead::kRead || facts.sizeInBytes == 0) continue;
-    if (!file.isOnDisk || facts.sizeInBytes < kDeferredMinBytes ||
-        DetectUtf16(bytes, facts.sizeInBytes) != Utf16Kind::kNone) {
+    facts.utf16Kind = DetectUtf16(bytes, facts.sizeInBytes);
+    if (!file.isOnDisk || facts.sizeInBytes < kDeferredMinBytes || facts.utf16Kind != Utf16Kind::kNone) {
       HashContent(facts, bytes);
     }
     const Text text = DecodeContent(facts, bytes, scratch.utf16);
@@ -596,7 +600,8 @@ void MergeBatch(int32_t slot) {
   FileBatch& batch = batches[slot];
   for (int32_t i = 0; i < batch.fileCount; ++i) {
     PendingFile& file = batch.files[i];
-    const FileOrigin origin{file.root, file.directory, file.name, file.fullPath, file.isOnDisk};
+    const FileOrigin origin{file.root,       file.directory,       file.name, batch.paths.Data() + file.pathStart,
+                            file.pathLength, file.isOnDisk};
     CountContent(*pipelineTotals, origin, file.type, file.facts, Text());
   }
   batch.fileCount = 0;
@@ -632,7 +637,7 @@ PendingFile& AddPendingFile(CountTotals& totals, const SharedString& root, const
   file.root = root;
   file.directory = directory;
   file.name = name;
-  file.fullPath = SharedString(openPath.CStr(), openPath.CStr() + openPath.Length());
+  file.pathLength = openPath.Length();
   file.type = type;
   file.isOnDisk = isOnDisk;
   file.pathStart = batch.paths.Count();
@@ -693,7 +698,7 @@ FileTypeId SniffMember(CountTotals& totals, Stream& stream, uint32_t size, int64
 bool CountAlone(CountTotals& totals, const FileOrigin& origin, FileTypeId type, Stream* stream,
                 const uint32_t* size, int64_t kept) {
   FileFacts facts;
-  facts.outcome = stream == nullptr ? ReadFromDisk(origin.fullPath.CStr(), settings.maxFileSize, serialBytes)
+  facts.outcome = stream == nullptr ? ReadFromDisk(origin.fullPath, settings.maxFileSize, serialBytes)
                                     : ReadFromStream(*stream, size, kept, serialBytes);
   MeasureContent(facts, serialBytes.Data(), serialBytes.Count());
   Text text;
@@ -703,6 +708,7 @@ bool CountAlone(CountTotals& totals, const FileOrigin& origin, FileTypeId type, 
     if (MustHashNow(totals.deferredDigests, facts.sizeInBytes, facts.contentClass, origin.isOnDisk)) {
       HashContent(facts, serialBytes.Data());
     }
+    facts.utf16Kind = DetectUtf16(serialBytes.Data(), facts.sizeInBytes);
     text = DecodeContent(facts, serialBytes.Data(), utf16Scratch);
   }
   return CountContent(totals, origin, type, facts, text);
@@ -756,7 +762,7 @@ bool Intake(CountTotals& totals, const SharedString& root, const SharedString& d
     SubmitIfFull();
     return true;
   }
-  return CountAlone(totals, FileOrigin{root, directory, name, openPath, stream == nullptr}, type, stream, size, kept);
+  return CountAlone(totals, FileOrigin{root, directory, name, openPath.CStr(), openPath.Length(), stream == nullptr}, type, stream, size, kept);
 }
 
 }  // namespace
@@ -779,12 +785,21 @@ bool StartParallelIntake(int32_t jobs) {
   // and the newest filled.
   const int32_t slotCount = jobs + 2;
   batches.Resize(slotCount);
-  workerScratch.Resize(jobs);
+  // One scratch more: this thread works on batches too when it would wait.
+  workerScratch.Resize(jobs + 1);
   if (!pipeline.Start(jobs, slotCount, WorkOnBatch, MergeBatch)) {
     StopParallelIntake();
     return false;
   }
   return true;
+}
+
+void BeginArchiveDecoding() {
+  if (archiveDecodingDepth++ == 0) pipeline.LimitWorkers(pipeline.WorkerCount() - 1);
+}
+
+void EndArchiveDecoding() {
+  if (--archiveDecodingDepth == 0) pipeline.LimitWorkers(pipeline.WorkerCount());
 }
 
 void FinishPendingFiles() {

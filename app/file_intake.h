@@ -112,6 +112,11 @@ bool StartParallelIntake(int32_t jobs);
 // or counted that must come after them. Nothing when not running.
 void FinishPendingFiles();
 
+// Around the decoding of an archive on the calling thread (nested calls count): one
+// worker fewer (at least one) takes files meanwhile, so the decoding keeps a core.
+void BeginArchiveDecoding();
+void EndArchiveDecoding();
+
 // FinishPendingFiles, then ends the worker threads (idempotent).
 void StopParallelIntake();
 

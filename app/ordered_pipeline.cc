@@ -13,6 +13,7 @@ bool OrderedPipeline::Start(int32_t workerCount, int32_t slotCount, WorkFunction
   taken_ = 0;
   merged_ = 0;
   isStopping_ = false;
+  workerLimit_ = workerCount;
   isFinished_.Resize(0);
   isFinished_.Resize(slotCount);
   // The starts never move: reserved before any thread sees one.
@@ -41,8 +42,10 @@ void* OrderedPipeline::WorkerMain(void* argument) {
 void OrderedPipeline::RunWorker(int32_t worker) {
   pthread_mutex_lock(&mutex_);
   for (;;) {
-    while (taken_ == submitted_ && !isStopping_) pthread_cond_wait(&workAvailable_, &mutex_);
-    if (taken_ == submitted_) break;
+    while ((taken_ == submitted_ || worker >= workerLimit_) && !isStopping_) {
+      pthread_cond_wait(&workAvailable_, &mutex_);
+    }
+    if (isStopping_ && taken_ == submitted_) break;
     const int32_t slot = static_cast<int32_t>(taken_++ % slotCount_);
     pthread_mutex_unlock(&mutex_);
     work_(slot, worker);
@@ -62,7 +65,19 @@ void OrderedPipeline::MergeHead(int64_t count) {
       return;
     }
     const int32_t slot = static_cast<int32_t>(merged_ % slotCount_);
-    while (isFinished_[slot] == 0 && merged_ < target) pthread_cond_wait(&workFinished_, &mutex_);
+    while (isFinished_[slot] == 0 && merged_ < target) {
+      if (taken_ < submitted_ && workerLimit_ < WorkerCount()) {
+        // Rather than wait, the owner works on the oldest item no worker has begun,
+        // in the place of the worker it holds back.
+        const int32_t helped = static_cast<int32_t>(taken_++ % slotCount_);
+        pthread_mutex_unlock(&mutex_);
+        work_(helped, WorkerCount());
+        pthread_mutex_lock(&mutex_);
+        isFinished_[helped] = 1;
+        continue;
+      }
+      pthread_cond_wait(&workFinished_, &mutex_);
+    }
     const bool isReady = isFinished_[slot] != 0;
     isFinished_[slot] = 0;
     pthread_mutex_unlock(&mutex_);
@@ -87,6 +102,14 @@ void OrderedPipeline::Submit() {
 
 void OrderedPipeline::Drain() {
   if (IsRunning()) MergeHead(submitted_ - merged_);
+}
+
+void OrderedPipeline::LimitWorkers(int32_t limit) {
+  if (!IsRunning()) return;
+  pthread_mutex_lock(&mutex_);
+  workerLimit_ = limit < 1 ? 1 : limit;
+  pthread_cond_broadcast(&workAvailable_);
+  pthread_mutex_unlock(&mutex_);
 }
 
 void OrderedPipeline::Stop() {

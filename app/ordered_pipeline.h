@@ -1,6 +1,7 @@
 // OrderedPipeline: items handed out in order to worker threads and taken back in the
 // same order. The owning thread fills a slot and submits it; any worker runs the work
-// function on it; the owning thread alone runs the merge function on finished slots,
+// function on it (while LimitWorkers holds a worker back, the owner too, as worker
+// WorkerCount(), when it would otherwise wait for one); the owning thread alone runs the merge function on finished slots,
 // strictly in submission order. A slot belongs to the owner while it is filled or
 // merged and to one worker while it is worked on, so slot contents need no locks: the
 // mutex that hands a slot over orders every access. At most slotCount items are in
@@ -25,8 +26,8 @@ class OrderedPipeline {
  public:
   static constexpr size_t kWorkerStackBytes = 512 * 1024;
 
-  // Work on one slot (worker threads; worker is 0 to workerCount - 1), and merging of
-  // one finished slot (the owning thread).
+  // Work on one slot (worker is 0 to WorkerCount() - 1 for the worker threads,
+  // WorkerCount() for the owner), and merging of one finished slot (the owner).
   using WorkFunction = void (*)(int32_t slot, int32_t worker);
   using MergeFunction = void (*)(int32_t slot);
 
@@ -49,6 +50,9 @@ class OrderedPipeline {
   void Submit();
   // Merges every submitted item, waiting for each in turn.
   void Drain();
+  // Lets only workers 0 to limit - 1 take items from now on (at least one; the
+  // default is all), as when the owner has work of its own that needs a core.
+  void LimitWorkers(int32_t limit);
   // Drain, then ends and joins the threads. Nothing when not running.
   void Stop();
 
@@ -67,6 +71,7 @@ class OrderedPipeline {
   WorkFunction work_ = nullptr;
   MergeFunction merge_ = nullptr;
   int32_t slotCount_ = 0;
+  int32_t workerLimit_ = 0;  // workers that may take items (under mutex_)
   int64_t submitted_ = 0;  // items handed to the workers (under mutex_)
   int64_t taken_ = 0;      // items a worker has begun (under mutex_)
   int64_t merged_ = 0;     // items merged (owner only)

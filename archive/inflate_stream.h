@@ -106,15 +106,20 @@ inline bool RejectInput(InflateFault& record, InflateFault fault) {
 // A checksum that can be fed in pieces: f(f(0, a), b) == f(0, ab). Crc32 is one.
 using ChecksumFunction = uint32_t (*)(uint32_t previous, const void* data, size_t count);
 
-inline constexpr int32_t kWindowSize = 32768;
+// The history a back-reference reaches, and the ring that holds it: twice as large,
+// so the half ahead of the write position is free and a match may be copied in whole
+// 16-byte pieces that run past its end (kCopySlack more bytes behind the ring).
+inline constexpr int32_t kHistorySize = 32768;
+inline constexpr int32_t kWindowSize = 2 * kHistorySize;
 inline constexpr uint32_t kWindowMask = kWindowSize - 1;
+inline constexpr int32_t kCopySlack = 16;
 inline constexpr int32_t kMaxMatchLength = 258;
 // Bytes one pass may aim for: a pass stops once the budget drops below 1, and its
-// last symbol may add up to 258 more, so pending bytes never fill the window.
-inline constexpr int32_t kPassBudget = kWindowSize - (kMaxMatchLength + 1);
+// last symbol may add up to 258 more, so pending bytes never fill the history.
+inline constexpr int32_t kPassBudget = kHistorySize - (kMaxMatchLength + 1);
 static_assert(kPassBudget == 32509);
 
-// BitReader: the input side. Bytes read from the source wait in an 8192-byte buffer
+// BitReader: the input side. Bytes read from the source wait in a 64 KiB buffer
 // between cursor and end; the accumulator holds bits taken from the buffer and not
 // yet consumed, the next bit at bit 0, bitCount of them valid and every bit above
 // them zero. Between decoding steps bitCount is below 8 (whole bytes go back to the
@@ -122,7 +127,7 @@ static_assert(kPassBudget == 32509);
 // The buffer is allocated by the first Attach and freed by the destructor.
 class BitReader {
  public:
-  static constexpr int32_t kBufferSize = 8192;
+  static constexpr int32_t kBufferSize = 65536;
 
   BitReader() = default;
   ~BitReader();
