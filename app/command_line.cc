@@ -59,7 +59,7 @@ constexpr const char* kUsageLines[] = {
     "       -la list anomalies in dir (empty/dups/UTF-16)",
     "       -v always show version",
     "       -max=n ignore files bigger than n megabytes (default=64)",
-    "       -j n, --jobs=n count with n threads (default: 1)",
+    "       -j n, --jobs=n count with n threads (default: one per online CPU)",
     "       -stdin=name.ext input from stdin",
     "           example: --stdin=*.tar",
     "       -sa scan archives (zip/tar/gz) along the way (default=off)",
