@@ -316,6 +316,8 @@ enum Action : uint8_t {
   kActBracket,  // Lua '[': a long bracket if '=' signs and '[' follow
 };
 static_assert((kActLineFeed & ~kLastOrdinary) != 0 && kActBracket < 32);
+// The three actions of every language come first, so that one comparison finds them.
+static_assert(kActCarriageReturn == kActLineFeed + 1 && kActByteOrderMark == kActLineFeed + 2);
 
 // The ordinary entries of a main-loop table: whitespace 0; in conservative mode code
 // characters kHasCode and other bytes above 32 kHasPunctuation; in greedy mode every
@@ -417,29 +419,36 @@ inline void StepLineBreakOrMark(uint8_t action, const uint8_t*& cursor, const ui
 }
 
 // The driver loop of the Lua, Pascal and Python scanners: skips ordinary bytes by the
-// table *table (a scanner may repoint it between steps), ends or marks lines at breaks
-// and byte-order marks, and hands every other action byte to
+// table tableFor(state.flags) gives, chosen afresh before each run of ordinary bytes
+// (Python swaps tables once its line has code), ends or marks lines at breaks and
+// byte-order marks, and hands every other action byte to
 // step(action, cursor, end, state, tally, commentRanToEnd), which must move cursor past
 // what it reads. Then the last line is finished. Hot: see bench/classify_bench.cc.
-template <typename Step>
+template <typename TableFor, typename Step>
 inline void ScanLoop(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length,
-                     const ByteTable* const& table, uint32_t punctBit, Step&& step) {
+                     TableFor&& tableFor, uint32_t punctBit, Step&& step) {
   const uint8_t* cursor = text;
   const uint8_t* const end = text + length;
   LineState state;
   LineTally tally;
   bool commentRanToEnd = false;
   while (cursor != end) {
-    cursor = SkipOrdinaryBytes(cursor, end, *table, state.flags);
+    const ByteTable& table = tableFor(state.flags);
+    cursor = SkipOrdinaryBytes(cursor, end, table, state.flags);
     if (cursor == end) break;
-    const uint8_t action = (*table)[*cursor];
-    if (action == kActLineFeed || action == kActCarriageReturn || action == kActByteOrderMark) {
+    const uint8_t action = table[*cursor];
+    if (action <= kActByteOrderMark) {
       StepLineBreakOrMark(action, cursor, end, state, tally, punctBit);
     } else {
       step(action, cursor, end, state, tally, commentRanToEnd);
     }
   }
   tally.Finish(totals, type, state, end[-1], commentRanToEnd);
+}
+
+// The tableFor of ScanLoop for a scanner with one main-loop table.
+inline auto OneTable(const ByteTable& table) {
+  return [&table](uint32_t) -> const ByteTable& { return table; };
 }
 
 }  // namespace qm
