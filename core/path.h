@@ -29,6 +29,14 @@ void NormalizePath(SharedString& path);
 // b starts with one; a b starting with '/' is appended, not taken as absolute.
 SharedString JoinPath(const SharedString& a, const SharedString& b);
 
+// Appends name to path in path's own block, with a '/' between unless path is empty
+// or already ends with one. Nothing is normalised: the name stays byte for byte, so
+// a path built from a directory read opens exactly that entry.
+void AppendPathComponent(SharedString& path, const char* name, int32_t length);
+inline void AppendPathComponent(SharedString& path, const SharedString& name) {
+  AppendPathComponent(path, name.CStr(), name.Length());
+}
+
 // path rewritten relative to base (which is normalised first): the common leading
 // components are dropped and one "../" is put in front per remaining component of
 // base; the result is normalised. "/a/b/c.txt" against "/a" gives "b/c.txt",
