@@ -232,6 +232,18 @@ struct PairCloser {
   }
 };
 
+// An escape character at p inside a literal: it and the byte after it are skipped as
+// a pair that leaves the line blank, unless a line break or the end follows, where
+// the escape character alone is text. Requires: p < limit.
+inline void StepEscapePair(const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) {
+  if (limit - p >= 2 && !IsLineBreak(p[1])) {
+    p += 2;
+  } else {
+    blankSoFar = false;
+    ++p;
+  }
+}
+
 // Never closes: WalkConstruct then only counts the lines of [cursor, end).
 struct NoCloser {
   bool operator()(const uint8_t*&, const uint8_t*, bool&) const { return false; }
