@@ -1,8 +1,7 @@
-// Path text operations. Paths are plain SharedString values with '/' as the only
-// separator; nothing here touches the file system except CurrentDirectory and
-// RealPath. The text operations rewrite text only and never fail. They cost a few
-// linear scans of the path; a path that needs no rewriting is not copied (its block
-// stays shared).
+// Path text operations on plain SharedString values with '/' as the only separator.
+// Only CurrentDirectory and RealPath touch the file system; the text operations never
+// fail, and a path that needs no rewriting is not copied (its block stays shared).
+// Stateless: any thread may call them; results belong to the caller.
 #pragma once
 
 #include "core/shared_string.h"
