@@ -1,9 +1,12 @@
 // Line classification: turns the bytes of one source file into line counts. Every
-// line lands in exactly one category (blank, comment, punctuation, code) and in the
-// line total, and the counts are added to the counters of the file's type in a
-// LineTotals record, so after ClassifyText the rise of lineCount[type] equals the sum
-// of the rises of the four category counters. This holds for every byte sequence:
-// constructs that never close run to the end of the text, nothing is an error.
+// line lands in exactly one category (blank, comment, punctuation, code), added to the
+// caller's LineTotals for the file's type. Never fails, never reads outside the text.
+// Set the mode once (BuildCharClassTable) before the first file; after that any
+// thread may classify, each into totals that no other thread touches meanwhile.
+
+// After ClassifyText the rise of lineCount[type] equals the sum of the rises of the
+// four category counters. This holds for every byte sequence: constructs that never
+// close run to the end of the text, nothing is an error.
 //
 // Lines end at LF, CR LF or a lone CR, mixed freely; LF followed by CR is two breaks.
 // A UTF-8 byte order mark (EF BB BF) is invisible wherever it stands. The text is
