@@ -1,11 +1,12 @@
-// Crc32: the CRC-32 of gzip and zip (reflected polynomial 0xEDB88320), resumable.
+// Crc32: the CRC-32 of gzip and zip (reflected polynomial 0xEDB88320), resumable:
+// Crc32(Crc32(0, a, n), b, m) == Crc32(0, ab, n + m). Pure functions over compile-time
+// tables: no state, nothing to initialise, safe on any thread; the caller owns the
+// bytes. About one table lookup per byte; see bench/crc32_bench.cc.
+
 // The inversion before and after is inside the function, so a fresh checksum starts
-// from 0 and data may be fed in pieces, each call taking the previous result:
-// Crc32(Crc32(0, a, n), b, m) == Crc32(0, ab, n + m). Walks four bytes per step with
-// three tables derived from the published one (slicing by four); all four tables are
-// computed at compile time, so there is nothing to initialise at start-up and no
-// state: the functions are pure and safe on any thread. Costs about one table lookup
-// per byte; see bench/crc32_bench.cc.
+// from 0 and data may be fed in pieces, each call taking the previous result. Walks
+// four bytes per step with three tables derived from the published one (slicing by
+// four).
 #pragma once
 
 #include <cstddef>
