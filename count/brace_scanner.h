@@ -36,7 +36,7 @@
 
 #include <cstdint>
 
-#include "count/classify_text.h"
+#include "count/scan_skeleton.h"
 
 namespace qm {
 

@@ -11,7 +11,7 @@
 
 #include <cstdint>
 
-#include "count/classify_text.h"
+#include "count/scan_skeleton.h"
 
 namespace qm {
 
