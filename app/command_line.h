@@ -1,7 +1,8 @@
 // Command line: turns the argument vector into the process-wide settings
 // (app/settings.h) and prints the usage text and the command-line error lines. This is
-// where the application begins: the process entry calls AppMain once.
-//
+// where the application begins: the process entry calls AppMain once, on the main
+// thread; the settings it fills are read-only while files are counted.
+
 // Options and inputs mix in any order; every option is matched byte for byte and
 // case-sensitively, in a fixed order, and applies globally; after "--" every argument
 // is an input. Flags and single values are overwritten by later occurrences; lists

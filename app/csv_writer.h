@@ -1,6 +1,8 @@
 // The -csv output: the run's totals per file type as CSV text, written to a file or,
-// for the name "stdout", to standard output, instead of the printed table.
-//
+// for the name "stdout", to standard output, instead of the printed table. The text is
+// built whole from the caller's totals, then written once; a failure prints and ends
+// the CSV output, not the run. Main thread, at the end of the run.
+
 // Format (the -diff reader, app/diff_csv.h, reads it back): lines end in LF alone,
 // fields are separated by ',', numbers are plain decimal. The header is
 // "Type,Files,Blank,Comment,Punctuation,Code" (greedy mode: without ",Punctuation");

@@ -1,14 +1,19 @@
-// Deferred digests: duplicate detection that hashes only the files it must. Two files
-// can only hold equal bytes when they are of one content class: the same size and the
-// same bytes at sixteen places spread evenly over them (ContentClassOf). A file read
-// from disk whose class no earlier file had is counted without being hashed: its path
-// waits under its class instead. When a later file of that class arrives, the waiting
-// file is read again from disk, hashed and entered into the digest map (with the
-// display path it had when it was counted) before the later file is looked up. The
-// digest map so ends up holding, for every class that more than one file had, exactly
-// what hashing every file on arrival would have put there, and the same duplicates are
-// found with the same "dup source". On a source tree nearly every file is alone in its
-// class; such files are read once and never hashed.
+// Deferred digests: duplicate detection that hashes only the files it must. A file
+// whose content class (size and sixteen sampled bytes) no earlier file had is counted
+// unhashed, its path waiting; a later file of that class gets the waiting one hashed
+// first, so the same duplicates are found as by hashing every file. Each totals record
+// owns one DeferredDigests, used by the one thread that owns the totals.
+
+// Two files can only hold equal bytes when they are of one content class: the same
+// size and the same bytes at sixteen places spread evenly over them (ContentClassOf).
+// A file read from disk whose class no earlier file had is counted without being
+// hashed: its path waits under its class instead. When a later file of that class
+// arrives, the waiting file is read again from disk, hashed and entered into the
+// digest map (with the display path it had when it was counted) before the later
+// file is looked up. The digest map so ends up holding, for every class that more than
+// one file had, exactly what hashing every file on arrival would have put there, and
+// the same duplicates are found with the same "dup source". On a source tree nearly
+// every file is alone in its class; such files are read once and never hashed.
 //
 // Files under kDeferredMinBytes are always hashed on arrival: for them the hash costs
 // little, and a waiting file costs the memory of its path. Files that cannot be read
@@ -31,7 +36,7 @@
 // copy of its full path (with -la also its display path): on the Linux source tree,
 // 32,000 waiting files raise the peak memory of a run by about 2 MiB. A re-read goes
 // through a 32 KiB buffer on the stack. Nothing is reported: a waiting file that
-// cannot be hashed is simply left out. One thread.
+// cannot be hashed is simply left out.
 #pragma once
 
 #include <cstdint>

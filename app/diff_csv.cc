@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/diff_csv_internal.h"
 #include "app/file_types.h"
 #include "app/message_output.h"
 

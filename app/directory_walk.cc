@@ -76,11 +76,8 @@ void ReportUnopened(const SharedString& path) {
 // "./name" would: the listing reopens it relative to the same working directory.
 void BuildChildPath(SharedString& target, const SharedString& parent, const SharedString& name) {
   target.Erase(0, -1);
-  if (!(parent == ".")) {
-    target.Append(parent.CStr(), parent.Length());
-    if (!parent.EndsWith("/")) target.Append("/", 1);
-  }
-  target.Append(name.CStr(), name.Length());
+  if (!(parent == ".")) target.Append(parent.CStr(), parent.Length());
+  AppendPathComponent(target, name);
 }
 
 }  // namespace

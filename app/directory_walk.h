@@ -1,7 +1,11 @@
 // WalkDirectory: visits one directory argument and everything below it, depth first in
 // directory-read order, and hands every entry that is neither a directory nor a
-// symbolic link (regular files, FIFOs, sockets, devices, entries of unreported type)
-// to file intake. Subdirectories named ".git" are skipped, and so, with -nr, are all
+// symbolic link to file intake. Memory and open directories stay bounded however deep
+// the tree; failures print and the walk goes on. Runs on the main thread; the walk
+// owns its listings, the caller its totals.
+
+// Entries handed on: regular files, FIFOs, sockets, devices, entries of unreported
+// type. Subdirectories named ".git" are skipped, and so, with -nr, are all
 // subdirectories; a directory whose absolute path begins with an -xd entry is skipped
 // with everything below it. Symbolic links inside the tree are never followed.
 //

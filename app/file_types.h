@@ -1,9 +1,12 @@
 // File types by name: the display names of the FileTypeIds, the built-in extension
 // table, the run-wide extensionMap built from it and -fe, the lookup of a prepared
-// file name and the -xe suffix test. With -al the language table (count/
-// language_table.h) adds its extensions, exact file names and "#!" interpreters; only
-// then is a file's content inspected (ShebangTypeOf, for a name without a dot). Names
-// given to FileTypeOf and IsExcludedName are prepared by intake: trimmed, ASCII-lowered.
+// file name and the -xe suffix test. The map is process-wide, built once on the main
+// thread before counting and only read afterwards.
+
+// With -al the language table (count/language_table.h) adds its extensions, exact
+// file names and "#!" interpreters; only then is a file's content inspected
+// (ShebangTypeOf, for a name without a dot). Names given to FileTypeOf and
+// IsExcludedName are prepared by intake: trimmed, ASCII-lowered.
 #pragma once
 
 #include "core/hash_table.h"

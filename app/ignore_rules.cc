@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "app/settings.h"
+#include "core/path.h"
 
 namespace qm {
 
@@ -301,8 +302,7 @@ void WalkFilter::ReadPatterns(const SharedString& path, Array<IgnorePattern>& pa
 void WalkFilter::Enter(const SharedString& absolutePath, const SharedString& name) {
   if (!isGitignore_) return;
   if (depth_ > 0) {
-    if (!relativePath_.IsEmpty()) relativePath_.Append("/", 1);
-    relativePath_.Append(name);
+    AppendPathComponent(relativePath_, name);
   }
   if (depth_ == frames_.Count()) frames_.PushBack(std::make_unique<Frame>());
   Frame& frame = *frames_[depth_++];
@@ -311,8 +311,7 @@ void WalkFilter::Enter(const SharedString& absolutePath, const SharedString& nam
   frame.excludeLines.Clear();
   auto readFile = [&](const char* fileName, Array<IgnorePattern>& patterns) {
     filePath_ = absolutePath;
-    if (!filePath_.EndsWith("/")) filePath_.Append("/", 1);
-    filePath_.Append(fileName);
+    AppendPathComponent(filePath_, fileName, static_cast<int32_t>(std::strlen(fileName)));
     ReadPatterns(filePath_, patterns);
   };
   readFile(".gitignore", frame.patterns);
@@ -343,8 +342,7 @@ bool WalkFilter::IsSkipped(const SharedString& name, bool isDirectory) {
   if (hasNames_ && isDirectory && IsNameExcluded(name.CStr(), name.CStr() + name.Length())) return true;
   if (!isGitignore_ || depth_ == 0) return false;
   candidate_ = relativePath_;
-  if (!candidate_.IsEmpty()) candidate_.Append("/", 1);
-  candidate_.Append(name);
+  AppendPathComponent(candidate_, name);
   const IgnorePattern* match = LastMatch(false, name, isDirectory);
   if (match == nullptr) match = LastMatch(true, name, isDirectory);
   return match != nullptr && !match->isNegative;

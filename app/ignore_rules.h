@@ -1,11 +1,13 @@
 // Ignore rules of the walk: -xn (directories skipped by their own name at any depth)
 // and -gi (.gitignore, .ignore and .git/info/exclude read with git's pattern rules).
+// A WalkFilter owns the patterns of the directories along the walk's current path, so
+// memory is bounded by them. Nothing here prints or fails. Not thread-safe: one filter
+// per walk; non-copyable.
+
 // WalkFilter follows the walk's stack of directories: entering a directory reads its
-// ignore files into a frame, leaving drops the frame, so memory is bounded by the
-// ignore files along the current path (each file is read only up to
-// kMaxIgnoreFileBytes; a larger one, a link or a non-regular file is not read).
-// Nothing here prints or fails: an ignore file that cannot be read has no patterns.
-// Not thread-safe; one filter per walk. Copy rules: non-copyable (owns its frames).
+// ignore files into a frame, leaving drops the frame. Each file is read only up to
+// kMaxIgnoreFileBytes; a larger one, a link or a non-regular file is not read, and an
+// ignore file that cannot be read has no patterns.
 #pragma once
 
 #include <cstdint>

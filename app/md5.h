@@ -1,14 +1,16 @@
-// MD5 (RFC 1321): the digest that finds byte-identical files. Computed incrementally
-// over any number of Md5Update calls, or by an Md5Stream that hashes the bytes passing
-// through it. The digest is 16 bytes, the words A, B, C, D each little-endian, and is
-// the key type of the digest map (DigestKey of core/hash_table.h); Md5Hex shows it as
-// 32 lower-case hexadecimal digits.
+// MD5 (RFC 1321): the digest that finds byte-identical files, computed incrementally
+// (Md5Update) or by an Md5Stream that hashes the bytes passing through it. Md5State is
+// a plain copyable value owned by its caller; values are independent, so any thread
+// may hash with its own. No allocation, never fails. Hot: see bench/md5_bench.cc.
+
+// The digest is 16 bytes, the words A, B, C, D each little-endian, and is the key type
+// of the digest map (DigestKey of core/hash_table.h); Md5Hex shows it as 32 lower-case
+// hexadecimal digits.
 //
 // Md5State is a plain value (copyable: a copy hashes on independently). After
 // Md5Final its total is -1 and further updates are ignored; Md5Final on a finished
 // state returns the same digest again. Costs: one compression per 64 bytes, no
 // allocation; whole blocks are hashed straight from the caller's bytes.
-// Hot: see bench/md5_bench.cc.
 #pragma once
 
 #include <cstddef>

@@ -1,11 +1,12 @@
 // Where the run's lines go, how names are shown in them, and the exit status they add
-// up to. The report alone goes to standard output; the banner, -la lines and -le list
-// go to the info stream (standard error when the CSV or JSON report goes to standard
-// output); errors go to standard error after standard output is flushed, so a terminal
-// keeps program order. Shown() writes bytes 0x00-0x1F and 0x7F of a name as "\x" and two hex digits.
-// A failed write to standard output does not stop the run: FinishStandardOutput
-// reports it once at the end. Process-wide state, one thread; ResetMessageOutput
-// forgets it (tests).
+// up to: the report to standard output, the banner, -la lines and -le list to the info
+// stream, errors to standard error after standard output is flushed. Process-wide
+// state for one thread; ResetMessageOutput forgets it (tests).
+
+// The info stream is standard error when the CSV or JSON report goes to standard
+// output; flushing first keeps program order on a terminal. Shown() writes bytes
+// 0x00-0x1F and 0x7F of a name as "\x" and two hex digits. A failed write to standard
+// output does not stop the run: FinishStandardOutput reports it once at the end.
 #pragma once
 
 #include <cstdio>

@@ -1,13 +1,13 @@
 // The run's totals and the run-wide state that walk, intake, classification and the
-// report share. Only the thread that walks uses them: they take no locks.
-//
+// report share. Totals belong to their owner, which empties them with ResetTotals; the
+// run-wide single instances are static and released by ClearRunState at exit. Only
+// the thread that walks uses them: they take no locks.
+
 // CountTotals extends the engine's LineTotals (lineCount, blankLines, commentLines,
 // codeLines, punctLines) with the file and byte counters, the six anomaly counters, the
 // digest map and the content classes of the files whose digest waits. All counters
-// are signed 64-bit: after a -diff CSV is loaded they may be negative. Totals belong
-// to their owner and are emptied by ResetTotals. The run-wide single instances below
-// are created by static initialisation and released by ClearRunState (idempotent, run
-// at exit).
+// are signed 64-bit: after a -diff CSV is loaded they may be negative. ClearRunState
+// is idempotent.
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,8 @@
 // Settings: the process-wide options record. Written only while the command line is
-// parsed (app/command_line.h) and read-only during the run, except that standard-input
-// mode replaces dirArgs by stdinName. Its strings, lists and maps are released by
-// ClearSettings, which the process entry runs at exit (idempotent).
+// parsed (app/command_line.h) and read-only during the run (standard-input mode only
+// replaces dirArgs by stdinName before counting), so any thread may read it while
+// files are counted. Its strings, lists and maps are released by ClearSettings, which
+// the process entry runs at exit (idempotent).
 #pragma once
 
 #include <cstdint>

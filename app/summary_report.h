@@ -1,8 +1,11 @@
 // The end-of-run report on standard output: the anomaly summary, a fixed-width table
 // with one row per file type (or per file with -f) and a total row, and the list of
-// extensions met (-le). The final progress count (-sp) goes to standard error first.
-// With -csv the totals go to the CSV writer (app/csv_writer.h) instead, and the -le
-// list follows the CSV on the info stream (app/message_output.h).
+// extensions met (-le). Built whole in one buffer from the run-wide state and written
+// once, on the main thread at the end of the run.
+
+// The final progress count (-sp) goes to standard error first. With -csv the totals go
+// to the CSV writer (app/csv_writer.h) instead, and the -le list follows the CSV on
+// the info stream (app/message_output.h).
 //
 // Layout. Conservative mode has five number columns of width 11 (Files, Blank,
 // Comment, Punctuation, Code), greedy mode four of width 14 (no Punctuation). The name

@@ -1,10 +1,12 @@
 // Archive scanning: counts the members of a tar, gzip-compressed tar or zip archive
-// as if they were files. ScanArchive walks the archive named by a prepared name
-// (trimmed, ASCII capitals lowered) over a stream the caller owns, names every
-// regular member, applies the size limit, and hands each member to an
-// ArchiveMemberSink with a stream of exactly its bytes. The sink is the application's
-// file intake: it counts the member, or scans it as a nested archive, and prints the
-// messages; nothing here prints.
+// as if they were files, handing each regular member with a stream of exactly its
+// bytes to an ArchiveMemberSink (the application's file intake), which counts and
+// reports it; nothing here prints. The caller owns the archive stream and the sink;
+// ScanArchive runs on the caller's thread and calls the sink there.
+
+// ScanArchive walks the archive named by a prepared name (trimmed, ASCII capitals
+// lowered), names every regular member and applies the size limit; the sink counts
+// the member or scans it as a nested archive, and prints the messages.
 //
 // Formats by name ending: ".tar" plain tar, ".tgz" or ".tar.gz" gzip-compressed tar
 // (one or more gzip members in a row), ".zip" zip. A tar is read strictly front to

@@ -1,11 +1,13 @@
-// Crc32: the CRC-32 of gzip and zip (reflected polynomial 0xEDB88320), resumable.
+// Crc32: the CRC-32 of gzip and zip (reflected polynomial 0xEDB88320), resumable:
+// Crc32(Crc32(0, a, n), b, m) == Crc32(0, ab, n + m). Pure functions over compile-time
+// tables (and carry-less multiplication where the processor has it): no state, safe on
+// any thread; the caller owns the bytes. See bench/crc32_bench.cc.
+
 // The inversion before and after is inside the function, so a fresh checksum starts
-// from 0 and data may be fed in pieces, each call taking the previous result:
-// Crc32(Crc32(0, a, n), b, m) == Crc32(0, ab, n + m). On x86-64 processors with
-// carry-less multiplication, 64 bytes and more are folded 16 bytes at a time; otherwise
-// it walks four bytes per step with three tables derived from the published one
-// (slicing by four), computed at compile time. The functions are pure and safe on any
-// thread. See bench/crc32_bench.cc.
+// from 0 and data may be fed in pieces, each call taking the previous result. On x86-64
+// processors with carry-less multiplication, 64 bytes and more are folded 16 bytes at a
+// time; otherwise it walks four bytes per step with three tables derived from the
+// published one (slicing by four).
 #pragma once
 
 #include <cstddef>

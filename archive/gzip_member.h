@@ -1,5 +1,8 @@
 // The gzip member wrapper (RFC 1952) around DEFLATE data, read through the decoder's
 // BitReader: the header before the first block and the trailer after the final one.
+// Internal to the decoder (archive/inflate_stream.cc), on its thread; the functions
+// keep no state, the caller owns the reader and the header record they fill.
+
 // The decoder reads members one after another while the bytes behind a trailer start
 // with the gzip magic; anything else behind a trailer is never looked at.
 //
@@ -15,7 +18,7 @@
 
 #include <cstdint>
 
-#include "archive/inflate_stream.h"
+#include "archive/inflate_internal.h"
 #include "core/shared_string.h"
 
 namespace qm {

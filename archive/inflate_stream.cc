@@ -2,9 +2,11 @@
 
 #include <cassert>
 #include <cstring>
+#include <new>
 
 #include "archive/crc32.h"
 #include "archive/gzip_member.h"
+#include "archive/inflate_internal.h"
 #include "core/allocation.h"
 #include "core/little_endian.h"
 #include "core/object_pool.h"
@@ -19,7 +21,7 @@
 // overshoots by at most one match (258 bytes), so it never overwrites pending bytes;
 // everything older is history for back-references.
 //
-// Bits: see BitReader in the header. Symbols are decoded on one of two paths:
+// Bits: see BitReader in archive/inflate_internal.h. Symbols are decoded on one of two paths:
 // - the fast loop runs while at least kFastLoopMaxInBytes unread bytes are in the
 //   buffer. It keeps the accumulator in locals, tops it up to 56 or more bits once per
 //   symbol with one 8-byte load, and decodes one literal or one whole length/distance
@@ -341,7 +343,17 @@ void HuffmanTable::FillSubtreeEntries(int32_t node, uint32_t depth, uint32_t ind
 // ---------------------------------------------------------------------------------
 // Inflate
 
-Inflate::Inflate(InflateMode mode) : literalTable_(kLiteralSymbols), distanceTable_(kDistanceSymbols) {
+struct Inflate::Parts {
+  BitReader reader;
+  HuffmanTable literalTable{kLiteralSymbols};
+  HuffmanTable distanceTable{kDistanceSymbols};
+};
+
+Inflate::Inflate(InflateMode mode)
+    : parts_(new (AllocateOrDie(sizeof(Parts), alignof(Parts))) Parts),
+      reader_(parts_->reader),
+      literalTable_(parts_->literalTable),
+      distanceTable_(parts_->distanceTable) {
   window_ = static_cast<uint8_t*>(AllocateOrDie(kWindowSize + kCopySlack, 64));
   std::memset(window_, 0, kWindowSize + kCopySlack);
   reader_.Attach(nullptr);
@@ -350,7 +362,11 @@ Inflate::Inflate(InflateMode mode) : literalTable_(kLiteralSymbols), distanceTab
 
 Inflate::~Inflate() {
   Free(window_);
+  parts_->~Parts();
+  Free(parts_);
 }
+
+InflateFault Inflate::Fault() const { return reader_.fault; }
 
 void Inflate::SetMode(InflateMode mode) {
   mode_ = mode;

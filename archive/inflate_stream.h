@@ -1,21 +1,16 @@
-// InflateStream: a read-only Stream of the bytes decoded from a DEFLATE source
-// (RFC 1951; raw, gzip-wrapped or stored), pulled in caller-sized pieces with fixed
-// memory: a 32 KiB window that is also the output buffer, an 8 KiB input buffer, two
-// Huffman tables. Read() fails on damaged input or a checksum mismatch and leaves
-// the stream Failed until Rewind(); it never reads outside its input buffer or its
-// window, whatever the input, and never allocates by a size read from the input.
-//
-// Layers, each usable alone:
-// - BitReader pulls compressed bytes from a source Stream into its buffer and hands
-//   out bits least significant first, as DEFLATE packs them.
-// - HuffmanTable is one canonical prefix code: a direct lookup on up to 10 bits plus
-//   a binary tree for longer codes.
-// - Inflate is the incremental decoder: an explicit state machine whose passes each
-//   produce at most kPassBudget + 258 bytes into the window, then return; the caller
-//   takes the bytes out of the window between passes. Checksums and the gzip or zip
-//   end checks run as the data ends.
-// - InflateStream wraps Inflate as a Stream, optionally owning its source and
-//   decrypting it (traditional zip encryption) through a TapStream.
+// InflateStream: a read-only Stream of the bytes decoded from DEFLATE data (RFC 1951;
+// raw, gzip-wrapped or stored), in fixed memory: a 64 KiB window (32 KiB of history)
+// that is also the output buffer, a 64 KiB input buffer, two Huffman tables. Damaged input or a bad
+// checksum fails the read, and nothing is read outside those buffers. The source is
+// borrowed unless opened with ownsSource. One thread at a time; nothing is copyable.
+
+// Layers: Inflate is the incremental decoder, an explicit state machine whose passes
+// each produce at most kPassBudget + 258 bytes into the window, then return; the
+// caller takes the bytes out of the window between passes. Checksums and the gzip or
+// zip end checks run as the data ends. Its bit reader and Huffman tables are internal
+// (archive/inflate_internal.h). InflateStream wraps Inflate as a Stream, optionally
+// owning its source and decrypting it (traditional zip encryption) through a TapStream.
+// Nothing ever allocates by a size read from the input.
 //
 // Reading contract (Inflate::Read and InflateStream::Read): false only on an error;
 // a successful read of 0 bytes (with count > 0) is the end. A checksum or length
@@ -27,15 +22,14 @@
 // later reads hand out what is still pending and then fail again; only Rewind
 // recovers.
 //
-// Ownership: the decoder borrows its source, which must outlive its use (until Close,
-// the next Open, or destruction). An InflateStream opened with
-// ownsSource holds the source through a StreamRef and releases it on Close or
-// destruction. Nothing here is copyable or movable (the stream's tap points at its
-// keys). One thread at a time.
+// Ownership: a borrowed source must outlive its use (until Close, the next Open, or
+// destruction). An InflateStream opened with ownsSource holds the source through a
+// StreamRef and releases it on Close or destruction. The stream's tap points at its
+// keys, so it is not movable either.
 //
-// Costs: about 70 KiB per decoder (window, input buffer, two table trees), allocated at
-// construction; the object itself is about 4.5 KiB. Decoding speed is guarded by
-// bench/inflate_bench.cc.
+// Costs: about 70 KiB per decoder (window, input buffer, tables and their trees),
+// allocated at construction; the objects themselves are small (InflateStream about
+// 270 bytes). Decoding speed is guarded by bench/inflate_bench.cc.
 #pragma once
 
 #include <cstddef>
@@ -47,6 +41,9 @@
 #include "core/tap_stream.h"
 
 namespace qm {
+
+class BitReader;
+class HuffmanTable;
 
 // What wraps the DEFLATE data and what is checked at its end. Values are stored and
 // compared as numbers; 2 and 3 are reserved.
@@ -96,13 +93,6 @@ enum class InflateFault : uint8_t {
   LengthMismatch,        // gzip ISIZE differs from the output length
 };
 
-// Every input check of the decoder ends here: records why the input was refused and
-// returns false, so each check reads `return RejectInput(fault, InflateFault::X);`.
-inline bool RejectInput(InflateFault& record, InflateFault fault) {
-  record = fault;
-  return false;
-}
-
 // A checksum that can be fed in pieces: f(f(0, a), b) == f(0, ab). Crc32 is one.
 using ChecksumFunction = uint32_t (*)(uint32_t previous, const void* data, size_t count);
 
@@ -118,133 +108,6 @@ inline constexpr int32_t kMaxMatchLength = 258;
 // last symbol may add up to 258 more, so pending bytes never fill the history.
 inline constexpr int32_t kPassBudget = kHistorySize - (kMaxMatchLength + 1);
 static_assert(kPassBudget == 32509);
-
-// BitReader: the input side. Bytes read from the source wait in a 64 KiB buffer
-// between cursor and end; the accumulator holds bits taken from the buffer and not
-// yet consumed, the next bit at bit 0, bitCount of them valid and every bit above
-// them zero. Between decoding steps bitCount is below 8 (whole bytes go back to the
-// buffer), so after AlignToByte the buffer's next byte is the stream's next byte.
-// The buffer is allocated by the first Attach and freed by the destructor.
-class BitReader {
- public:
-  static constexpr int32_t kBufferSize = 65536;
-
-  BitReader() = default;
-  ~BitReader();
-  BitReader(const BitReader&) = delete;
-  BitReader& operator=(const BitReader&) = delete;
-
-  // Reads from source from now on, with an empty buffer and accumulator. A null
-  // source makes every read that needs bytes fail with NoSource.
-  void Attach(Stream* source);
-  Stream* Source() const { return source_; }
-
-  // The next count bits (1..24), first bit in bit 0. Fails (recording the fault) on
-  // a failing source read or when the input ends first.
-  bool ReadBits(uint32_t count, uint32_t& value);
-  // 32 bits, little-endian.
-  bool ReadBits32(uint32_t& value);
-  bool ReadByteBits(uint8_t& value);
-  // Drops the bits up to the next byte boundary.
-  void AlignToByte();
-  // Whether the next count input bytes equal bytes, without consuming them (isMatch
-  // false when the input ends first). False (recording the fault) only when the
-  // source read fails. Requires: bitCount == 0; 0 < count <= kBufferSize.
-  bool StartsWith(const uint8_t* bytes, int32_t count, bool& isMatch);
-  // Moves the unread bytes to the front of the buffer and reads from the source
-  // behind them until the buffer is full or a read brings nothing. False (recording
-  // the fault) only when the source is missing or its read fails; the end of the
-  // source is not an error here.
-  bool Fill();
-
-  // Why the last failing call failed.
-  InflateFault fault = InflateFault::None;
-
-  // State shared with the decoder's fast loop (see Inflate). Invariant: buffer <=
-  // cursor <= end <= buffer + kBufferSize.
-  uint8_t* buffer = nullptr;
-  uint8_t* cursor = nullptr;
-  uint8_t* end = nullptr;
-  uint64_t accumulator = 0;
-  uint32_t bitCount = 0;
-
- private:
-  Stream* source_ = nullptr;
-};
-
-// HuffmanTable: a canonical prefix code (RFC 1951 3.2.2) built from code lengths.
-//
-// Fast table entry, 16 bits signed, looked up with the next fastBits input bits:
-//
-//   entry >= 0    bits 11..14: code length L (1..fastBits)   bits 0..10: symbol
-//                 (the looked-up bits begin with this L-bit code)
-//   entry == -1   no code begins with these bits: the input is invalid
-//   entry <= -2   the code is longer than fastBits: consume fastBits bits and walk
-//                 the tree from node (-2 - entry), one bit per step
-//
-// Tree node: symbol >= 0 for a leaf; -1 for an inner node; child[b] is the node after
-// bit b, -1 when no code continues that way. Node 0 is the root. Codes are stored
-// bit-reversed (first code bit in bit 0), so input bits index the table directly.
-struct HuffmanNode {
-  int32_t symbol;
-  int16_t child[2];
-};
-
-struct HuffmanSymbol {
-  uint16_t code;   // bit-reversed code
-  uint8_t length;  // 0: no code
-};
-
-// Most tree nodes a code over n symbols can need: every node is a prefix of some code,
-// and there are at most min(2^d, n) distinct prefixes of length d, d = 0..15.
-constexpr int32_t MaxTreeNodes(int32_t symbolCount) {
-  int32_t total = 0;
-  for (int32_t depth = 0; depth <= 15; ++depth) {
-    int32_t level = 1 << depth;
-    total += level < symbolCount ? level : symbolCount;
-  }
-  return total;
-}
-
-class HuffmanTable {
- public:
-  static constexpr int32_t kMaxCodeLength = 15;
-  static constexpr int32_t kMaxFastBits = 10;
-  static constexpr int32_t kMaxFastSize = 1 << kMaxFastBits;
-  // Symbols occupy the low 11 bits of a fast entry; lengths sit above them.
-  static constexpr int32_t kSymbolBits = 11;
-  static_assert((kMaxCodeLength << kSymbolBits | ((1 << kSymbolBits) - 1)) <= INT16_MAX,
-                "a fast entry must fit in 16 signed bits");
-
-  // Room for codes over up to maxSymbols symbols, allocated once here.
-  // Requires: 1 <= maxSymbols < 2^kSymbolBits.
-  explicit HuffmanTable(int32_t maxSymbols);
-  ~HuffmanTable();
-  HuffmanTable(const HuffmanTable&) = delete;
-  HuffmanTable& operator=(const HuffmanTable&) = delete;
-
-  // Builds the code from count lengths, one per symbol in symbol order. Fails
-  // (recording the fault) for a length above 15, no code at all, over-subscribed
-  // lengths, and, for an alphabet of more than 255 symbols, no code for symbol 256.
-  // Incomplete codes are accepted; their unused patterns fail when met.
-  // Requires: count <= maxSymbols.
-  bool Build(const uint8_t* lengths, int32_t count, InflateFault& fault);
-
-  int16_t fast[kMaxFastSize];
-  uint32_t fastBits = 0;
-  uint32_t fastSize = 0;
-  uint32_t fastMask = 0;
-  HuffmanNode* nodes = nullptr;
-  HuffmanSymbol* symbols = nullptr;
-  int32_t nodeCount = 0;
-  int32_t symbolCount = 0;
-
- private:
-  void FillSubtreeEntries(int32_t node, uint32_t depth, uint32_t index);
-
-  [[maybe_unused]] int32_t maxSymbols_;  // checked by asserts only
-  int32_t nodeCapacity_;
-};
 
 // Inflate: the decoder. Fields follow the order of the decoding state; see the
 // reading contract at the top. Between passes, the bytes from readPosition up to
@@ -284,7 +147,7 @@ class Inflate {
 
   InflateMode Mode() const { return mode_; }
   InflateState State() const { return state_; }
-  InflateFault Fault() const { return reader_.fault; }
+  InflateFault Fault() const;
   uint32_t PresetLength() const { return presetLength_; }
   uint32_t ExpectedChecksum() const { return expectedChecksum_; }
   uint32_t RunningChecksum() const { return runningChecksum_; }
@@ -312,9 +175,15 @@ class Inflate {
   bool NeedsEndCheck() const;
   bool IsEndCheckFailure() const;
 
+  // The bit reader and the two Huffman tables (archive/inflate_internal.h) live in
+  // one block of their own, allocated with the window.
+  struct Parts;
+  Parts* const parts_;
+  BitReader& reader_;
+  HuffmanTable& literalTable_;
+  HuffmanTable& distanceTable_;  // also the code-length code while a header is read
   Stream* source_ = nullptr;
   int64_t startPosition_ = -1;
-  BitReader reader_;
   InflateState state_ = InflateState::Start;
   InflateState nextState_ = InflateState::BlockHeader;
   uint8_t* window_ = nullptr;
@@ -323,8 +192,6 @@ class Inflate {
   uint32_t passStart_ = 0;  // where the current pass began writing
   uint32_t totalOutput_ = 0;
   uint32_t memberOutputStart_ = 0;  // totalOutput_ when the current gzip member began
-  HuffmanTable literalTable_;
-  HuffmanTable distanceTable_;  // also the code-length code while a header is read
   bool hasFixedTables_ = false;
   bool isWindowDirty_ = false;
   uint32_t storedRemaining_ = 0;

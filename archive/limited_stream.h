@@ -1,9 +1,9 @@
-// LimitedStream: a read-only window of a known length onto another stream, starting
-// at the inner stream's current position. Archive scanning hands one to file intake
-// for every member, so that whatever reads the member (intake, or a nested archive
-// scan) can never consume bytes past the member's end, and the outer scan can go on
-// exactly at the member's end with SkipRest, however much of the window was used.
-//
+// LimitedStream: a read-only window of a known length onto another stream, starting at
+// the inner stream's current position, so that whatever reads an archive member can
+// never consume bytes past its end, and SkipRest puts the outer scan exactly there.
+// The inner stream is borrowed and must outlive the window. One thread at a time; not
+// copyable, not movable.
+
 // End check. With checksEnd set, the read that delivers the window's last byte also
 // asks the inner stream for one more byte and fails unless the inner stream reports
 // its end (a successful read of 0 bytes). Over an InflateStream this makes the
@@ -16,8 +16,7 @@
 // truncated member) makes the read fail. After a failure every further read fails.
 //
 // Flags: open and readable, never positioned (Tell and Seek are the base ones), so a
-// zip cannot be opened on it. No allocation; fixed size. Neither copyable nor
-// movable (a Stream); the inner stream is not owned and must outlive the window.
+// zip cannot be opened on it. No allocation; fixed size.
 #pragma once
 
 #include <cstdint>

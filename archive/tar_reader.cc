@@ -3,6 +3,7 @@
 #include <cassert>
 #include <cstring>
 
+#include "core/path.h"
 #include "core/stream.h"
 
 namespace qm {
@@ -141,8 +142,7 @@ bool TarReader::NextHeader(TarEntry& entry, bool& error, bool& extended) {
       entry.name = FieldText(block + kNameOffset, kNameWidth);
       if (isUstar && block[kPrefixOffset] != 0) {
         SharedString path = FieldText(block + kPrefixOffset, kPrefixWidth);
-        path.Append("/");
-        path.Append(entry.name);
+        AppendPathComponent(path, entry.name);
         entry.name = path;
       }
     }

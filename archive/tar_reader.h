@@ -1,8 +1,11 @@
 // TarReader: walks the 512-byte header blocks of a tar archive (POSIX ustar, pax
-// extended headers 'x' and 'g', GNU long names 'L' and long link names 'K') on a
-// sequential stream, strictly front to back, and hands each member's metadata to the
-// caller in a TarEntry. Nothing here seeks: the source may be a file, standard input,
-// an InflateStream or any other readable stream.
+// extended headers, GNU long names) strictly front to back on a sequential stream, and
+// hands each member's metadata to the caller in a TarEntry. It borrows its source and
+// never seeks; memory is fixed per reader. One thread at a time; not copyable.
+
+// The source may be a file, standard input, an InflateStream or any other readable
+// stream. Extended headers are pax 'x' and 'g', GNU long names 'L' and long link names
+// 'K'.
 //
 // Protocol. After a member header (NextEntry, or NextHeader until a header that is
 // not extended) the source stands at the member's first data byte. The caller then

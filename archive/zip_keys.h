@@ -1,11 +1,13 @@
-// ZipKeys: the state of the traditional PKWARE zip encryption, three 32-bit keys.
+// ZipKeys: the state of the traditional PKWARE zip encryption, three 32-bit keys that
+// carry over from call to call, so a stream may be decrypted in blocks of any size. A
+// plain value type: intentionally copyable, owned by whoever holds it, one thread at a
+// time per value. No allocation, never fails.
+
 // A default-constructed value holds the published initial keys (0x12345678,
-// 0x23456789, 0x34567890), which is the state for an empty password; Update feeds
-// one plain byte (a password byte while keying, then every decrypted byte), and
-// Decrypt turns cipher bytes into plain bytes in place, advancing the keys. The keys
-// carry over from call to call, so a stream may be decrypted in blocks of any size.
-// A plain value type: intentionally copyable (the stream that decrypts an entry keeps
-// a copy of the keys it was opened with to restart). No allocation, never fails.
+// 0x23456789, 0x34567890), which is the state for an empty password; Update feeds one
+// plain byte (a password byte while keying, then every decrypted byte), and Decrypt
+// turns cipher bytes into plain bytes in place, advancing the keys. The stream that
+// decrypts an entry keeps a copy of the keys it was opened with to restart.
 #pragma once
 
 #include <cstddef>

@@ -39,6 +39,22 @@ int64_t PositionOf(int64_t base, uint64_t offset) {
   return base + static_cast<int64_t>(offset);
 }
 
+// The 26 bytes that a local header starts with and a central header repeats after
+// its version-made-by field: version needed, flags, method, time, date, CRC-32, the
+// two 32-bit sizes, name and extra lengths.
+void LoadSharedHeaderFields(const uint8_t* fields, ZipEntry& entry) {
+  entry.versionNeeded = LoadLittle16(fields);
+  entry.flags = LoadLittle16(fields + 2);
+  entry.method = LoadLittle16(fields + 4);
+  entry.modificationTime = LoadLittle16(fields + 6);
+  entry.modificationDate = LoadLittle16(fields + 8);
+  entry.crc32 = LoadLittle32(fields + 10);
+  entry.compressedSize = LoadLittle32(fields + 14);
+  entry.uncompressedSize = LoadLittle32(fields + 18);
+  entry.nameLength = LoadLittle16(fields + 22);
+  entry.extraLength = LoadLittle16(fields + 24);
+}
+
 }  // namespace
 
 bool ZipReader::Open(Stream* source, int32_t mode) {
@@ -167,16 +183,7 @@ bool ZipReader::ReadCentralHeader(ZipEntry& entry) {
   uint8_t fields[42];
   if (!ReadExactly(source, fields, sizeof fields)) return false;
   entry.versionMadeBy = LoadLittle16(fields);
-  entry.versionNeeded = LoadLittle16(fields + 2);
-  entry.flags = LoadLittle16(fields + 4);
-  entry.method = LoadLittle16(fields + 6);
-  entry.modificationTime = LoadLittle16(fields + 8);
-  entry.modificationDate = LoadLittle16(fields + 10);
-  entry.crc32 = LoadLittle32(fields + 12);
-  entry.compressedSize = LoadLittle32(fields + 16);
-  entry.uncompressedSize = LoadLittle32(fields + 20);
-  entry.nameLength = LoadLittle16(fields + 24);
-  entry.extraLength = LoadLittle16(fields + 26);
+  LoadSharedHeaderFields(fields + 2, entry);
   entry.commentLength = LoadLittle16(fields + 28);
   entry.diskNumberStart = LoadLittle16(fields + 30);
   entry.internalAttributes = LoadLittle16(fields + 32);
@@ -196,16 +203,7 @@ bool ZipReader::ReadCentralHeader(ZipEntry& entry) {
 bool ZipReader::ReadLocalHeader(Stream& source, ZipEntry& entry) {
   uint8_t fields[26];
   if (!ReadExactly(source, fields, sizeof fields)) return false;
-  entry.versionNeeded = LoadLittle16(fields);
-  entry.flags = LoadLittle16(fields + 2);
-  entry.method = LoadLittle16(fields + 4);
-  entry.modificationTime = LoadLittle16(fields + 6);
-  entry.modificationDate = LoadLittle16(fields + 8);
-  entry.crc32 = LoadLittle32(fields + 10);
-  entry.compressedSize = LoadLittle32(fields + 14);
-  entry.uncompressedSize = LoadLittle32(fields + 18);
-  entry.nameLength = LoadLittle16(fields + 22);
-  entry.extraLength = LoadLittle16(fields + 24);
+  LoadSharedHeaderFields(fields, entry);
   if (!SeekForward(source, entry.nameLength)) return false;
   return entry.extraLength == 0 ||
          ReadExtraField(source, entry.extraLength, entry.uncompressedSize, entry.compressedSize, nullptr);

@@ -1,9 +1,11 @@
-// ZipReader: reads the central directory of a zip archive (PKWARE APPNOTE, with the
-// zip64 end records and extra fields for sizes and offsets) from a positioned stream,
-// keeps every ZipEntry in directory order (two entries of one name are two entries),
-// and opens any entry by its index as an InflateStream that delivers its uncompressed bytes and checks their
-// CRC-32 at the end. Methods 0 (stored) and 8 (deflated) are read, optionally with the traditional PKWARE
-// encryption; no other method.
+// ZipReader: reads the central directory of a zip archive (with zip64) from a borrowed,
+// positioned stream, keeps every ZipEntry in directory order, and opens any entry as
+// an InflateStream (the caller's) that delivers its uncompressed bytes and checks
+// their CRC-32. Methods 0 and 8, optionally with traditional encryption. A damaged
+// directory fails Open, never hangs. One thread at a time; not copyable.
+
+// The format is PKWARE's APPNOTE, with the zip64 end records and extra fields for
+// sizes and offsets. Two entries of one name are two entries.
 //
 // Offsets in the directory are relative to the base: the source's position when the
 // reader was opened, so an archive may start inside a larger stream. The zip64 end

@@ -1,9 +1,12 @@
 // General allocation: the heap functions behind container storage and the object
-// pools. Each block returned is carved out of one malloc'ed heap block; the 4 bytes
-// just before the returned address hold an unsigned 32-bit distance from the start of
-// the heap block to those 4 bytes, so Free can hand the heap block back without any
-// other bookkeeping. The caller owns the block until it passes it to Free; nothing is
-// tracked here. Thread safety is the system allocator's.
+// pools. The caller owns each block until it passes it to Free; nothing is tracked
+// here. Any thread may call them (thread safety is the system allocator's). A failed
+// request gives nullptr, or ends the process through AllocateOrDie.
+
+// Each block returned is carved out of one malloc'ed heap block; the 4 bytes just
+// before the returned address hold an unsigned 32-bit distance from the start of the
+// heap block to those 4 bytes, so Free can hand the heap block back without any other
+// bookkeeping.
 //
 // Failure: a failed malloc, or a request so large that the slack would overflow
 // size_t, gives nullptr. Callers that cannot go on without memory (Array, ObjectPool)

@@ -1,10 +1,15 @@
-// Array: the growable array of the runtime. Three fields, in this order: `data` (first
-// element, or null without storage), `count` (signed 32-bit, elements in use) and
-// `capacity` (signed 32-bit storage kind and size: 0 = no storage, N > 0 = N elements
-// of storage owned by the array, -N = the array's own inline buffer of N elements is in
-// use). With kInlineCount > 0 the inline buffer sits right behind the three fields;
-// the array starts on it and, once more than kInlineCount elements are needed, moves to
-// owned storage for good. Usable size is always |capacity|.
+// Array: the growable array of the runtime, optionally starting on an inline buffer.
+// The array owns its elements; views into it last until the next call that may change
+// its storage. Running out of memory ends the process (TryReserve reports it instead).
+// Not synchronised: one thread at a time. Copies are deep, moves O(1).
+
+// Layout: three fields, in this order: `data` (first element, or null without
+// storage), `count` (signed 32-bit, elements in use) and `capacity` (signed 32-bit
+// storage kind and size: 0 = no storage, N > 0 = N elements of storage owned by the
+// array, -N = the array's own inline buffer of N elements is in use). With
+// kInlineCount > 0 the inline buffer sits right behind the three fields; the array
+// starts on it and, once more than kInlineCount elements are needed, moves to owned
+// storage for good. Usable size is always |capacity|.
 //
 // Growth: when an element is added beyond |capacity| the capacity c steps as
 // c < 2 ? c + 1 : c * 3 / 2 until the need is met (1, 2, 3, 4, 6, 9, 13, 19, ...).

@@ -1,7 +1,8 @@
 // BufferedStream: a Stream that turns many small reads or writes on an inner stream
-// into few of bufferSize bytes (8192 by default). ReadByte takes the next byte
-// straight from the read buffer.
-//
+// into few of bufferSize bytes (8192 by default); ReadByte takes the next byte
+// straight from the read buffer. The inner stream is borrowed and must outlive it
+// (or be detached by Close). One thread at a time; not copyable, not movable.
+
 // It takes the inner stream's flags when made. Reading and writing alternate through
 // Flush: switching direction always flushes. Flush writes out buffered bytes and
 // drops unread ones; on a positioned inner stream it first moves the inner stream
@@ -9,11 +10,9 @@
 // reader stopped, not where read-ahead left the inner stream. Requests of at least
 // bufferSize bytes that find the buffer empty go straight to the inner stream.
 //
-// Ownership: the inner stream is borrowed, not owned, and must outlive this stream
-// or be detached by Close() first. Close() flushes and detaches without closing the
-// inner stream; the destructor does the same, so buffered writes are never dropped
+// Close() flushes and detaches without closing the inner stream; the destructor does the same, so buffered writes are never dropped
 // silently (call Close() to learn whether that last flush worked). Both buffers are
-// allocated once at construction. Not copyable, not movable.
+// allocated once at construction.
 #pragma once
 
 #include <cstdint>

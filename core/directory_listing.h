@@ -1,13 +1,14 @@
 // DirectoryListing: an iterator over the entries of one directory, in the order the
-// operating system's directory read returns them (nothing is sorted). The listing
-// owns its directory stream and its path; entries are copied out, so a DirEntry
-// stays valid after the listing moves on or closes. Each raw directory read is done
-// under the RuntimeLock. Failure: Open returns false when the path is not a
-// directory (or a link to one) that can be opened; read errors end the listing as if
-// the directory were exhausted. Costs: one readdir per entry, no stat of plain
-// entries (the entry type reported by the directory is trusted; an unreported type
-// counts as a file). ReadNext reuses the block of entry.name when the caller kept no
-// copy of it, so a walk that does not store names allocates nothing per entry.
+// operating system's directory read returns them (nothing is sorted). It owns its
+// directory stream and its path; entries are copied out and stay valid after it moves
+// on. One thread per listing; raw reads run under the RuntimeLock. Not copyable.
+
+// Failure: Open returns false when the path is not a directory (or a link to one)
+// that can be opened; read errors end the listing as if the directory were exhausted.
+// Costs: one readdir per entry, no stat of plain entries (the entry type reported by
+// the directory is trusted; an unreported type counts as a file). ReadNext reuses the
+// block of entry.name when the caller kept no copy of it, so a walk that does not
+// store names allocates nothing per entry.
 //
 // A virtual listing (OpenVirtual) has a path but no directory stream: it names the
 // "directory" of archive members, whose entry paths are not prefixed with the

@@ -1,5 +1,8 @@
-// File: a Stream over an operating-system file descriptor, opened by path.
-//
+// File: a Stream over an operating-system file descriptor, opened by path. The File
+// owns its descriptor and closes it on Close or destruction; a read-only open never
+// blocks, so a FIFO in a source tree cannot stall the run. One thread at a time; not
+// copyable, not movable; no operation prints.
+
 // A File is closed (Flags() 0) until Open succeeds; then its flags are open,
 // readable and/or writable from the mode, append with kFileAppend, and positioned
 // when the descriptor can seek (regular files and devices; not pipes, FIFOs or
@@ -17,7 +20,7 @@
 // object pool through File::New() and goes back through Destroy() or the last
 // StreamRef. The descriptor is owned and closed by Close() or the destructor; Close
 // always gives the descriptor up, also when close(2) reports an error, so a descriptor
-// number is never closed twice. Not copyable, not movable. No operation prints.
+// number is never closed twice.
 #pragma once
 
 #include <cstddef>

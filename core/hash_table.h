@@ -1,9 +1,12 @@
-// HashTable: the chained hash set or map of the runtime. Two arrays: `entries`, every
-// key (and value) ever inserted, in insertion order, and `buckets`, per bucket the
-// index of the first entry of its chain or -1, with a count of 0 or a power of two.
-// Each entry is the key, then the value for maps, then `next`, the index of the next
-// entry of the same chain (-1 ends it). Entries are never removed one by one; Clear
-// empties the whole table.
+// HashTable: the chained hash set or map of the runtime (StringSet, StringMap,
+// StringRefMap, DigestMap at the end of this header). The table owns its entries,
+// which keep insertion order and leave only all at once (Clear). No operation fails;
+// out of memory ends the process. Not synchronised: one thread at a time.
+
+// Layout: two arrays: `entries`, every key (and value) ever inserted, in insertion
+// order, and `buckets`, per bucket the index of the first entry of its chain or -1,
+// with a count of 0 or a power of two. Each entry is the key, then the value for
+// maps, then `next`, the index of the next entry of the same chain (-1 ends it).
 //
 // Insertion: the first entry creates one bucket. Later ones go to the head of their
 // chain (bucket = bucket key AND (bucket count - 1)); when the entry count has reached

@@ -1,5 +1,8 @@
-// MemoryStream: a positioned Stream over bytes in memory.
-//
+// MemoryStream: a positioned Stream over bytes in memory, either its own growing byte
+// Array or bytes the caller owns, which must stay valid and unchanged while the stream
+// reads them. Sizes and positions are 32-bit. One thread at a time; not copyable, not
+// movable (Duplicate gives a heap copy).
+
 // Two kinds. Owned (the default constructor): reads and writes its own byte Array,
 // which grows as writes need; flags 15 (open, readable, writable, positioned).
 // External (over a pointer and length, or a zero-terminated text): reads bytes that
@@ -11,8 +14,6 @@
 // Seek clamps a negative target to 0 and refuses, leaving the position as it was, a
 // target past 2^31 - 1 (positions past the end are allowed: a write there fills the
 // gap with zeros). Nothing here allocates except owned-array growth and Duplicate.
-//
-// Not copyable, not movable (as every Stream); Duplicate gives a heap copy.
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,10 @@
 // ObjectPool: fixed-size object memory for one class of frequently made objects, carved
-// out of blocks of objectsPerBlock slots. Costs one spin lock and a pointer bump or a
-// free-list pop per object; a pool keeps at most one block whose objects are all
-// free, so making and dropping one object repeatedly never reaches malloc.
+// out of blocks of objectsPerBlock slots. The pool owns its blocks; the caller owns an
+// object between Alloc and Free. Every operation holds the pool's spin lock, so any
+// thread may use a pool. Costs one pointer bump or free-list pop per object.
+
+// A pool keeps at most one block whose objects are all free, so making and dropping
+// one object repeatedly never reaches malloc.
 //
 // Block layout (one general block from core/allocation.h, aligned to the pool's
 // alignment):

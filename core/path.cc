@@ -116,6 +116,11 @@ SharedString JoinPath(const SharedString& a, const SharedString& b) {
   return joined;
 }
 
+void AppendPathComponent(SharedString& path, const char* name, int32_t length) {
+  if (!path.IsEmpty() && !path.EndsWith("/")) path.Append("/", 1);
+  path.Append(name, length);
+}
+
 SharedString MakeRelative(const SharedString& path, const SharedString& base) {
   SharedString normalBase(base);
   NormalizePath(normalBase);

@@ -1,8 +1,7 @@
-// Path text operations. Paths are plain SharedString values with '/' as the only
-// separator; nothing here touches the file system except CurrentDirectory and
-// RealPath. The text operations rewrite text only and never fail. They cost a few
-// linear scans of the path; a path that needs no rewriting is not copied (its block
-// stays shared).
+// Path text operations on plain SharedString values with '/' as the only separator.
+// Only CurrentDirectory and RealPath touch the file system; the text operations never
+// fail, and a path that needs no rewriting is not copied (its block stays shared).
+// Stateless: any thread may call them; results belong to the caller.
 #pragma once
 
 #include "core/shared_string.h"
@@ -28,6 +27,14 @@ void NormalizePath(SharedString& path);
 // (normalised) b gives a unchanged. A '/' is put between unless a ends with one or
 // b starts with one; a b starting with '/' is appended, not taken as absolute.
 SharedString JoinPath(const SharedString& a, const SharedString& b);
+
+// Appends name to path in path's own block, with a '/' between unless path is empty
+// or already ends with one. Nothing is normalised: the name stays byte for byte, so
+// a path built from a directory read opens exactly that entry.
+void AppendPathComponent(SharedString& path, const char* name, int32_t length);
+inline void AppendPathComponent(SharedString& path, const SharedString& name) {
+  AppendPathComponent(path, name.CStr(), name.Length());
+}
 
 // path rewritten relative to base (which is normalised first): the common leading
 // components are dropped and one "../" is put in front per remaining component of

@@ -1,9 +1,11 @@
 // RuntimeLock: the one process-wide mutex of the runtime library, taken around every
-// raw directory read (DirectoryListing::ReadNext). It carries an enabled flag: while
-// the flag is 0, Lock and Unlock do nothing. The process entry calls Create (flag 1)
-// before anything else runs and Destroy after everything has finished, so in this
-// program the lock is always taken. Nothing else is ever locked while it is held,
-// and it is held only for the few steps of one directory read.
+// raw directory read (DirectoryListing::ReadNext) by whichever thread reads. The
+// process entry creates it before anything else runs and destroys it after everything
+// has finished. Nothing else is ever locked while it is held.
+
+// It carries an enabled flag: while the flag is 0, Lock and Unlock do nothing; Create
+// sets it to 1, so in this program the lock is always taken. It is held only for the
+// few steps of one directory read.
 //
 // Failure: Create reports a mutex that cannot be initialised by returning false (the
 // flag then stays 0 and the lock does nothing). Costs: one relaxed load when

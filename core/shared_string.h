@@ -1,9 +1,11 @@
-// SharedString: the one string type. A single handle to a reference-counted,
-// copy-on-write byte block with a cached hash; the null handle is the empty
-// string. Copies share the block (one atomic increment, no allocation); any change
-// first makes the block private. Bytes are raw (UTF-8 by convention, never
-// checked); CStr() is always zero-terminated. A block is wiped before it is freed.
-// CStr() stays valid until this handle changes or is released.
+// SharedString: the one string type. A handle to a reference-counted, copy-on-write
+// byte block with a cached hash; the null handle is the empty string. Copies share the
+// block (one atomic increment); any change first makes it private. CStr() is always
+// zero-terminated and valid until this handle changes or is released. Handles sharing
+// a block may live on different threads; one handle is used by one thread at a time.
+
+// Bytes are raw (UTF-8 by convention, never checked). A block is wiped before it is
+// freed.
 //
 // Block layout (one heap allocation of capacity + 20 bytes):
 //

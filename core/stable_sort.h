@@ -1,7 +1,8 @@
 // StableSort: an in-place stable merge sort over items[0, count) with a caller-given
 // comesBefore(a, b) test (a strict weak order: true when a must come before b).
-// Elements that compare equal keep their input order.
-//
+// Elements that compare equal keep their input order. No heap allocation, nothing
+// fails; it touches only the caller's items, so any thread may sort its own array.
+
 // Method: ranges of up to 16 elements are sorted by insertion; longer ones are split
 // at count / 2, both halves sorted recursively, then merged. Runs already in order are
 // detected with one comparison. A merge goes through one 14000-byte buffer on the

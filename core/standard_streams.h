@@ -1,6 +1,8 @@
 // The standard streams: input, output and error as Streams over descriptors 0, 1 and
 // 2, made once for the process (StandardInput(), StandardOutput(), StandardError()).
-//
+// The descriptors are borrowed, never closed, and nothing is buffered here. One
+// thread at a time per stream; not copyable, not movable.
+
 // StandardInputStream (flags 3: open, readable, not positioned): one Read keeps
 // reading into the caller's buffer, each read(2) continuing where the previous one
 // stopped, until the request is met, the input ends or an error occurs (false; the

@@ -1,6 +1,10 @@
-// Stream: the one polymorphic byte-stream interface. Every byte the program reads or
-// writes goes through it: File, MemoryStream, BufferedStream, the standard streams,
-// Md5Stream, TapStream, InflateStream and the archive member streams.
+// Stream: the one polymorphic byte-stream interface; every byte the program reads or
+// writes goes through it. A stream is a plain object that its owner destroys, or a
+// heap object shared through StreamRef handles. Read fails only on an error and a read
+// of 0 bytes is the end. One thread uses a stream at a time; no operation prints.
+
+// Kinds: File, MemoryStream, BufferedStream, the standard streams, Md5Stream,
+// TapStream, InflateStream and the archive member streams.
 //
 // Contract of the data operations. Read(buffer, count, bytesDone) returns false only
 // on an error; on success bytesDone (0..count) says how many bytes arrived, and a
@@ -26,8 +30,8 @@
 // ignore it. A caller that mixes UnreadByte with Read must drain the pushback with
 // ReadByte first.
 //
-// Streams are not copyable and not movable (handles point at them). One thread uses
-// a stream at a time; only the counts are atomic. No operation prints.
+// Streams are not copyable and not movable (handles point at them); only the holder
+// counts are atomic.
 #pragma once
 
 #include <atomic>

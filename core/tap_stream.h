@@ -1,7 +1,10 @@
 // TapStream: a pass-through Stream that hands every block of bytes its Read has just
 // taken from the inner stream to a callback, which may change them in place (the zip
-// reader decrypts through it). Write is forwarded unchanged; Flags, Seek, Tell, Flush
-// and AtEnd are the inner stream's, so Size is too.
+// reader decrypts through it). The inner stream and the callback's context are
+// borrowed. One thread at a time; not copyable, not movable.
+
+// Write is forwarded unchanged; Flags, Seek, Tell, Flush and AtEnd are the inner
+// stream's, so Size is too.
 //
 // The callback sees the bytes in order, each exactly once, in blocks of whatever size
 // the inner reads deliver; state that must carry over from block to block lives
@@ -9,8 +12,8 @@
 // behaviour (Read and Write fail, Flags 0).
 //
 // Ownership: the inner stream and the context are borrowed and must outlive their use
-// here (Attach or Detach changes them). Not copyable, not movable. Costs nothing
-// beyond the callback and one virtual call per operation.
+// here (Attach or Detach changes them). Costs nothing beyond the callback and one
+// virtual call per operation.
 #pragma once
 
 #include <cstdint>

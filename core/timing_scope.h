@@ -1,8 +1,11 @@
 // TimingScope: a named scope that marks an expensive operation ("File::Open",
-// "Inflate::Read", "Inflate::Process"). Its level is the process-wide profile level
-// minus 2; when that is negative the scope is inert: it costs one relaxed load and a
-// compare, records nothing and its end does nothing. The profile level starts at 0
-// and nothing in the counting program changes it, so every scope there is inert.
+// "Inflate::Read"). While the process-wide profile level is below 2 (always, in the
+// counting program) the scope is inert: one relaxed load and a compare. Otherwise it
+// records into a bounded process-wide recorder under a spin lock, from any thread.
+
+// Its level is the process-wide profile level minus 2; when that is negative the
+// scope records nothing and its end does nothing. The profile level starts at 0 and
+// nothing in the counting program changes it.
 //
 // When the level is 2 or more, the scope appends a (timestamp, name) event when it
 // begins and a (timestamp, no name) event when it ends to the process-wide recorder,

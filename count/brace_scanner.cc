@@ -349,12 +349,7 @@ int64_t ScanTextBlock(const uint8_t*& cursor, const uint8_t* end, int64_t& blank
                            ++p;
                            return false;
                          }
-                         if (limit - p >= 2 && !IsLineBreak(p[1])) {
-                           p += 2;
-                         } else {
-                           blankSoFar = false;
-                           ++p;
-                         }
+                         StepEscapePair(p, limit, blankSoFar);
                          return false;
                        });
 }

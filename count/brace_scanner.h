@@ -1,8 +1,12 @@
 // Brace-language scanner: the line rules of every type whose comments follow the C
-// pattern (D, C++, C, ObjC++, ObjC, C/C++ headers and inline files, C#, Java,
-// JavaScript, PHP, Go, TypeScript, Rust). All share "//" line comments, "/*" ... "*/"
-// block comments and double- and single-quoted literals with backslash escapes. The
-// differences per type, fixed for a whole call:
+// pattern: "//" line comments, "/*" ... "*/" block comments and double- and
+// single-quoted literals with backslash escapes, with the differences per type below.
+// It keeps no state between calls, so once the mode is set any thread may scan; the
+// caller owns the totals. Only a C++ raw string's terminator is allocated.
+
+// Types: D, C++, C, ObjC++, ObjC, C/C++ headers and inline files, C#, Java,
+// JavaScript, PHP, Go, TypeScript, Rust, and from the language table Kotlin, Swift,
+// Scala, Dart and Groovy. The differences per type, fixed for a whole call:
 //
 //   C++, C, ObjC++, ObjC, header:  a backslash before a line break continues "//"
 //   C++, header, inline:           R"delim( ... )delim" raw strings
@@ -32,7 +36,7 @@
 
 #include <cstdint>
 
-#include "count/classify_text.h"
+#include "count/scan_skeleton.h"
 
 namespace qm {
 

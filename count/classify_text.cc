@@ -88,14 +88,8 @@ int64_t ScanQuoted(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLin
                            ++p;
                            return true;
                          }
-                         // A backslash (only a stop with escapes on): an escape pair
-                         // unless a line break or the end follows.
-                         if (limit - p >= 2 && !IsLineBreak(p[1])) {
-                           p += 2;
-                         } else {
-                           blankSoFar = false;
-                           ++p;
-                         }
+                         // A backslash: a stop only with escapes on.
+                         StepEscapePair(p, limit, blankSoFar);
                          return false;
                        });
 }

@@ -1,9 +1,10 @@
-// FileTypeId: the small integer that names a file's source language. 1 to 17 are the
-// languages counted by default, 0 is a name without a known extension, and the
-// languages of the language table (count/language_table.h), counted with -al, follow
-// from kTypeFirstTable on; kTypeInvalid, after them, is a sentinel no file gets. The
-// numbers index the per-type counter arrays and are compared as numbers, so they are
-// plain constants, not an enum class. Display names live with the extension table
+// FileTypeId: the small integer that names a file's source language: 1 to 17 the
+// languages counted by default, 0 a name without a known extension, the -al languages
+// of count/language_table.h from kTypeFirstTable on, and kTypeInvalid, after them, a
+// sentinel no file gets. Constants only: no state, usable from any thread.
+
+// The numbers index the per-type counter arrays and are compared as numbers, so they
+// are plain constants, not an enum class. Display names live with the extension table
 // (app/file_types.h).
 #pragma once
 

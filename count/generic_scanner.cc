@@ -136,9 +136,8 @@ int64_t ScanQuote(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLine
   const bool isDoubled = (rule.flags & kDoubledQuote) != 0;
   return WalkConstruct(cursor, end, blankLines, inside,
                        [&rule, isDoubled](const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) {
-                         const bool hasNext = limit - p >= 2;
                          if (*p == rule.quote) {
-                           if (isDoubled && hasNext && p[1] == rule.quote) {
+                           if (isDoubled && limit - p >= 2 && p[1] == rule.quote) {
                              blankSoFar = false;
                              p += 2;
                              return false;
@@ -146,12 +145,7 @@ int64_t ScanQuote(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLine
                            ++p;
                            return true;
                          }
-                         if (hasNext && !IsLineBreak(p[1])) {
-                           p += 2;
-                         } else {
-                           blankSoFar = false;
-                           ++p;
-                         }
+                         StepEscapePair(p, limit, blankSoFar);
                          return false;
                        });
 }

@@ -1,16 +1,17 @@
 // Generic scanner: the line rules of every language-table type that no dedicated
-// scanner reads, driven by the entry's data (count/language_table.h): its line-comment
-// openers, block pairs, quotes, escape byte, heredocs and punctuation rule. It keeps the
-// skeleton of classify_text.h (line breaks, byte order marks, folding, end of text), so
-// every line is counted once whatever the bytes. Nothing is allocated: heredoc
-// identifiers are spans of the text, and the per-language byte tables are built once,
-// on first use or by BuildGenericTables, in static storage: once they are all built,
-// scans may run on several threads at once. One pass over the bytes.
+// scanner reads, driven by the entry's data (count/language_table.h). It keeps the
+// skeleton of classify_text.h, so every line is counted once whatever the bytes.
+// Nothing is allocated; once BuildGenericTables (or first use) has built the static
+// byte tables, scans may run on several threads at once.
+
+// The entry's data: its line-comment openers, block pairs, quotes, escape byte,
+// heredocs and punctuation rule. Heredoc identifiers are spans of the text. One pass
+// over the bytes.
 #pragma once
 
 #include <cstdint>
 
-#include "count/classify_text.h"
+#include "count/scan_skeleton.h"
 
 namespace qm {
 

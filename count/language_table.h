@@ -1,12 +1,15 @@
 // The language table: the languages counted with -al beyond the default seventeen, one
-// entry per language, as data. An entry names the language (its display name, which is
-// also its CSV name), says which files are of it (extensions, exact file names,
-// interpreters named by a "#!" line) and gives its lexical rules: line-comment openers,
-// block pairs (comments, and multi-line literals such as triple quotes), quotes with
-// their escape rules, heredocs, and whether punctuation-only lines are a category of
-// their own. Entry i has the FileTypeId kTypeFirstTable + i. Adding a language is
-// adding an entry (and raising kTableLanguageCount, which the table is checked
-// against). Everything here is static, read-only and never allocated.
+// entry per language, as data: its names, which files are of it, and its lexical
+// rules. Entry i has the FileTypeId kTypeFirstTable + i. Everything here is static,
+// read-only and never allocated, so any thread may read it.
+
+// An entry names the language (its display name, which is also its CSV name), says
+// which files are of it (extensions, exact file names, interpreters named by a "#!"
+// line) and gives its lexical rules: line-comment openers, block pairs (comments, and
+// multi-line literals such as triple quotes), quotes with their escape rules,
+// heredocs, and whether punctuation-only lines are a category of their own. Adding a
+// language is adding an entry (and raising kTableLanguageCount, which the table is
+// checked against).
 #pragma once
 
 #include <cstdint>

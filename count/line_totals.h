@@ -1,9 +1,12 @@
-// LineTotals: the per-type line counters that the classification engine adds to.
-// Five arrays of signed 64-bit counters indexed by FileTypeId 0 to 17. After a file
-// is classified, the rise of lineCount[type] equals the sum of the rises of the four
-// category counters. The run's totals record (app/run_state.h) extends this record
-// with file, byte and anomaly counters, so the engine writes straight into it.
-// Intentionally copyable; zero it with Reset.
+// LineTotals: the per-type line counters that the classification engine adds to: five
+// arrays of signed 64-bit counters indexed by FileTypeId. A record belongs to its
+// owner, and only one thread changes it at a time (no locks). Intentionally copyable;
+// zero it with Reset.
+
+// After a file is classified, the rise of lineCount[type] equals the sum of the rises
+// of the four category counters. The run's totals record (app/run_state.h) extends
+// this record with file, byte and anomaly counters, so the engine writes straight
+// into it.
 #pragma once
 
 #include <cstdint>

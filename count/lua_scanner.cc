@@ -49,10 +49,10 @@ int64_t ScanLuaLongBracket(const uint8_t*& cursor, const uint8_t* end, int64_t& 
 void ScanLua(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length) {
   assert(length > 0);
   const bool conservative = IsConservativeMode();
-  const ByteTable* table = &kLuaTables[conservative ? 1 : 0];
+  const ByteTable& table = kLuaTables[conservative ? 1 : 0];
   const uint32_t punctBit = PunctuationBit(conservative);
   int64_t blankLines = 0;
-  ScanLoop(totals, type, text, length, table, punctBit,
+  ScanLoop(totals, type, text, length, OneTable(table), punctBit,
            [&](uint8_t action, const uint8_t*& cursor, const uint8_t* end, LineState& state, LineTally& tally,
                bool& commentRanToEnd) {
     switch (action) {

@@ -1,14 +1,17 @@
-// Lua scanner: the line rules of type 11. A long bracket, '[', zero or more '=' and
-// '[', opens a long string that ends at ']', as many '=' and ']'; after "--" the same
-// opener starts a block comment with the same closer ("--[[ ... ]]", "--[==[ ... ]==]").
-// Any other "--" starts a line comment without continuation; a single "-" is an
-// ordinary byte. Single- and double-quoted literals take backslash escapes. Nothing
-// is allocated; an unclosed comment or literal runs to the end of the text.
+// Lua scanner: the line rules of type 11: "--" line comments, long brackets as block
+// comments and long strings, quoted literals with backslash escapes. It keeps no state
+// between calls and allocates nothing, so any thread may scan once the mode is set;
+// an unclosed comment or literal runs to the end of the text.
+
+// A long bracket, '[', zero or more '=' and '[', opens a long string that ends at
+// ']', as many '=' and ']'; after "--" the same opener starts a block comment with
+// the same closer ("--[[ ... ]]", "--[==[ ... ]==]"). Any other "--" starts a line
+// comment without continuation; a single "-" is an ordinary byte.
 #pragma once
 
 #include <cstdint>
 
-#include "count/classify_text.h"
+#include "count/scan_skeleton.h"
 
 namespace qm {
 

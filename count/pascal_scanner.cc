@@ -54,11 +54,11 @@ int64_t ScanPascalComment(const uint8_t*& cursor, const uint8_t* end, int64_t& b
 void ScanPascal(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length) {
   assert(length > 0);
   const bool conservative = IsConservativeMode();
-  const ByteTable* table = &kPascalTables[conservative ? 1 : 0];
+  const ByteTable& table = kPascalTables[conservative ? 1 : 0];
   const uint32_t punctBit = PunctuationBit(conservative);
   int64_t blankLines = 0;
   bool isDirective = false;
-  ScanLoop(totals, type, text, length, table, punctBit,
+  ScanLoop(totals, type, text, length, OneTable(table), punctBit,
            [&](uint8_t action, const uint8_t*& cursor, const uint8_t* end, LineState& state, LineTally& tally,
                bool& commentRanToEnd) {
     switch (action) {

@@ -1,14 +1,18 @@
-// Pascal scanner: the line rules of type 13. "//" starts a line comment (no
-// continuation); "{" ... "}" and "(*" ... "*)" are comments that do not nest, the one
-// form being plain text inside the other. A comment whose first byte above 32 is "$"
-// is a compiler directive and counts as code, its blank inner lines as blank. Single-
-// and double-quoted literals have no escapes; a doubled quote stands for one quote.
-// Nothing is allocated; an unclosed comment or literal runs to the end of the text.
+// Pascal scanner: the line rules of type 13: "//" line comments, "{ }" and "(* *)"
+// comments, "$" directives counted as code, quoted literals with doubled quotes. It
+// keeps no state between calls and allocates nothing, so any thread may scan once the
+// mode is set; an unclosed comment or literal runs to the end of the text.
+
+// "//" starts a line comment (no continuation); "{" ... "}" and "(*" ... "*)" are
+// comments that do not nest, the one form being plain text inside the other. A
+// comment whose first byte above 32 is "$" is a compiler directive and counts as
+// code, its blank inner lines as blank. Single- and double-quoted literals have no
+// escapes; a doubled quote stands for one quote.
 #pragma once
 
 #include <cstdint>
 
-#include "count/classify_text.h"
+#include "count/scan_skeleton.h"
 
 namespace qm {
 

@@ -81,23 +81,14 @@ void ScanPython(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_
   const ByteTable& startTable = kStartTables[conservative ? 1 : 0];
   const ByteTable& codeTable = kCodeTables[conservative ? 1 : 0];
   const uint32_t punctBit = PunctuationBit(conservative);
-  const ByteTable* table = &startTable;
-  const uint8_t* cursor = text;
-  const uint8_t* const end = text + length;
-  LineState state;
-  LineTally tally;
-  bool commentRanToEnd = false;
   int64_t blankLines = 0;
-  while (cursor != end) {
-    cursor = SkipOrdinaryBytes(cursor, end, *table, state.flags);
-    if (cursor == end) break;
-    const uint8_t action = (*table)[*cursor];
+  ScanLoop(
+      totals, type, text, length,
+      [&](uint32_t flags) -> const ByteTable& { return (flags & kHasCode) != 0 ? codeTable : startTable; },
+      punctBit,
+      [&](uint8_t action, const uint8_t*& cursor, const uint8_t* end, LineState& state, LineTally& tally,
+          bool& commentRanToEnd) {
     switch (action) {
-      case kActLineFeed:
-      case kActCarriageReturn:
-      case kActByteOrderMark:
-        StepLineBreakOrMark(action, cursor, end, state, tally, punctBit);
-        break;
       case kActHash:
         ++cursor;
         commentRanToEnd = tally.FoldLineComment(state, cursor, end, false);
@@ -133,9 +124,7 @@ void ScanPython(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_
         ++cursor;
         break;
     }
-    table = (state.flags & kHasCode) != 0 ? &codeTable : &startTable;
-  }
-  tally.Finish(totals, type, state, end[-1], commentRanToEnd);
+  });
 }
 
 }  // namespace qm

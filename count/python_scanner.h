@@ -1,16 +1,18 @@
-// Python scanner: the line rules of type 12. "#" starts a line comment (no
-// continuation); single- and double-quoted literals take backslash escapes and, like
-// every literal here, do not end at a line break. Triple-quoted strings, optionally
-// prefixed by r, u, ur, b or br in either case, are docstrings when their line has
-// no code yet: they count as comment (the opening line as punctuation if it already
+// Python scanner: the line rules of type 12: "#" line comments, quoted literals with
+// backslash escapes, and triple-quoted strings that are docstrings (comment) when
+// their line has no code yet. It keeps no state between calls and allocates nothing,
+// so any thread may scan once the mode is set; an unclosed string runs to the end.
+
+// Single- and double-quoted literals, like every literal here, do not end at a line
+// break. Triple-quoted strings may be prefixed by r, u, ur, b or br in either case; as
+// docstrings they count as comment (the opening line as punctuation if it already
 // holds punctuation). After code on the same line they count as code. Other prefixes
-// (f, rb, ...) are code letters, so such strings always follow code. Nothing is
-// allocated; an unclosed string runs to the end of the text.
+// (f, rb, ...) are code letters, so such strings always follow code.
 #pragma once
 
 #include <cstdint>
 
-#include "count/classify_text.h"
+#include "count/scan_skeleton.h"
 
 namespace qm {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "app/diff_csv.h"
+#include "app/diff_csv_internal.h"
 #include "app/run_state.h"
 
 namespace {

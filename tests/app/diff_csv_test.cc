@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/diff_csv_internal.h"
 #include "app/run_state.h"
 
 namespace qm {

@@ -51,21 +51,27 @@ TEST(NormalizePath, RewritesTable) {
   EXPECT_EQ(path.CStr(), original.CStr());
 }
 
+// JoinPath normalises; AppendPathComponent keeps the name byte for byte.
 TEST(JoinPath, Table) {
   struct Case {
     const char* a;
     const char* b;
     const char* expected;
+    const char* appended;
   } cases[] = {
-      {"src", "main.c", "src/main.c"},
-      {"src/", "main.c", "src/main.c"},
-      {"", "./x", "x"},
-      {"src", "/abs", "src/abs"},  // appended, not taken as absolute
-      {"/", "etc", "/etc"},
-      {"a/b", "../c", "a/c"},
+      {"src", "main.c", "src/main.c", "src/main.c"},
+      {"src/", "main.c", "src/main.c", "src/main.c"},
+      {"", "./x", "x", "./x"},
+      {"src", "/abs", "src/abs", "src//abs"},  // appended, not taken as absolute
+      {"/", "etc", "/etc", "/etc"},
+      {"a/b", "../c", "a/c", "a/b/../c"},
+      {"d", "x\\ ", "d/x", "d/x\\ "},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Bytes(JoinPath(c.a, c.b)), c.expected) << c.a << " + " << c.b;
+    SharedString path(c.a);
+    AppendPathComponent(path, SharedString(c.b));
+    EXPECT_EQ(Bytes(path), c.appended) << c.a << " + " << c.b;
   }
 }
 
