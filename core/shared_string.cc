@@ -274,12 +274,6 @@ bool SharedString::StartsWith(const char* begin, const char* end) const noexcept
   return std::memcmp(CStr(), begin, static_cast<size_t>(prefixLength)) == 0;
 }
 
-bool SharedString::StartsWith(char32_t codePoint) const noexcept {
-  char bytes[8];
-  int32_t count = EncodeUtf8(static_cast<int32_t>(codePoint), bytes, bytes + sizeof bytes);
-  return StartsWith(bytes, bytes + count);
-}
-
 bool SharedString::EndsWith(const char* suffix) const noexcept { return EndsWith(suffix, nullptr); }
 
 bool SharedString::EndsWith(const char* begin, const char* end) const noexcept {
@@ -616,36 +610,6 @@ uint32_t HashBytes(const void* data, size_t count) noexcept {
   h *= kMultiplier2;
   h ^= h >> 17;
   return h;
-}
-
-int32_t Utf8Length(int32_t codePoint) noexcept {
-  if (codePoint < 0x80) return 1;  // negative code points are written as "?"
-  if (codePoint < 0x800) return 2;
-  if (codePoint < 0x10000) return 3;
-  if (codePoint < 0x200000) return 4;
-  if (codePoint < 0x4000000) return 5;
-  return 6;
-}
-
-int32_t EncodeUtf8(int32_t codePoint, char* out, char* outEnd) noexcept {
-  int32_t count = Utf8Length(codePoint);
-  if (out == nullptr || outEnd == nullptr || outEnd - out < count) return 0;
-  if (codePoint < 0) {
-    out[0] = '?';
-    return 1;
-  }
-  if (count == 1) {
-    out[0] = static_cast<char>(codePoint);
-    return 1;
-  }
-  // Lead byte marks for 2..6 bytes: 110xxxxx, 1110xxxx, 11110xxx, 111110xx, 1111110x.
-  static constexpr unsigned char kLead[7] = {0, 0, 0xC0, 0xE0, 0xF0, 0xF8, 0xFC};
-  uint32_t value = static_cast<uint32_t>(codePoint);
-  out[0] = static_cast<char>(kLead[count] | (value >> (6 * (count - 1))));
-  for (int32_t i = 1; i < count; ++i) {
-    out[i] = static_cast<char>(0x80 | ((value >> (6 * (count - 1 - i))) & 0x3F));
-  }
-  return count;
 }
 
 }  // namespace qm

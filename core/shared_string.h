@@ -129,10 +129,9 @@ class SharedString {
   int32_t Find(const SharedString& needle, int32_t start = 0) const noexcept;
 
   // False when this string or the prefix/suffix is empty, or the prefix/suffix is
-  // longer; else a byte-equal test. A code point is compared in its UTF-8 form.
+  // longer; else a byte-equal test.
   bool StartsWith(const char* prefix) const noexcept;
   bool StartsWith(const char* begin, const char* end) const noexcept;
-  bool StartsWith(char32_t codePoint) const noexcept;
   bool EndsWith(const char* suffix) const noexcept;
   bool EndsWith(const char* begin, const char* end) const noexcept;
   bool EndsWith(const SharedString& suffix) const noexcept;
@@ -198,13 +197,5 @@ class SharedString {
 
 // Hash of a byte range (any alignment). HashBytes(nullptr, 0) == 0x424C5FBF.
 uint32_t HashBytes(const void* data, size_t count) noexcept;
-
-// Writes the UTF-8 form of codePoint to [out, outEnd): negative gives "?", values up
-// to 0x7FFFFFFF take 1 to 6 bytes; no surrogate or range check. Returns the bytes
-// written, 0 when the form does not fit.
-int32_t EncodeUtf8(int32_t codePoint, char* out, char* outEnd) noexcept;
-
-// Bytes EncodeUtf8 writes for codePoint (1 to 6).
-int32_t Utf8Length(int32_t codePoint) noexcept;
 
 }  // namespace qm
