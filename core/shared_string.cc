@@ -274,12 +274,6 @@ bool SharedString::StartsWith(const char* begin, const char* end) const noexcept
   return std::memcmp(CStr(), begin, static_cast<size_t>(prefixLength)) == 0;
 }
 
-bool SharedString::StartsWith(char32_t codePoint) const noexcept {
-  char bytes[8];
-  int32_t count = EncodeUtf8(static_cast<int32_t>(codePoint), bytes, bytes + sizeof bytes);
-  return StartsWith(bytes, bytes + count);
-}
-
 bool SharedString::EndsWith(const char* suffix) const noexcept { return EndsWith(suffix, nullptr); }
 
 bool SharedString::EndsWith(const char* begin, const char* end) const noexcept {

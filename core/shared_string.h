@@ -131,10 +131,9 @@ class SharedString {
   int32_t Find(const SharedString& needle, int32_t start = 0) const noexcept;
 
   // False when this string or the prefix/suffix is empty, or the prefix/suffix is
-  // longer; else a byte-equal test. A code point is compared in its UTF-8 form.
+  // longer; else a byte-equal test.
   bool StartsWith(const char* prefix) const noexcept;
   bool StartsWith(const char* begin, const char* end) const noexcept;
-  bool StartsWith(char32_t codePoint) const noexcept;
   bool EndsWith(const char* suffix) const noexcept;
   bool EndsWith(const char* begin, const char* end) const noexcept;
   bool EndsWith(const SharedString& suffix) const noexcept;

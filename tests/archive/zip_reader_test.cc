@@ -8,7 +8,6 @@
 #include "archive/inflate_stream.h"
 #include "core/memory_stream.h"
 #include "tests/support/archive_fixture.h"
-#include "tests/support/run_tool.h"
 #include "tests/support/temp_tree.h"
 
 namespace qm {
@@ -69,8 +68,7 @@ std::vector<std::string> MakeWithPython(const std::vector<std::string>& scripts)
   for (size_t i = 0; i < scripts.size(); ++i) {
     program += "open(sys.argv[1] + '." + std::to_string(i) + "', 'wb').write(" + scripts[i] + ")\n";
   }
-  test::ToolResult result = test::RunProgram("/usr/bin/env", {"python3", "-c", program, tree.Path("z")});
-  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  EXPECT_TRUE(test::RunsCleanly("python3", {"-c", program, tree.Path("z")}, tree.Root()));
   std::vector<std::string> archives(scripts.size());
   for (size_t i = 0; i < scripts.size(); ++i)
     test::ReadFileBytes(tree.Path("z." + std::to_string(i)), archives[i]);

@@ -1,53 +1,49 @@
 #include "tests/support/archive_fixture.h"
 
+#include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 
-#include "tests/support/run_tool.h"
-
 namespace qm::test {
 
-namespace {
-
-// The absolute path of an executable named name on PATH, or empty when there is none.
-std::string FindProgram(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  const std::string directories = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
-  size_t start = 0;
-  while (start <= directories.size()) {
-    size_t end = directories.find(':', start);
-    if (end == std::string::npos) end = directories.size();
-    const std::string directory = directories.substr(start, end - start);
-    if (!directory.empty()) {
-      const std::string candidate = directory + "/" + name;
-      if (access(candidate.c_str(), X_OK) == 0) return candidate;
-    }
-    start = end + 1;
-  }
-  return std::string();
-}
-
-}  // namespace
-
 testing::AssertionResult RunsCleanly(const std::string& name, const std::vector<std::string>& args,
-                                     const std::string& workDir, std::string* out,
-                                     const std::string* standardInput) {
-  const std::string program = FindProgram(name);
-  if (program.empty()) return testing::AssertionFailure() << name << " is not on PATH";
-  ToolOptions options;
-  options.workDir = workDir;
-  if (standardInput != nullptr) options.standardInput = *standardInput;
-  const ToolResult result = RunProgram(program, args, options);
-  if (result.exitStatus != 0) {
-    return testing::AssertionFailure() << name << " failed (status " << result.exitStatus << ", signal "
-                                       << result.signal << "): " << result.err;
+                                     const std::string& workDir) {
+  std::vector<std::string> words{name};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  int errPipe[2];
+  if (pipe2(errPipe, O_CLOEXEC) != 0) return testing::AssertionFailure() << "no pipe for " << name;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    // Only async-signal-safe calls in the child.
+    const int nullFd = open("/dev/null", O_RDWR);
+    if (nullFd < 0 || dup2(nullFd, 0) < 0 || dup2(nullFd, 1) < 0 || dup2(errPipe[1], 2) < 0 ||
+        chdir(workDir.c_str()) != 0) {
+      _exit(126);
+    }
+    execvp(name.c_str(), argv.data());
+    _exit(127);
   }
-  if (out != nullptr) *out = result.out;
+  close(errPipe[1]);
+  std::string err;
+  char buffer[4096];
+  for (ssize_t done; (done = read(errPipe[0], buffer, sizeof buffer)) != 0;) {
+    if (done > 0) err.append(buffer, static_cast<size_t>(done));
+    if (done < 0 && errno != EINTR) break;
+  }
+  close(errPipe[0]);
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    return testing::AssertionFailure() << name << " failed (wait status " << status << "): " << err;
+  }
   return testing::AssertionSuccess();
 }
 

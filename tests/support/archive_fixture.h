@@ -14,13 +14,11 @@
 
 namespace qm::test {
 
-// Runs the program named name (looked up on PATH) with args in workDir, feeding
-// standardInput when given. Success when it exits with status 0; its standard output
-// is stored in *out when out is not null. A failure message carries the program's
-// standard error, so ASSERT_TRUE(RunsCleanly(...)) explains itself.
+// Runs the program named name (looked up on PATH) with args in workDir, its standard
+// input and output on /dev/null. Success when it exits with status 0; a failure message
+// carries the program's standard error, so ASSERT_TRUE(RunsCleanly(...)) explains itself.
 testing::AssertionResult RunsCleanly(const std::string& name, const std::vector<std::string>& args,
-                                     const std::string& workDir, std::string* out = nullptr,
-                                     const std::string* standardInput = nullptr);
+                                     const std::string& workDir);
 
 // The whole content of the file at path.
 bool ReadFileBytes(const std::string& path, std::string& bytes);

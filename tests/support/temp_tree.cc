@@ -154,26 +154,4 @@ bool TempTree::SetMode(const std::string& relative, mode_t mode) {
   return !root_.empty() && chmod(Path(relative).c_str(), mode) == 0;
 }
 
-bool TempTree::MakeDeepChain(const std::string& relative, const std::string& name, int levels,
-                             const std::string& fileName, const std::string& bytes) {
-  if (root_.empty() || !MakeDir(relative)) return false;
-  int fd = open(Path(relative).c_str(), O_RDONLY | O_DIRECTORY);
-  if (fd < 0) return false;
-  for (int level = 0; level < levels; ++level) {
-    if (mkdirat(fd, name.c_str(), 0755) != 0 && errno != EEXIST) {
-      close(fd);
-      return false;
-    }
-    int childFd = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
-    close(fd);
-    if (childFd < 0) return false;
-    fd = childFd;
-  }
-  int fileFd = openat(fd, fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  close(fd);
-  if (fileFd < 0) return false;
-  bool isWritten = WriteAllBytes(fileFd, bytes.data(), bytes.size());
-  return close(fileFd) == 0 && isWritten;
-}
-
 }  // namespace qm::test

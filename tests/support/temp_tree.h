@@ -3,7 +3,7 @@
 // away (every directory is made writable and searchable again before it is emptied).
 // Paths given to the helpers are relative to the root; parent directories are made as
 // needed. Bytes are written exactly as given. Helpers return false on any failure and
-// never throw; a test should ASSERT_TRUE on them. Deep chains are made and removed
+// never throw; a test should ASSERT_TRUE on them. Deep trees are removed
 // through directory descriptors, so they may run past PATH_MAX. Not copyable.
 #pragma once
 
@@ -34,10 +34,6 @@ class TempTree {
   bool MakeFifo(const std::string& relative);
   bool MakeSocket(const std::string& relative);
   bool SetMode(const std::string& relative, mode_t mode);
-  // Makes relative/name/name/... with levels directories named name below relative,
-  // and writes fileName holding bytes in the deepest one.
-  bool MakeDeepChain(const std::string& relative, const std::string& name, int levels,
-                     const std::string& fileName, const std::string& bytes);
 
  private:
   bool MakeParents(const std::string& relative);
