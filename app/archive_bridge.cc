@@ -13,7 +13,8 @@ namespace {
 // application's messages and counters.
 class IntakeSink final : public ArchiveMemberSink {
  public:
-  IntakeSink(CountTotals& totals, const SharedString& archiveName) : totals_(totals), archiveName_(archiveName) {}
+  IntakeSink(CountTotals& totals, const SharedString& archiveName)
+      : totals_(totals), archiveName_(archiveName) {}
 
   bool Member(DirectoryListing& directory, const SharedString& name, Stream& data,
               const uint32_t* size) override {
@@ -23,13 +24,15 @@ class IntakeSink final : public ArchiveMemberSink {
   // Every report comes after the members before it, which may still be on workers.
   void MemberTooBig(const SharedString& directory, const SharedString& name) override {
     FinishPendingFiles();
-    if (settings.listAnomalies) PrintInfo("file too big: %s\n", Shown(DisplayPathOf({}, directory, name)).CStr());
+    if (settings.listAnomalies)
+      PrintInfo("file too big: %s\n", Shown(DisplayPathOf({}, directory, name)).CStr());
     ++totals_.tooBigCount;
   }
 
   void MemberUnreadable(const SharedString& directory, const SharedString& name) override {
     FinishPendingFiles();
-    if (settings.listAnomalies) PrintInfo("couldn't read file: %s\n", Shown(DisplayPathOf({}, directory, name)).CStr());
+    if (settings.listAnomalies)
+      PrintInfo("couldn't read file: %s\n", Shown(DisplayPathOf({}, directory, name)).CStr());
     ++totals_.errorCount;
   }
 

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/message_output.h"
 #include "app/file_types.h"
+#include "app/message_output.h"
 #include "app/run_driver.h"
 #include "app/settings.h"
 #include "core/path.h"
@@ -239,7 +239,8 @@ CommandLineOutcome ReadCommandLine(int argc, const char* const* argv) {
     } else if (const char* diffValue = PrefixValue(argument, nullptr, "--diff=")) {
       isValid = *diffValue != 0;
       settings.diffFile = diffValue;
-    } else if (const bool isCsv = IsEither(argument, "-csv", "--csv"); isCsv || IsEither(argument, "-diff", "--diff")) {
+    } else if (const bool isCsv = IsEither(argument, "-csv", "--csv");
+               isCsv || IsEither(argument, "-diff", "--diff")) {
       // The next argument is the file name, whatever it looks like ("-f", "stdout").
       isValid = i + 1 < argc && argv[i + 1][0] != 0;
       if (isValid) (isCsv ? settings.csvFile : settings.diffFile) = argv[++i];

@@ -74,13 +74,14 @@ bool HashFileAgain(const SharedString& path, int64_t sizeInBytes, Md5Digest& dig
   return true;
 }
 
-bool MustHashNow(const DeferredDigests& deferred, int64_t sizeInBytes, uint64_t contentClass, bool canReadAgain) {
+bool MustHashNow(const DeferredDigests& deferred, int64_t sizeInBytes, uint64_t contentClass,
+                 bool canReadAgain) {
   return sizeInBytes < kDeferredMinBytes || !canReadAgain ||
          deferred.classes_.IndexOf(ClassKey(contentClass, sizeInBytes)) >= 0;
 }
 
-void DeferDigest(DeferredDigests& deferred, int64_t sizeInBytes, uint64_t contentClass, const SharedString& fullPath,
-                 const SharedString& displayPath) {
+void DeferDigest(DeferredDigests& deferred, int64_t sizeInBytes, uint64_t contentClass,
+                 const SharedString& fullPath, const SharedString& displayPath) {
   const DigestKey key = ClassKey(contentClass, sizeInBytes);
   assert(deferred.classes_.IndexOf(key) < 0 && !fullPath.IsEmpty());
   DeferredDigests::WaitingFile& waiting = deferred.classes_.Value(deferred.classes_.FindOrInsert(key));
@@ -88,7 +89,8 @@ void DeferDigest(DeferredDigests& deferred, int64_t sizeInBytes, uint64_t conten
   waiting.displayPath = displayPath;
 }
 
-void SettleDigests(DeferredDigests& deferred, DigestMap& digests, int64_t sizeInBytes, uint64_t contentClass) {
+void SettleDigests(DeferredDigests& deferred, DigestMap& digests, int64_t sizeInBytes,
+                   uint64_t contentClass) {
   if (sizeInBytes < kDeferredMinBytes) return;
   DeferredDigests::WaitingFile& waiting =
       deferred.classes_.Value(deferred.classes_.FindOrInsert(ClassKey(contentClass, sizeInBytes)));

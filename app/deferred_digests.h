@@ -90,14 +90,15 @@ class DeferredDigests {
 // be hashed on arrival: it is under kDeferredMinBytes, it cannot be read again from
 // its path, or an earlier file counted into the same totals had its class. False when
 // it may wait (then give it to DeferDigest once it is counted).
-bool MustHashNow(const DeferredDigests& deferred, int64_t sizeInBytes, uint64_t contentClass, bool canReadAgain);
+bool MustHashNow(const DeferredDigests& deferred, int64_t sizeInBytes, uint64_t contentClass,
+                 bool canReadAgain);
 
 // Lets a counted file wait: fullPath is where it is read again, displayPath what the
 // digest map will hold for it (empty without -la). Both are shared, not copied.
 // Requires: fullPath is not empty; MustHashNow(deferred, sizeInBytes, contentClass,
 // true) is false.
-void DeferDigest(DeferredDigests& deferred, int64_t sizeInBytes, uint64_t contentClass, const SharedString& fullPath,
-                 const SharedString& displayPath);
+void DeferDigest(DeferredDigests& deferred, int64_t sizeInBytes, uint64_t contentClass,
+                 const SharedString& fullPath, const SharedString& displayPath);
 
 // Call before the digest of a file that was hashed on arrival is looked up in digests.
 // Settles the file's class: hashes the file waiting in it, if any, enters its digest

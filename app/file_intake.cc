@@ -75,7 +75,8 @@ void BuildFullPath(SharedString& target, const SharedString& directory, const Sh
 
 }  // namespace
 
-SharedString DisplayPathOf(const SharedString& root, const SharedString& directory, const SharedString& name) {
+SharedString DisplayPathOf(const SharedString& root, const SharedString& directory,
+                           const SharedString& name) {
   SharedString display;
   if (root.IsEmpty()) {
     display = directory;
@@ -94,7 +95,8 @@ SharedString DisplayPathOf(const SharedString& root, const SharedString& directo
 namespace {
 
 // One -la line. The display path is made only when the line is printed.
-void Report(const char* format, const SharedString& root, const SharedString& directory, const SharedString& name) {
+void Report(const char* format, const SharedString& root, const SharedString& directory,
+            const SharedString& name) {
   if (!settings.listAnomalies) return;
   PrintInfo(format, Shown(DisplayPathOf(root, directory, name)).CStr());
 }
@@ -118,8 +120,8 @@ BufferRead ReadIntoBuffer(Stream& stream, int64_t count, Array<uint8_t>& readBuf
 }
 
 // Reads a stream of unknown size to its end in pieces after the `kept` bytes already in
-// readBuffer, refusing it as soon as the total passes limit. The buffer doubles, but never past limit + one page: that is room for
-// every byte a stream within the limit has, the line break behind them, and the one
+// readBuffer, refusing it as soon as the total passes limit. The buffer doubles, but never past limit + one
+// page: that is room for every byte a stream within the limit has, the line break behind them, and the one
 // byte that tells a stream over the limit. Large blocks grow by remapping, so there is
 // never a second copy of the data.
 BufferRead ReadUnsized(Stream& stream, int64_t limit, Array<uint8_t>& readBuffer, int64_t kept) {
@@ -370,9 +372,9 @@ void HashContent(FileFacts& facts, const uint8_t* bytes) {
   facts.hasDigest = true;
 }
 
-// Step: the text to classify (facts.utf16Kind is found). UTF-16 becomes UTF-8 in scratch (a failure becomes the
-// outcome and the text is empty); every text ends with a line break, written into the
-// byte of room behind the raw bytes when they lack one.
+// Step: the text to classify (facts.utf16Kind is found). UTF-16 becomes UTF-8 in scratch (a failure becomes
+// the outcome and the text is empty); every text ends with a line break, written into the byte of room behind
+// the raw bytes when they lack one.
 Text DecodeContent(FileFacts& facts, uint8_t* bytes, Array<uint8_t>& scratch) {
   Text text;
   int64_t length = facts.sizeInBytes;
@@ -600,7 +602,7 @@ void MergeBatch(int32_t slot) {
   FileBatch& batch = batches[slot];
   for (int32_t i = 0; i < batch.fileCount; ++i) {
     PendingFile& file = batch.files[i];
-    const FileOrigin origin{file.root,       file.directory,       file.name, batch.paths.Data() + file.pathStart,
+    const FileOrigin origin{file.root,       file.directory, file.name, batch.paths.Data() + file.pathStart,
                             file.pathLength, file.isOnDisk};
     CountContent(*pipelineTotals, origin, file.type, file.facts, Text());
   }
@@ -714,8 +716,8 @@ bool CountAlone(CountTotals& totals, const FileOrigin& origin, FileTypeId type, 
   return CountContent(totals, origin, type, facts, text);
 }
 
-bool Intake(CountTotals& totals, const SharedString& root, const SharedString& directory, const SharedString& name,
-            Stream* stream, const uint32_t* size) {
+bool Intake(CountTotals& totals, const SharedString& root, const SharedString& directory,
+            const SharedString& name, Stream* stream, const uint32_t* size) {
   PrepareName(name, settings.listExtensions);
   // -xe comes first: an excluded archive is not even opened.
   if (IsExcludedName(preparedName)) return false;
@@ -762,7 +764,9 @@ bool Intake(CountTotals& totals, const SharedString& root, const SharedString& d
     SubmitIfFull();
     return true;
   }
-  return CountAlone(totals, FileOrigin{root, directory, name, openPath.CStr(), openPath.Length(), stream == nullptr}, type, stream, size, kept);
+  return CountAlone(totals,
+                    FileOrigin{root, directory, name, openPath.CStr(), openPath.Length(), stream == nullptr},
+                    type, stream, size, kept);
 }
 
 }  // namespace

@@ -64,13 +64,12 @@
 namespace qm {
 
 // Counts one file. listing is the open listing of the file's directory, or a virtual
-// one for archive members (then shown by their path inside the archive). Without a stream the file is opened from disk; with a
-// stream and a size exactly size bytes are read from it (no limit applied: archive
-// scanning checked it); with a stream and no size the stream is read to its end under
-// the limit. The caller keeps ownership of the stream.
-// Returns true when the file was counted, found empty or a duplicate, or dealt with by
-// archive scanning (its result), or handed to the workers; false when excluded, of
-// unknown type, too big, or not opened or read.
+// one for archive members (then shown by their path inside the archive). Without a stream the file is opened
+// from disk; with a stream and a size exactly size bytes are read from it (no limit applied: archive scanning
+// checked it); with a stream and no size the stream is read to its end under the limit. The caller keeps
+// ownership of the stream. Returns true when the file was counted, found empty or a duplicate, or dealt with
+// by archive scanning (its result), or handed to the workers; false when excluded, of unknown type, too big,
+// or not opened or read.
 bool FileIntake(CountTotals& totals, const DirectoryListing& listing, const SharedString& name,
                 Stream* stream = nullptr, const uint32_t* size = nullptr);
 

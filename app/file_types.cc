@@ -13,10 +13,9 @@ namespace qm {
 namespace {
 
 constexpr const char* kDefaultTypeNames[kTypeFirstTable] = {
-    "Unknown",           "D source",          "C++ source",    "C source",      "ObjC++ source",
-    "ObjC source",       "C/C++ header",      "C/C++ inline",  "C# source",     "Java source",
-    "JavaScript source", "Lua source",        "Python source", "Pascal source", "PHP source",
-    "Go source",         "TypeScript source", "Rust source",
+    "Unknown",       "D source",      "C++ source", "C source",    "ObjC++ source",     "ObjC source",
+    "C/C++ header",  "C/C++ inline",  "C# source",  "Java source", "JavaScript source", "Lua source",
+    "Python source", "Pascal source", "PHP source", "Go source",   "TypeScript source", "Rust source",
 };
 
 struct TypeNameList {
@@ -136,7 +135,8 @@ void BuildExtensionMap() {
   // through another forced entry.
   const StringMap& forced = settings.forceExts;
   for (int32_t i = 0; i < forced.Count(); ++i) {
-    if (const ExtensionEntry* row = FindReferenceRow(forced.Key(i))) extensionMap.Insert(forced.Value(i), row);
+    if (const ExtensionEntry* row = FindReferenceRow(forced.Key(i)))
+      extensionMap.Insert(forced.Value(i), row);
   }
 }
 
@@ -157,7 +157,8 @@ FileTypeId ShebangTypeOf(const uint8_t* bytes, int64_t count) {
   constexpr int64_t kShebangBytes = 128;
   if (interpreterMap.IsEmpty() || count < 2 || bytes[0] != '#' || bytes[1] != '!') return kTypeUnknown;
   const char* cursor = reinterpret_cast<const char*>(bytes) + 2;
-  const char* const end = reinterpret_cast<const char*>(bytes) + (count < kShebangBytes ? count : kShebangBytes);
+  const char* const end =
+      reinterpret_cast<const char*>(bytes) + (count < kShebangBytes ? count : kShebangBytes);
   auto isSpace = [](char byte) { return byte == ' ' || byte == '\t'; };
   auto isWordEnd = [&isSpace](char byte) { return isSpace(byte) || byte == '\n' || byte == '\r'; };
   // The words of the line, each reduced to its file name.
@@ -172,7 +173,8 @@ FileTypeId ShebangTypeOf(const uint8_t* bytes, int64_t count) {
     if (cursor == end && end - reinterpret_cast<const char*>(bytes) == kShebangBytes) break;  // cut short
     const char* base = cursor;
     while (base != word && base[-1] != '/') --base;
-    if (isAfterEnv && (*word == '-' || std::memchr(word, '=', static_cast<size_t>(cursor - word)) != nullptr)) {
+    if (isAfterEnv &&
+        (*word == '-' || std::memchr(word, '=', static_cast<size_t>(cursor - word)) != nullptr)) {
       continue;
     }
     if (!isAfterEnv && cursor - base == 3 && std::memcmp(base, "env", 3) == 0) {
@@ -191,7 +193,8 @@ FileTypeId ShebangTypeOf(const uint8_t* bytes, int64_t count) {
   }
   int32_t stem = length;
   if (const ExtensionEntry* const* row = interpreterMap.Find(lowered, lowered + stem)) return (*row)->type;
-  while (stem > 0 && ((lowered[stem - 1] >= '0' && lowered[stem - 1] <= '9') || lowered[stem - 1] == '.')) --stem;
+  while (stem > 0 && ((lowered[stem - 1] >= '0' && lowered[stem - 1] <= '9') || lowered[stem - 1] == '.'))
+    --stem;
   if (stem == length || stem == 0) return kTypeUnknown;
   const ExtensionEntry* const* row = interpreterMap.Find(lowered, lowered + stem);
   return row != nullptr ? (*row)->type : kTypeUnknown;

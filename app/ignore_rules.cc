@@ -186,7 +186,8 @@ const IgnorePattern* LastMatchIn(const Array<IgnorePattern>& patterns, const cha
   for (int32_t i = patterns.Count() - 1; i >= 0; --i) {
     const IgnorePattern& pattern = patterns[i];
     if (pattern.isDirectoryOnly && !isDirectory) continue;
-    if (WildMatch(pattern.text.CStr(), pattern.isBaseName ? name : path, !pattern.isBaseName)) return &pattern;
+    if (WildMatch(pattern.text.CStr(), pattern.isBaseName ? name : path, !pattern.isBaseName))
+      return &pattern;
   }
   return nullptr;
 }
@@ -225,7 +226,8 @@ void AddPattern(const char* begin, const char* end, Array<IgnorePattern>& patter
 
 bool IsNameExcluded(const char* begin, const char* end) {
   for (const SharedString& name : settings.excludeNames) {
-    if (name.Length() == end - begin && std::memcmp(name.CStr(), begin, static_cast<size_t>(end - begin)) == 0) {
+    if (name.Length() == end - begin &&
+        std::memcmp(name.CStr(), begin, static_cast<size_t>(end - begin)) == 0) {
       return true;
     }
   }
@@ -243,12 +245,14 @@ bool WildMatch(const char* pattern, const char* text, bool isPathname) {
 void ParseIgnoreFile(const char* begin, const char* end, Array<IgnorePattern>& patterns) {
   if (end - begin >= 3 && std::memcmp(begin, "\xEF\xBB\xBF", 3) == 0) begin += 3;
   while (begin < end) {
-    const char* lineEnd = static_cast<const char*>(std::memchr(begin, '\n', static_cast<size_t>(end - begin)));
+    const char* lineEnd =
+        static_cast<const char*>(std::memchr(begin, '\n', static_cast<size_t>(end - begin)));
     const char* next = lineEnd != nullptr ? lineEnd + 1 : end;
     if (lineEnd == nullptr) lineEnd = end;
     if (lineEnd != begin && *begin != '#') {
       if (lineEnd[-1] == '\r' && lineEnd != next) --lineEnd;
-      const char* zero = static_cast<const char*>(std::memchr(begin, 0, static_cast<size_t>(lineEnd - begin)));
+      const char* zero =
+          static_cast<const char*>(std::memchr(begin, 0, static_cast<size_t>(lineEnd - begin)));
       if (zero != nullptr) lineEnd = zero;
       lineEnd = TrimTrailingSpaces(begin, lineEnd);
       if (lineEnd - begin <= kMaxPatternBytes) AddPattern(begin, lineEnd, patterns);
@@ -275,8 +279,7 @@ struct WalkFilter::Frame {
   Array<IgnorePattern> excludeLines;  // .git/info/exclude
 };
 
-WalkFilter::WalkFilter()
-    : isGitignore_(settings.useGitignore), hasNames_(!settings.excludeNames.IsEmpty()) {}
+WalkFilter::WalkFilter() : isGitignore_(settings.useGitignore), hasNames_(!settings.excludeNames.IsEmpty()) {}
 
 WalkFilter::~WalkFilter() = default;
 
@@ -289,7 +292,8 @@ void WalkFilter::ReadPatterns(const SharedString& path, Array<IgnorePattern>& pa
     fileBytes_.Resize(static_cast<int32_t>(info.st_size));
     int64_t done = 0;
     while (done < fileBytes_.Count()) {
-      const ssize_t got = read(descriptor, fileBytes_.Data() + done, static_cast<size_t>(fileBytes_.Count() - done));
+      const ssize_t got =
+          read(descriptor, fileBytes_.Data() + done, static_cast<size_t>(fileBytes_.Count() - done));
       if (got <= 0) break;
       done += got;
     }

@@ -50,7 +50,8 @@ void AppendKey(SharedString& out, const char* key) {
 
 void AppendNumber(SharedString& out, const char* key, int64_t value, bool isLast = false) {
   char text[64];
-  const int length = std::snprintf(text, sizeof text, "\"%s\": %" PRId64 "%s", key, value, isLast ? "" : ", ");
+  const int length =
+      std::snprintf(text, sizeof text, "\"%s\": %" PRId64 "%s", key, value, isLast ? "" : ", ");
   out.Append(text, length);
 }
 

@@ -17,8 +17,8 @@ namespace qm {
 
 // Exit statuses of the tool.
 inline constexpr int kStatusSuccess = 0;
-inline constexpr int kStatusRunFailed = 1;    // report produced, a named input or output unusable
-inline constexpr int kStatusInvalidUsage = 2; // command-line error, nothing counted
+inline constexpr int kStatusRunFailed = 1;     // report produced, a named input or output unusable
+inline constexpr int kStatusInvalidUsage = 2;  // command-line error, nothing counted
 
 // Appends bytes with every control byte (0x00-0x1F, 0x7F) as "\x" and two lower-case
 // hex digits; all other bytes as they are.

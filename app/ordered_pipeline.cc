@@ -26,7 +26,8 @@ bool OrderedPipeline::Start(int32_t workerCount, int32_t slotCount, WorkFunction
   for (int32_t worker = 0; worker < workerCount; ++worker) {
     starts_.PushBack(WorkerStart{this, worker});
     pthread_t thread;
-    if (pthread_create(&thread, hasAttributes ? &attributes : nullptr, WorkerMain, &starts_[worker]) != 0) break;
+    if (pthread_create(&thread, hasAttributes ? &attributes : nullptr, WorkerMain, &starts_[worker]) != 0)
+      break;
     threads_.PushBack(thread);
   }
   if (hasAttributes) pthread_attr_destroy(&attributes);

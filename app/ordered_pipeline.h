@@ -1,11 +1,10 @@
 // OrderedPipeline: items handed out in order to worker threads and taken back in the
 // same order. The owning thread fills a slot and submits it; any worker runs the work
 // function on it (while LimitWorkers holds a worker back, the owner too, as worker
-// WorkerCount(), when it would otherwise wait for one); the owning thread alone runs the merge function on finished slots,
-// strictly in submission order. A slot belongs to the owner while it is filled or
-// merged and to one worker while it is worked on, so slot contents need no locks: the
-// mutex that hands a slot over orders every access. At most slotCount items are in
-// flight, which bounds the memory held by their slots.
+// WorkerCount(), when it would otherwise wait for one); the owning thread alone runs the merge function on
+// finished slots, strictly in submission order. A slot belongs to the owner while it is filled or merged and
+// to one worker while it is worked on, so slot contents need no locks: the mutex that hands a slot over
+// orders every access. At most slotCount items are in flight, which bounds the memory held by their slots.
 //
 // Failure: Start returns false when no worker thread can be started (the caller then
 // works alone). Each worker has a stack of kWorkerStackBytes: work functions keep
@@ -72,9 +71,9 @@ class OrderedPipeline {
   MergeFunction merge_ = nullptr;
   int32_t slotCount_ = 0;
   int32_t workerLimit_ = 0;  // workers that may take items (under mutex_)
-  int64_t submitted_ = 0;  // items handed to the workers (under mutex_)
-  int64_t taken_ = 0;      // items a worker has begun (under mutex_)
-  int64_t merged_ = 0;     // items merged (owner only)
+  int64_t submitted_ = 0;    // items handed to the workers (under mutex_)
+  int64_t taken_ = 0;        // items a worker has begun (under mutex_)
+  int64_t merged_ = 0;       // items merged (owner only)
   bool isStopping_ = false;
   // Passed to each thread: the pipeline and the worker's index.
   struct WorkerStart {

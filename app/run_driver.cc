@@ -16,8 +16,8 @@
 #include "app/directory_walk.h"
 #include "app/file_intake.h"
 #include "app/file_types.h"
-#include "app/message_output.h"
 #include "app/json_report.h"
+#include "app/message_output.h"
 #include "app/run_state.h"
 #include "app/settings.h"
 #include "app/summary_report.h"
@@ -74,8 +74,9 @@ void CountFileArgument(CountTotals& totals, const SharedString& argument) {
   const char* text = argument.CStr();
   const char* slash = text + argument.Length();
   while (slash != text && slash[-1] != '/') --slash;
-  SharedString parent = slash == text ? SharedString(".") : slash == text + 1 ? SharedString("/")
-                                                                               : SharedString(text, slash - 1);
+  SharedString parent = slash == text       ? SharedString(".")
+                        : slash == text + 1 ? SharedString("/")
+                                            : SharedString(text, slash - 1);
   SharedString directory;
   if (!RealPath(parent, directory)) directory = parent;
   CountStream(totals, argument, directory, argument, file);
@@ -110,7 +111,8 @@ void CountArgument(CountTotals& totals, const SharedString& argument) {
     const int reason = errno;
     // A socket cannot be opened at all; like a FIFO or a device it is no regular file.
     struct stat info;
-    const bool isSpecial = stat(argument.CStr(), &info) == 0 && !S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode);
+    const bool isSpecial =
+        stat(argument.CStr(), &info) == 0 && !S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode);
     ReportUnopenedArgument(totals, argument, isSpecial ? "not a regular file" : std::strerror(reason));
     return;
   }
@@ -153,7 +155,8 @@ int RunCount() {
   if (!settings.diffFile.IsEmpty()) {
     DiffLayout savedLayout = DiffLayout::kUnknown;
     if (!LoadDiffCsv(settings.diffFile, totals, savedLayout)) NoteRunFailure();
-    if (savedLayout != DiffLayout::kUnknown && (savedLayout == DiffLayout::kConservative) != settings.conservative) {
+    if (savedLayout != DiffLayout::kUnknown &&
+        (savedLayout == DiffLayout::kConservative) != settings.conservative) {
       settings.conservative = savedLayout == DiffLayout::kConservative;
       isFoldingPunctuation = true;
     }

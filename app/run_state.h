@@ -55,13 +55,13 @@ struct FileRecord {
 };
 
 extern Array<FileRecord> fileRecords;
-extern StringSet uniqueExtensions;   // -le: extension texts met, first seen first
-extern SharedString currentRoot;     // absolute path of the argument being walked
+extern StringSet uniqueExtensions;  // -le: extension texts met, first seen first
+extern SharedString currentRoot;    // absolute path of the argument being walked
 // The shown name of the archive being scanned (an archive argument as typed, the
 // --stdin name, a walked archive's path below its argument, a nested one's outer name,
 // '/', and its path inside); empty outside archives.
 extern SharedString currentArchive;
-extern int64_t progressCount;        // files counted by ProgressTick
+extern int64_t progressCount;  // files counted by ProgressTick
 
 // Releases every run-wide string, list and map and leaves them empty.
 void ClearRunState();

@@ -21,17 +21,17 @@ inline constexpr int64_t kMaxFileSizeMegabytes = 2047;
 inline constexpr int32_t kMaxJobs = 64;
 
 struct Settings {
-  bool showProgress = false;    // -sp
-  bool byFile = false;          // -f
-  bool conservative = true;     // -c (true), -g (false)
-  bool prettyPrint = true;      // -p (true), -np (false)
-  bool listExtensions = false;  // -le
-  bool listAnomalies = false;   // -la
-  bool noRecursion = false;     // -nr
-  bool scanArchives = false;    // -sa
-  bool showVersion = false;     // -v
-  bool allLanguages = false;    // -al: the language table's types too
-  bool listLanguages = false;   // --languages: print the language list instead of counting
+  bool showProgress = false;             // -sp
+  bool byFile = false;                   // -f
+  bool conservative = true;              // -c (true), -g (false)
+  bool prettyPrint = true;               // -p (true), -np (false)
+  bool listExtensions = false;           // -le
+  bool listAnomalies = false;            // -la
+  bool noRecursion = false;              // -nr
+  bool scanArchives = false;             // -sa
+  bool showVersion = false;              // -v
+  bool allLanguages = false;             // -al: the language table's types too
+  bool listLanguages = false;            // --languages: print the language list instead of counting
   int64_t maxFileSize = 64 * kMegabyte;  // -max=n, bytes
   int32_t jobs = 0;                      // -j n: threads; 0 when not given (one thread)
   SharedString stdinName;                // --stdin=name

@@ -11,10 +11,10 @@
 // Comment, Punctuation, Code), greedy mode four of width 14 (no Punctuation). The name
 // cell is padded to N bytes plus one space (a longer name pushes its row right): N is
 // 19 for the type table, and for the by-file table at least 31 (conservative) or 34
-// (greedy), widened to the longest path as shown (control bytes escaped). Each number cell but the last is followed by
-// one space, so a full type row is 79 characters in both modes; the by-file table has
-// no Files column. Rules are n + 60 dashes, n being N for the type table and N - 12 or
-// N - 15 (conservative, greedy) for the by-file table.
+// (greedy), widened to the longest path as shown (control bytes escaped). Each number cell but the last is
+// followed by one space, so a full type row is 79 characters in both modes; the by-file table has no Files
+// column. Rules are n + 60 dashes, n being N for the type table and N - 12 or N - 15 (conservative, greedy)
+// for the by-file table.
 //
 // Order, stable byte for byte from run to run: types by codeLines, largest first, then
 // by smaller id; files by code, largest first, then by smaller type id, then by path

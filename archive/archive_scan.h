@@ -33,11 +33,11 @@
 // kMaxInflateRatio times the archive's size (DEFLATE cannot expand more): directory
 // records that point many entries at one small, highly compressible piece of data
 // would otherwise make a tiny archive cost terabytes of decoding. The entry that
-// crosses the bound reports the archive as unreadable and ends the scan. Damage of any kind (truncation, bad checksums,
-// absurd sizes, malformed headers) ends that archive or member with its message and
-// keeps what was counted before; memory is fixed per level of nesting (a tar reader
-// with at most 1 MiB of extended header data, one inflate decoder for a gzip tar, a
-// zip directory table) and no size read from an archive is allocated unchecked.
+// crosses the bound reports the archive as unreadable and ends the scan. Damage of any kind (truncation, bad
+// checksums, absurd sizes, malformed headers) ends that archive or member with its message and keeps what was
+// counted before; memory is fixed per level of nesting (a tar reader with at most 1 MiB of extended header
+// data, one inflate decoder for a gzip tar, a zip directory table) and no size read from an archive is
+// allocated unchecked.
 //
 // Zip entries are the records of the central directory, in its order: two records of
 // one name are two members (intake finds the second a duplicate when its bytes are

@@ -104,7 +104,8 @@ constexpr int64_t kFold512High = 0x1c6e41596;  // x^480
 constexpr int64_t kFold128Low = 0x1751997d0;   // x^160
 constexpr int64_t kFold128High = 0x0ccaa009e;  // x^96
 
-__attribute__((target("pclmul,sse2"))) inline __m128i Fold(__m128i remainder, __m128i constants, __m128i data) {
+__attribute__((target("pclmul,sse2"))) inline __m128i Fold(__m128i remainder, __m128i constants,
+                                                           __m128i data) {
   const __m128i low = _mm_clmulepi64_si128(remainder, constants, 0x00);
   const __m128i high = _mm_clmulepi64_si128(remainder, constants, 0x11);
   return _mm_xor_si128(_mm_xor_si128(low, high), data);
@@ -112,7 +113,7 @@ __attribute__((target("pclmul,sse2"))) inline __m128i Fold(__m128i remainder, __
 
 // The register after the first count & ~15 bytes. Requires: count >= 64.
 __attribute__((target("pclmul,sse2"))) uint32_t FoldBlocks(uint32_t crcRegister, const uint8_t* data,
-                                                         size_t count) {
+                                                           size_t count) {
   auto load = [](const uint8_t* at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)); };
   __m128i x0 = _mm_xor_si128(load(data), _mm_cvtsi32_si128(static_cast<int>(crcRegister)));
   __m128i x1 = load(data + 16);

@@ -94,7 +94,6 @@ static_assert(kMaxBitsPerSymbol <= kRefillBits, "one fast iteration must fit in 
 // The refill loads 8 bytes at the cursor, so that many must be valid.
 constexpr ptrdiff_t kFastLoopMaxInBytes = 8;
 
-
 uint32_t ReverseBits(uint32_t code, uint32_t length) {
   uint32_t reversed = 0;
   for (uint32_t i = 0; i < length; ++i) {
@@ -366,7 +365,9 @@ Inflate::~Inflate() {
   Free(parts_);
 }
 
-InflateFault Inflate::Fault() const { return reader_.fault; }
+InflateFault Inflate::Fault() const {
+  return reader_.fault;
+}
 
 void Inflate::SetMode(InflateMode mode) {
   mode_ = mode;

@@ -17,7 +17,6 @@ constexpr uint16_t kFlagEncrypted = 1;
 constexpr uint16_t kFlagDataDescriptor = 8;
 constexpr int64_t kEncryptionHeaderSize = 12;
 
-
 bool ReadU32(Stream& stream, uint32_t& value) {
   uint8_t bytes[4];
   if (!ReadExactly(stream, bytes, 4)) return false;

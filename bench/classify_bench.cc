@@ -59,7 +59,9 @@ const Corpus& Headers() {
   return corpus;
 }
 
-const Corpus& OrHeaders(const Corpus& corpus) { return corpus.starts.size() > 1 ? corpus : Headers(); }
+const Corpus& OrHeaders(const Corpus& corpus) {
+  return corpus.starts.size() > 1 ? corpus : Headers();
+}
 
 const Corpus& PythonCorpus() {
   static const Corpus corpus = LoadCorpus("/usr/lib/python3.11", {".py"});
@@ -116,7 +118,8 @@ void ClassifyCorpus(benchmark::State& state, const Corpus& corpus, FileTypeId ty
     }
     benchmark::DoNotOptimize(totals);
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(corpus.bytes.size()));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(corpus.bytes.size()));
   state.counters["files"] = static_cast<double>(corpus.starts.size() - 1);
   const double iterations = static_cast<double>(state.iterations());
   state.counters["lines"] = static_cast<double>(totals.lineCount[type]) / iterations;
@@ -125,22 +128,52 @@ void ClassifyCorpus(benchmark::State& state, const Corpus& corpus, FileTypeId ty
   BuildCharClassTable(true);
 }
 
-void BM_HeadersConservative(benchmark::State& state) { ClassifyCorpus(state, Headers(), kTypeHeader, true); }
-void BM_HeadersGreedy(benchmark::State& state) { ClassifyCorpus(state, Headers(), kTypeHeader, false); }
-void BM_HeadersAsC(benchmark::State& state) { ClassifyCorpus(state, Headers(), kTypeC, true); }
-void BM_HeadersAsD(benchmark::State& state) { ClassifyCorpus(state, Headers(), kTypeD, true); }
-void BM_HeadersAsCSharp(benchmark::State& state) { ClassifyCorpus(state, Headers(), kTypeCSharp, true); }
-void BM_HeadersAsPhp(benchmark::State& state) { ClassifyCorpus(state, Headers(), kTypePhp, true); }
-void BM_HeadersAsGo(benchmark::State& state) { ClassifyCorpus(state, Headers(), kTypeGo, true); }
-void BM_HeadersAsRust(benchmark::State& state) { ClassifyCorpus(state, Headers(), kTypeRust, true); }
-void BM_JavaScript(benchmark::State& state) { ClassifyCorpus(state, JavaScriptCorpus(), kTypeJavaScript, true); }
-void BM_Python(benchmark::State& state) { ClassifyCorpus(state, PythonCorpus(), kTypePython, true); }
-void BM_PythonGreedy(benchmark::State& state) { ClassifyCorpus(state, PythonCorpus(), kTypePython, false); }
-void BM_Pascal(benchmark::State& state) { ClassifyCorpus(state, PascalCorpus(), kTypePascal, true); }
-void BM_Lua(benchmark::State& state) { ClassifyCorpus(state, LuaCorpus(), kTypeLua, true); }
+void BM_HeadersConservative(benchmark::State& state) {
+  ClassifyCorpus(state, Headers(), kTypeHeader, true);
+}
+void BM_HeadersGreedy(benchmark::State& state) {
+  ClassifyCorpus(state, Headers(), kTypeHeader, false);
+}
+void BM_HeadersAsC(benchmark::State& state) {
+  ClassifyCorpus(state, Headers(), kTypeC, true);
+}
+void BM_HeadersAsD(benchmark::State& state) {
+  ClassifyCorpus(state, Headers(), kTypeD, true);
+}
+void BM_HeadersAsCSharp(benchmark::State& state) {
+  ClassifyCorpus(state, Headers(), kTypeCSharp, true);
+}
+void BM_HeadersAsPhp(benchmark::State& state) {
+  ClassifyCorpus(state, Headers(), kTypePhp, true);
+}
+void BM_HeadersAsGo(benchmark::State& state) {
+  ClassifyCorpus(state, Headers(), kTypeGo, true);
+}
+void BM_HeadersAsRust(benchmark::State& state) {
+  ClassifyCorpus(state, Headers(), kTypeRust, true);
+}
+void BM_JavaScript(benchmark::State& state) {
+  ClassifyCorpus(state, JavaScriptCorpus(), kTypeJavaScript, true);
+}
+void BM_Python(benchmark::State& state) {
+  ClassifyCorpus(state, PythonCorpus(), kTypePython, true);
+}
+void BM_PythonGreedy(benchmark::State& state) {
+  ClassifyCorpus(state, PythonCorpus(), kTypePython, false);
+}
+void BM_Pascal(benchmark::State& state) {
+  ClassifyCorpus(state, PascalCorpus(), kTypePascal, true);
+}
+void BM_Lua(benchmark::State& state) {
+  ClassifyCorpus(state, LuaCorpus(), kTypeLua, true);
+}
 // The generic scanner (-al types) on '#'-comment text: Python read as shell and as Perl.
-void BM_PythonAsShell(benchmark::State& state) { ClassifyCorpus(state, PythonCorpus(), TableTypeNamed("Shell script"), true); }
-void BM_PythonAsPerl(benchmark::State& state) { ClassifyCorpus(state, PythonCorpus(), TableTypeNamed("Perl source"), true); }
+void BM_PythonAsShell(benchmark::State& state) {
+  ClassifyCorpus(state, PythonCorpus(), TableTypeNamed("Shell script"), true);
+}
+void BM_PythonAsPerl(benchmark::State& state) {
+  ClassifyCorpus(state, PythonCorpus(), TableTypeNamed("Perl source"), true);
+}
 
 BENCHMARK(BM_HeadersConservative)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HeadersGreedy)->Unit(benchmark::kMillisecond);

@@ -37,7 +37,9 @@ void* CarveBlock(size_t bytes, size_t alignment) {
 
 }  // namespace
 
-void* Allocate(size_t bytes) { return CarveBlock(bytes, 8); }
+void* Allocate(size_t bytes) {
+  return CarveBlock(bytes, 8);
+}
 
 void* AllocateAligned(size_t bytes, size_t alignment) {
   assert(alignment != 0 && (alignment & (alignment - 1)) == 0 && alignment <= (size_t{1} << 30));

@@ -231,9 +231,7 @@ class Array {
   // Sets the count of a plain-bytes array without constructing or zeroing anything:
   // new elements hold whatever the storage held (a reader fills them next). Requires:
   // T is trivially copyable; 0 <= n <= |capacity|.
-  void SetCountUninitialized(int32_t n)
-    requires std::is_trivially_copyable_v<T>
-  {
+  void SetCountUninitialized(int32_t n) requires std::is_trivially_copyable_v<T> {
     assert(n >= 0 && n <= Size());
     count_ = n;
   }
@@ -286,7 +284,8 @@ class Array {
   static void Relocate(T* target, T* source, int32_t k) {
     if (k <= 0) return;
     if constexpr (std::is_trivially_copyable_v<T>) {
-      std::memcpy(static_cast<void*>(target), static_cast<const void*>(source), sizeof(T) * static_cast<size_t>(k));
+      std::memcpy(static_cast<void*>(target), static_cast<const void*>(source),
+                  sizeof(T) * static_cast<size_t>(k));
     } else {
       for (int32_t i = 0; i < k; ++i) {
         new (target + i) T(std::move(source[i]));

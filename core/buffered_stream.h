@@ -10,8 +10,8 @@
 // reader stopped, not where read-ahead left the inner stream. Requests of at least
 // bufferSize bytes that find the buffer empty go straight to the inner stream.
 //
-// Close() flushes and detaches without closing the inner stream; the destructor does the same, so buffered writes are never dropped
-// silently (call Close() to learn whether that last flush worked). Both buffers are
+// Close() flushes and detaches without closing the inner stream; the destructor does the same, so buffered
+// writes are never dropped silently (call Close() to learn whether that last flush worked). Both buffers are
 // allocated once at construction.
 #pragma once
 

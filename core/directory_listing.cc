@@ -19,7 +19,9 @@ namespace {
 // cut one and is not used.
 constexpr size_t kLinkBufferSize = 4097;
 
-DIR* Stream(void* handle) { return static_cast<DIR*>(handle); }
+DIR* Stream(void* handle) {
+  return static_cast<DIR*>(handle);
+}
 
 bool IsDots(const char* name) {
   return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));

@@ -87,7 +87,6 @@ SharedString EntryPath(const DirectoryListing& listing, const SharedString& name
 
 // EntryPath made relative to base with MakeRelative. Callers pass an absolute base
 // for a real listing; for a virtual one base is used as given.
-SharedString DisplayPath(const DirectoryListing& listing, const SharedString& name,
-                         const SharedString& base);
+SharedString DisplayPath(const DirectoryListing& listing, const SharedString& name, const SharedString& base);
 
 }  // namespace qm

@@ -98,27 +98,20 @@ class HashTable {
   // Entry access by index, in insertion order. Requires: 0 <= index < Count().
   const KeyType& Key(int32_t index) const { return entries_[index].key; }
   template <typename V = ValueType>
-    requires(!std::is_void_v<V>)
-  V& Value(int32_t index) {
-    return entries_[index].value;
-  }
+  requires(!std::is_void_v<V>) V& Value(int32_t index) { return entries_[index].value; }
   template <typename V = ValueType>
-    requires(!std::is_void_v<V>)
-  const V& Value(int32_t index) const {
-    return entries_[index].value;
-  }
+  requires(!std::is_void_v<V>) const V& Value(int32_t index) const { return entries_[index].value; }
   const Array<Entry>& Entries() const { return entries_; }
   const Entry* begin() const { return entries_.begin(); }
   const Entry* end() const { return entries_.end(); }
 
   // Index of the entry whose key equals key, or -1 (also for a table without buckets).
   int32_t IndexOf(const KeyType& key) const {
-    return Walk(KeyTraits::BucketKey(key), [&key](const KeyType& stored) { return KeyTraits::Equal(stored, key); });
+    return Walk(KeyTraits::BucketKey(key),
+                [&key](const KeyType& stored) { return KeyTraits::Equal(stored, key); });
   }
   // The same for a string table searched with the bytes [begin, end).
-  int32_t IndexOf(const char* begin, const char* end) const
-    requires KeyTraits::kIsString
-  {
+  int32_t IndexOf(const char* begin, const char* end) const requires KeyTraits::kIsString {
     const size_t length = static_cast<size_t>(end - begin);
     return Walk(HashBytes(begin, length), [begin, length](const SharedString& stored) {
       return static_cast<size_t>(stored.Length()) == length &&
@@ -129,24 +122,19 @@ class HashTable {
   // Maps: the value of key, or nullptr when absent. Sets: the stored key, or nullptr.
   auto Find(const KeyType& key) { return At(IndexOf(key)); }
   auto Find(const KeyType& key) const { return At(IndexOf(key)); }
-  auto Find(const char* begin, const char* end)
-    requires KeyTraits::kIsString
-  {
+  auto Find(const char* begin, const char* end) requires KeyTraits::kIsString {
     return At(IndexOf(begin, end));
   }
-  auto Find(const char* begin, const char* end) const
-    requires KeyTraits::kIsString
-  {
+  auto Find(const char* begin, const char* end) const requires KeyTraits::kIsString {
     return At(IndexOf(begin, end));
   }
 
   // Sets: inserts key, or overwrites an equal key already present with this handle.
   // Returns the entry index.
-  int32_t Insert(const KeyType& key)
-    requires kIsSet
-  {
+  int32_t Insert(const KeyType& key) requires kIsSet {
     const uint32_t bucketKey = KeyTraits::BucketKey(key);
-    const int32_t index = Walk(bucketKey, [&key](const KeyType& stored) { return KeyTraits::Equal(stored, key); });
+    const int32_t index =
+        Walk(bucketKey, [&key](const KeyType& stored) { return KeyTraits::Equal(stored, key); });
     if (index >= 0) {
       entries_[index].key = key;
       return index;
@@ -156,19 +144,17 @@ class HashTable {
 
   // Maps: the index of the entry of key, inserted with an empty (value-initialised)
   // value when absent.
-  int32_t FindOrInsert(const KeyType& key)
-    requires(!kIsSet)
-  {
+  int32_t FindOrInsert(const KeyType& key) requires(!kIsSet) {
     const uint32_t bucketKey = KeyTraits::BucketKey(key);
-    const int32_t index = Walk(bucketKey, [&key](const KeyType& stored) { return KeyTraits::Equal(stored, key); });
+    const int32_t index =
+        Walk(bucketKey, [&key](const KeyType& stored) { return KeyTraits::Equal(stored, key); });
     if (index >= 0) return index;
     return Append(Entry{key, ValueType{}, -1}, bucketKey);
   }
 
   // Maps: FindOrInsert, then sets the value. Returns the entry index.
   template <typename V = ValueType>
-    requires(!std::is_void_v<V>)
-  int32_t Insert(const KeyType& key, const V& value) {
+  requires(!std::is_void_v<V>) int32_t Insert(const KeyType& key, const V& value) {
     const int32_t index = FindOrInsert(key);
     entries_[index].value = value;
     return index;

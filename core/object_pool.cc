@@ -28,7 +28,9 @@ constinit std::atomic<uint32_t> poolListLock{0};
 constinit ObjectPool* poolListHead = nullptr;
 constinit thread_local int32_t threadPoolIndex = -1;
 
-int64_t RoundUp(int64_t value, int64_t alignment) { return (value + alignment - 1) & ~(alignment - 1); }
+int64_t RoundUp(int64_t value, int64_t alignment) {
+  return (value + alignment - 1) & ~(alignment - 1);
+}
 
 void SpinLock(std::atomic<uint32_t>& word) {
   for (;;) {
@@ -81,8 +83,12 @@ ObjectPool::~ObjectPool() {
   SpinUnlock(poolListLock);
 }
 
-void ObjectPool::Lock() const { SpinLock(lock_); }
-void ObjectPool::Unlock() const { SpinUnlock(lock_); }
+void ObjectPool::Lock() const {
+  SpinLock(lock_);
+}
+void ObjectPool::Unlock() const {
+  SpinUnlock(lock_);
+}
 
 unsigned char* ObjectPool::FirstSlot(PoolBlock* block) const {
   return reinterpret_cast<unsigned char*>(block) + headerSize_ + headerGap_;
@@ -249,7 +255,9 @@ void SetThreadPoolIndex(int32_t index) {
   threadPoolIndex = index;
 }
 
-int32_t ThreadPoolIndex() { return threadPoolIndex; }
+int32_t ThreadPoolIndex() {
+  return threadPoolIndex;
+}
 
 PoolGroup::PoolGroup(const char* name, size_t objectSize, size_t alignment, size_t objectsPerBlock)
     : pools_{{name, objectSize, alignment, objectsPerBlock},

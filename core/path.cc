@@ -8,7 +8,9 @@ namespace qm {
 
 namespace {
 
-bool IsQuote(char c) { return c == '\'' || c == '"'; }
+bool IsQuote(char c) {
+  return c == '\'' || c == '"';
+}
 
 // Index of the last '/' before index end, or -1.
 int32_t LastSlashBefore(const SharedString& path, int32_t end) {

@@ -34,6 +34,8 @@ void RuntimeLock::Unlock() {
   if (isEnabled.load(std::memory_order_acquire) != 0) pthread_mutex_unlock(&runtimeMutex);
 }
 
-bool RuntimeLock::IsEnabled() { return isEnabled.load(std::memory_order_relaxed) != 0; }
+bool RuntimeLock::IsEnabled() {
+  return isEnabled.load(std::memory_order_relaxed) != 0;
+}
 
 }  // namespace qm

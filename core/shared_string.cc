@@ -29,7 +29,9 @@ constexpr size_t kBlockOverhead = 20;
 
 const char kEmptyText[1] = {0};
 
-char* TextOf(StringBlock* block) { return reinterpret_cast<char*>(block + 1); }
+char* TextOf(StringBlock* block) {
+  return reinterpret_cast<char*>(block + 1);
+}
 
 StringBlock* NewBlock(uint32_t capacity) {
   void* memory = std::malloc(size_t{capacity} + kBlockOverhead);
@@ -136,7 +138,9 @@ SharedString::SharedString(const SharedString& other) noexcept : block_(other.bl
   if (block_ != nullptr) block_->refs.fetch_add(1, std::memory_order_relaxed);
 }
 
-SharedString::~SharedString() { Release(); }
+SharedString::~SharedString() {
+  Release();
+}
 
 void SharedString::Release() noexcept {
   StringBlock* block = block_;
@@ -146,7 +150,9 @@ void SharedString::Release() noexcept {
   }
 }
 
-void SharedString::Clear() noexcept { Release(); }
+void SharedString::Clear() noexcept {
+  Release();
+}
 
 SharedString& SharedString::operator=(SharedString&& other) noexcept {
   if (this != &other) {
@@ -193,9 +199,13 @@ SharedString SharedString::Format(const char* format, ...) {
 // ---------------------------------------------------------------------------------
 // Accessors
 
-char* SharedString::Text() const noexcept { return TextOf(block_); }
+char* SharedString::Text() const noexcept {
+  return TextOf(block_);
+}
 
-int32_t SharedString::Length() const noexcept { return block_ == nullptr ? 0 : block_->length; }
+int32_t SharedString::Length() const noexcept {
+  return block_ == nullptr ? 0 : block_->length;
+}
 
 const char* SharedString::CStr() const noexcept {
   return block_ == nullptr ? kEmptyText : TextOf(block_);
@@ -226,12 +236,14 @@ int32_t SharedString::Capacity() const noexcept {
 // ---------------------------------------------------------------------------------
 // Comparison and search
 
-int SharedString::Compare(const char* text) const noexcept { return Compare(text, nullptr); }
+int SharedString::Compare(const char* text) const noexcept {
+  return Compare(text, nullptr);
+}
 
 int SharedString::Compare(const char* begin, const char* end) const noexcept {
   if (begin == nullptr) return -2;
-  size_t otherLength = end == nullptr ? std::strlen(begin)
-                                      : (end > begin ? static_cast<size_t>(end - begin) : 0);
+  size_t otherLength =
+      end == nullptr ? std::strlen(begin) : (end > begin ? static_cast<size_t>(end - begin) : 0);
   return CompareBytes(CStr(), static_cast<size_t>(Length()), begin, otherLength);
 }
 
@@ -274,7 +286,9 @@ bool SharedString::StartsWith(const char* begin, const char* end) const noexcept
   return std::memcmp(CStr(), begin, static_cast<size_t>(prefixLength)) == 0;
 }
 
-bool SharedString::EndsWith(const char* suffix) const noexcept { return EndsWith(suffix, nullptr); }
+bool SharedString::EndsWith(const char* suffix) const noexcept {
+  return EndsWith(suffix, nullptr);
+}
 
 bool SharedString::EndsWith(const char* begin, const char* end) const noexcept {
   int64_t suffixLength = RangeLength(begin, end);
@@ -290,7 +304,9 @@ bool SharedString::EndsWith(const SharedString& suffix) const noexcept {
 // ---------------------------------------------------------------------------------
 // Changes
 
-void SharedString::ClearHash() noexcept { block_->hash.store(0, std::memory_order_relaxed); }
+void SharedString::ClearHash() noexcept {
+  block_->hash.store(0, std::memory_order_relaxed);
+}
 
 bool SharedString::PointsIntoBlock(const char* bytes) const noexcept {
   if (block_ == nullptr) return false;
@@ -306,8 +322,7 @@ void SharedString::MakeUnique() {
   block_ = copy;
 }
 
-void SharedString::Splice(int32_t index, int32_t removeCount, const char* source,
-                          int32_t insertCount) {
+void SharedString::Splice(int32_t index, int32_t removeCount, const char* source, int32_t insertCount) {
   int32_t length = Length();
   assert(index >= 0 && index <= length);
   assert(removeCount >= 0 && removeCount <= length - index);
@@ -340,8 +355,7 @@ void SharedString::Splice(int32_t index, int32_t removeCount, const char* source
   uint32_t baseCapacity = isShared ? static_cast<uint32_t>(length) : block_->capacity;
   int32_t tailLength = length - index - removeCount;
   if (!isShared && static_cast<uint32_t>(newLength) <= baseCapacity) {
-    std::memmove(text + index + insertCount, text + index + removeCount,
-                 static_cast<size_t>(tailLength));
+    std::memmove(text + index + insertCount, text + index + removeCount, static_cast<size_t>(tailLength));
     if (insertCount > 0) std::memcpy(text + index, source, static_cast<size_t>(insertCount));
     text[newLength] = 0;
     block_->length = newLength;
@@ -355,8 +369,7 @@ void SharedString::Splice(int32_t index, int32_t removeCount, const char* source
   char* out = TextOf(grown);
   std::memcpy(out, text, static_cast<size_t>(index));
   if (insertCount > 0) std::memcpy(out + index, source, static_cast<size_t>(insertCount));
-  std::memcpy(out + index + insertCount, text + index + removeCount,
-              static_cast<size_t>(tailLength));
+  std::memcpy(out + index + insertCount, text + index + removeCount, static_cast<size_t>(tailLength));
   out[newLength] = 0;
   grown->length = newLength;
   Release();
@@ -517,8 +530,7 @@ void SharedString::Trim() {
   Splice(0, start, nullptr, 0);
 }
 
-SharedString SharedString::TokenOfSet(const char* setBegin, int32_t setLength,
-                                      int32_t& pos) const {
+SharedString SharedString::TokenOfSet(const char* setBegin, int32_t setLength, int32_t& pos) const {
   if (pos < 0) return SharedString();
   int32_t length = Length();
   assert(pos <= length);
@@ -559,8 +571,7 @@ SharedString SharedString::Token(const SharedString& delimiters, int32_t& pos) c
   return TokenOfSet(delimiters.CStr(), delimiters.Length(), pos);
 }
 
-Array<SharedString> SharedString::SplitBySet(const char* setBegin, int32_t setLength,
-                                             bool keepEmpty) const {
+Array<SharedString> SharedString::SplitBySet(const char* setBegin, int32_t setLength, bool keepEmpty) const {
   Array<SharedString> tokens;
   if (IsEmpty()) return tokens;
   int32_t pos = 0;

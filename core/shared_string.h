@@ -88,8 +88,7 @@ class SharedString {
   // printf-style formatting through one 16000-byte stack buffer; output longer than
   // 15999 bytes is cut there. An empty result gives the empty string.
   static SharedString Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-  static SharedString FormatList(const char* format, va_list args)
-      __attribute__((format(printf, 1, 0)));
+  static SharedString FormatList(const char* format, va_list args) __attribute__((format(printf, 1, 0)));
 
   // Accessors.
   int32_t Length() const noexcept;
@@ -158,11 +157,8 @@ class SharedString {
   // right, never searching inside a replacement. Returns the number of replacements;
   // an empty from replaces nothing. Null ends mean "up to the zero byte"; a null
   // toBegin is the empty replacement.
-  int32_t ReplaceAll(const char* fromBegin, const char* fromEnd, const char* toBegin,
-                     const char* toEnd);
-  int32_t ReplaceAll(const char* from, const char* to) {
-    return ReplaceAll(from, nullptr, to, nullptr);
-  }
+  int32_t ReplaceAll(const char* fromBegin, const char* fromEnd, const char* toBegin, const char* toEnd);
+  int32_t ReplaceAll(const char* from, const char* to) { return ReplaceAll(from, nullptr, to, nullptr); }
   // ASCII A-Z become a-z; other bytes unchanged.
   void ToLower();
   // Removes the bytes 8, 9, 10, 11, 13 and 32 from the end, then from the start.

@@ -142,7 +142,6 @@ void Stream::ReleaseHolder() {
   }
 }
 
-
 bool ReadAll(Stream& stream, Array<uint8_t>& bytes, int64_t extra, int64_t limit) {
   assert(extra >= 0);
   bytes.Resize(0);

@@ -25,11 +25,15 @@ void LockRecorder() {
   }
 }
 
-void UnlockRecorder() { recorder.isBusy.clear(std::memory_order_release); }
+void UnlockRecorder() {
+  recorder.isBusy.clear(std::memory_order_release);
+}
 
 }  // namespace
 
-int32_t ProfileLevel() { return timing_detail::profileLevel.load(std::memory_order_relaxed); }
+int32_t ProfileLevel() {
+  return timing_detail::profileLevel.load(std::memory_order_relaxed);
+}
 
 void SetProfileLevel(int32_t level) {
   timing_detail::profileLevel.store(level, std::memory_order_relaxed);

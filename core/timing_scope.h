@@ -48,10 +48,12 @@ class TimingScope {
  public:
   explicit TimingScope(const char* name)
       : level_(timing_detail::profileLevel.load(std::memory_order_relaxed) - 2) {
-    if (level_ >= 0) [[unlikely]] timing_detail::Record(name);
+    if (level_ >= 0) [[unlikely]]
+      timing_detail::Record(name);
   }
   ~TimingScope() {
-    if (level_ >= 0) [[unlikely]] timing_detail::Record(nullptr);
+    if (level_ >= 0) [[unlikely]]
+      timing_detail::Record(nullptr);
   }
   TimingScope(const TimingScope&) = delete;
   TimingScope& operator=(const TimingScope&) = delete;

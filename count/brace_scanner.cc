@@ -1,10 +1,10 @@
 #include "count/brace_scanner.h"
 
-#include "count/python_scanner.h"
-
 #include <cstring>
 #include <string>
 #include <string_view>
+
+#include "count/python_scanner.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -28,9 +28,8 @@ constexpr ByteTable MakePlainTable(bool conservative) {
 constexpr ByteTable kPlainTables[2] = {MakePlainTable(false), MakePlainTable(true)};
 constexpr ByteTable kBacktickTables[2] = {WithAction(kPlainTables[0], '`', kActBacktick),
                                           WithAction(kPlainTables[1], '`', kActBacktick)};
-constexpr ByteTable kPhpTables[2] = {
-    WithAction(WithAction(kPlainTables[0], '#', kActHash), '<', kActLess),
-    WithAction(WithAction(kPlainTables[1], '#', kActHash), '<', kActLess)};
+constexpr ByteTable kPhpTables[2] = {WithAction(WithAction(kPlainTables[0], '#', kActHash), '<', kActLess),
+                                     WithAction(WithAction(kPlainTables[1], '#', kActHash), '<', kActLess)};
 
 static_assert(HasMainTableShape(kPlainTables[0]) && HasMainTableShape(kPlainTables[1]));
 static_assert(HasMainTableShape(kBacktickTables[0]) && HasMainTableShape(kBacktickTables[1]));
@@ -39,24 +38,24 @@ static_assert(kPlainTables[1]['}'] == kHasPunctuation && kPlainTables[0]['}'] ==
 static_assert(kPlainTables[1]['`'] == kHasPunctuation && kPhpTables[1]['#'] == kActHash);
 
 struct BraceFeatures {
-  const ByteTable* tables;  // kPlainTables, kBacktickTables or kPhpTables
-  bool hasContinuation;     // backslash-newline continues "//"
-  bool hasNesting;          // D's "/+" ... "+/"
-  bool hasNestedBlocks;     // Rust, Kotlin, Swift, Scala, Dart: "/*" ... "*/" nest
-  bool hasCppRaw;           // R"delim( ... )delim"
-  bool hasVerbatim;         // C# @"...", $@"..." and @$"..."
-  bool hasQuoteRunRaw;      // C# """ ... """ raw strings (three or more quotes)
-  bool hasTextBlocks;       // Java """ ... """
-  bool hasRawPrefix;        // D's r"..."
-  bool hasRustRaw;          // r#"..."#
-  bool hasRustCharRule;     // a single quote opens only 'x' and '\...' (lifetimes)
-  bool hasDigitSeparators;  // C family: 1'000'000, 0xFF'FF
-  bool hasRegex;            // JavaScript, TypeScript: /.../ literals
-  bool hasAttributes;       // PHP: "#[" is code, not a comment
-  bool hasHeredoc;          // PHP: <<<ID ... ID
-  bool isBacktickRaw;       // Go and D: no escapes between backticks
-  bool hasTripleDouble = false;    // """ ... """ literals without escapes
-  bool hasTripleSingle = false;    // ''' ... ''' literals without escapes
+  const ByteTable* tables;       // kPlainTables, kBacktickTables or kPhpTables
+  bool hasContinuation;          // backslash-newline continues "//"
+  bool hasNesting;               // D's "/+" ... "+/"
+  bool hasNestedBlocks;          // Rust, Kotlin, Swift, Scala, Dart: "/*" ... "*/" nest
+  bool hasCppRaw;                // R"delim( ... )delim"
+  bool hasVerbatim;              // C# @"...", $@"..." and @$"..."
+  bool hasQuoteRunRaw;           // C# """ ... """ raw strings (three or more quotes)
+  bool hasTextBlocks;            // Java """ ... """
+  bool hasRawPrefix;             // D's r"..."
+  bool hasRustRaw;               // r#"..."#
+  bool hasRustCharRule;          // a single quote opens only 'x' and '\...' (lifetimes)
+  bool hasDigitSeparators;       // C family: 1'000'000, 0xFF'FF
+  bool hasRegex;                 // JavaScript, TypeScript: /.../ literals
+  bool hasAttributes;            // PHP: "#[" is code, not a comment
+  bool hasHeredoc;               // PHP: <<<ID ... ID
+  bool isBacktickRaw;            // Go and D: no escapes between backticks
+  bool hasTripleDouble = false;  // """ ... """ literals without escapes
+  bool hasTripleSingle = false;  // ''' ... ''' literals without escapes
 };
 
 constexpr BraceFeatures kPlain{kPlainTables, false, false, false, false, false, false, false,
@@ -127,7 +126,8 @@ constexpr BraceFeatures kFeatures[kTypeGroovy + 1] = {
     FeaturesOf(12), FeaturesOf(13), FeaturesOf(14), FeaturesOf(15), FeaturesOf(16), FeaturesOf(17),
     FeaturesOf(18), FeaturesOf(19), FeaturesOf(20), FeaturesOf(21), FeaturesOf(22),
 };
-static_assert(kTypeGroovy == 22 && kFeatures[kTypeDart].hasTripleSingle && !kFeatures[kTypeGroovy].hasNestedBlocks);
+static_assert(kTypeGroovy == 22 && kFeatures[kTypeDart].hasTripleSingle &&
+              !kFeatures[kTypeGroovy].hasNestedBlocks);
 static_assert(kFeatures[kTypeInline].hasCppRaw && !kFeatures[kTypeInline].hasContinuation);
 static_assert(!kFeatures[kTypeObjCpp].hasCppRaw && kFeatures[kTypeObjCpp].hasContinuation);
 static_assert(kFeatures[kTypeInline].hasDigitSeparators && !kFeatures[kTypeD].hasDigitSeparators &&
@@ -469,8 +469,7 @@ class ActionFinder {
 }  // namespace
 
 int64_t ScanBlockComment(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines) {
-  return WalkConstruct(cursor, end, blankLines, kInsideBlockComment,
-                       PairCloser<'/'>{});
+  return WalkConstruct(cursor, end, blankLines, kInsideBlockComment, PairCloser<'/'>{});
 }
 
 int64_t ScanNestingComment(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, uint8_t inner) {
@@ -502,14 +501,14 @@ int64_t ScanCppRawString(const uint8_t*& cursor, const uint8_t* end, int64_t& bl
     terminator.append(reinterpret_cast<const char*>(cursor), static_cast<size_t>(body - 1 - cursor));
     terminator.push_back(static_cast<char>(quote));
     // memmem is linear for long needles and bounded by 256 compares a byte below.
-    const void* found =
-        memmem(body, static_cast<size_t>(end - body), terminator.data(), terminator.size());
+    const void* found = memmem(body, static_cast<size_t>(end - body), terminator.data(), terminator.size());
     if (found != nullptr) stop = static_cast<const uint8_t*>(found) + terminator.size();
   }
   return CountConstructLines(cursor, stop, blankLines);
 }
 
-int64_t ScanRustRawString(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, int64_t hashCount) {
+int64_t ScanRustRawString(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines,
+                          int64_t hashCount) {
   assert(cursor <= end);
   const uint8_t* stop = end;
   const uint8_t* p = cursor;

@@ -60,9 +60,9 @@ void ScanBraceLanguageBytewise(LineTotals& totals, FileTypeId type, const uint8_
 int64_t ScanBlockComment(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines);
 
 // A nesting comment, cursor after its opener: D's "/+" ... "+/" (inner '+') or
-// Rust's, Kotlin's, Swift's, Scala's and Dart's "/*" ... "*/" (inner '*'). "/" inner raises the depth, inner "/" lowers it,
-// each pair taken as a unit with the opener tested first; ends after the closer that
-// brings the depth to 0.
+// Rust's, Kotlin's, Swift's, Scala's and Dart's "/*" ... "*/" (inner '*'). "/" inner raises the depth, inner
+// "/" lowers it, each pair taken as a unit with the opener tested first; ends after the closer that brings
+// the depth to 0.
 int64_t ScanNestingComment(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, uint8_t inner);
 
 // A C++ raw string, cursor just after its opening quote (`quote`). The delimiter is

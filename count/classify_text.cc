@@ -57,7 +57,9 @@ void BuildCharClassTable(bool conservative) {
   BuildGenericTables();
 }
 
-bool IsConservativeMode() { return conservativeMode; }
+bool IsConservativeMode() {
+  return conservativeMode;
+}
 
 void ClassifyText(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length) {
   if (type <= kTypeUnknown || type >= kTypeSlots || length <= 0 || text == nullptr) return;
@@ -81,7 +83,8 @@ void ClassifyText(LineTotals& totals, FileTypeId type, const uint8_t* text, int3
   }
 }
 
-int64_t ScanQuoted(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, uint8_t quote, bool isRaw) {
+int64_t ScanQuoted(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, uint8_t quote,
+                   bool isRaw) {
   return WalkConstruct(cursor, end, blankLines, QuotedTable(quote, isRaw),
                        [quote](const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) {
                          if (*p == quote) {
@@ -107,7 +110,8 @@ int64_t ScanDoubledQuote(const uint8_t*& cursor, const uint8_t* end, int64_t& bl
                        });
 }
 
-int64_t ScanLineComment(const uint8_t*& cursor, const uint8_t* end, bool hasContinuation, int64_t& commentLines) {
+int64_t ScanLineComment(const uint8_t*& cursor, const uint8_t* end, bool hasContinuation,
+                        int64_t& commentLines) {
   assert(cursor <= end);
   const uint8_t* const start = cursor;
   const uint8_t* p = cursor;

@@ -28,9 +28,15 @@ struct LanguageTables {
 
 LanguageTables tablesByLanguage[kTableLanguageCount];
 
-constexpr bool IsAsciiLetter(uint8_t byte) { return (byte | 0x20) >= 'a' && (byte | 0x20) <= 'z'; }
-constexpr bool IsDigit(uint8_t byte) { return byte >= '0' && byte <= '9'; }
-constexpr uint8_t LowerAscii(uint8_t byte) { return byte >= 'A' && byte <= 'Z' ? byte | 0x20 : byte; }
+constexpr bool IsAsciiLetter(uint8_t byte) {
+  return (byte | 0x20) >= 'a' && (byte | 0x20) <= 'z';
+}
+constexpr bool IsDigit(uint8_t byte) {
+  return byte >= '0' && byte <= '9';
+}
+constexpr uint8_t LowerAscii(uint8_t byte) {
+  return byte >= 'A' && byte <= 'Z' ? byte | 0x20 : byte;
+}
 
 // The line-state bit of an ordinary byte.
 uint8_t OrdinaryBits(uint8_t byte, bool conservative, bool hasPunctuation) {
@@ -86,8 +92,9 @@ const LanguageTables& TablesOf(FileTypeId type) {
   for (int i = 0; i < kMaxBlocks; ++i) {
     const BlockRule& rule = rules.blocks[i];
     if (rule.opener == nullptr) continue;
-    tables.insideBlock[i] = MakeInsideTable(static_cast<uint8_t>(rule.closer[0]),
-                                            (rule.flags & kNests) != 0 ? static_cast<uint8_t>(rule.opener[0]) : -1);
+    tables.insideBlock[i] =
+        MakeInsideTable(static_cast<uint8_t>(rule.closer[0]),
+                        (rule.flags & kNests) != 0 ? static_cast<uint8_t>(rule.opener[0]) : -1);
   }
   for (int i = 0; i < kMaxQuotes; ++i) {
     const QuoteRule& rule = rules.quotes[i];
@@ -108,24 +115,24 @@ int64_t ScanBlock(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLine
   const bool nests = (rule.flags & kNests) != 0;
   const bool isCloserAtColumnZero = (rule.flags & kCloserAtColumnZero) != 0;
   int64_t depth = 1;
-  return WalkConstruct(cursor, end, blankLines, inside,
-                       [&](const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) {
-                         blankSoFar = false;
-                         const size_t bytesLeft = static_cast<size_t>(limit - p);
-                         // p[-1] exists: the opener stands before the first byte.
-                         if (bytesLeft >= closerLength && std::memcmp(p, rule.closer, closerLength) == 0 &&
-                             (!isCloserAtColumnZero || IsLineBreak(p[-1]))) {
-                           p += closerLength;
-                           return --depth == 0;
-                         }
-                         if (nests && bytesLeft >= openerLength && std::memcmp(p, rule.opener, openerLength) == 0) {
-                           p += openerLength;
-                           ++depth;
-                           return false;
-                         }
-                         ++p;
-                         return false;
-                       });
+  return WalkConstruct(
+      cursor, end, blankLines, inside, [&](const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) {
+        blankSoFar = false;
+        const size_t bytesLeft = static_cast<size_t>(limit - p);
+        // p[-1] exists: the opener stands before the first byte.
+        if (bytesLeft >= closerLength && std::memcmp(p, rule.closer, closerLength) == 0 &&
+            (!isCloserAtColumnZero || IsLineBreak(p[-1]))) {
+          p += closerLength;
+          return --depth == 0;
+        }
+        if (nests && bytesLeft >= openerLength && std::memcmp(p, rule.opener, openerLength) == 0) {
+          p += openerLength;
+          ++depth;
+          return false;
+        }
+        ++p;
+        return false;
+      });
 }
 
 // A quoted literal from just after its opening quote. The escape byte (if any) and the
@@ -198,7 +205,9 @@ bool IsAfterWord(const uint8_t* text, const uint8_t* at) {
          before == '}' || before == '.' || before >= 0x80;
 }
 
-bool IsIdentifierByte(uint8_t byte) { return IsAsciiLetter(byte) || IsDigit(byte) || byte == '_'; }
+bool IsIdentifierByte(uint8_t byte) {
+  return IsAsciiLetter(byte) || IsDigit(byte) || byte == '_';
+}
 
 // True when the space-separated list `words` holds the word [begin, begin + length).
 bool HasWord(const char* words, const uint8_t* begin, size_t length) {
@@ -206,7 +215,8 @@ bool HasWord(const char* words, const uint8_t* begin, size_t length) {
   for (const char* cursor = words; *cursor != 0;) {
     const char* wordEnd = cursor;
     while (*wordEnd != 0 && *wordEnd != ' ') ++wordEnd;
-    if (static_cast<size_t>(wordEnd - cursor) == length && std::memcmp(cursor, begin, length) == 0) return true;
+    if (static_cast<size_t>(wordEnd - cursor) == length && std::memcmp(cursor, begin, length) == 0)
+      return true;
     cursor = *wordEnd == ' ' ? wordEnd + 1 : wordEnd;
   }
   return false;
@@ -286,7 +296,8 @@ struct HeredocTag {
 
 // Reads a heredoc opener at `at` ("<<..."). On success fills tag and returns the byte
 // after the opener; else null.
-const uint8_t* ParseHeredocOpener(const uint8_t* at, const uint8_t* end, HeredocStyle style, HeredocTag& tag) {
+const uint8_t* ParseHeredocOpener(const uint8_t* at, const uint8_t* end, HeredocStyle style,
+                                  HeredocTag& tag) {
   if (end - at < 3 || at[1] != '<' || at[2] == '<') return nullptr;
   const uint8_t* p = at + 2;
   bool isIndented = false;
@@ -330,7 +341,8 @@ bool IsClosingLine(const uint8_t* line, const uint8_t* lineEnd, const HeredocTag
   if (tag.isIndented) {
     while (p != lineEnd && (*p == ' ' || *p == '\t')) ++p;
   }
-  if (static_cast<size_t>(lineEnd - p) < tag.idLength || std::memcmp(p, tag.id, tag.idLength) != 0) return false;
+  if (static_cast<size_t>(lineEnd - p) < tag.idLength || std::memcmp(p, tag.id, tag.idLength) != 0)
+    return false;
   p += tag.idLength;
   while (p != lineEnd && (*p == ' ' || *p == '\t')) ++p;
   return p == lineEnd;
@@ -419,7 +431,7 @@ class GenericScan {
     const size_t length = static_cast<size_t>(wordEnd - cursor_);
     const int parts = HasWord(rules_.quoteWords, cursor_, length)        ? 1
                       : HasWord(rules_.substituteWords, cursor_, length) ? 2
-                                                                          : 0;
+                                                                         : 0;
     if (parts == 0) return false;
     if (cursor_ != text_) {
       const uint8_t before = cursor_[-1];

@@ -50,7 +50,8 @@ struct BlockRule {
 inline constexpr uint8_t kDoubledQuote = 1;  // two quotes in a row stand for one
 inline constexpr uint8_t kOneLine = 2;       // the literal also ends at a line break
 inline constexpr uint8_t kCharLiteral = 4;   // opens only 'x' (one UTF-8 character) or an escape: 'a' 'b'
-inline constexpr uint8_t kNotAfterWord = 8;  // no literal after a letter, digit, '_', ')', ']', '}', '.' or byte >= 0x80
+inline constexpr uint8_t kNotAfterWord =
+    8;  // no literal after a letter, digit, '_', ')', ']', '}', '.' or byte >= 0x80
 
 struct QuoteRule {
   uint8_t quote = 0;   // 0: no rule
@@ -73,7 +74,7 @@ struct LanguageRules {
   LineCommentRule lineComments[kMaxLineComments] = {};
   BlockRule blocks[kMaxBlocks] = {};  // tried in order, before line comments, then quotes
   QuoteRule quotes[kMaxQuotes] = {};
-  uint8_t escapeOutside = 0;     // outside literals, this byte makes the next one plain code
+  uint8_t escapeOutside = 0;  // outside literals, this byte makes the next one plain code
   HeredocStyle heredoc = HeredocStyle::kNone;
   bool hasPunctuation = true;    // false: punctuation-only lines count as code
   bool hasContinuation = false;  // a backslash before a line break continues a line comment
@@ -103,7 +104,9 @@ extern const LanguageEntry* const kLanguageTable;
 
 // The table types read by the brace scanner (count/brace_scanner.h) rather than the
 // generic one; their entries' rules describe them for the language listing.
-constexpr bool IsBraceTableType(FileTypeId type) { return type >= kTypeKotlin && type <= kTypeGroovy; }
+constexpr bool IsBraceTableType(FileTypeId type) {
+  return type >= kTypeKotlin && type <= kTypeGroovy;
+}
 
 // The entry of a table type. Requires: kTypeFirstTable <= type < kTypeInvalid.
 const LanguageEntry& LanguageOf(FileTypeId type);

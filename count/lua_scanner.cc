@@ -55,50 +55,50 @@ void ScanLua(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t l
   ScanLoop(totals, type, text, length, OneTable(table), punctBit,
            [&](uint8_t action, const uint8_t*& cursor, const uint8_t* end, LineState& state, LineTally& tally,
                bool& commentRanToEnd) {
-    switch (action) {
-      case kActMinus:
-        if (end - cursor >= 2 && cursor[1] == '-') {
-          const int64_t level =
-              end - cursor >= 3 && cursor[2] == '[' ? LongBracketLevel(cursor + 2, end) : -1;
-          if (level >= 0) {
-            cursor += 4 + level;
-            const int64_t contentLines = ScanLuaLongBracket(cursor, end, blankLines, level);
-            tally.FoldComment(state, contentLines, blankLines);
-          } else {
-            cursor += 2;
-            commentRanToEnd = tally.FoldLineComment(state, cursor, end, false);
-          }
-        } else {
-          // Only this byte: the next one is examined in its own turn.
-          state.flags |= punctBit;
-          ++cursor;
-        }
-        break;
-      case kActBracket: {
-        const int64_t level = LongBracketLevel(cursor, end);
-        if (level < 0) {
-          state.flags |= punctBit;
-          ++cursor;
-          break;
-        }
-        cursor += 2 + level;
-        const int64_t contentLines = ScanLuaLongBracket(cursor, end, blankLines, level);
-        tally.FoldLiteral(state, contentLines, blankLines);
-        break;
-      }
-      case kActDoubleQuote:
-      case kActSingleQuote: {
-        const uint8_t quote = *cursor++;
-        const int64_t contentLines = ScanQuoted(cursor, end, blankLines, quote, false);
-        tally.FoldLiteral(state, contentLines, blankLines);
-        break;
-      }
-      default:
-        assert(false && "action without a handler in the Lua scanner");
-        ++cursor;
-        break;
-    }
-  });
+             switch (action) {
+               case kActMinus:
+                 if (end - cursor >= 2 && cursor[1] == '-') {
+                   const int64_t level =
+                       end - cursor >= 3 && cursor[2] == '[' ? LongBracketLevel(cursor + 2, end) : -1;
+                   if (level >= 0) {
+                     cursor += 4 + level;
+                     const int64_t contentLines = ScanLuaLongBracket(cursor, end, blankLines, level);
+                     tally.FoldComment(state, contentLines, blankLines);
+                   } else {
+                     cursor += 2;
+                     commentRanToEnd = tally.FoldLineComment(state, cursor, end, false);
+                   }
+                 } else {
+                   // Only this byte: the next one is examined in its own turn.
+                   state.flags |= punctBit;
+                   ++cursor;
+                 }
+                 break;
+               case kActBracket: {
+                 const int64_t level = LongBracketLevel(cursor, end);
+                 if (level < 0) {
+                   state.flags |= punctBit;
+                   ++cursor;
+                   break;
+                 }
+                 cursor += 2 + level;
+                 const int64_t contentLines = ScanLuaLongBracket(cursor, end, blankLines, level);
+                 tally.FoldLiteral(state, contentLines, blankLines);
+                 break;
+               }
+               case kActDoubleQuote:
+               case kActSingleQuote: {
+                 const uint8_t quote = *cursor++;
+                 const int64_t contentLines = ScanQuoted(cursor, end, blankLines, quote, false);
+                 tally.FoldLiteral(state, contentLines, blankLines);
+                 break;
+               }
+               default:
+                 assert(false && "action without a handler in the Lua scanner");
+                 ++cursor;
+                 break;
+             }
+           });
 }
 
 }  // namespace qm

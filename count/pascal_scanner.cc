@@ -47,8 +47,7 @@ int64_t ScanPascalComment(const uint8_t*& cursor, const uint8_t* end, int64_t& b
                            return true;
                          });
   }
-  return WalkConstruct(cursor, end, blankLines, kInsideParenStarComment,
-                       PairCloser<')'>{});
+  return WalkConstruct(cursor, end, blankLines, kInsideParenStarComment, PairCloser<')'>{});
 }
 
 void ScanPascal(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length) {
@@ -61,45 +60,45 @@ void ScanPascal(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_
   ScanLoop(totals, type, text, length, OneTable(table), punctBit,
            [&](uint8_t action, const uint8_t*& cursor, const uint8_t* end, LineState& state, LineTally& tally,
                bool& commentRanToEnd) {
-    switch (action) {
-      case kActSlash:
-        if (end - cursor >= 2 && cursor[1] == '/') {
-          cursor += 2;
-          commentRanToEnd = tally.FoldLineComment(state, cursor, end, false);
-        } else {
-          state.flags |= punctBit;
-          ++cursor;
-        }
-        break;
-      case kActBrace: {
-        ++cursor;
-        const int64_t contentLines = ScanPascalComment(cursor, end, blankLines, false, isDirective);
-        FoldPascalComment(tally, state, contentLines, blankLines, isDirective);
-        break;
-      }
-      case kActParen:
-        if (end - cursor >= 2 && cursor[1] == '*') {
-          cursor += 2;
-          const int64_t contentLines = ScanPascalComment(cursor, end, blankLines, true, isDirective);
-          FoldPascalComment(tally, state, contentLines, blankLines, isDirective);
-        } else {
-          state.flags |= punctBit;
-          ++cursor;
-        }
-        break;
-      case kActDoubleQuote:
-      case kActSingleQuote: {
-        const uint8_t quote = *cursor++;
-        const int64_t contentLines = ScanDoubledQuote(cursor, end, blankLines, quote);
-        tally.FoldLiteral(state, contentLines, blankLines);
-        break;
-      }
-      default:
-        assert(false && "action without a handler in the Pascal scanner");
-        ++cursor;
-        break;
-    }
-  });
+             switch (action) {
+               case kActSlash:
+                 if (end - cursor >= 2 && cursor[1] == '/') {
+                   cursor += 2;
+                   commentRanToEnd = tally.FoldLineComment(state, cursor, end, false);
+                 } else {
+                   state.flags |= punctBit;
+                   ++cursor;
+                 }
+                 break;
+               case kActBrace: {
+                 ++cursor;
+                 const int64_t contentLines = ScanPascalComment(cursor, end, blankLines, false, isDirective);
+                 FoldPascalComment(tally, state, contentLines, blankLines, isDirective);
+                 break;
+               }
+               case kActParen:
+                 if (end - cursor >= 2 && cursor[1] == '*') {
+                   cursor += 2;
+                   const int64_t contentLines = ScanPascalComment(cursor, end, blankLines, true, isDirective);
+                   FoldPascalComment(tally, state, contentLines, blankLines, isDirective);
+                 } else {
+                   state.flags |= punctBit;
+                   ++cursor;
+                 }
+                 break;
+               case kActDoubleQuote:
+               case kActSingleQuote: {
+                 const uint8_t quote = *cursor++;
+                 const int64_t contentLines = ScanDoubledQuote(cursor, end, blankLines, quote);
+                 tally.FoldLiteral(state, contentLines, blankLines);
+                 break;
+               }
+               default:
+                 assert(false && "action without a handler in the Pascal scanner");
+                 ++cursor;
+                 break;
+             }
+           });
 }
 
 }  // namespace qm

@@ -32,7 +32,9 @@ static_assert(kStartTables[1]['U'] == kActPrefixLetter && kCodeTables[1]['U'] ==
 constexpr ByteTable kInsideDoubleTriple = MakeInsideTable('"');
 constexpr ByteTable kInsideSingleTriple = MakeInsideTable('\'');
 
-constexpr uint8_t LowerCase(uint8_t byte) { return static_cast<uint8_t>(byte | 0x20); }
+constexpr uint8_t LowerCase(uint8_t byte) {
+  return static_cast<uint8_t>(byte | 0x20);
+}
 
 // The length of the triple-quote opener with a prefix at cursor (r, u, ur, b, br in
 // either case, then three equal quotes), or 0. Requires: *cursor is r, u or b.
@@ -41,7 +43,8 @@ int64_t PrefixedOpenerLength(const uint8_t* cursor, const uint8_t* end) {
   if (LowerCase(*cursor) != 'r' && end - cursor >= 2 && LowerCase(cursor[1]) == 'r') quoteAt = 2;
   if (end - cursor < quoteAt + 3) return 0;
   const uint8_t quote = cursor[quoteAt];
-  if ((quote != '"' && quote != '\'') || cursor[quoteAt + 1] != quote || cursor[quoteAt + 2] != quote) return 0;
+  if ((quote != '"' && quote != '\'') || cursor[quoteAt + 1] != quote || cursor[quoteAt + 2] != quote)
+    return 0;
   return quoteAt + 3;
 }
 
@@ -56,7 +59,8 @@ void FoldTripleQuoted(LineTally& tally, LineState& state, int64_t contentLines, 
 
 }  // namespace
 
-int64_t ScanTripleQuoted(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, uint8_t closingQuote) {
+int64_t ScanTripleQuoted(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines,
+                         uint8_t closingQuote) {
   assert(closingQuote == '"' || closingQuote == '\'');
   const ByteTable& table = closingQuote == '"' ? kInsideDoubleTriple : kInsideSingleTriple;
   return WalkConstruct(cursor, end, blankLines, table,
@@ -88,43 +92,44 @@ void ScanPython(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_
       punctBit,
       [&](uint8_t action, const uint8_t*& cursor, const uint8_t* end, LineState& state, LineTally& tally,
           bool& commentRanToEnd) {
-    switch (action) {
-      case kActHash:
-        ++cursor;
-        commentRanToEnd = tally.FoldLineComment(state, cursor, end, false);
-        break;
-      case kActDoubleQuote:
-      case kActSingleQuote: {
-        const uint8_t quote = *cursor;
-        if (end - cursor >= 3 && cursor[1] == quote && cursor[2] == quote) {
-          cursor += 3;
-          const int64_t contentLines = ScanTripleQuoted(cursor, end, blankLines, quote);
-          FoldTripleQuoted(tally, state, contentLines, blankLines);
-        } else {
-          ++cursor;
-          const int64_t contentLines = ScanQuoted(cursor, end, blankLines, quote, false);
-          tally.FoldLiteral(state, contentLines, blankLines);
+        switch (action) {
+          case kActHash:
+            ++cursor;
+            commentRanToEnd = tally.FoldLineComment(state, cursor, end, false);
+            break;
+          case kActDoubleQuote:
+          case kActSingleQuote: {
+            const uint8_t quote = *cursor;
+            if (end - cursor >= 3 && cursor[1] == quote && cursor[2] == quote) {
+              cursor += 3;
+              const int64_t contentLines = ScanTripleQuoted(cursor, end, blankLines, quote);
+              FoldTripleQuoted(tally, state, contentLines, blankLines);
+            } else {
+              ++cursor;
+              const int64_t contentLines = ScanQuoted(cursor, end, blankLines, quote, false);
+              tally.FoldLiteral(state, contentLines, blankLines);
+            }
+            break;
+          }
+          case kActPrefixLetter: {
+            const int64_t openerLength =
+                (state.flags & kHasCode) != 0 ? 0 : PrefixedOpenerLength(cursor, end);
+            if (openerLength == 0) {
+              state.flags |= kHasCode;
+              ++cursor;
+              break;
+            }
+            cursor += openerLength;
+            const int64_t contentLines = ScanTripleQuoted(cursor, end, blankLines, cursor[-1]);
+            FoldTripleQuoted(tally, state, contentLines, blankLines);
+            break;
+          }
+          default:
+            assert(false && "action without a handler in the Python scanner");
+            ++cursor;
+            break;
         }
-        break;
-      }
-      case kActPrefixLetter: {
-        const int64_t openerLength = (state.flags & kHasCode) != 0 ? 0 : PrefixedOpenerLength(cursor, end);
-        if (openerLength == 0) {
-          state.flags |= kHasCode;
-          ++cursor;
-          break;
-        }
-        cursor += openerLength;
-        const int64_t contentLines = ScanTripleQuoted(cursor, end, blankLines, cursor[-1]);
-        FoldTripleQuoted(tally, state, contentLines, blankLines);
-        break;
-      }
-      default:
-        assert(false && "action without a handler in the Python scanner");
-        ++cursor;
-        break;
-    }
-  });
+      });
 }
 
 }  // namespace qm

@@ -24,6 +24,7 @@ void ScanPython(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_
 // of the construct scanners in classify_text.h. Ends after the first three
 // closingQuote bytes in a row; two in a row are skipped together; backslashes mean
 // nothing, so an escaped quote still counts as a quote.
-int64_t ScanTripleQuoted(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, uint8_t closingQuote);
+int64_t ScanTripleQuoted(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines,
+                         uint8_t closingQuote);
 
 }  // namespace qm

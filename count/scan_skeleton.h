@@ -22,7 +22,9 @@ constexpr bool IsConservativeCodeByte(uint8_t byte) {
          byte == '_' || byte == '"' || byte == '\'';
 }
 
-constexpr bool IsLineBreak(uint8_t byte) { return byte == '\n' || byte == '\r'; }
+constexpr bool IsLineBreak(uint8_t byte) {
+  return byte == '\n' || byte == '\r';
+}
 
 // LineState: what the current line holds so far. hasCode, hasPunctuation and
 // hasComment are the bits below, so that an ordinary byte is folded in with one OR
@@ -119,7 +121,8 @@ struct LineTally {
 // backtick). Unless isRaw, a backslash and the byte after it are skipped as a pair
 // that leaves a line blank, but a backslash before a line break or at the end of the
 // text is an ordinary byte. Literals do not end at line breaks.
-int64_t ScanQuoted(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, uint8_t quote, bool isRaw);
+int64_t ScanQuoted(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, uint8_t quote,
+                   bool isRaw);
 
 // A literal without escapes in which two `quote` bytes in a row stand for one quote
 // (Pascal strings, C# verbatim strings). A doubled quote is text: it makes its line
@@ -132,7 +135,8 @@ int64_t ScanDoubledQuote(const uint8_t*& cursor, const uint8_t* end, int64_t& bl
 // line: the break is consumed and counted in the result, and commentLines + 1 for
 // the continued line, unless the break is the last byte of the text. Returns all
 // breaks consumed.
-int64_t ScanLineComment(const uint8_t*& cursor, const uint8_t* end, bool hasContinuation, int64_t& commentLines);
+int64_t ScanLineComment(const uint8_t*& cursor, const uint8_t* end, bool hasContinuation,
+                        int64_t& commentLines);
 
 inline bool LineTally::FoldLineComment(LineState& state, const uint8_t*& cursor, const uint8_t* end,
                                        bool hasContinuation) {
@@ -168,7 +172,8 @@ constexpr ByteTable MakeInsideTable(int stop1 = -1, int stop2 = -1) {
 // end; four entries per step while four bytes remain.
 inline const uint8_t* SkipToStop(const uint8_t* cursor, const uint8_t* end, const ByteTable& table) {
   static_assert((kInSpace | kInText) < kInStop);
-  while (end - cursor >= 4 && (table[cursor[0]] | table[cursor[1]] | table[cursor[2]] | table[cursor[3]]) < kInStop) {
+  while (end - cursor >= 4 &&
+         (table[cursor[0]] | table[cursor[1]] | table[cursor[2]] | table[cursor[3]]) < kInStop) {
     cursor += 4;
   }
   while (cursor != end && table[*cursor] != kInStop) ++cursor;
@@ -358,7 +363,9 @@ inline const uint8_t* SkipOrdinaryBytes(const uint8_t* cursor, const uint8_t* en
 }
 
 // The bit an ordinary byte above 32 that is no code character sets in each mode.
-inline uint32_t PunctuationBit(bool conservative) { return conservative ? kHasPunctuation : kHasCode; }
+inline uint32_t PunctuationBit(bool conservative) {
+  return conservative ? kHasPunctuation : kHasCode;
+}
 
 // True for a byte order mark at cursor. Requires: cursor < end.
 inline bool IsByteOrderMark(const uint8_t* cursor, const uint8_t* end) {

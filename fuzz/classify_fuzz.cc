@@ -1,11 +1,10 @@
 // Fuzz target for the line classification engine. The first input byte picks the
 // mode (bit 0: greedy when set) and the file type ((byte >> 1) % kTypeSlots: type 0,
-// the default types and every language-table type); the rest is the text. The text is copied into a buffer of exactly its
-// size so that any read past its end is caught by the address sanitizer. Besides
-// memory safety it checks exactness: every line lands in exactly one category, the
-// line total equals the lines of the text, and greedy mode counts no punctuation.
-// For the brace languages the fast scanner must also agree, counter for counter, with
-// the plain byte-by-byte scan it is an optimisation of.
+// the default types and every language-table type); the rest is the text. The text is copied into a buffer of
+// exactly its size so that any read past its end is caught by the address sanitizer. Besides memory safety it
+// checks exactness: every line lands in exactly one category, the line total equals the lines of the text,
+// and greedy mode counts no punctuation. For the brace languages the fast scanner must also agree, counter
+// for counter, with the plain byte-by-byte scan it is an optimisation of.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -55,8 +54,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     qm::LineTotals plain;
     plain.ResetLines();
     qm::ScanBraceLanguageBytewise(plain, type, text.get(), static_cast<int32_t>(length));
-    if (plain.lineCount[type] != totals.lineCount[type] || plain.blankLines[type] != totals.blankLines[type] ||
-        plain.commentLines[type] != totals.commentLines[type] || plain.codeLines[type] != totals.codeLines[type] ||
+    if (plain.lineCount[type] != totals.lineCount[type] ||
+        plain.blankLines[type] != totals.blankLines[type] ||
+        plain.commentLines[type] != totals.commentLines[type] ||
+        plain.codeLines[type] != totals.codeLines[type] ||
         plain.punctLines[type] != totals.punctLines[type]) {
       std::abort();
     }

@@ -75,15 +75,16 @@ bool HasOptionEnd(const std::vector<const char*>& argv) {
 
 void CheckSettings(const std::vector<const char*>& argv) {
   const qm::Settings& s = qm::settings;
-  if (s.stdinName.IsEmpty() && s.dirArgs.IsEmpty() && !s.listLanguages) std::abort();  // --languages needs none
+  if (s.stdinName.IsEmpty() && s.dirArgs.IsEmpty() && !s.listLanguages)
+    std::abort();  // --languages needs none
   if (s.maxFileSize < 0 || s.maxFileSize > qm::kMaxFileSizeMegabytes * qm::kMegabyte ||
       s.maxFileSize % qm::kMegabyte != 0) {
     std::abort();
   }
   const int32_t suffixCount = s.excludeExts.Count();
   if (suffixCount < 3) std::abort();
-  if (View(s.excludeExts[suffixCount - 3]) != ".designer.cs" || View(s.excludeExts[suffixCount - 2]) != ".g.cs" ||
-      View(s.excludeExts[suffixCount - 1]) != ".g.i.cs") {
+  if (View(s.excludeExts[suffixCount - 3]) != ".designer.cs" ||
+      View(s.excludeExts[suffixCount - 2]) != ".g.cs" || View(s.excludeExts[suffixCount - 1]) != ".g.i.cs") {
     std::abort();
   }
   for (const qm::SharedString& suffix : s.excludeExts) {
@@ -130,7 +131,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } else if (!errors.empty() && errors != "dirname(s) not specified\n") {
     constexpr std::string_view kInvalid = "invalid argument: ";
     if (errors.compare(0, kInvalid.size(), kInvalid) != 0 || errors.back() != '\n') std::abort();
-    const std::string_view argument = std::string_view(errors).substr(kInvalid.size(), errors.size() - kInvalid.size() - 1);
+    const std::string_view argument =
+        std::string_view(errors).substr(kInvalid.size(), errors.size() - kInvalid.size() - 1);
     if (!IsOneOfArguments(argument, argv)) std::abort();
   }
   qm::ClearSettings();

@@ -66,7 +66,7 @@ TEST(DeferredDigests, SettleEntersTheWaitingFileOnceWithItsDisplayPath) {
   DeferDigest(deferred, kBig, contentClass, Text(tree.Path("a.c")), "shown/a.c");
   EXPECT_TRUE(MustHashNow(deferred, kBig, contentClass, true));
   EXPECT_FALSE(MustHashNow(deferred, kBig + 1, contentClass, true));  // the size is part of the class
-  SettleDigests(deferred, digests, kBig, contentClass + 1);  // another class: nothing waits there
+  SettleDigests(deferred, digests, kBig, contentClass + 1);           // another class: nothing waits there
   EXPECT_TRUE(digests.IsEmpty());
   for (int round = 0; round < 2; ++round) SettleDigests(deferred, digests, kBig, contentClass);
   ASSERT_NE(digests.Find(DigestOf(bytes)), nullptr);

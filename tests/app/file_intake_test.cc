@@ -31,8 +31,8 @@ std::string Changed(const CountTotals& totals) {
     add("lines" + slot, totals.lineCount[type]);
   }
   const std::pair<const char*, int64_t> others[] = {
-      {"dup", totals.dupCount},         {"empty", totals.emptyCount}, {"le", totals.utf16LeCount},
-      {"be", totals.utf16BeCount},      {"error", totals.errorCount}, {"tooBig", totals.tooBigCount}};
+      {"dup", totals.dupCount},    {"empty", totals.emptyCount}, {"le", totals.utf16LeCount},
+      {"be", totals.utf16BeCount}, {"error", totals.errorCount}, {"tooBig", totals.tooBigCount}};
   for (const auto& [name, value] : others) add(name, value);
   return text;
 }

@@ -23,15 +23,15 @@ TEST(WildMatch, MatchesAsGitDoes) {
       {"[ab", "a", true, false},             // a class that never closes
       {"[]]", "]", true, true},              // ']' first is a member
       {"[!]]", "a", true, true},
-      {"[A-\\]]", "]", true, true},          // escaped range end
-      {"[[:x]", ":", true, true},            // no ":]": '[' is an ordinary member
-      {"ab\\", "ab", true, false},           // a trailing backslash matches nothing
+      {"[A-\\]]", "]", true, true},  // escaped range end
+      {"[[:x]", ":", true, true},    // no ":]": '[' is an ordinary member
+      {"ab\\", "ab", true, false},   // a trailing backslash matches nothing
       {"a\\*", "a*", true, true},
       {"a\\*", "ab", true, false},
-      {"[!a]", "/", true, false},            // no class matches '/' in a path
+      {"[!a]", "/", true, false},  // no class matches '/' in a path
       {"?", "/", true, false},
-      {"a*", "a/b", false, true},            // a name pattern's '*' has no '/' rule
-      {"a**b", "a/x/b", true, false},        // "**" not between slashes is '*'
+      {"a*", "a/b", false, true},      // a name pattern's '*' has no '/' rule
+      {"a**b", "a/x/b", true, false},  // "**" not between slashes is '*'
       {"a/**", "a/x/y", true, true},
       {"**/b", "b", true, true},
       {"a/**/b", "a/b", true, true},
@@ -45,17 +45,19 @@ TEST(WildMatch, MatchesAsGitDoes) {
 
 TEST(ParseIgnoreFile, ReadsLinesAsGitDoes) {
   static constexpr char kLines[] =
-      "\xEF\xBB\xBF" "a.c\r\n"  // byte order mark, CRLF
+      "\xEF\xBB\xBF"
+      "a.c\r\n"  // byte order mark, CRLF
       "# comment\n"
       "\\#b\n"
       "\\!c  \n"  // trailing spaces cut
       "d\\ \n"    // an escaped one kept
       "!/e/\n"
-      "f\0g\n"    // cut at the zero byte
+      "f\0g\n"  // cut at the zero byte
       "/\n"
       "!\n"
       "   \n";
-  const std::string text = std::string(kLines, sizeof kLines - 1) + std::string(kMaxPatternBytes + 1, 'x') + "\nlast";
+  const std::string text =
+      std::string(kLines, sizeof kLines - 1) + std::string(kMaxPatternBytes + 1, 'x') + "\nlast";
   Array<IgnorePattern> patterns;
   ParseIgnoreFile(text.data(), text.data() + text.size(), patterns);
   struct Expected {
@@ -65,7 +67,7 @@ TEST(ParseIgnoreFile, ReadsLinesAsGitDoes) {
     bool isBaseName;
   };
   const Expected expected[] = {
-      {"a.c", false, false, true}, {"\\#b", false, false, true}, {"\\!c", false, false, true},
+      {"a.c", false, false, true},  {"\\#b", false, false, true}, {"\\!c", false, false, true},
       {"d\\ ", false, false, true}, {"e", true, true, false},     {"f", false, false, true},
       {"last", false, false, true},
   };

@@ -55,7 +55,8 @@ Decoded Decode(const std::string& input, InflateMode mode = Raw, int64_t readSiz
   if (checksum != nullptr) stream.SetExpectedChecksum(*checksum);
   if (presetLength >= 0) stream.SetPresetLength(static_cast<uint32_t>(presetLength));
   stream.Open(&source, nullptr, false);
-  return ReadToEnd(stream, nextCount ? nextCount : [&] { return readSize; });
+  return ReadToEnd(
+      stream, nextCount ? nextCount : [&] { return readSize; });
 }
 
 const std::vector<uint32_t> kFiveBitCodes = CanonicalCodes(std::vector<int>(19, 5));
@@ -216,13 +217,19 @@ TEST(Inflate, RejectsEachKindOfDamagedStream) {
        InflateFault::NoCodes},
       // 257 + 1 lengths, then runs of 138 and 121 zeros: one too many.
       {"repeat past the end",
-       DynamicStart(0, 0, 15).Code(kFiveBitCodes[18], 5).Bits(127, 7).Code(kFiveBitCodes[18], 5).Bits(110, 7).Text(),
+       DynamicStart(0, 0, 15)
+           .Code(kFiveBitCodes[18], 5)
+           .Bits(127, 7)
+           .Code(kFiveBitCodes[18], 5)
+           .Bits(110, 7)
+           .Text(),
        InflateFault::RepeatPastEnd},
       // A literal 'a', then length 3 with distance bit 1, which has no code.
       {"unused bit pattern",
        DynamicHeader(aEndLength, {1}).Code(CanonicalCodes(aEndLength)['a'], 2).Code(0, 1).Code(1, 1).Text(),
        InflateFault::UnusedCode},
-      {"literal/length symbol 286", BitWriter().BlockHeader(true, 1).FixedLiteral('a').FixedLiteral(286).Text(),
+      {"literal/length symbol 286",
+       BitWriter().BlockHeader(true, 1).FixedLiteral('a').FixedLiteral(286).Text(),
        InflateFault::BadLiteralSymbol},
       {"distance symbol 30",
        BitWriter().BlockHeader(true, 1).FixedLiteral('a').FixedLiteral(257).FixedDistance(30).Text(),
@@ -264,8 +271,12 @@ TEST(Inflate, EveryTruncationOfAStreamFails) {
   w.BlockHeader(false, 1).FixedLiteral('d').FixedMatch(10, 1).FixedLiteral(256);
   const std::vector<int> literals = LiteralLengths({{'e', 1}, {256, 2}, {257, 2}}, 258);
   const std::vector<uint32_t> codes = CanonicalCodes(literals);
-  const std::string deflated =
-      DynamicHeader(literals, {1}, w).Code(codes['e'], 1).Code(codes[257], 2).Code(0, 1).Code(codes[256], 2).Text();
+  const std::string deflated = DynamicHeader(literals, {1}, w)
+                                   .Code(codes['e'], 1)
+                                   .Code(codes[257], 2)
+                                   .Code(0, 1)
+                                   .Code(codes[256], 2)
+                                   .Text();
   const std::string expected = "abcdddddddddddeeee";
   const std::string full = test::GzipWrap(deflated, CrcOf(expected), static_cast<uint32_t>(expected.size()));
   ASSERT_EQ(Decode(full, Gzip).bytes, expected);
@@ -371,7 +382,9 @@ TEST(InflateStream, DecodesEntriesEncryptedByZip) {
   ASSERT_TRUE(test::RunsCleanly("zip", {"-q", "-6", "-P", "s3cret", "a.zip", "a.txt"}, tree.Root()));
   std::string archive;
   ASSERT_TRUE(test::ReadFileBytes(tree.Path("a.zip"), archive));
-  auto u16 = [&](size_t at) { return uint32_t{uint8_t(archive[at])} | uint32_t{uint8_t(archive[at + 1])} << 8; };
+  auto u16 = [&](size_t at) {
+    return uint32_t{uint8_t(archive[at])} | uint32_t{uint8_t(archive[at + 1])} << 8;
+  };
   ASSERT_TRUE(archive.size() > 30 && (u16(6) & 1) == 1 && u16(8) == 8);  // encrypted and deflated
   const size_t data = 30 + u16(26) + u16(28);
   ZipKeys keys = ZipKeys::FromPassword("s3cret", 6);

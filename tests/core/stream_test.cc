@@ -136,7 +136,7 @@ TEST(ReadByte, UnreadBytesComeBackLastInFirstOut) {
 // Records what happens to it: release hook, destructor and the freeing of its memory.
 struct Events {
   int released = 0, destroyed = 0, freed = 0;
-} * events = nullptr;
+}* events = nullptr;
 
 class TracedStream : public MemoryStream {
  public:

@@ -37,7 +37,8 @@ Counts Classify(FileTypeId type, const std::string& text, bool conservative) {
   EXPECT_EQ(totals.lineCount[type], counts.blank + counts.comment + counts.punct + counts.code);
   int64_t elsewhere = 0;
   for (int other = 0; other < kTypeSlots; ++other) {
-    if (other != type) elsewhere += totals.lineCount[other] + totals.codeLines[other] + totals.commentLines[other];
+    if (other != type)
+      elsewhere += totals.lineCount[other] + totals.codeLines[other] + totals.commentLines[other];
   }
   EXPECT_EQ(elsewhere, 0);
   return counts;
@@ -109,7 +110,8 @@ TEST(Scanners, HandCountedCases) {
     std::string type;
     char mode = 0;
     Counts expected;
-    ASSERT_TRUE(fields >> type >> mode >> expected.blank >> expected.comment >> expected.punct >> expected.code)
+    ASSERT_TRUE(fields >> type >> mode >> expected.blank >> expected.comment >> expected.punct >>
+                expected.code)
         << "line " << lineNumber;
     fields.get();  // the space before the text
     std::string text;
