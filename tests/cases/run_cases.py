@@ -80,7 +80,9 @@ def run_case(case, bin_dir, scratch):
     tree = os.path.join(case, "tree")
     if os.path.isdir(tree):
         shutil.copytree(tree, work, dirs_exist_ok=True, symlinks=True)
-    env = dict(os.environ, PATH=bin_dir + os.pathsep + os.environ.get("PATH", ""),
+    # The tool first, then this interpreter's directory, so a case's python3 starts directly.
+    path = os.pathsep.join([bin_dir, os.path.dirname(sys.executable), os.environ.get("PATH", "")])
+    env = dict(os.environ, PATH=path,
                LC_ALL="C", TZ="UTC", CASE_DIR=os.path.abspath(case))
     env.pop("QM_TOOL_WRAPPER", None)
     limit = TIME_LIMIT * (WRAPPED_TIME_FACTOR if os.environ.get("QM_TOOL_WRAPPER") else 1)
