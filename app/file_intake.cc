@@ -69,8 +69,7 @@ void PrepareName(const SharedString& name, bool isRecordingExtension) {
 
 void BuildFullPath(SharedString& target, const SharedString& directory, const SharedString& name) {
   SetText(target, directory.CStr(), directory.Length());
-  if (!directory.IsEmpty() && !directory.EndsWith("/")) target.Append("/", 1);
-  target.Append(name.CStr(), name.Length());
+  AppendPathComponent(target, name);
 }
 
 }  // namespace
@@ -87,8 +86,7 @@ SharedString DisplayPathOf(const SharedString& root, const SharedString& directo
   } else {
     display = MakeRelative(directory, root);
   }
-  if (!display.IsEmpty() && !display.EndsWith("/")) display.Append("/", 1);
-  display.Append(name.CStr(), name.Length());
+  AppendPathComponent(display, name);
   return display;
 }
 

@@ -1,12 +1,16 @@
-// FileIntake: where every file ends up, whether found by the directory walk, named on
-// the command line, read from standard input or met inside an archive. It decides what
-// becomes of the file: skipped (-xe, also for archives), handed to archive scanning (-sa), counted as
-// unknown without being read, refused (too big, unreadable), noted as an anomaly
-// (empty, duplicate, UTF-16, converted and counted), or read whole into a reused
-// buffer and classified into the totals. With -la it prints one line per
-// refusal and anomaly on the info stream (app/message_output.h), names shown with
-// control bytes escaped; the counters change either way. One bad
-// file never stops the run: every failure is counted and reported as false.
+// FileIntake: where every file ends up (found by the walk, named on the command line,
+// read from standard input, met inside an archive): excluded, handed to archive
+// scanning, refused, noted as an anomaly, or read and classified into the caller's
+// totals, with its -la lines. Called by one thread; with StartParallelIntake, worker
+// threads read and classify, and the caller counts every file in walk order.
+
+// What becomes of a file: skipped (-xe, also for archives), handed to archive scanning
+// (-sa), counted as unknown without being read, refused (too big, unreadable), noted as
+// an anomaly (empty, duplicate, UTF-16, converted and counted), or read whole into a
+// reused buffer and classified into the totals. With -la it prints one line per refusal
+// and anomaly on the info stream (app/message_output.h), names shown with control bytes
+// escaped; the counters change either way. One bad file never stops the run: every
+// failure is counted and reported as false.
 //
 // Names and paths. The name is the entry name exactly as the directory read gave it
 // (or an archive member's file name). Its type and exclusion are decided on a prepared

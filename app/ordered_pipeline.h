@@ -1,10 +1,12 @@
-// OrderedPipeline: items handed out in order to worker threads and taken back in the
-// same order. The owning thread fills a slot and submits it; any worker runs the work
-// function on it (while LimitWorkers holds a worker back, the owner too, as worker
-// WorkerCount(), when it would otherwise wait for one); the owning thread alone runs the merge function on
-// finished slots, strictly in submission order. A slot belongs to the owner while it is filled or merged and
-// to one worker while it is worked on, so slot contents need no locks: the mutex that hands a slot over
-// orders every access. At most slotCount items are in flight, which bounds the memory held by their slots.
+// OrderedPipeline: items handed to worker threads and taken back in submission order.
+// The owning thread fills and submits slots and alone merges finished ones; a worker
+// (or the owner, in place of a worker LimitWorkers holds back) works on one slot at a
+// time. Slots need no locks: the mutex that hands a slot over orders every access.
+
+// Any worker runs the work function on a submitted slot; the owner runs the merge
+// function on finished slots, strictly in submission order. A slot belongs to the owner
+// while it is filled or merged and to one worker while it is worked on. At most
+// slotCount items are in flight, which bounds the memory held by their slots.
 //
 // Failure: Start returns false when no worker thread can be started (the caller then
 // works alone). Each worker has a stack of kWorkerStackBytes: work functions keep

@@ -1,4 +1,8 @@
-// The run driver: one counting run over the settings that the command line filled.
+// The run driver: one counting run over the settings the command line filled: the
+// banner, the -diff file, every argument counted in command-line order into one totals,
+// then the report. It owns nothing past the run; one thread (it starts and stops the
+// intake workers).
+
 // RunCount prints the banner with -v, builds the extension map, loads the -diff CSV
 // into fresh totals (a file saved in the other mode switches the run to that mode,
 // punctuation folded into code at the end), sets the classification mode, then counts
