@@ -796,12 +796,21 @@ bool StartParallelIntake(int32_t jobs) {
   return true;
 }
 
+// Files from disk and archive members never share a stretch of the run: the workers'
+// read buffers go before an archive, the batches' member bytes after it, so memory
+// holds one or the other.
 void BeginArchiveDecoding() {
-  if (archiveDecodingDepth++ == 0) pipeline.LimitWorkers(pipeline.WorkerCount() - 1);
+  if (archiveDecodingDepth++ > 0 || !pipeline.IsRunning()) return;
+  FinishPendingFiles();
+  for (WorkerScratch& scratch : workerScratch) scratch.bytes.Clear();
+  pipeline.LimitWorkers(pipeline.WorkerCount() - 1);
 }
 
 void EndArchiveDecoding() {
-  if (--archiveDecodingDepth == 0) pipeline.LimitWorkers(pipeline.WorkerCount());
+  if (--archiveDecodingDepth > 0 || !pipeline.IsRunning()) return;
+  FinishPendingFiles();
+  for (FileBatch& batch : batches) batch.bytes.Clear();
+  pipeline.LimitWorkers(pipeline.WorkerCount());
 }
 
 void FinishPendingFiles() {

@@ -116,7 +116,9 @@ bool StartParallelIntake(int32_t jobs);
 void FinishPendingFiles();
 
 // Around the decoding of an archive on the calling thread (nested calls count): one
-// worker fewer (at least one) takes files meanwhile, so the decoding keeps a core.
+// worker fewer (at least one) takes files meanwhile, so the decoding keeps a core. The
+// outermost calls finish the files in flight and give back the buffers the coming
+// stretch does not use (the workers' read buffers before, the member batches after).
 void BeginArchiveDecoding();
 void EndArchiveDecoding();
 
