@@ -71,19 +71,28 @@ class BitReader {
   Stream* source_ = nullptr;
 };
 
-// HuffmanTable: a canonical prefix code (RFC 1951 3.2.2) built from code lengths.
+// HuffmanTable: a canonical prefix code (RFC 1951 3.2.2) built from code lengths,
+// with a tree for the careful path and lookup tables for the fast loop.
 //
-// Fast table entry, 16 bits signed, looked up with the next fastBits input bits:
+// Lookup: the next fastBits input bits index `fast`. A code longer than that leads to
+// a subtable, indexed by the bits behind the first fastBits. Each 32-bit entry says
+// what the bits begin with and how many of them it takes:
 //
-//   entry >= 0    bits 11..14: code length L (1..fastBits)   bits 0..10: symbol
-//                 (the looked-up bits begin with this L-bit code)
-//   entry == -1   no code begins with these bits: the input is invalid
-//   entry <= -2   the code is longer than fastBits: consume fastBits bits and walk
-//                 the tree from node (-2 - entry), one bit per step
+//   bits 0..7    bits to consume: the code's length (in this table level) plus the
+//                extra bits behind it; for a subtable link, the subtable's index bits
+//   bits 8..11   the code's length in this level (the extra bits follow it); for a
+//                subtable link, fastBits
+//   bits 12..14  kind: literal, length, end of block, subtable link, unused pattern
+//                (the input is invalid), or a symbol the data may not use
+//   bits 16..31  the literal byte, the length or distance base, or the subtable's
+//                start in `fast`
+//
+// What a symbol means comes from the alphabet the table is built for (CodeRole):
+// literal/length, distance, or code-length codes (careful path only, no lookup).
 //
 // Tree node: symbol >= 0 for a leaf; -1 for an inner node; child[b] is the node after
 // bit b, -1 when no code continues that way. Node 0 is the root. Codes are stored
-// bit-reversed (first code bit in bit 0), so input bits index the table directly.
+// bit-reversed (first code bit in bit 0), so input bits index the tables directly.
 struct HuffmanNode {
   int32_t symbol;
   int16_t child[2];
@@ -105,33 +114,42 @@ constexpr int32_t MaxTreeNodes(int32_t symbolCount) {
   return total;
 }
 
+enum class CodeRole { kLiteralLength, kDistance, kCodeLengths };
+
+namespace lookup {
+constexpr uint32_t kConsumedMask = 0xFF;
+constexpr uint32_t kLengthShift = 8;
+constexpr uint32_t kLengthMask = 0xF;
+constexpr uint32_t kKindMask = 7u << 12;
+constexpr uint32_t kLiteral = 0u << 12;
+constexpr uint32_t kLength = 1u << 12;  // also a distance
+constexpr uint32_t kBlockEnd = 2u << 12;
+constexpr uint32_t kSubtable = 3u << 12;
+constexpr uint32_t kUnused = 4u << 12;
+constexpr uint32_t kBadSymbol = 5u << 12;
+constexpr uint32_t kValueShift = 16;
+}  // namespace lookup
+
 class HuffmanTable {
  public:
   static constexpr int32_t kMaxCodeLength = 15;
-  static constexpr int32_t kMaxFastBits = 10;
-  static constexpr int32_t kMaxFastSize = 1 << kMaxFastBits;
-  // Symbols occupy the low 11 bits of a fast entry; lengths sit above them.
-  static constexpr int32_t kSymbolBits = 11;
-  static_assert((kMaxCodeLength << kSymbolBits | ((1 << kSymbolBits) - 1)) <= INT16_MAX,
-                "a fast entry must fit in 16 signed bits");
 
-  // Room for codes over up to maxSymbols symbols, allocated once here.
-  // Requires: 1 <= maxSymbols < 2^kSymbolBits.
-  explicit HuffmanTable(int32_t maxSymbols);
+  // Room for codes over up to maxSymbols symbols, looked up on up to maxFastBits bits
+  // (1..12, subtables behind), allocated once here. Requires: 1 <= maxSymbols <= 2^11.
+  HuffmanTable(int32_t maxSymbols, uint32_t maxFastBits);
   ~HuffmanTable();
   HuffmanTable(const HuffmanTable&) = delete;
   HuffmanTable& operator=(const HuffmanTable&) = delete;
 
-  // Builds the code from count lengths, one per symbol in symbol order. Fails
-  // (recording the fault) for a length above 15, no code at all, over-subscribed
-  // lengths, and, for an alphabet of more than 255 symbols, no code for symbol 256.
-  // Incomplete codes are accepted; their unused patterns fail when met.
-  // Requires: count <= maxSymbols.
-  bool Build(const uint8_t* lengths, int32_t count, InflateFault& fault);
+  // Builds the code from count lengths, one per symbol in symbol order, for the given
+  // alphabet. Fails (recording the fault) for a length above 15, no code at all,
+  // over-subscribed lengths, and, for an alphabet of more than 255 symbols, no code
+  // for symbol 256. Incomplete codes are accepted; their unused patterns fail when
+  // met. Requires: count <= maxSymbols.
+  bool Build(const uint8_t* lengths, int32_t count, CodeRole role, InflateFault& fault);
 
-  int16_t fast[kMaxFastSize];
+  uint32_t* fast = nullptr;
   uint32_t fastBits = 0;
-  uint32_t fastSize = 0;
   uint32_t fastMask = 0;
   HuffmanNode* nodes = nullptr;
   HuffmanSymbol* symbols = nullptr;
@@ -139,10 +157,12 @@ class HuffmanTable {
   int32_t symbolCount = 0;
 
  private:
-  void FillSubtreeEntries(int32_t node, uint32_t depth, uint32_t index);
+  void BuildLookup(CodeRole role, uint32_t longest);
 
   [[maybe_unused]] int32_t maxSymbols_;  // checked by asserts only
+  uint32_t maxFastBits_;
   int32_t nodeCapacity_;
+  int32_t fastCapacity_;
 };
 
 }  // namespace qm

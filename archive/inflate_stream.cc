@@ -1,5 +1,6 @@
 #include "archive/inflate_stream.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cstring>
 #include <new>
@@ -24,8 +25,9 @@
 // Bits: see BitReader in archive/inflate_internal.h. Symbols are decoded on one of two paths:
 // - the fast loop runs while at least kFastLoopMaxInBytes unread bytes are in the
 //   buffer. It keeps the accumulator in locals, tops it up to 56 or more bits once per
-//   symbol with one 8-byte load, and decodes one literal or one whole length/distance
-//   pair (at most kMaxBitsPerSymbol bits) without any further refill or bounds check.
+//   symbol with one 8-byte load, and decodes up to three literals or one whole
+//   length/distance pair (at most kMaxBitsPerSymbol bits) through the lookup tables
+//   without any further refill or bounds check.
 //   Before it returns, it gives whole bytes of the accumulator back to the buffer.
 // - the careful path decodes one symbol bit by bit through the tree, refilling from
 //   the source through ReadBits, and is used for the last bytes of each buffer load.
@@ -85,11 +87,9 @@ constexpr uint8_t kCodeLengthOrder[kCodeLengthSymbols] = {16, 17, 18, 0, 8,  7, 
 
 // Bit budget of the fast loop: one refill leaves at least 56 valid bits (bitCount |= 56
 // after loading 8 bytes), and one iteration consumes at most a literal/length code,
-// its extra bits, a distance code and its extra bits. A code longer than fastBits is
-// walked in the tree, one bit per step; an unused pattern there costs one more bit
-// before it is refused.
+// its extra bits, a distance code and its extra bits (or up to three literals).
 constexpr uint32_t kRefillBits = 56;
-constexpr uint32_t kMaxBitsPerSymbol = (15 + 1) + 5 + (15 + 1) + 13;
+constexpr uint32_t kMaxBitsPerSymbol = 15 + 5 + 15 + 13;
 static_assert(kMaxBitsPerSymbol <= kRefillBits, "one fast iteration must fit in one refill");
 // The refill loads 8 bytes at the cursor, so that many must be valid.
 constexpr ptrdiff_t kFastLoopMaxInBytes = 8;
@@ -240,21 +240,29 @@ void BitReader::AlignToByte() {
 // ---------------------------------------------------------------------------------
 // HuffmanTable
 
-HuffmanTable::HuffmanTable(int32_t maxSymbols)
-    : maxSymbols_(maxSymbols), nodeCapacity_(MaxTreeNodes(maxSymbols)) {
-  assert(maxSymbols >= 1 && maxSymbols < (1 << kSymbolBits));
+HuffmanTable::HuffmanTable(int32_t maxSymbols, uint32_t maxFastBits)
+    : maxSymbols_(maxSymbols),
+      maxFastBits_(maxFastBits),
+      nodeCapacity_(MaxTreeNodes(maxSymbols)),
+      // The main table, and a subtable of at most 2^(15 - maxFastBits) entries for
+      // each symbol whose code is longer than maxFastBits bits.
+      fastCapacity_((1 << maxFastBits) + maxSymbols * (1 << (kMaxCodeLength - maxFastBits))) {
+  assert(maxSymbols >= 1 && maxSymbols <= 2048);
+  assert(maxFastBits >= 1 && maxFastBits <= 12);
   nodes = static_cast<HuffmanNode*>(AllocateOrDie(sizeof(HuffmanNode) * nodeCapacity_, alignof(HuffmanNode)));
   symbols =
       static_cast<HuffmanSymbol*>(AllocateOrDie(sizeof(HuffmanSymbol) * maxSymbols, alignof(HuffmanSymbol)));
-  std::memset(fast, 0xFF, sizeof fast);
+  fast = static_cast<uint32_t*>(AllocateOrDie(sizeof(uint32_t) * fastCapacity_, 64));
+  std::fill(fast, fast + fastCapacity_, lookup::kUnused);
 }
 
 HuffmanTable::~HuffmanTable() {
   Free(nodes);
   Free(symbols);
+  Free(fast);
 }
 
-bool HuffmanTable::Build(const uint8_t* lengths, int32_t count, InflateFault& fault) {
+bool HuffmanTable::Build(const uint8_t* lengths, int32_t count, CodeRole role, InflateFault& fault) {
   assert(count <= maxSymbols_);
   symbolCount = 0;
   nodeCount = 0;
@@ -311,31 +319,74 @@ bool HuffmanTable::Build(const uint8_t* lengths, int32_t count, InflateFault& fa
   }
   symbolCount = count;
   if (count > 255 && lengths[kEndOfBlock] == 0) return RejectInput(fault, InflateFault::NoEndOfBlock);
-
-  fastBits = longest < static_cast<uint32_t>(kMaxFastBits) ? longest : kMaxFastBits;
-  fastSize = 1u << fastBits;
-  fastMask = fastSize - 1;
-  std::memset(fast, 0xFF, sizeof(int16_t) * fastSize);
-  for (int32_t symbol = 0; symbol < count; ++symbol) {
-    uint32_t length = symbols[symbol].length;
-    if (length == 0 || length > fastBits) continue;
-    int16_t entry = static_cast<int16_t>(length << kSymbolBits | static_cast<uint32_t>(symbol));
-    for (uint32_t index = symbols[symbol].code; index < fastSize; index += 1u << length) fast[index] = entry;
-  }
-  if (longest > fastBits) FillSubtreeEntries(0, 0, 0);
+  if (role != CodeRole::kCodeLengths) BuildLookup(role, longest);
   return true;
 }
 
-// Points every fast entry whose fastBits bits lead to an inner node at that node.
-// Recursion depth is at most fastBits (10).
-void HuffmanTable::FillSubtreeEntries(int32_t node, uint32_t depth, uint32_t index) {
-  if (depth == fastBits) {
-    if (nodes[node].symbol < 0) fast[index] = static_cast<int16_t>(-2 - node);
-    return;
+namespace {
+
+// The lookup entry for symbol of the given alphabet, whose code has length bits left
+// in the table level the entry sits in.
+uint32_t LookupEntry(CodeRole role, int32_t symbol, uint32_t length) {
+  using namespace lookup;
+  const uint32_t entry = length << kLengthShift;
+  if (role == CodeRole::kLiteralLength) {
+    if (symbol < 256) return entry | length | kLiteral | static_cast<uint32_t>(symbol) << kValueShift;
+    if (symbol == kEndOfBlock) return entry | length | kBlockEnd;
+    if (symbol > kLastLengthSymbol) return entry | length | kBadSymbol;
+    const int32_t index = symbol - 257;
+    return entry | (length + kLengthExtra[index]) | kLength | uint32_t{kLengthBase[index]} << kValueShift;
   }
-  for (uint32_t bit = 0; bit < 2; ++bit) {
-    int32_t child = nodes[node].child[bit];
-    if (child >= 0 && nodes[child].symbol < 0) FillSubtreeEntries(child, depth + 1, index | bit << depth);
+  if (symbol > kLastDistanceSymbol) return entry | length | kBadSymbol;
+  return entry | (length + kDistanceExtra[symbol]) | kLength | uint32_t{kDistanceBase[symbol]} << kValueShift;
+}
+
+}  // namespace
+
+// Fills the main table and the subtables from the codes in symbols.
+void HuffmanTable::BuildLookup(CodeRole role, uint32_t longest) {
+  using namespace lookup;
+  fastBits = longest < maxFastBits_ ? longest : maxFastBits_;
+  const uint32_t mainSize = 1u << fastBits;
+  fastMask = mainSize - 1;
+  std::fill(fast, fast + mainSize, kUnused);
+  bool hasLongCodes = false;
+  for (int32_t symbol = 0; symbol < symbolCount; ++symbol) {
+    const uint32_t length = symbols[symbol].length;
+    if (length == 0) continue;
+    if (length > fastBits) {
+      // A link to the subtable of the codes that begin with these fastBits bits,
+      // sized for the longest of them; its start is set below.
+      hasLongCodes = true;
+      uint32_t& link = fast[symbols[symbol].code & fastMask];
+      const uint32_t need = length - fastBits;
+      if ((link & kKindMask) != kSubtable) link = kSubtable | fastBits << kLengthShift;
+      if ((link & kConsumedMask) < need) link = (link & ~kConsumedMask) | need;
+      continue;
+    }
+    const uint32_t entry = LookupEntry(role, symbol, length);
+    for (uint32_t index = symbols[symbol].code; index < mainSize; index += 1u << length) fast[index] = entry;
+  }
+  if (!hasLongCodes) return;
+  uint32_t next = mainSize;  // links start at 0 until placed; no subtable starts there
+  for (int32_t symbol = 0; symbol < symbolCount; ++symbol) {
+    const uint32_t length = symbols[symbol].length;
+    if (length <= fastBits) continue;
+    uint32_t& link = fast[symbols[symbol].code & fastMask];
+    uint32_t start = link >> kValueShift;
+    const uint32_t indexBits = link & kConsumedMask;
+    if (start == 0) {
+      start = next;
+      next += 1u << indexBits;
+      assert(next <= static_cast<uint32_t>(fastCapacity_) && next <= 0xFFFF);
+      std::fill(fast + start, fast + next, kUnused);
+      link |= start << kValueShift;
+    }
+    const uint32_t rest = length - fastBits;
+    const uint32_t entry = LookupEntry(role, symbol, rest);
+    for (uint32_t index = symbols[symbol].code >> fastBits; index < (1u << indexBits); index += 1u << rest) {
+      fast[start + index] = entry;
+    }
   }
 }
 
@@ -344,8 +395,8 @@ void HuffmanTable::FillSubtreeEntries(int32_t node, uint32_t depth, uint32_t ind
 
 struct Inflate::Parts {
   BitReader reader;
-  HuffmanTable literalTable{kLiteralSymbols};
-  HuffmanTable distanceTable{kDistanceSymbols};
+  HuffmanTable literalTable{kLiteralSymbols, 11};
+  HuffmanTable distanceTable{kDistanceSymbols, 9};
 };
 
 Inflate::Inflate(InflateMode mode)
@@ -454,8 +505,8 @@ bool Inflate::UseFixedTables() {
   std::memset(lengths + 280, 8, kLiteralSymbols - 280);
   uint8_t distanceLengths[kDistanceSymbols];
   std::memset(distanceLengths, 5, sizeof distanceLengths);
-  bool isBuilt = literalTable_.Build(lengths, kLiteralSymbols, reader_.fault) &&
-                 distanceTable_.Build(distanceLengths, kDistanceSymbols, reader_.fault);
+  bool isBuilt = literalTable_.Build(lengths, kLiteralSymbols, CodeRole::kLiteralLength, reader_.fault) &&
+                 distanceTable_.Build(distanceLengths, kDistanceSymbols, CodeRole::kDistance, reader_.fault);
   assert(isBuilt);
   hasFixedTables_ = isBuilt;
   return isBuilt;
@@ -472,7 +523,9 @@ bool Inflate::ReadDynamicHeader() {
     if (!reader_.ReadBits(3, length)) return false;
     codeLengthLengths[kCodeLengthOrder[i]] = static_cast<uint8_t>(length);
   }
-  if (!distanceTable_.Build(codeLengthLengths, kCodeLengthSymbols, reader_.fault)) return false;
+  if (!distanceTable_.Build(codeLengthLengths, kCodeLengthSymbols, CodeRole::kCodeLengths, reader_.fault)) {
+    return false;
+  }
 
   const int32_t literalCount = static_cast<int32_t>(hlit) + 257;
   const int32_t total = literalCount + static_cast<int32_t>(hdist) + 1;
@@ -508,8 +561,9 @@ bool Inflate::ReadDynamicHeader() {
     index += repeat;
     previous = value;
   }
-  return literalTable_.Build(lengths, literalCount, reader_.fault) &&
-         distanceTable_.Build(lengths + literalCount, total - literalCount, reader_.fault);
+  return literalTable_.Build(lengths, literalCount, CodeRole::kLiteralLength, reader_.fault) &&
+         distanceTable_.Build(lengths + literalCount, total - literalCount, CodeRole::kDistance,
+                              reader_.fault);
 }
 
 bool Inflate::CopyStored(int32_t count) {
@@ -580,8 +634,33 @@ bool Inflate::DecodeCarefulSymbol(int32_t& budget) {
   return true;
 }
 
-// Hot: see bench/inflate_bench.cc.
+// The fast loop is compiled twice on x86-64: for any such CPU, and with BMI2, whose
+// shifts take their count from any register (half the fast loop is shifting by
+// counts it has just read from a table entry). The choice is made once, by the CPU.
+#if defined(__x86_64__)
+namespace {
+bool HasBmi2() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("bmi2");
+}
+const bool hasBmi2 = HasBmi2();
+}  // namespace
+
+__attribute__((target("bmi2"))) bool Inflate::DecodeFastBmi2(int32_t& budget) {
+  return DecodeFastLoop(budget);
+}
+#endif
+
 bool Inflate::DecodeFast(int32_t& budget) {
+#if defined(__x86_64__)
+  if (hasBmi2) return DecodeFastBmi2(budget);
+#endif
+  return DecodeFastLoop(budget);
+}
+
+// Hot: see bench/inflate_bench.cc.
+__attribute__((always_inline)) inline bool Inflate::DecodeFastLoop(int32_t& budget) {
+  using namespace lookup;
   uint64_t bits = reader_.accumulator;
   uint32_t bitCount = reader_.bitCount;
   uint8_t* in = reader_.cursor;
@@ -589,32 +668,41 @@ bool Inflate::DecodeFast(int32_t& budget) {
   uint8_t* const window = window_;
   uint32_t position = writePosition_;
   int32_t left = budget;
-  const HuffmanTable& literals = literalTable_;
-  const HuffmanTable& distances = distanceTable_;
-  bool isOk = true;
+  const uint32_t* const literals = literalTable_.fast;
+  const uint32_t literalMask = literalTable_.fastMask;
+  const uint32_t literalBits = literalTable_.fastBits;
+  const uint32_t* const distances = distanceTable_.fast;
+  const uint32_t distanceMask = distanceTable_.fastMask;
+  const uint32_t distanceBits = distanceTable_.fastBits;
+  InflateFault fault = InflateFault::None;
 
   // Consumes n bits of the accumulator.
   auto drop = [&](uint32_t n) {
     bits >>= n;
     bitCount -= n;
   };
-  // Decodes one symbol of table from the refilled accumulator; -1 for an unused
-  // pattern (recorded). At most 16 bits, see kMaxBitsPerSymbol.
-  auto decode = [&](const HuffmanTable& table) -> int32_t {
-    int32_t entry = table.fast[bits & table.fastMask];
-    if (entry >= 0) {
-      drop(static_cast<uint32_t>(entry) >> HuffmanTable::kSymbolBits);
-      return entry & ((1 << HuffmanTable::kSymbolBits) - 1);
+  // The entry for the code the accumulator begins with: the main table's, or the
+  // subtable's behind it (the main table's bits consumed).
+  auto lookUp = [&](const uint32_t* table, uint32_t mask, uint32_t tableBits) {
+    uint32_t entry = table[bits & mask];
+    if ((entry & kKindMask) == kSubtable) {
+      drop(tableBits);
+      entry = table[(entry >> kValueShift) + (bits & ((1u << (entry & kConsumedMask)) - 1))];
     }
-    if (entry == -1) return -1;
-    drop(table.fastBits);
-    int32_t node = -2 - entry;
-    for (;;) {
-      node = table.nodes[node].child[bits & 1];
-      drop(1);
-      if (node < 0) return -1;
-      if (table.nodes[node].symbol >= 0) return table.nodes[node].symbol;
-    }
+    return entry;
+  };
+  // Consumes the code and extra bits of a length or distance entry; returns the value.
+  auto take = [&](uint32_t entry) {
+    const uint32_t consumed = entry & kConsumedMask;
+    const uint32_t codeLength = (entry >> kLengthShift) & kLengthMask;
+    const uint32_t extra = static_cast<uint32_t>(bits & ((uint64_t{1} << consumed) - 1)) >> codeLength;
+    drop(consumed);
+    return (entry >> kValueShift) + extra;
+  };
+  auto put = [&](uint32_t entry) {
+    drop(entry & kConsumedMask);
+    window[position] = static_cast<uint8_t>(entry >> kValueShift);
+    position = (position + 1) & kWindowMask;
   };
 
   while (inEnd - in >= kFastLoopMaxInBytes) {
@@ -624,46 +712,57 @@ bool Inflate::DecodeFast(int32_t& budget) {
     in += (63 - bitCount) >> 3;
     bitCount |= kRefillBits;
 
-    int32_t symbol = decode(literals);
-    if (symbol < 256) {
-      if (symbol < 0) {
-        isOk = RejectInput(reader_.fault, InflateFault::UnusedCode);
+    uint32_t entry = literals[bits & literalMask];
+    if ((entry & kKindMask) == kLiteral) {
+      // Up to three literals on one refill: a literal's code takes at most 15 bits.
+      put(entry);
+      entry = literals[bits & literalMask];
+      if ((entry & kKindMask) != kLiteral) {
+        left -= 1;
+      } else {
+        put(entry);
+        entry = literals[bits & literalMask];
+        if ((entry & kKindMask) != kLiteral) {
+          left -= 2;
+        } else {
+          put(entry);
+          left -= 3;
+        }
+      }
+      if (left < 1) break;
+      continue;
+    }
+    if ((entry & kKindMask) == kSubtable) {
+      drop(literalBits);
+      entry = literals[(entry >> kValueShift) + (bits & ((1u << (entry & kConsumedMask)) - 1))];
+    }
+    const uint32_t kind = entry & kKindMask;
+    if (kind == kLength) {
+      const uint32_t length = take(entry);
+      const uint32_t distanceEntry = lookUp(distances, distanceMask, distanceBits);
+      if ((distanceEntry & kKindMask) != kLength) {
+        fault = (distanceEntry & kKindMask) == kUnused ? InflateFault::UnusedCode
+                                                       : InflateFault::BadDistanceSymbol;
         break;
       }
-      window[position] = static_cast<uint8_t>(symbol);
-      position = (position + 1) & kWindowMask;
+      const uint32_t distance = take(distanceEntry);
+      position = CopyMatch(window, position, distance, length);
+      left -= static_cast<int32_t>(length);
+      if (left < 1) break;
+      continue;
+    }
+    if (kind == kLiteral) {
+      put(entry);
       if (--left < 1) break;
       continue;
     }
-    if (symbol == kEndOfBlock) {
+    if (kind == kBlockEnd) {
+      drop(entry & kConsumedMask);
       state_ = nextState_;
       break;
     }
-    if (symbol > kLastLengthSymbol) {
-      isOk = RejectInput(reader_.fault, InflateFault::BadLiteralSymbol);
-      break;
-    }
-    const int32_t lengthIndex = symbol - 257;
-    const uint32_t lengthExtra = kLengthExtra[lengthIndex];
-    const uint32_t length =
-        kLengthBase[lengthIndex] + static_cast<uint32_t>(bits & ((1u << lengthExtra) - 1));
-    drop(lengthExtra);
-    const int32_t distanceSymbol = decode(distances);
-    if (distanceSymbol < 0) {
-      isOk = RejectInput(reader_.fault, InflateFault::UnusedCode);
-      break;
-    }
-    if (distanceSymbol > kLastDistanceSymbol) {
-      isOk = RejectInput(reader_.fault, InflateFault::BadDistanceSymbol);
-      break;
-    }
-    const uint32_t distanceExtra = kDistanceExtra[distanceSymbol];
-    const uint32_t distance =
-        kDistanceBase[distanceSymbol] + static_cast<uint32_t>(bits & ((1u << distanceExtra) - 1));
-    drop(distanceExtra);
-    position = CopyMatch(window, position, distance, length);
-    left -= static_cast<int32_t>(length);
-    if (left < 1) break;
+    fault = kind == kUnused ? InflateFault::UnusedCode : InflateFault::BadLiteralSymbol;
+    break;
   }
 
   // Give whole bytes back to the buffer; they were loaded from it since this call
@@ -676,7 +775,8 @@ bool Inflate::DecodeFast(int32_t& budget) {
   reader_.cursor = in;
   writePosition_ = position;
   budget = left;
-  return isOk;
+  if (fault != InflateFault::None) return RejectInput(reader_.fault, fault);
+  return true;
 }
 
 bool Inflate::DecodeBlockData(int32_t& budget) {

@@ -27,7 +27,7 @@
 // StreamRef and releases it on Close or destruction. The stream's tap points at its
 // keys, so it is not movable either.
 //
-// Costs: about 70 KiB per decoder (window, input buffer, tables and their trees),
+// Costs: about 170 KiB per decoder (window, input buffer, tables and their trees),
 // allocated at construction; the objects themselves are small (InflateStream about
 // 270 bytes). Decoding speed is guarded by bench/inflate_bench.cc.
 #pragma once
@@ -169,6 +169,10 @@ class Inflate {
   bool CopyStored(int32_t count);
   bool DecodeBlockData(int32_t& budget);
   bool DecodeFast(int32_t& budget);
+  bool DecodeFastLoop(int32_t& budget);
+#if defined(__x86_64__)
+  bool DecodeFastBmi2(int32_t& budget);
+#endif
   bool DecodeCarefulSymbol(int32_t& budget);
   bool DecodeCareful(const HuffmanTable& table, int32_t& symbol);
   int64_t TakePending(uint8_t* out, int64_t count);
