@@ -17,6 +17,7 @@
 #include "app/ordered_pipeline.h"
 #include "app/run_driver.h"
 #include "app/settings.h"
+#include "core/allocation.h"
 #include "core/file.h"
 #include "core/path.h"
 #include "core/standard_streams.h"
@@ -660,11 +661,18 @@ void ReadMemberIntoBatch(PendingFile& file, Stream& stream, uint32_t size, int64
   Array<uint8_t>& bytes = batches[openBatch].bytes;
   FileFacts& facts = file.facts;
   const int64_t end = file.byteStart + size;
+  const int32_t capacity = bytes.Capacity();
   if (end + 1 > INT32_MAX || !bytes.TryReserve(static_cast<int32_t>(end + 1))) {
     facts.outcome = ContentRead::kReadFailed;
-  } else if ((stream.Flags() & kStreamReadable) == 0 ||
-             !ReadExactly(stream, bytes.Data() + file.byteStart + kept, size - kept)) {
+  } else if ((stream.Flags() & kStreamReadable) == 0) {
     facts.outcome = ContentRead::kStreamFailed;
+  } else {
+    // A batch grows to the largest member it holds; filling that much fresh memory
+    // page by page would cost this thread more than decoding it.
+    if (bytes.Capacity() != capacity) PreferHugePages(bytes.Data(), static_cast<size_t>(bytes.Capacity()));
+    if (!ReadExactly(stream, bytes.Data() + file.byteStart + kept, size - kept)) {
+      facts.outcome = ContentRead::kStreamFailed;
+    }
   }
   if (facts.outcome != ContentRead::kRead) {
     bytes.SetCountUninitialized(static_cast<int32_t>(file.byteStart));

@@ -1,5 +1,6 @@
 #include "core/allocation.h"
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cassert>
@@ -72,6 +73,19 @@ void* Reallocate(void* block, size_t bytes) {
   const uint32_t newDistance = static_cast<uint32_t>(offset - kDistanceBytes);
   std::memcpy(start + newDistance, &newDistance, kDistanceBytes);
   return start + offset;
+}
+
+void PreferHugePages(void* block, size_t bytes) {
+  constexpr uintptr_t kHugePageBytes = uintptr_t{2} << 20;
+  if (block == nullptr || bytes < 2 * kHugePageBytes) return;
+  const uintptr_t first = (reinterpret_cast<uintptr_t>(block) + kHugePageBytes - 1) & ~(kHugePageBytes - 1);
+  const uintptr_t last = (reinterpret_cast<uintptr_t>(block) + bytes) & ~(kHugePageBytes - 1);
+#if defined(MADV_HUGEPAGE)
+  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#else
+  (void)first;
+  (void)last;
+#endif
 }
 
 void* AllocateOrDie(size_t bytes, size_t alignment) {

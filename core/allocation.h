@@ -37,6 +37,12 @@ void Free(void* block);
 // (maybe moved), or nullptr when the memory cannot be had; block is then unchanged.
 void* Reallocate(void* block, size_t bytes);
 
+// Asks the kernel to back the whole 2 MiB pages inside [block, block + bytes) with
+// 2 MiB pages, where it does so on request: a buffer of tens of megabytes then costs a
+// few page faults when first filled instead of thousands. A hint only, for buffers
+// that are filled soon after they grow; nothing below 4 MiB.
+void PreferHugePages(void* block, size_t bytes);
+
 // As AllocateAligned, but ends the process instead of returning nullptr, after
 // writing "Quillmet: out of memory" to standard error (OutOfMemory). For owners
 // whose interfaces promise no failure (containers, pools): a deterministic stop with
