@@ -43,8 +43,10 @@ void* OrderedPipeline::WorkerMain(void* argument) {
 void OrderedPipeline::RunWorker(int32_t worker) {
   pthread_mutex_lock(&mutex_);
   for (;;) {
-    while ((taken_ == submitted_ || worker >= workerLimit_) && !isStopping_) {
-      pthread_cond_wait(&workAvailable_, &mutex_);
+    // A held-back worker waits apart: the signal for new work must reach a worker
+    // that may take it, or it is lost and the item waits for the owner.
+    while (!isStopping_ && (worker >= workerLimit_ || taken_ == submitted_)) {
+      pthread_cond_wait(worker >= workerLimit_ ? &limitChanged_ : &workAvailable_, &mutex_);
     }
     if (isStopping_ && taken_ == submitted_) break;
     const int32_t slot = static_cast<int32_t>(taken_++ % slotCount_);
@@ -110,6 +112,7 @@ void OrderedPipeline::LimitWorkers(int32_t limit) {
   pthread_mutex_lock(&mutex_);
   workerLimit_ = limit < 1 ? 1 : limit;
   pthread_cond_broadcast(&workAvailable_);
+  pthread_cond_broadcast(&limitChanged_);
   pthread_mutex_unlock(&mutex_);
 }
 
@@ -119,6 +122,7 @@ void OrderedPipeline::Stop() {
   pthread_mutex_lock(&mutex_);
   isStopping_ = true;
   pthread_cond_broadcast(&workAvailable_);
+  pthread_cond_broadcast(&limitChanged_);
   pthread_mutex_unlock(&mutex_);
   for (pthread_t thread : threads_) pthread_join(thread, nullptr);
   threads_.Clear();

@@ -65,7 +65,8 @@ class OrderedPipeline {
   void MergeHead(int64_t count);
 
   pthread_mutex_t mutex_ = PTHREAD_MUTEX_INITIALIZER;
-  pthread_cond_t workAvailable_ = PTHREAD_COND_INITIALIZER;
+  pthread_cond_t workAvailable_ = PTHREAD_COND_INITIALIZER;  // for the workers not held back
+  pthread_cond_t limitChanged_ = PTHREAD_COND_INITIALIZER;   // for the workers held back
   pthread_cond_t workFinished_ = PTHREAD_COND_INITIALIZER;
   Array<pthread_t> threads_;
   Array<uint8_t> isFinished_;  // per slot, under mutex_
