@@ -655,24 +655,40 @@ void SubmitIfFull() {
   if (batch.fileCount >= kBatchFiles || batch.bytes.Count() >= kBatchBytes) SubmitOpenBatch();
 }
 
+// Makes room for `needed` bytes in a batch's bytes, by half its size but at most
+// kBatchGrowthBytes more than needed: members arrive one after another, and growing
+// by each one's size would copy the batch again for every member, while a batch sized
+// for a large member must not be half as large again. The bytes in use are copied to
+// a new block, not the whole old one (as a reallocation would, into memory never
+// touched before).
+constexpr int64_t kBatchGrowthBytes = 1 << 20;
+bool GrowBatchBytes(Array<uint8_t>& bytes, int64_t needed) {
+  const int64_t capacity = bytes.Capacity();
+  if (needed <= capacity) return true;
+  const int64_t step = std::min(capacity + capacity / 2, needed + kBatchGrowthBytes);
+  const int64_t wanted = std::min<int64_t>(std::max(needed, step), INT32_MAX);
+  Array<uint8_t> grown;
+  if (!grown.TryReserve(static_cast<int32_t>(wanted))) return false;
+  // A batch grows to the largest member it holds; filling that much fresh memory
+  // page by page would cost the decoding thread more than decoding it.
+  PreferHugePages(grown.Data(), static_cast<size_t>(wanted));
+  grown.Append(bytes.Data(), bytes.Count());
+  bytes = std::move(grown);
+  return true;
+}
+
 // Reads the rest of an archive member of the given size into the open batch (its
 // first `kept` bytes are there), with a byte of room behind it.
 void ReadMemberIntoBatch(PendingFile& file, Stream& stream, uint32_t size, int64_t kept) {
   Array<uint8_t>& bytes = batches[openBatch].bytes;
   FileFacts& facts = file.facts;
   const int64_t end = file.byteStart + size;
-  const int32_t capacity = bytes.Capacity();
-  if (end + 1 > INT32_MAX || !bytes.TryReserve(static_cast<int32_t>(end + 1))) {
+  if (end + 1 > INT32_MAX || !GrowBatchBytes(bytes, end + 1)) {
     facts.outcome = ContentRead::kReadFailed;
   } else if ((stream.Flags() & kStreamReadable) == 0) {
     facts.outcome = ContentRead::kStreamFailed;
-  } else {
-    // A batch grows to the largest member it holds; filling that much fresh memory
-    // page by page would cost this thread more than decoding it.
-    if (bytes.Capacity() != capacity) PreferHugePages(bytes.Data(), static_cast<size_t>(bytes.Capacity()));
-    if (!ReadExactly(stream, bytes.Data() + file.byteStart + kept, size - kept)) {
-      facts.outcome = ContentRead::kStreamFailed;
-    }
+  } else if (!ReadExactly(stream, bytes.Data() + file.byteStart + kept, size - kept)) {
+    facts.outcome = ContentRead::kStreamFailed;
   }
   if (facts.outcome != ContentRead::kRead) {
     bytes.SetCountUninitialized(static_cast<int32_t>(file.byteStart));
