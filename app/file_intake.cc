@@ -809,7 +809,7 @@ bool StartParallelIntake(int32_t jobs) {
   if (jobs < 2 || pipeline.IsRunning()) return false;
   // Two batches more than the workers keep them all busy while the oldest is counted
   // and the newest filled.
-  const int32_t slotCount = jobs + 4;
+  const int32_t slotCount = jobs + 2;
   batches.Resize(slotCount);
   // One scratch more: this thread works on batches too when it would wait.
   workerScratch.Resize(jobs + 1);
