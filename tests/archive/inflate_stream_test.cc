@@ -195,6 +195,77 @@ TEST(Inflate, BackReferencesRepeatWrapAndReadZerosBeforeTheStart) {
   }
 }
 
+// Codes of every length from 1 to 15 in both alphabets, so that the longest ones sit
+// in the lookup tables' second level, with extra bits behind them: the output must be
+// that of the symbols written, and a pattern the code leaves unused must be refused.
+TEST(Inflate, CodesOfEveryLengthUpToFifteenBitsDecode) {
+  std::vector<int> literals(285, 0), distances(30, 0);
+  for (int i = 0; i < 13; ++i)
+    literals[static_cast<size_t>('a' + i)] = distances[static_cast<size_t>(i)] = i + 1;
+  for (int symbol : {int{'n'}, 256, 265, 284}) literals[static_cast<size_t>(symbol)] = 15;
+  for (int symbol : {13, 20, 26, 29}) distances[static_cast<size_t>(symbol)] = 15;
+  const std::vector<uint32_t> literalCodes = CanonicalCodes(literals),
+                              distanceCodes = CanonicalCodes(distances);
+  // (symbol, base, extra bits) of the lengths and distances used.
+  const int lengthSymbols[][3] = {{265, 11, 1}, {284, 227, 5}};
+  const int distanceSymbols[][3] = {{0, 1, 0},   {3, 4, 0},     {8, 17, 3},     {12, 65, 5},
+                                    {13, 97, 5}, {20, 1025, 9}, {26, 8193, 12}, {29, 24577, 13}};
+
+  BitWriter w = DynamicHeader(literals, distances);
+  std::string expected;
+  std::mt19937 random(15);
+  auto literal = [&](int symbol) {
+    w.Code(literalCodes[static_cast<size_t>(symbol)], literals[static_cast<size_t>(symbol)]);
+    expected += static_cast<char>(symbol);
+  };
+  while (expected.size() < 33000) literal('a' + static_cast<int>(random() % 14));
+  for (const auto& length : lengthSymbols) {
+    for (const auto& distance : distanceSymbols) {
+      for (uint32_t pick : {0u, 1u, ~0u}) {  // no, one and every extra bit set
+        const uint32_t lengthExtra = pick & ((1u << length[2]) - 1);
+        const uint32_t distanceExtra = pick & ((1u << distance[2]) - 1);
+        w.Code(literalCodes[static_cast<size_t>(length[0])], 15).Bits(lengthExtra, length[2]);
+        w.Code(distanceCodes[static_cast<size_t>(distance[0])], distances[static_cast<size_t>(distance[0])]);
+        w.Bits(distanceExtra, distance[2]);
+        const size_t back = static_cast<size_t>(distance[1]) + distanceExtra;
+        for (uint32_t k = 0; k < static_cast<uint32_t>(length[1]) + lengthExtra; ++k) {
+          expected += expected[expected.size() - back];
+        }
+        literal('n');
+      }
+    }
+  }
+  literal('a');
+  w.Code(literalCodes[256], 15);
+  // Followed by bytes no decoder reads, so that the fast path decodes up to the end.
+  for (const std::string& input : {w.Text(), w.Text() + std::string(64, '\0')}) {
+    for (int64_t readSize : {65536, 777}) {
+      Decoded d = Decode(input, Raw, readSize);
+      ASSERT_TRUE(d.isOk && d.bytes == expected) << "input " << input.size() << " read size " << readSize;
+    }
+  }
+
+  // Without 'n' and distance 13 the codes keep the same lengths but are one short, so
+  // the last 15-bit pattern of each (where 284 and 29 were) has no symbol.
+  std::vector<int> fewerLiterals = literals, fewerDistances = distances;
+  fewerLiterals['n'] = 0;
+  fewerDistances[13] = 0;
+  const std::string unusedLiteral =
+      DynamicHeader(fewerLiterals, distances).Code(literalCodes[284], 15).Text();
+  const std::string unusedDistance = DynamicHeader(literals, fewerDistances)
+                                         .Code(literalCodes[265], 15)
+                                         .Bits(0, 1)
+                                         .Code(distanceCodes[29], 15)
+                                         .Text();
+  for (const std::string& bytes : {unusedLiteral, unusedDistance}) {
+    for (const std::string& input : {bytes, bytes + std::string(64, '\0')}) {
+      Decoded d = Decode(input);
+      EXPECT_FALSE(d.isOk);
+      EXPECT_EQ(d.fault, InflateFault::UnusedCode) << "input " << input.size();
+    }
+  }
+}
+
 // Error paths
 
 TEST(Inflate, RejectsEachKindOfDamagedStream) {
