@@ -530,7 +530,8 @@ bool CountContent(CountTotals& totals, const FileOrigin& origin, FileTypeId type
 // Bytes: a file from disk is read into its worker's buffer and dropped after; an archive
 // member is read by the walk's thread (it decodes the archive) into its batch's buffer,
 // members one after another, each with a byte of room behind it. A batch so holds at
-// most kBatchBytes plus one member, and jobs + 2 batches are in flight. Buffers keep
+// most kBatchBytes plus one member (in a buffer at most kBatchGrowthBytes larger), and
+// jobs + 2 batches are in flight. Buffers keep
 // their capacity while files keep coming (growing them again would cost page faults);
 // whenever the workers are idle (before an archive, at the end of an argument) those
 // over kKeptBufferBytes are given back, so a walk holds no more than the workers'
