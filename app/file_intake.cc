@@ -530,12 +530,18 @@ bool CountContent(CountTotals& totals, const FileOrigin& origin, FileTypeId type
 // Bytes: a file from disk is read into its worker's buffer and dropped after; an archive
 // member is read by the walk's thread (it decodes the archive) into its batch's buffer,
 // members one after another, each with a byte of room behind it. A batch so holds at
-// most kBatchBytes plus one member (in a buffer at most kBatchGrowthBytes larger), and
-// jobs + 2 batches are in flight. Buffers keep
-// their capacity while files keep coming (growing them again would cost page faults);
-// whenever the workers are idle (before an archive, at the end of an argument) those
-// over kKeptBufferBytes are given back, so a walk holds no more than the workers'
-// buffers and an archive no more than its batches.
+// most kBatchBytes plus one member (in a buffer at most kBatchGrowthBytes larger).
+// Buffers keep their capacity while files keep coming (growing them again would cost
+// page faults); whenever the workers are idle (before an archive, at the end of an
+// argument) those over kKeptBufferBytes are given back, so a walk holds no more than
+// the workers' buffers and an archive no more than its batches.
+//
+// In flight: batches of files from disk hold only their paths, so many may wait, and a
+// batch of large files that holds up the merge does not hold up the workers. Batches
+// of archive members hold their bytes: jobs + 2 of them keep every worker busy while
+// the oldest is counted and the newest filled.
+constexpr int32_t kFileBatchesAhead = 32;
+constexpr int32_t kMemberBatchesAhead = 2;
 constexpr int32_t kBatchFiles = 64;
 constexpr int64_t kBatchBytes = 256 * 1024;
 constexpr int32_t kKeptBufferBytes = 4 << 20;
@@ -808,9 +814,7 @@ bool FileIntakeInDirectory(CountTotals& totals, const SharedString& directoryPat
 
 bool StartParallelIntake(int32_t jobs) {
   if (jobs < 2 || pipeline.IsRunning()) return false;
-  // Two batches more than the workers keep them all busy while the oldest is counted
-  // and the newest filled.
-  const int32_t slotCount = jobs + 2;
+  const int32_t slotCount = jobs + kFileBatchesAhead;
   batches.Resize(slotCount);
   // One scratch more: this thread works on batches too when it would wait.
   workerScratch.Resize(jobs + 1);
@@ -829,6 +833,7 @@ void BeginArchiveDecoding() {
   FinishPendingFiles();
   for (WorkerScratch& scratch : workerScratch) scratch.bytes.Clear();
   pipeline.LimitWorkers(pipeline.WorkerCount() - 1);
+  pipeline.LimitSlots(pipeline.WorkerCount() + kMemberBatchesAhead);
 }
 
 void EndArchiveDecoding() {
@@ -836,6 +841,7 @@ void EndArchiveDecoding() {
   FinishPendingFiles();
   for (FileBatch& batch : batches) batch.bytes.Clear();
   pipeline.LimitWorkers(pipeline.WorkerCount());
+  pipeline.LimitSlots(batches.Count());
 }
 
 void FinishPendingFiles() {

@@ -9,6 +9,8 @@ bool OrderedPipeline::Start(int32_t workerCount, int32_t slotCount, WorkFunction
   work_ = work;
   merge_ = merge;
   slotCount_ = slotCount;
+  slotsInUse_ = slotCount;
+  slotBase_ = 0;
   submitted_ = 0;
   taken_ = 0;
   merged_ = 0;
@@ -49,7 +51,7 @@ void OrderedPipeline::RunWorker(int32_t worker) {
       pthread_cond_wait(worker >= workerLimit_ ? &limitChanged_ : &workAvailable_, &mutex_);
     }
     if (isStopping_ && taken_ == submitted_) break;
-    const int32_t slot = static_cast<int32_t>(taken_++ % slotCount_);
+    const int32_t slot = SlotOf(taken_++);
     pthread_mutex_unlock(&mutex_);
     work_(slot, worker);
     pthread_mutex_lock(&mutex_);
@@ -67,12 +69,12 @@ void OrderedPipeline::MergeHead(int64_t count) {
       pthread_mutex_unlock(&mutex_);
       return;
     }
-    const int32_t slot = static_cast<int32_t>(merged_ % slotCount_);
+    const int32_t slot = SlotOf(merged_);
     while (isFinished_[slot] == 0 && merged_ < target) {
       if (taken_ < submitted_ && workerLimit_ < WorkerCount()) {
         // Rather than wait, the owner works on the oldest item no worker has begun,
         // in the place of the worker it holds back.
-        const int32_t helped = static_cast<int32_t>(taken_++ % slotCount_);
+        const int32_t helped = SlotOf(taken_++);
         pthread_mutex_unlock(&mutex_);
         work_(helped, WorkerCount());
         pthread_mutex_lock(&mutex_);
@@ -91,8 +93,8 @@ void OrderedPipeline::MergeHead(int64_t count) {
 }
 
 int32_t OrderedPipeline::AcquireSlot() {
-  MergeHead(submitted_ - merged_ == slotCount_ ? 1 : 0);
-  return static_cast<int32_t>(submitted_ % slotCount_);
+  MergeHead(submitted_ - merged_ == slotsInUse_ ? 1 : 0);
+  return SlotOf(submitted_);
 }
 
 void OrderedPipeline::Submit() {
@@ -113,6 +115,15 @@ void OrderedPipeline::LimitWorkers(int32_t limit) {
   workerLimit_ = limit < 1 ? 1 : limit;
   pthread_cond_broadcast(&workAvailable_);
   pthread_cond_broadcast(&limitChanged_);
+  pthread_mutex_unlock(&mutex_);
+}
+
+void OrderedPipeline::LimitSlots(int32_t count) {
+  if (!IsRunning()) return;
+  assert(submitted_ == merged_);
+  pthread_mutex_lock(&mutex_);
+  slotsInUse_ = count < 1 ? 1 : count > slotCount_ ? slotCount_ : count;
+  slotBase_ = submitted_;
   pthread_mutex_unlock(&mutex_);
 }
 

@@ -6,7 +6,8 @@
 // Any worker runs the work function on a submitted slot; the owner runs the merge
 // function on finished slots, strictly in submission order. A slot belongs to the owner
 // while it is filled or merged and to one worker while it is worked on. At most
-// slotCount items are in flight, which bounds the memory held by their slots.
+// slotCount items are in flight (fewer under LimitSlots), which bounds the memory held
+// by their slots.
 //
 // Failure: Start returns false when no worker thread can be started (the caller then
 // works alone). Each worker has a stack of kWorkerStackBytes: work functions keep
@@ -54,6 +55,10 @@ class OrderedPipeline {
   // Lets only workers 0 to limit - 1 take items from now on (at least one; the
   // default is all), as when the owner has work of its own that needs a core.
   void LimitWorkers(int32_t limit);
+  // Uses only slots 0 to count - 1 from now on (1 to slotCount; the default is all),
+  // so at most count items are in flight and only those slots hold memory, as for
+  // items that hold much of it. Requires: nothing in flight (as after Drain).
+  void LimitSlots(int32_t count);
   // Drain, then ends and joins the threads. Nothing when not running.
   void Stop();
 
@@ -73,6 +78,10 @@ class OrderedPipeline {
   WorkFunction work_ = nullptr;
   MergeFunction merge_ = nullptr;
   int32_t slotCount_ = 0;
+  // Item n goes to slot (n - slotBase_) % slotsInUse_ (both under mutex_).
+  int32_t slotsInUse_ = 0;
+  int64_t slotBase_ = 0;
+  int32_t SlotOf(int64_t item) const { return static_cast<int32_t>((item - slotBase_) % slotsInUse_); }
   int32_t workerLimit_ = 0;  // workers that may take items (under mutex_)
   int64_t submitted_ = 0;    // items handed to the workers (under mutex_)
   int64_t taken_ = 0;        // items a worker has begun (under mutex_)
