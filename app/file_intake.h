@@ -45,8 +45,9 @@
 // the run's output is the same as on one thread. Every totals, list and message stays
 // on the calling thread. Anything else that reports (an archive's messages, a stream
 // of unknown size, a directory that cannot be opened) first finishes the files in
-// flight. At most jobs + 2 batches are in flight: a file from disk is held only while
-// a worker reads and classifies it; a batch holds at most 256 KiB of members plus one.
+// flight. A file from disk is held only while a worker reads and classifies it, so
+// batches of files (paths only) may wait up to jobs + 32 at a time; at most jobs + 2
+// batches of archive members are in flight, each at most 256 KiB of members plus one.
 //
 // Costs: on one thread each file is read once into one reused buffer, whose capacity
 // only grows; the prepared name and the open path live in reused buffers, so a file of
