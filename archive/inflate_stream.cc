@@ -681,10 +681,9 @@ __attribute__((always_inline)) inline bool Inflate::DecodeFastLoop(int32_t& budg
     bits >>= n;
     bitCount -= n;
   };
-  // The entry for the code the accumulator begins with: the main table's, or the
-  // subtable's behind it (the main table's bits consumed).
-  auto lookUp = [&](const uint32_t* table, uint32_t mask, uint32_t tableBits) {
-    uint32_t entry = table[bits & mask];
+  // The entry a main table's entry stands for: itself, or for a link the subtable's
+  // entry for the bits behind the main table's (those bits consumed).
+  auto follow = [&](const uint32_t* table, uint32_t tableBits, uint32_t entry) {
     if ((entry & kKindMask) == kSubtable) {
       drop(tableBits);
       entry = table[(entry >> kValueShift) + (bits & ((1u << (entry & kConsumedMask)) - 1))];
@@ -732,14 +731,11 @@ __attribute__((always_inline)) inline bool Inflate::DecodeFastLoop(int32_t& budg
       if (left < 1) break;
       continue;
     }
-    if ((entry & kKindMask) == kSubtable) {
-      drop(literalBits);
-      entry = literals[(entry >> kValueShift) + (bits & ((1u << (entry & kConsumedMask)) - 1))];
-    }
+    entry = follow(literals, literalBits, entry);
     const uint32_t kind = entry & kKindMask;
     if (kind == kLength) {
       const uint32_t length = take(entry);
-      const uint32_t distanceEntry = lookUp(distances, distanceMask, distanceBits);
+      const uint32_t distanceEntry = follow(distances, distanceBits, distances[bits & distanceMask]);
       if ((distanceEntry & kKindMask) != kLength) {
         fault = (distanceEntry & kKindMask) == kUnused ? InflateFault::UnusedCode
                                                        : InflateFault::BadDistanceSymbol;
