@@ -1,20 +1,19 @@
 // Command line: turns the argument vector into the process-wide settings
-// (app/settings.h) and prints the usage text and the command-line error lines. This is
-// where the application begins: the process entry calls AppMain once, on the main
-// thread; the settings it fills are read-only while files are counted.
+// (app/settings.h) by looping over the option table (app/option_table.h), and prints
+// the usage text and the command-line error lines. This is where the application
+// begins: the process entry calls AppMain once, on the main thread; the settings it
+// fills are read-only while files are counted.
 
 // Options and inputs mix in any order; every option is matched byte for byte and
-// case-sensitively, in a fixed order, and applies globally; after "--" every argument
-// is an input. Flags and single values are overwritten by later occurrences; lists
-// accumulate. Errors are printed here on standard error ("invalid argument: %s\n" with
-// the argument as typed, control bytes shown as \xNN; "dirname(s) not specified\n"),
-// followed by the usage text, and give exit status 2; help prints the usage text on
-// standard output (status 0). Nothing throws.
+// case-sensitively and applies globally; after "--" every argument is an input. Flags
+// and single values are overwritten by later occurrences; lists accumulate. Errors are
+// printed here on standard error ("invalid argument: %s\n" with the argument as typed,
+// control bytes shown as \xNN; "dirname(s) not specified\n"), followed by the usage
+// text, and give exit status 2; help prints the usage text on standard output (status
+// 0). Nothing throws.
 #pragma once
 
 #include <cstdio>
-
-#include "core/shared_string.h"
 
 namespace qm {
 
@@ -30,25 +29,21 @@ enum class CommandLineOutcome {
   kInvalid,  // an error line was printed on standard error
 };
 
-// Fills settings from argv[1] to argv[argc - 1] and tells what to do. Bad values are
-// errors: -max= other than ASCII digits (counts above kMaxFileSizeMegabytes are
-// clamped to it; the limit is n megabytes of 1048576 bytes), a -fe= list of fewer than
-// two items, an empty --stdin= name, an empty or missing -csv/-diff file name (the
-// error names the option). --languages needs no directory argument. Calls
-// FinaliseExclusions on kRun.
+// Fills settings from argv[1] to argv[argc - 1] and tells what to do. An option's value
+// that its entry refuses is an error naming the argument (-max= other than ASCII
+// digits, a -fe= list of fewer than two items, an empty --stdin= or file name, an
+// option that takes the next argument given last); so are two report formats (-csv
+// and -json: the later format's argument is named) and no input at all ("dirname(s)
+// not specified"). --languages needs no directory argument. Calls FinaliseExclusions
+// on kRun.
 CommandLineOutcome ReadCommandLine(int argc, const char* const* argv);
 
 // ReadCommandLine(...) == kRun.
 bool ParseCommandLine(int argc, const char* const* argv);
 
-// Writes the usage text to stream, each line ending in a newline.
+// Writes the usage text to stream, each line ending in a newline: the banner, the
+// usage line, every listed option of the option table in its order, the exit statuses.
 void PrintUsage(FILE* stream);
-
-// Takes one whole -fe= or --force-ext= argument: the value after its first '=' is cut
-// at ',' (empty pieces dropped) and taken in pairs (reference, forced); an odd last
-// piece is ignored. Both get a leading '.' and are lowered; a later pair with the same
-// reference extension replaces the forced extension of an earlier one.
-void AddForcedExtensions(const SharedString& argument);
 
 // Completes the exclusion lists once, at the end of a successful parse: appends the
 // generated-file suffixes to excludeExts and lowers and dot-prefixes every entry;

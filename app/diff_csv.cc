@@ -239,7 +239,8 @@ bool ApplyDiffCsv(const uint8_t* next, const uint8_t* end, CountTotals& totals) 
   return !reader.HasBadRow();
 }
 
-bool LoadDiffCsv(const SharedString& fileName, CountTotals& totals, DiffLayout& layout) {
+bool LoadDiffCsv(const SharedString& fileName, CountTotals& totals, DiffLayout& layout,
+                 MessageOutput& output) {
   layout = DiffLayout::kUnknown;
   const SharedString shownName = Shown(fileName);
   // Opened blocking: a FIFO (process substitution) is waited for, as cat would.
@@ -249,7 +250,7 @@ bool LoadDiffCsv(const SharedString& fileName, CountTotals& totals, DiffLayout& 
   } while (descriptor < 0 && errno == EINTR);
   if (descriptor < 0) {
     const int reason = errno;
-    PrintError("Failed to open diff CSV: %s: %s\n", shownName.CStr(), std::strerror(reason));
+    output.Error("Failed to open diff CSV: %s: %s\n", shownName.CStr(), std::strerror(reason));
     return false;
   }
   DiffCsvReader reader(totals);
@@ -273,13 +274,13 @@ bool LoadDiffCsv(const SharedString& fileName, CountTotals& totals, DiffLayout& 
   close(descriptor);
   // A path that opens but cannot be read (a directory) is as unusable as a missing one.
   if (readErrno != 0) {
-    PrintError("Failed to open diff CSV: %s: %s\n", shownName.CStr(), std::strerror(readErrno));
+    output.Error("Failed to open diff CSV: %s: %s\n", shownName.CStr(), std::strerror(readErrno));
     return false;
   }
   if (!isTooLong) reader.Finish();
   layout = reader.Layout();
   if (reader.HasBadRow() || isTooLong) {
-    PrintError("Failed to parse diff CSV: %s\n", shownName.CStr());
+    output.Error("Failed to parse diff CSV: %s\n", shownName.CStr());
     return false;
   }
   return true;

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 
+#include "app/message_output.h"
 #include "app/run_state.h"
 #include "core/shared_string.h"
 
@@ -42,6 +43,7 @@ bool ApplyDiffCsv(const uint8_t* next, const uint8_t* end, CountTotals& totals);
 // count or more than kMaxDiffCsvBytes bytes print "Failed to parse diff CSV: %s\n"
 // (both on standard error, the name's control bytes shown as \xNN). Returns false
 // after either; the rows applied before a failure stay applied.
-bool LoadDiffCsv(const SharedString& fileName, CountTotals& totals, DiffLayout& layout);
+bool LoadDiffCsv(const SharedString& fileName, CountTotals& totals, DiffLayout& layout,
+                 MessageOutput& output);
 
 }  // namespace qm

@@ -6,7 +6,6 @@
 #include <memory>
 #include <utility>
 
-#include "app/file_intake.h"
 #include "app/ignore_rules.h"
 #include "app/message_output.h"
 #include "app/settings.h"
@@ -62,12 +61,16 @@ void EndLevel(WalkLevel& level) {
   level.isReadAhead = false;
 }
 
-// A subdirectory the walk cannot open; errno holds the reason.
-void ReportUnopened(const SharedString& path) {
+// A subdirectory the walk cannot open; errno holds the reason. Printed after every
+// file found before it.
+void ReportUnopened(FileIntake& intake, const SharedString& path) {
   const int reason = errno;
-  // After every file found before it, as on one thread.
-  FinishPendingFiles();
-  PrintError("failed to open dir: %s: %s\n", Shown(path).CStr(), std::strerror(reason));
+  SharedString line("failed to open dir: ");
+  line.Append(Shown(path));
+  line.Append(": ");
+  line.Append(std::strerror(reason));
+  line.Append("\n", 1);
+  intake.TakeNotice(line, false, false);
 }
 
 // Parent path, '/', and the name exactly as read, built in target's own block. A
@@ -82,12 +85,12 @@ void BuildChildPath(SharedString& target, const SharedString& parent, const Shar
 
 }  // namespace
 
-bool WalkDirectory(CountTotals& totals, const SharedString& path, uint32_t depth) {
+bool WalkDirectory(FileIntake& intake, const SharedString& path, uint32_t depth) {
   Array<std::unique_ptr<WalkLevel>> levels;
   levels.PushBack(std::make_unique<WalkLevel>());
   WalkLevel& start = *levels[0];
   if (!start.listing.Open(path, kWalkOptions | DirectoryListing::kExactPath)) {
-    if (depth > 0) ReportUnopened(path);
+    if (depth > 0) ReportUnopened(intake, path);
     return false;
   }
   start.path = path.StartsWith("/") ? path : start.listing.AbsolutePath();
@@ -109,7 +112,7 @@ bool WalkDirectory(CountTotals& totals, const SharedString& path, uint32_t depth
       continue;
     }
     if (!entry.isDirectory) {
-      if (!filter.IsSkipped(entry.name, false)) FileIntakeInDirectory(totals, top.path, entry.name);
+      if (!filter.IsSkipped(entry.name, false)) intake.TakeDiskFile(path, top.path, entry.name);
       continue;
     }
     if (entry.name == "." || entry.name == ".." || entry.name == ".git" || settings.noRecursion) {
@@ -122,7 +125,7 @@ bool WalkDirectory(CountTotals& totals, const SharedString& path, uint32_t depth
     if (activeCount - firstOpen >= kMaxOpenListings) ReadAheadAndClose(*levels[firstOpen++]);
     // A real directory found by the read, opened under its exact name (a\b, "name ").
     if (!child.listing.Open(child.path, kWalkOptions | DirectoryListing::kExactPath)) {
-      ReportUnopened(child.path);
+      ReportUnopened(intake, child.path);
       continue;
     }
     if (IsExcludedDirectory(child.path)) {

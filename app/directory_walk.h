@@ -1,8 +1,8 @@
 // WalkDirectory: visits one directory argument and everything below it, depth first in
 // directory-read order, and hands every entry that is neither a directory nor a
 // symbolic link to file intake. Memory and open directories stay bounded however deep
-// the tree; failures print and the walk goes on. Runs on the main thread; the walk
-// owns its listings, the caller its totals.
+// the tree; failures are reported in order through intake and the walk goes on. Runs
+// on the thread that owns the run; the walk owns its listings, the caller the intake.
 
 // Entries handed on: regular files, FIFOs, sockets, devices, entries of unreported
 // type. Subdirectories named ".git" are skipped, and so, with -nr, are all
@@ -18,14 +18,14 @@
 // thousands of levels cost no stack; at most kMaxOpenListings directories are open at
 // once. Past that the oldest open level reads its remaining entries ahead into memory
 // and closes, so the order in which entries are met never changes. Subdirectories that
-// cannot be opened print "failed to open dir: PATH: REASON\n" on standard error; the
-// walk goes on. The directory the walk starts from is opened by its exact text; when
-// that fails nothing is printed (the caller names the argument).
+// cannot be opened are "failed to open dir: PATH: REASON\n" on standard error, after
+// the files found before them; the walk goes on. The directory the walk starts from is opened by its exact
+// text; when that fails nothing is printed (the caller names the argument).
 #pragma once
 
 #include <cstdint>
 
-#include "app/run_state.h"
+#include "app/file_intake.h"
 #include "core/shared_string.h"
 
 namespace qm {
@@ -33,8 +33,9 @@ namespace qm {
 inline constexpr int32_t kMaxOpenListings = 64;
 
 // Walks the directory at path (its real path, or as given) starting at depth (0 for
-// a directory argument). Returns true when the directory could be opened (also when
-// it was excluded), false with errno set otherwise.
-bool WalkDirectory(CountTotals& totals, const SharedString& path, uint32_t depth);
+// a directory argument), handing its files to intake; display paths start at path.
+// Returns true when the directory could be opened (also when it was excluded), false
+// with errno set otherwise.
+bool WalkDirectory(FileIntake& intake, const SharedString& path, uint32_t depth);
 
 }  // namespace qm

@@ -1,132 +1,158 @@
 // FileIntake: where every file ends up (found by the walk, named on the command line,
 // read from standard input, met inside an archive): excluded, handed to archive
-// scanning, refused, noted as an anomaly, or read and classified into the caller's
-// totals, with its -la lines. Called by one thread; with StartParallelIntake, worker
-// threads read and classify, and the caller counts every file in walk order.
+// scanning, refused, noted as an anomaly, or read and classified into the run's
+// totals, with its -la lines. One object per run, used by the thread that owns the
+// run; its worker threads read and classify, and that thread counts every file, in
+// the order the files came, through one ordered pipeline (app/ordered_pipeline.h).
 
 // What becomes of a file: skipped (-xe, also for archives), handed to archive scanning
-// (-sa), counted as unknown without being read, refused (too big, unreadable), noted as
-// an anomaly (empty, duplicate, UTF-16, converted and counted), or read whole into a
-// reused buffer and classified into the totals. With -la it prints one line per refusal
-// and anomaly on the info stream (app/message_output.h), names shown with control bytes
-// escaped; the counters change either way. One bad file never stops the run: every
-// failure is counted and reported as false.
+// (-sa; a file argument or standard input always), counted as unknown without being
+// read, refused (too big, unreadable), noted as an anomaly (empty, duplicate, UTF-16,
+// converted and counted), or read whole and classified into the totals. With -la it
+// prints one line per refusal and anomaly on the info stream, names shown with control
+// bytes escaped; the counters change either way. One bad file never stops the run.
 //
 // Names and paths. The name is the entry name exactly as the directory read gave it
 // (or an archive member's file name). Its type and exclusion are decided on a prepared
-// copy (white space trimmed, ASCII lowered). The full path is the directory's absolute
-// path (a virtual listing's path as it is), '/', and the untouched name: no
-// normalisation, so names with backslashes, quotes, surrounding spaces or newlines are
-// opened and shown as they are. Display paths (messages, digest sources) are the full
-// path relative to currentRoot (an archive member's: its path inside the archive),
-// built only with -la.
+// copy (white space trimmed, ASCII lowered). When a file enters, its full path (its
+// directory's exact absolute path or an archive member's directory inside the
+// archive, '/', and the untouched name) and, with -la or for an archive, its display
+// path (the full path relative to the root: the walked argument, a file argument's
+// directory; an archive member's path inside the archive) are built once and travel
+// with it to its -la lines, its digest map entry and its -f row.
+//
+// Order. Files, archive members and messages (Notice) go into one queue of batches;
+// worker threads read, measure, hash where they must, decode and classify the files
+// of a batch, and this thread then counts each batch, entry by entry, in the order the
+// entries came: duplicates, "dup source", -la lines, -f rows, errors and messages are
+// exactly those of one thread whatever the timing. With no worker threads (-j 1) this
+// thread reads and classifies each entry as it comes, right after counting the ones
+// before it.
 //
 // Limits. A file of exactly settings.maxFileSize bytes is read and counted; over the
-// limit a file is "too big": a file from disk, a file argument or a regular file on
-// standard input before it is read, a pipe on standard input as soon as it passes the
-// limit. FIFOs, sockets and devices found on disk are counted as unreadable without
-// being read (opening never blocks). A UTF-16 file whose UTF-8 form would not fit the
-// 32-bit buffer is refused as too big. A file whose buffer cannot be had (out of
-// memory) is "couldn't read file" and the run goes on; standard input of unknown size
-// is read into a buffer of at most the limit plus one page.
+// limit a file is "too big": a file from disk or a file argument before it is read, a
+// pipe on standard input as soon as it passes the limit. FIFOs, sockets and devices
+// found on disk are counted as unreadable without being read (opening never blocks).
+// A UTF-16 file whose UTF-8 form would not fit the 32-bit buffer is refused as too
+// big. A file whose buffer cannot be had (out of memory) is "couldn't read file".
 //
 // Duplicates. A file is a duplicate when its raw bytes equal those of a file counted
-// earlier into the same totals. Only files of equal size and equal sampled bytes can
-// be equal, so a file of 4 KiB or more read from disk whose size and sample no earlier
-// file had is not hashed on arrival; it is hashed (read again) when a later file of
-// its kind comes, and the result is the same as hashing every file
-// (app/deferred_digests.h). The waiting files are kept in the totals' deferredDigests,
-// which ResetTotals clears with the digest map.
+// earlier. Only files of equal size and equal sampled bytes can be equal, so a file of
+// 4 KiB or more read from disk whose size and sample no earlier file had is not
+// hashed; it is hashed (read again) when a later file of its kind comes, and the result
+// is the same as hashing every file (app/deferred_digests.h).
 //
-// Threads. Intake is called by one thread. With StartParallelIntake, files of the walk
-// and archive members are read (members by the calling thread, which decodes the
-// archive) and classified by worker threads in batches, and counted into the totals,
-// reported and checked for duplicates on the calling thread in the order they came:
-// the run's output is the same as on one thread. Every totals, list and message stays
-// on the calling thread. Anything else that reports (an archive's messages, a stream
-// of unknown size, a directory that cannot be opened) first finishes the files in
-// flight. A file from disk is held only while a worker reads and classifies it, so
-// batches of files (paths only) may wait up to jobs + 32 at a time; at most jobs + 2
-// batches of archive members are in flight, each at most 256 KiB of members plus one.
-//
-// Costs: on one thread each file is read once into one reused buffer, whose capacity
-// only grows; the prepared name and the open path live in reused buffers, so a file of
-// a known type costs no allocation beyond its digest map entry or, for a file whose
-// digest waits, the copy of its path (with -f: its record, with -la: its display
-// path). In parallel each file also costs a copy of its path; a file of 4 KiB or more
-// from disk that an earlier file may equal is read a second time to be hashed (the
-// worker that read it could not know).
+// Memory. Batches hold at most kBatchFiles entries (1 without worker threads) or
+// kBatchBytes of member bytes plus one member. Batches of files from disk hold only
+// paths, so up to jobs + 32 may wait; file bytes live only in a worker's buffer while
+// it works. Archive members and stream files are read into their batch by this thread
+// (which decodes the archive); at most jobs + 2 such batches are in flight. The two
+// never share a stretch of the run: the workers' buffers go before an archive, the
+// batches' bytes after it. Buffers over 4 MiB are given back whenever the workers are
+// idle.
 #pragma once
 
 #include <cstdint>
 
+#include "app/file_reading.h"
+#include "app/message_output.h"
+#include "app/ordered_pipeline.h"
+#include "app/progress_display.h"
 #include "app/run_state.h"
 #include "core/array.h"
-#include "core/directory_listing.h"
 #include "core/shared_string.h"
 #include "core/stream.h"
 
 namespace qm {
 
-// Counts one file. listing is the open listing of the file's directory, or a virtual
-// one for archive members (then shown by their path inside the archive). Without a stream the file is opened
-// from disk; with a stream and a size exactly size bytes are read from it (no limit applied: archive scanning
-// checked it); with a stream and no size the stream is read to its end under the limit. The caller keeps
-// ownership of the stream. Returns true when the file was counted, found empty or a duplicate, or dealt with
-// by archive scanning (its result), or handed to the workers; false when excluded, of unknown type, too big,
-// or not opened or read.
-bool FileIntake(CountTotals& totals, const DirectoryListing& listing, const SharedString& name,
-                Stream* stream = nullptr, const uint32_t* size = nullptr);
-
-// The same for a file of the directory whose absolute path is directoryPath: the walk
-// calls this, so that the directory's exact path is used whatever its listing holds.
-// With a stream (a file argument, standard input), the stream is read to its end.
-bool FileIntakeInDirectory(CountTotals& totals, const SharedString& directoryPath, const SharedString& name,
-                           Stream* stream = nullptr);
-
 // The path shown for the file name in directory: the full path relative to root
 // (empty: the full path itself).
 SharedString DisplayPathOf(const SharedString& root, const SharedString& directory, const SharedString& name);
 
-enum class Utf16Kind { kNone, kLittleEndian, kBigEndian };
+class FileIntake final : private OrderedPipeline::Client {
+ public:
+  // The totals, output and progress belong to the run and outlive the intake.
+  FileIntake(CountTotals& totals, MessageOutput& output, ProgressDisplay& progress);
+  ~FileIntake();
+  FileIntake(const FileIntake&) = delete;
+  FileIntake& operator=(const FileIntake&) = delete;
 
-// The UTF-16 test: an even length and, within the first 1024 bytes, at least two zero
-// bytes at odd offsets and one non-zero byte at an even offset (little-endian) or
-// else, with at least 3 bytes examined, at least two zero bytes at even offsets and
-// one non-zero byte at an odd offset (big-endian). A run of NULs is not UTF-16. No
-// byte-order mark is looked for.
-Utf16Kind DetectUtf16(const uint8_t* bytes, int64_t length);
+  // Starts workerCount worker threads (0: this thread does all the work; fewer when
+  // threads cannot be started). Requires: settings and the classification tables are
+  // final, nothing taken yet.
+  void Start(int32_t workerCount);
 
-enum class Utf16Conversion { kConverted, kTooLong, kNoMemory };
+  // Counts everything taken, in order, ends the workers and gives back the buffers.
+  // Taking more afterwards needs Start again.
+  void Finish();
 
-// Writes the UTF-8 form of count bytes of UTF-16 of the given byte order into out,
-// each 16-bit unit taken as one code point (surrogates are not paired), with one byte
-// of room behind it. kTooLong when the result would be longer than maxLength,
-// kNoMemory when out cannot grow to hold it. Requires: count is even; kind is not kNone.
-Utf16Conversion ConvertUtf16(const uint8_t* bytes, int64_t count, Utf16Kind kind, int64_t maxLength,
-                             Array<uint8_t>& out);
+  // A file found by the walk: name as the directory read gave it, in the directory
+  // whose exact absolute path is directory; root is the walked argument's path.
+  void TakeDiskFile(const SharedString& root, const SharedString& directory, const SharedString& name);
 
-// Starts jobs worker threads for the files of the walk (files named without a stream).
-// True when they run; false for jobs < 2, when already running, or when no thread can
-// be started (intake then goes on alone). Requires: settings and the classification
-// tables are final, no file is in flight.
-bool StartParallelIntake(int32_t jobs);
+  // A file argument or standard input: offered to archive scanning under its lowered
+  // name (whatever -sa says), named in its messages by shownName, then counted as one
+  // file named by the text after its last '/', in directory (the file's real
+  // directory; empty for standard input), read from stream to its end. The stream
+  // stays the caller's.
+  void TakeStream(const SharedString& argument, const SharedString& directory, const SharedString& shownName,
+                  Stream& stream);
 
-// Counts every file handed to the workers, in order. Call before anything is reported
-// or counted that must come after them. Nothing when not running.
-void FinishPendingFiles();
+  // A line for standard error, printed after everything taken before it. countsError
+  // adds one error to the totals; failsRun makes the run end with status 1.
+  void TakeNotice(const SharedString& line, bool countsError, bool failsRun);
 
-// Around the decoding of an archive on the calling thread (nested calls count): one
-// worker fewer (at least one) takes files meanwhile, so the decoding keeps a core. The
-// outermost calls finish the files in flight and give back the buffers the coming
-// stretch does not use (the workers' read buffers before, the member batches after).
-void BeginArchiveDecoding();
-void EndArchiveDecoding();
+ private:
+  struct FileBatch;
+  struct WorkerScratch;
+  struct Entry;
+  class MemberSink;
 
-// FinishPendingFiles, then ends the worker threads (idempotent).
-void StopParallelIntake();
+  // A file as it enters: where it comes from and how it is read.
+  struct Origin {
+    const SharedString& root;
+    const SharedString& directory;
+    const SharedString& name;
+    Stream* stream;        // null for a file from disk
+    const uint32_t* size;  // a member's exact size; null to read the stream to its end
+  };
 
-// Stops the workers and releases intake's reused buffers (part of the clean-up at exit; idempotent).
-void ReleaseIntakeBuffers();
+  void Take(const Origin& origin);
+  void PrepareName(const SharedString& name);
+  bool OfferArchive(const Origin& origin);
+  bool ScanArchiveStream(const SharedString& preparedName, const SharedString& shownName, Stream& stream);
+  FileTypeId SniffType(const Origin& origin, int64_t& kept);
+  Entry& AddEntry(uint8_t kind, int64_t kept);
+  void SetPaths(Entry& entry, const Origin& origin);
+  void ReadStreamIntoBatch(Entry& entry, const Origin& origin, int64_t kept);
+  void AddRefused(ContentRead outcome, const SharedString& displayPath);
+  void SubmitIfFull();
+  void SubmitOpenBatch();
+  FileBatch& OpenBatch();
+  void DrainAndTrim();
+  void BeginStreamStretch();
+  void EndStreamStretch();
+  void Count(Entry& entry, const char* fullPath, int32_t fullPathLength);
+
+  void Work(int32_t slot, int32_t worker) override;
+  void Merge(int32_t slot) override;
+
+  CountTotals& totals_;
+  MessageOutput& output_;
+  ProgressDisplay& progress_;
+  OrderedPipeline pipeline_;
+  Array<FileBatch> batches_;
+  Array<WorkerScratch> scratch_;  // one per worker, then one for this thread
+  int32_t openBatch_ = -1;        // the batch being filled, or -1
+  int32_t batchFiles_ = 1;        // entries a batch takes before it is handed over
+  int32_t streamDepth_ = 0;       // nesting of archives and stream files being read
+  // Reused from file to file, each rewritten in its own block.
+  SharedString preparedName_;
+  SharedString fullPath_;
+  // The shown name of the archive being scanned (an archive argument as typed, the
+  // --stdin name, a walked archive's path below its argument, a nested one's outer
+  // name, '/', and its path inside); empty outside archives.
+  SharedString currentArchive_;
+};
 
 }  // namespace qm

@@ -4,12 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/csv_writer.h"
-#include "app/file_types.h"
-#include "app/message_output.h"
-#include "app/settings.h"
-#include "app/summary_report.h"
-
 namespace qm {
 
 namespace {
@@ -56,11 +50,11 @@ void AppendNumber(SharedString& out, const char* key, int64_t value, bool isLast
 }
 
 // blank, comment, (punctuation), code: the numbers every row and the total share.
-void AppendLineCounts(SharedString& out, int64_t blank, int64_t comment, int64_t punctuation, int64_t code) {
-  AppendNumber(out, "blank", blank);
-  AppendNumber(out, "comment", comment);
-  if (settings.conservative) AppendNumber(out, "punctuation", punctuation);
-  AppendNumber(out, "code", code, true);
+void AppendLineCounts(SharedString& out, const ColumnTotals& counts, bool withPunctuation) {
+  AppendNumber(out, "blank", counts.blank);
+  AppendNumber(out, "comment", counts.comment);
+  if (withPunctuation) AppendNumber(out, "punctuation", counts.punctuation);
+  AppendNumber(out, "code", counts.code, true);
 }
 
 void AppendText(SharedString& out, const char* text) {
@@ -68,6 +62,8 @@ void AppendText(SharedString& out, const char* text) {
 }
 
 }  // namespace
+
+const ReportFormat kJsonReport = {"JSON", RenderJson, &Settings::jsonFile};
 
 void AppendJsonString(SharedString& out, const char* begin, const char* end) {
   static constexpr char kHex[] = "0123456789abcdef";
@@ -113,85 +109,70 @@ void AppendJsonString(SharedString& out, const char* begin, const char* end) {
   out.Append("\"", 1);
 }
 
-SharedString BuildJsonReport(const CountTotals& totals) {
+SharedString RenderJson(const ReportModel& model) {
+  const bool withPunctuation = model.isConservative;
   SharedString out;
   out.Append("{\n  ");
   AppendKey(out, "mode");
-  AppendText(out, settings.conservative ? "conservative" : "greedy");
-  if (!settings.diffFile.IsEmpty()) {
+  AppendText(out, withPunctuation ? "conservative" : "greedy");
+  if (!model.diffFile.IsEmpty()) {
     out.Append(",\n  ");
     AppendKey(out, "diff");
-    AppendJsonString(out, settings.diffFile.CStr(), settings.diffFile.CStr() + settings.diffFile.Length());
+    AppendJsonString(out, model.diffFile.CStr(), model.diffFile.CStr() + model.diffFile.Length());
   }
   out.Append(",\n  ");
   AppendKey(out, "languages");
   out.Append("[");
-  FileTypeId types[kTypeSlots];
-  SortReportTypes(totals, types);
   bool isFirst = true;
-  for (const FileTypeId type : types) {
-    if (totals.lineCount[type] == 0) continue;
+  for (const LanguageRow& row : model.languages) {
     out.Append(isFirst ? "\n    {" : ",\n    {");
     isFirst = false;
     AppendKey(out, "name");
-    AppendText(out, TypeNames[type]);
+    AppendText(out, row.name);
     out.Append(", ");
-    AppendNumber(out, "files", totals.fileCount[type]);
-    AppendLineCounts(out, totals.blankLines[type], totals.commentLines[type], totals.punctLines[type],
-                     totals.codeLines[type]);
+    AppendNumber(out, "files", row.counts.files);
+    AppendLineCounts(out, row.counts, withPunctuation);
     out.Append("}");
   }
   out.Append(isFirst ? "],\n  " : "\n  ],\n  ");
 
-  const ColumnTotals sums = SumReportColumns(totals);
   AppendKey(out, "total");
   out.Append("{");
-  AppendNumber(out, "files", sums.files);
-  AppendLineCounts(out, sums.blank, sums.comment, sums.punctuation, sums.code);
+  AppendNumber(out, "files", model.total.files);
+  AppendLineCounts(out, model.total, withPunctuation);
   out.Append("},\n  ");
 
+  const AnomalyCounts& anomalies = model.anomalies;
   AppendKey(out, "anomalies");
   out.Append("{");
-  AppendNumber(out, "errors", totals.errorCount);
-  AppendNumber(out, "tooBig", totals.tooBigCount);
-  AppendNumber(out, "duplicates", totals.dupCount);
-  AppendNumber(out, "empty", totals.emptyCount);
-  AppendNumber(out, "utf16", totals.utf16LeCount + totals.utf16BeCount, true);
+  AppendNumber(out, "errors", anomalies.errors);
+  AppendNumber(out, "tooBig", anomalies.tooBig);
+  AppendNumber(out, "duplicates", anomalies.duplicates);
+  AppendNumber(out, "empty", anomalies.empty);
+  AppendNumber(out, "utf16", SaturatingAdd(anomalies.utf16Le, anomalies.utf16Be), true);
   out.Append("}");
 
-  if (settings.byFile) {
-    PrepareFileRecords();  // the table's paths and order, names unescaped
+  if (model.hasFileRows) {
     out.Append(",\n  ");
     AppendKey(out, "files");
     out.Append("[");
     isFirst = true;
-    for (const FileRecord& record : fileRecords) {
-      if (record.lines == 0) continue;
+    for (const FileRow& row : model.files) {
       out.Append(isFirst ? "\n    {" : ",\n    {");
       isFirst = false;
       AppendKey(out, "path");
-      AppendJsonString(out, record.path.CStr(), record.path.CStr() + record.path.Length());
+      AppendJsonString(out, row.path.CStr(), row.path.CStr() + row.path.Length());
       out.Append(", ");
       AppendKey(out, "language");
-      AppendText(out, TypeNames[record.type]);
+      AppendText(out, row.language);
       out.Append(", ");
-      AppendLineCounts(out, record.blank, record.comment, record.punctuation, record.code);
+      AppendLineCounts(out, row.counts, withPunctuation);
       out.Append("}");
     }
     out.Append(isFirst ? "]" : "\n  ]");
   }
   out.Append("\n}\n");
   return out;
-}
-
-bool WriteJsonReport(const CountTotals& totals) {
-  const bool isWritten = WriteReportFile("JSON", settings.jsonFile, BuildJsonReport(totals));
-  if (settings.listExtensions) {
-    SharedString listing;
-    PrintExtensions(listing);
-    PrintInfo("%s", listing.CStr());
-  }
-  return isWritten;
 }
 
 }  // namespace qm

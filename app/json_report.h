@@ -1,22 +1,17 @@
-// The -json report: the run's totals as one JSON document (UTF-8, ending with a line
-// break) written to a file or, for the name "stdout", to standard output, instead of
-// the table; any bytes in names give valid JSON. Built whole from the run's totals on
-// the main thread at the end of the run; a failure ends the JSON output, not the run.
+// The JSON report (-json): the report model as one JSON document (UTF-8, ending with a
+// line break); any bytes in names give valid JSON. A pure function of the model; any
+// thread.
 
-// Keys and numbers are the table's: languages in table order (only types whose
-// lineCount is not 0), the total row's sums, the anomaly counters, and with -f the
-// by-file rows in the table's order; "punctuation" only in conservative mode, "diff"
-// (the saved file's name) only with -diff. In names a byte that is not part of valid
-// UTF-8 becomes U+FFFD, control characters (C0, DEL and C1) become escapes.
-//
-// Streams: with "-json stdout" standard output carries the document alone; the banner,
-// -la lines, the -sp count and the -le list go to standard error (app/message_output.h).
-//
-// Failures print on standard error and end the JSON output; the run goes on:
-//   "Couldn't create JSON file: %s: REASON", "Couldn't write JSON file: %s: REASON".
+// Keys come in a fixed order: "mode" ("conservative" or "greedy"), "diff" (the saved
+// file's name, only with -diff), "languages" (the language rows in order), "total",
+// "anomalies" (errors, tooBig, duplicates, empty, utf16 of both byte orders) and, with
+// -f, "files" (the file rows in order); "punctuation" only in the conservative layout.
+// In names a byte that is not part of valid UTF-8 becomes U+FFFD, control characters
+// (C0, DEL and C1) become escapes.
 #pragma once
 
-#include "app/run_state.h"
+#include "app/report_model.h"
+#include "app/report_writer.h"
 #include "core/shared_string.h"
 
 namespace qm {
@@ -24,11 +19,8 @@ namespace qm {
 // Appends text as a JSON string, quotes included (see above for bytes).
 void AppendJsonString(SharedString& out, const char* begin, const char* end);
 
-// The document. With -f it also shortens and sorts fileRecords as the table does.
-SharedString BuildJsonReport(const CountTotals& totals);
+SharedString RenderJson(const ReportModel& model);
 
-// The report in JSON mode: the document (written as app/csv_writer.h writes a CSV
-// file), then the -le listing. False when the document was not written.
-bool WriteJsonReport(const CountTotals& totals);
+extern const ReportFormat kJsonReport;
 
 }  // namespace qm

@@ -11,7 +11,6 @@
 #include <cstdlib>
 
 #include "app/command_line.h"
-#include "app/file_intake.h"
 #include "app/run_state.h"
 #include "app/settings.h"
 #include "core/object_pool.h"
@@ -22,7 +21,6 @@ namespace {
 void CleanUp() {
   qm::ClearSettings();
   qm::ClearRunState();
-  qm::ReleaseIntakeBuffers();
 }
 
 // A standard descriptor that was closed gets /dev/null opened the wrong way round,

@@ -4,19 +4,9 @@
 #include <cstdarg>
 #include <cstring>
 
-#include "app/settings.h"
-
 namespace qm {
 
 namespace {
-
-bool isRunFailed = false;
-// errno of the first failed write to standard output; 0 while none failed.
-int reportWriteErrno = 0;
-
-void NoteStandardOutputResult(bool isWritten) {
-  if (!isWritten && reportWriteErrno == 0) reportWriteErrno = errno != 0 ? errno : EIO;
-}
 
 bool IsControlByte(unsigned char byte) {
   return byte < 0x20 || byte == 0x7F;
@@ -51,20 +41,19 @@ SharedString Shown(const char* text) {
   return shown;
 }
 
-FILE* InfoStream() {
-  return settings.csvFile == "stdout" || settings.jsonFile == "stdout" ? stderr : stdout;
+void MessageOutput::NoteStandardOutputResult(bool isWritten) {
+  if (!isWritten && reportWriteErrno_ == 0) reportWriteErrno_ = errno != 0 ? errno : EIO;
 }
 
-void PrintInfo(const char* format, ...) {
-  FILE* const stream = InfoStream();
+void MessageOutput::Info(const char* format, ...) {
   va_list arguments;
   va_start(arguments, format);
-  const int written = std::vfprintf(stream, format, arguments);
+  const int written = std::vfprintf(info_, format, arguments);
   va_end(arguments);
-  if (stream == stdout) NoteStandardOutputResult(written >= 0);
+  if (info_ == stdout) NoteStandardOutputResult(written >= 0);
 }
 
-void PrintError(const char* format, ...) {
+void MessageOutput::Error(const char* format, ...) {
   NoteStandardOutputResult(std::fflush(stdout) == 0);
   va_list arguments;
   va_start(arguments, format);
@@ -72,31 +61,18 @@ void PrintError(const char* format, ...) {
   va_end(arguments);
 }
 
-void WriteReport(const char* bytes, size_t length) {
+void MessageOutput::WriteReport(const char* bytes, size_t length) {
   NoteStandardOutputResult(std::fwrite(bytes, 1, length, stdout) == length);
 }
 
-void NoteRunFailure() {
-  isRunFailed = true;
-}
-
-bool HasRunFailed() {
-  return isRunFailed;
-}
-
-void FinishStandardOutput() {
+void MessageOutput::FinishStandardOutput() {
   NoteStandardOutputResult(std::fflush(stdout) == 0);
-  if (reportWriteErrno == 0 && std::ferror(stdout)) reportWriteErrno = EIO;
-  if (reportWriteErrno == 0) return;
-  std::fprintf(stderr, "cannot write the report: %s\n", std::strerror(reportWriteErrno));
-  reportWriteErrno = 0;
+  if (reportWriteErrno_ == 0 && std::ferror(stdout)) reportWriteErrno_ = EIO;
+  if (reportWriteErrno_ == 0) return;
+  std::fprintf(stderr, "cannot write the report: %s\n", std::strerror(reportWriteErrno_));
+  reportWriteErrno_ = 0;
   std::clearerr(stdout);
   NoteRunFailure();
-}
-
-void ResetMessageOutput() {
-  isRunFailed = false;
-  reportWriteErrno = 0;
 }
 
 }  // namespace qm

@@ -4,10 +4,9 @@
 
 namespace qm {
 
-bool OrderedPipeline::Start(int32_t workerCount, int32_t slotCount, WorkFunction work, MergeFunction merge) {
-  assert(!IsRunning() && workerCount >= 1 && slotCount >= 1);
-  work_ = work;
-  merge_ = merge;
+void OrderedPipeline::Start(int32_t workerCount, int32_t slotCount, Client* client) {
+  assert(!IsStarted() && workerCount >= 0 && slotCount >= 1 && client != nullptr);
+  client_ = client;
   slotCount_ = slotCount;
   slotsInUse_ = slotCount;
   slotBase_ = 0;
@@ -33,7 +32,6 @@ bool OrderedPipeline::Start(int32_t workerCount, int32_t slotCount, WorkFunction
     threads_.PushBack(thread);
   }
   if (hasAttributes) pthread_attr_destroy(&attributes);
-  return IsRunning();
 }
 
 void* OrderedPipeline::WorkerMain(void* argument) {
@@ -53,7 +51,7 @@ void OrderedPipeline::RunWorker(int32_t worker) {
     if (isStopping_ && taken_ == submitted_) break;
     const int32_t slot = SlotOf(taken_++);
     pthread_mutex_unlock(&mutex_);
-    work_(slot, worker);
+    client_->Work(slot, worker);
     pthread_mutex_lock(&mutex_);
     isFinished_[slot] = 1;
     pthread_cond_signal(&workFinished_);
@@ -71,12 +69,12 @@ void OrderedPipeline::MergeHead(int64_t count) {
     }
     const int32_t slot = SlotOf(merged_);
     while (isFinished_[slot] == 0 && merged_ < target) {
-      if (taken_ < submitted_ && workerLimit_ < WorkerCount()) {
+      if (taken_ < submitted_ && (workerLimit_ < WorkerCount() || threads_.IsEmpty())) {
         // Rather than wait, the owner works on the oldest item no worker has begun,
-        // in the place of the worker it holds back.
+        // in the place of the worker it holds back (or of the workers it has not).
         const int32_t helped = SlotOf(taken_++);
         pthread_mutex_unlock(&mutex_);
-        work_(helped, WorkerCount());
+        client_->Work(helped, WorkerCount());
         pthread_mutex_lock(&mutex_);
         isFinished_[helped] = 1;
         continue;
@@ -87,7 +85,7 @@ void OrderedPipeline::MergeHead(int64_t count) {
     isFinished_[slot] = 0;
     pthread_mutex_unlock(&mutex_);
     if (!isReady) return;
-    merge_(slot);
+    client_->Merge(slot);
     ++merged_;
   }
 }
@@ -102,15 +100,17 @@ void OrderedPipeline::Submit() {
   ++submitted_;
   pthread_cond_signal(&workAvailable_);
   pthread_mutex_unlock(&mutex_);
-  MergeHead(0);
+  // Without workers the owner works on the item now, so it is merged before the next
+  // one is filled.
+  MergeHead(threads_.IsEmpty() ? 1 : 0);
 }
 
 void OrderedPipeline::Drain() {
-  if (IsRunning()) MergeHead(submitted_ - merged_);
+  if (IsStarted()) MergeHead(submitted_ - merged_);
 }
 
 void OrderedPipeline::LimitWorkers(int32_t limit) {
-  if (!IsRunning()) return;
+  if (!IsStarted()) return;
   pthread_mutex_lock(&mutex_);
   workerLimit_ = limit < 1 ? 1 : limit;
   pthread_cond_broadcast(&workAvailable_);
@@ -119,7 +119,7 @@ void OrderedPipeline::LimitWorkers(int32_t limit) {
 }
 
 void OrderedPipeline::LimitSlots(int32_t count) {
-  if (!IsRunning()) return;
+  if (!IsStarted()) return;
   assert(submitted_ == merged_);
   pthread_mutex_lock(&mutex_);
   slotsInUse_ = count < 1 ? 1 : count > slotCount_ ? slotCount_ : count;
@@ -128,7 +128,7 @@ void OrderedPipeline::LimitSlots(int32_t count) {
 }
 
 void OrderedPipeline::Stop() {
-  if (!IsRunning()) return;
+  if (!IsStarted()) return;
   Drain();
   pthread_mutex_lock(&mutex_);
   isStopping_ = true;
@@ -138,6 +138,7 @@ void OrderedPipeline::Stop() {
   for (pthread_t thread : threads_) pthread_join(thread, nullptr);
   threads_.Clear();
   starts_.Clear();
+  client_ = nullptr;
 }
 
 }  // namespace qm

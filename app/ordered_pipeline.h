@@ -1,18 +1,20 @@
 // OrderedPipeline: items handed to worker threads and taken back in submission order.
 // The owning thread fills and submits slots and alone merges finished ones; a worker
-// (or the owner, in place of a worker LimitWorkers holds back) works on one slot at a
-// time. Slots need no locks: the mutex that hands a slot over orders every access.
+// (or the owner, when it has no workers or in place of one LimitWorkers holds back)
+// works on one slot at a time. Slots need no locks: the mutex that hands a slot over
+// orders every access.
 
-// Any worker runs the work function on a submitted slot; the owner runs the merge
-// function on finished slots, strictly in submission order. A slot belongs to the owner
-// while it is filled or merged and to one worker while it is worked on. At most
-// slotCount items are in flight (fewer under LimitSlots), which bounds the memory held
-// by their slots.
+// A worker runs the client's Work on a submitted slot; the owner runs Merge on
+// finished slots, strictly in submission order. A slot belongs to the owner while it
+// is filled or merged and to one worker while it is worked on. At most slotCount items
+// are in flight (fewer under LimitSlots), which bounds the memory held by their slots.
+// With no worker threads (asked for none, or none could be started) the owner works on
+// every item itself when it is submitted, so each item is worked on and merged before
+// the next one is filled.
 //
-// Failure: Start returns false when no worker thread can be started (the caller then
-// works alone). Each worker has a stack of kWorkerStackBytes: work functions keep
-// their frames small. Costs: one mutex hand-over per item each way. Not copyable; the owner
-// is one thread.
+// Each worker has a stack of kWorkerStackBytes: work functions keep their frames
+// small. Costs: one mutex hand-over per item each way. Not copyable; the owner is one
+// thread.
 #pragma once
 
 #include <pthread.h>
@@ -28,22 +30,30 @@ class OrderedPipeline {
  public:
   static constexpr size_t kWorkerStackBytes = 512 * 1024;
 
-  // Work on one slot (worker is 0 to WorkerCount() - 1 for the worker threads,
-  // WorkerCount() for the owner), and merging of one finished slot (the owner).
-  using WorkFunction = void (*)(int32_t slot, int32_t worker);
-  using MergeFunction = void (*)(int32_t slot);
+  class Client {
+   public:
+    // Work on one slot: worker is 0 to WorkerCount() - 1 for the worker threads,
+    // WorkerCount() for the owner. Called on any of those threads.
+    virtual void Work(int32_t slot, int32_t worker) = 0;
+    // Merging of one finished slot, on the owner's thread, in submission order.
+    virtual void Merge(int32_t slot) = 0;
+
+   protected:
+    ~Client() = default;
+  };
 
   OrderedPipeline() = default;
   OrderedPipeline(const OrderedPipeline&) = delete;
   OrderedPipeline& operator=(const OrderedPipeline&) = delete;
   ~OrderedPipeline() { Stop(); }
 
-  // Starts up to workerCount threads over slotCount slots. True when at least one
-  // thread runs; WorkerCount() then says how many.
-  // Requires: not running; workerCount >= 1; slotCount >= 1.
-  bool Start(int32_t workerCount, int32_t slotCount, WorkFunction work, MergeFunction merge);
-  bool IsRunning() const { return !threads_.IsEmpty(); }
+  // Starts up to workerCount threads (0: none) over slotCount slots for client, which
+  // must outlive the pipeline's run. WorkerCount() then says how many threads run.
+  // Requires: not started; workerCount >= 0; slotCount >= 1.
+  void Start(int32_t workerCount, int32_t slotCount, Client* client);
+  bool IsStarted() const { return client_ != nullptr; }
   int32_t WorkerCount() const { return threads_.Count(); }
+  int32_t SlotCount() const { return slotCount_; }
 
   // The slot the next item goes into. Merges finished items first; when every slot
   // is in flight, waits for the oldest to finish and merges it.
@@ -59,14 +69,14 @@ class OrderedPipeline {
   // so at most count items are in flight and only those slots hold memory, as for
   // items that hold much of it. Requires: nothing in flight (as after Drain).
   void LimitSlots(int32_t count);
-  // Drain, then ends and joins the threads. Nothing when not running.
+  // Drain, then ends and joins the threads. Nothing when not started.
   void Stop();
 
  private:
   static void* WorkerMain(void* argument);
   void RunWorker(int32_t worker);
-  // Merges finished items at the head; with isWaiting, waits until count more have
-  // been merged (or everything submitted, whichever is less).
+  // Merges finished items at the head; waits until count more have been merged (or
+  // everything submitted, whichever is less).
   void MergeHead(int64_t count);
 
   pthread_mutex_t mutex_ = PTHREAD_MUTEX_INITIALIZER;
@@ -75,8 +85,7 @@ class OrderedPipeline {
   pthread_cond_t workFinished_ = PTHREAD_COND_INITIALIZER;
   Array<pthread_t> threads_;
   Array<uint8_t> isFinished_;  // per slot, under mutex_
-  WorkFunction work_ = nullptr;
-  MergeFunction merge_ = nullptr;
+  Client* client_ = nullptr;
   int32_t slotCount_ = 0;
   // Item n goes to slot (n - slotBase_) % slotsInUse_ (both under mutex_).
   int32_t slotsInUse_ = 0;

@@ -2,26 +2,24 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 
-#include "app/archive_bridge.h"
 #include "app/diff_csv.h"
 #include "app/directory_walk.h"
 #include "app/file_intake.h"
 #include "app/file_types.h"
-#include "app/json_report.h"
 #include "app/message_output.h"
+#include "app/option_table.h"
+#include "app/progress_display.h"
+#include "app/report_model.h"
+#include "app/report_writer.h"
 #include "app/run_state.h"
 #include "app/settings.h"
-#include "app/summary_report.h"
-#include "core/directory_listing.h"
 #include "core/file.h"
 #include "core/path.h"
 #include "core/standard_streams.h"
@@ -32,42 +30,26 @@ namespace {
 
 constexpr uint32_t kReadShare = 7;
 
-// Progress display state: when and at which count the line was last printed.
-uint32_t lastPrintMs = 0;
-int64_t lastPrintCount = 0;
-
-// "cannot open NAME: REASON" for an argument that cannot be used: one error in the
-// report and a failed run. An empty argument is shown as ''.
-void ReportUnopenedArgument(CountTotals& totals, const SharedString& argument, const char* reason) {
-  PrintError("cannot open %s: %s\n", argument.IsEmpty() ? "''" : Shown(argument).CStr(), reason);
-  ++totals.errorCount;
-  NoteRunFailure();
+// "cannot open NAME: REASON" for an argument that cannot be used, after everything
+// counted before it: one error in the report and a failed run. An empty argument is
+// shown as ''.
+void ReportUnopenedArgument(FileIntake& intake, const SharedString& argument, const char* reason) {
+  SharedString line("cannot open ");
+  line.Append(argument.IsEmpty() ? SharedString("''") : Shown(argument));
+  line.Append(": ");
+  line.Append(reason);
+  line.Append("\n", 1);
+  intake.TakeNotice(line, true, true);
 }
 
-// A file argument or standard input: offered to archive scanning under its lowered
-// name (whatever -sa says; an archive is named by shownName in its messages), then
-// counted as one file named by the bytes after its last '/'.
-void CountStream(CountTotals& totals, const SharedString& argument, const SharedString& directory,
-                 const SharedString& shownName, Stream& stream) {
-  SharedString lowered = argument;
-  lowered.ToLower();
-  // -xe holds for archives too: an excluded one is not opened.
-  if (!IsExcludedName(lowered) && ScanArchive(lowered, shownName, totals, stream)) return;
-  const char* text = argument.CStr();
-  const char* slash = text + argument.Length();
-  while (slash != text && slash[-1] != '/') --slash;
-  currentRoot = directory;
-  FileIntakeInDirectory(totals, directory, SharedString(slash, text + argument.Length()), &stream);
-}
-
-void CountFileArgument(CountTotals& totals, const SharedString& argument) {
+void CountFileArgument(FileIntake& intake, const SharedString& argument) {
   File file;
   if (!file.Open(argument, kFileRead, kReadShare)) {
-    ReportUnopenedArgument(totals, argument, std::strerror(errno));
+    ReportUnopenedArgument(intake, argument, std::strerror(errno));
     return;
   }
   if (!file.IsRegularFile()) {
-    ReportUnopenedArgument(totals, argument, "not a regular file");
+    ReportUnopenedArgument(intake, argument, "not a regular file");
     return;
   }
   // The file's directory is the real path of the text before its last '/'.
@@ -79,33 +61,33 @@ void CountFileArgument(CountTotals& totals, const SharedString& argument) {
                                             : SharedString(text, slash - 1);
   SharedString directory;
   if (!RealPath(parent, directory)) directory = parent;
-  CountStream(totals, argument, directory, argument, file);
+  intake.TakeStream(argument, directory, argument, file);
 }
 
-void CountDirectoryArgument(CountTotals& totals, const SharedString& argument) {
+void CountDirectoryArgument(FileIntake& intake, const SharedString& argument) {
   SharedString root;
   if (!RealPath(argument, root) || root.Length() >= PATH_MAX) {
     // No real path the system can open (one past PATH_MAX, as under a working
     // directory that deep): the directory is walked by the argument's own text.
     root = argument;
   }
-  currentRoot = root;
-  const bool isWalked = WalkDirectory(totals, root, 0);
-  const int reason = errno;
-  FinishPendingFiles();
-  if (!isWalked) ReportUnopenedArgument(totals, argument, std::strerror(reason));
+  if (!WalkDirectory(intake, root, 0)) ReportUnopenedArgument(intake, argument, std::strerror(errno));
 }
 
-// Threads to count with: -j n, else one per online CPU (at most the -j limit).
-int32_t JobCount() {
-  if (settings.jobs > 0) return settings.jobs;
-  const long online = sysconf(_SC_NPROCESSORS_ONLN);
-  return online < 1 ? 1 : online > kMaxJobs ? kMaxJobs : static_cast<int32_t>(online);
+// Worker threads to count with: -j n, else one per online CPU (at most the -j limit);
+// one thread needs no workers.
+int32_t WorkerCount() {
+  int32_t jobs = settings.jobs;
+  if (jobs <= 0) {
+    const long online = sysconf(_SC_NPROCESSORS_ONLN);
+    jobs = online < 1 ? 1 : online > kMaxJobs ? kMaxJobs : static_cast<int32_t>(online);
+  }
+  return jobs < 2 ? 0 : jobs;
 }
 
 // Opens the argument exactly as typed, without waiting on it: a directory is walked, a
 // regular file counted, anything else refused unread.
-void CountArgument(CountTotals& totals, const SharedString& argument) {
+void CountArgument(FileIntake& intake, const SharedString& argument) {
   const int descriptor = open(argument.CStr(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (descriptor < 0) {
     const int reason = errno;
@@ -113,7 +95,7 @@ void CountArgument(CountTotals& totals, const SharedString& argument) {
     struct stat info;
     const bool isSpecial =
         stat(argument.CStr(), &info) == 0 && !S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode);
-    ReportUnopenedArgument(totals, argument, isSpecial ? "not a regular file" : std::strerror(reason));
+    ReportUnopenedArgument(intake, argument, isSpecial ? "not a regular file" : std::strerror(reason));
     return;
   }
   struct stat info;
@@ -121,13 +103,13 @@ void CountArgument(CountTotals& totals, const SharedString& argument) {
   const int statErrno = errno;
   close(descriptor);
   if (!isKnown) {
-    ReportUnopenedArgument(totals, argument, std::strerror(statErrno));
+    ReportUnopenedArgument(intake, argument, std::strerror(statErrno));
   } else if (S_ISDIR(info.st_mode)) {
-    CountDirectoryArgument(totals, argument);
+    CountDirectoryArgument(intake, argument);
   } else if (S_ISREG(info.st_mode)) {
-    CountFileArgument(totals, argument);
+    CountFileArgument(intake, argument);
   } else {
-    ReportUnopenedArgument(totals, argument, "not a regular file");
+    ReportUnopenedArgument(intake, argument, "not a regular file");
   }
 }
 
@@ -147,51 +129,43 @@ void FoldPunctuationIntoCode(CountTotals& totals) {
 }  // namespace
 
 int RunCount() {
-  if (settings.showVersion) PrintInfo("Quillmet v1.9\n");
+  MessageOutput output(IsReportOnStandardOutput());
+  if (settings.showVersion) output.Info("%s\n", kVersionBanner);
   BuildExtensionMap();
   CountTotals totals;
   ResetTotals(totals);
+  // The mode lines are classified in: the settings', unless the -diff file was saved
+  // in the other one.
+  bool isConservative = settings.conservative;
   bool isFoldingPunctuation = false;
   if (!settings.diffFile.IsEmpty()) {
     DiffLayout savedLayout = DiffLayout::kUnknown;
-    if (!LoadDiffCsv(settings.diffFile, totals, savedLayout)) NoteRunFailure();
-    if (savedLayout != DiffLayout::kUnknown &&
-        (savedLayout == DiffLayout::kConservative) != settings.conservative) {
-      settings.conservative = savedLayout == DiffLayout::kConservative;
+    if (!LoadDiffCsv(settings.diffFile, totals, savedLayout, output)) output.NoteRunFailure();
+    if (savedLayout != DiffLayout::kUnknown && (savedLayout == DiffLayout::kConservative) != isConservative) {
+      isConservative = savedLayout == DiffLayout::kConservative;
       isFoldingPunctuation = true;
     }
   }
-  BuildCharClassTable(settings.conservative);
-  StartParallelIntake(JobCount());
-  if (!settings.stdinName.IsEmpty()) {
-    CountStream(totals, settings.stdinName, SharedString(), settings.stdinName, StandardInput());
+  BuildCharClassTable(isConservative);
+  ProgressDisplay progress(settings.showProgress);
+  {
+    FileIntake intake(totals, output, progress);
+    intake.Start(WorkerCount());
+    if (!settings.stdinName.IsEmpty()) {
+      intake.TakeStream(settings.stdinName, SharedString(), settings.stdinName, StandardInput());
+    }
+    for (const SharedString& argument : settings.dirArgs) CountArgument(intake, argument);
+    intake.Finish();
   }
-  for (const SharedString& argument : settings.dirArgs) CountArgument(totals, argument);
-  StopParallelIntake();
   if (isFoldingPunctuation) {
     FoldPunctuationIntoCode(totals);
-    settings.conservative = false;
+    isConservative = false;
   }
-  PrintSummary(totals);
-  FinishStandardOutput();
+  progress.Finish();
+  if (!WriteRunReport(BuildReportModel(totals, isConservative), output)) output.NoteRunFailure();
+  output.FinishStandardOutput();
   ResetTotals(totals);
-  return HasRunFailed() ? kStatusRunFailed : kStatusSuccess;
-}
-
-void ProgressTick() {
-  ++progressCount;
-  timeval now;
-  gettimeofday(&now, nullptr);
-  const uint32_t nowMs = static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000 + now.tv_usec / 1000);
-  if (progressCount == 1) {
-    lastPrintMs = nowMs;
-    lastPrintCount = 1;
-  }
-  if (nowMs - lastPrintMs > 999 && progressCount != lastPrintCount) {
-    lastPrintMs = nowMs;
-    lastPrintCount = progressCount;
-    std::fprintf(stderr, "%ld total files\r", static_cast<long>(progressCount));
-  }
+  return output.ExitStatus();
 }
 
 }  // namespace qm

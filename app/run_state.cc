@@ -8,9 +8,6 @@ namespace qm {
 
 Array<FileRecord> fileRecords;
 StringSet uniqueExtensions;
-SharedString currentRoot;
-SharedString currentArchive;
-int64_t progressCount = 0;
 
 void ResetTotals(CountTotals& totals) {
   totals.ResetLines();
@@ -29,9 +26,6 @@ void ResetTotals(CountTotals& totals) {
 void ClearRunState() {
   fileRecords.Clear();
   uniqueExtensions.Clear();
-  currentRoot.Clear();
-  currentArchive.Clear();
-  progressCount = 0;
   extensionMap.Clear();
   fileNameMap.Clear();
   interpreterMap.Clear();

@@ -1,7 +1,7 @@
-// The run's totals and the run-wide state that walk, intake, classification and the
-// report share. Totals belong to their owner, which empties them with ResetTotals; the
-// run-wide single instances are static and released by ClearRunState at exit. Only
-// the thread that walks uses them: they take no locks.
+// The run's totals and the run-wide records that intake fills and the report reads.
+// Totals belong to their owner, which empties them with ResetTotals; the run-wide
+// records are static and released by ClearRunState at exit. Only the thread that owns
+// the run uses them: they take no locks.
 
 // CountTotals extends the engine's LineTotals (lineCount, blankLines, commentLines,
 // codeLines, punctLines) with the file and byte counters, the six anomaly counters, the
@@ -54,14 +54,10 @@ struct FileRecord {
   bool onDisk = false;  // found by the walk and read from disk
 };
 
+// The run-wide records intake fills (on the thread that owns the run) and the report
+// model reads.
 extern Array<FileRecord> fileRecords;
 extern StringSet uniqueExtensions;  // -le: extension texts met, first seen first
-extern SharedString currentRoot;    // absolute path of the argument being walked
-// The shown name of the archive being scanned (an archive argument as typed, the
-// --stdin name, a walked archive's path below its argument, a nested one's outer name,
-// '/', and its path inside); empty outside archives.
-extern SharedString currentArchive;
-extern int64_t progressCount;  // files counted by ProgressTick
 
 // Releases every run-wide string, list and map and leaves them empty.
 void ClearRunState();

@@ -1,8 +1,7 @@
 // Settings: the process-wide options record. Written only while the command line is
-// parsed (app/command_line.h) and read-only during the run (standard-input mode only
-// replaces dirArgs by stdinName before counting), so any thread may read it while
-// files are counted. Its strings, lists and maps are released by ClearSettings, which
-// the process entry runs at exit (idempotent).
+// parsed (app/command_line.h) and read-only afterwards, so any thread may read it
+// while files are counted. Its strings, lists and maps are released by ClearSettings,
+// which the process entry runs at exit (idempotent).
 #pragma once
 
 #include <cstdint>
@@ -20,6 +19,8 @@ inline constexpr int64_t kMaxFileSizeMegabytes = 2047;
 // Largest -j n accepted as given; larger values are clamped to it.
 inline constexpr int32_t kMaxJobs = 64;
 
+struct ReportFormat;
+
 struct Settings {
   bool showProgress = false;             // -sp
   bool byFile = false;                   // -f
@@ -33,7 +34,7 @@ struct Settings {
   bool allLanguages = false;             // -al: the language table's types too
   bool listLanguages = false;            // --languages: print the language list instead of counting
   int64_t maxFileSize = 64 * kMegabyte;  // -max=n, bytes
-  int32_t jobs = 0;                      // -j n: threads; 0 when not given (one thread)
+  int32_t jobs = 0;                      // -j n: threads; 0 when not given (one per online CPU)
   SharedString stdinName;                // --stdin=name
   SharedString csvFile;                  // -csv file
   SharedString diffFile;                 // -diff file
@@ -44,6 +45,9 @@ struct Settings {
   Array<SharedString> excludeNames;      // -xn=list: directory names skipped at any depth
   bool useGitignore = false;             // -gi
   SharedString jsonFile;                 // -json file, --json=file
+  // The report that replaces the table (its option's file names where it goes), or
+  // null for the table. Set at the end of a successful parse.
+  const ReportFormat* reportFormat = nullptr;
 };
 
 extern Settings settings;

@@ -122,11 +122,14 @@ void BM_WalkAndCount(benchmark::State& state) {
   BuildCharClassTable(settings.conservative);
   BuildExtensionMap();
   CountTotals totals;
+  MessageOutput output;
+  ProgressDisplay progress(false);
   for (auto _ : state) {
     ResetTotals(totals);
-    currentRoot = TreeRoot();
-    rootAsGiven = currentRoot;
-    WalkDirectory(totals, currentRoot, 0);
+    FileIntake intake(totals, output, progress);
+    intake.Start(0);
+    WalkDirectory(intake, TreeRoot(), 0);
+    intake.Finish();
   }
   ResetTotals(totals);
   state.SetBytesProcessed(state.iterations() * tree.bytes);

@@ -96,14 +96,10 @@ class DeferredIntakeTest : public testing::Test {
  protected:
   void Configure(std::vector<std::string> options) {
     ASSERT_TRUE(test::ConfigureRun(options, tree.Root(), totals));
-    currentRoot = tree.Root().c_str();
   }
 
   std::string Take(const std::vector<std::string>& names) {
-    testing::internal::CaptureStdout();
-    for (const std::string& name : names) FileIntakeInDirectory(totals, currentRoot, Text(name));
-    std::fflush(stdout);
-    return testing::internal::GetCapturedStdout();
+    return test::TakeFiles(totals, tree.Root(), names);
   }
 
   test::TempTree tree;
@@ -149,19 +145,20 @@ TEST_F(DeferredIntakeTest, DuplicatesAreThoseOfHashingEveryFile) {
 TEST_F(DeferredIntakeTest, ArchiveMembersAndWaitingDiskFilesFindEachOther) {
   const std::string bytes = Content("x = 1;\n");
   ASSERT_TRUE(tree.WriteFile("disk.c", bytes));
-  DirectoryListing archive;
-  archive.OpenVirtual("archive.tar", 1);
-  const uint32_t size = static_cast<uint32_t>(bytes.size());
+  const SharedString root(tree.Root().c_str());
   for (bool isMemberFirst : {false, true}) {
     Configure({"-la"});
-    MemoryStream member(reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<int32_t>(size));
+    MemoryStream member(reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<int32_t>(bytes.size()));
     testing::internal::CaptureStdout();
-    if (!isMemberFirst) FileIntakeInDirectory(totals, currentRoot, "disk.c");
-    FileIntake(totals, archive, "member.c", &member, &size);
-    if (isMemberFirst) FileIntakeInDirectory(totals, currentRoot, "disk.c");
+    {
+      test::TestIntake run(totals);
+      if (!isMemberFirst) run.intake.TakeDiskFile(root, root, "disk.c");
+      run.intake.TakeStream("archive/member.c", "archive", "archive/member.c", member);
+      if (isMemberFirst) run.intake.TakeDiskFile(root, root, "disk.c");
+    }
     std::fflush(stdout);
     const std::string out = testing::internal::GetCapturedStdout();
-    const std::string source = isMemberFirst ? "archive.tar/member.c\n" : "\tdup source: disk.c\n";
+    const std::string source = isMemberFirst ? "dup source: member.c\n" : "\tdup source: disk.c\n";
     EXPECT_EQ(out.substr(out.size() - std::min(out.size(), source.size())), source) << out;
     EXPECT_EQ(totals.dupCount, 1);
   }
@@ -178,11 +175,11 @@ TEST_F(DeferredIntakeTest, EachTotalsKeepsItsOwnWaitingFiles) {
   ResetTotals(totals);
   CountTotals other;
   ResetTotals(other);
-  FileIntakeInDirectory(other, currentRoot, "a.c");
+  test::TakeFiles(other, tree.Root(), {"a.c"});
   Take({"b.c"});
   EXPECT_EQ(totals.dupCount, 0);
   EXPECT_EQ(other.dupCount, 0);
-  FileIntakeInDirectory(other, currentRoot, "b.c");
+  test::TakeFiles(other, tree.Root(), {"b.c"});
   EXPECT_EQ(other.dupCount, 1);
 }
 

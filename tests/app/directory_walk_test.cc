@@ -30,9 +30,10 @@ TEST(WalkDirectory, UnreadableSubdirectoryIsReportedAndTheWalkGoesOn) {
   if (pid == 0) {
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(100);
     dup2(pipeFds[1], 2);
-    currentRoot = tree.Root().c_str();
+    test::TestIntake run(totals);
     // 101: the scratch directory itself is out of the account's reach (TMPDIR).
-    if (!WalkDirectory(totals, currentRoot, 0)) _exit(101);
+    if (!WalkDirectory(run.intake, tree.Root().c_str(), 0)) _exit(101);
+    run.intake.Finish();
     _exit(static_cast<int>(totals.fileCount[kTypeC]));
   }
   close(pipeFds[1]);

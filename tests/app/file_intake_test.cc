@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/file_reading.h"
 #include "app/file_types.h"
 #include "app/md5.h"
 #include "app/settings.h"
@@ -41,18 +42,12 @@ class IntakeTest : public testing::Test {
  protected:
   void Configure(std::vector<std::string> options) {
     ASSERT_TRUE(test::ConfigureRun(options, tree.Root(), totals));
-    currentRoot = tree.Root().c_str();
   }
 
   // Takes in the named files of the tree root in order; returns what went to
   // standard output.
   std::string Take(const std::vector<std::string>& names) {
-    testing::internal::CaptureStdout();
-    for (const std::string& name : names) {
-      FileIntakeInDirectory(totals, currentRoot, SharedString(name.data(), name.data() + name.size()));
-    }
-    std::fflush(stdout);
-    return testing::internal::GetCapturedStdout();
+    return test::TakeFiles(totals, tree.Root(), names);
   }
 
   test::TempTree tree;

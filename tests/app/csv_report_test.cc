@@ -1,9 +1,10 @@
-#include "app/csv_writer.h"
+#include "app/csv_report.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "app/report_model.h"
 #include "app/run_state.h"
 #include "app/settings.h"
 
@@ -16,13 +17,13 @@ std::string Text(const SharedString& text) {
   return std::string(text.CStr(), text.Length());
 }
 
-class CsvWriterTest : public ::testing::Test {
+class CsvReportTest : public ::testing::Test {
  protected:
   // One C file of 10 code, 2 comment and 1 blank lines.
   void SetUp() override {
     ClearSettings();
+    ClearRunState();
     ResetTotals(totals_);
-    for (FileTypeId type = 0; type < kTypeSlots; ++type) types_[type] = type;
     totals_.fileCount[kTypeC] = 1;
     totals_.lineCount[kTypeC] = 13;
     totals_.blankLines[kTypeC] = 1;
@@ -30,23 +31,22 @@ class CsvWriterTest : public ::testing::Test {
     totals_.codeLines[kTypeC] = 10;
   }
   void TearDown() override { ClearSettings(); }
+  std::string Csv(bool isConservative) { return Text(RenderCsv(BuildReportModel(totals_, isConservative))); }
 
   CountTotals totals_;
-  FileTypeId types_[kTypeSlots];
-  ColumnTotals sums_{1, 1, 2, 0, 10};
 };
 
-TEST_F(CsvWriterTest, LayoutsFollowTheGivenOrderAndSkipTypesWithoutLines) {
-  EXPECT_EQ(Text(BuildCsvText(totals_, types_, kTypeSlots, sums_, true)),
-            kHeader + "C source,1,1,2,0,10\nTotal,1,1,2,0,10\n");
-  EXPECT_EQ(Text(BuildCsvText(totals_, types_, kTypeSlots, sums_, false)),
-            "Type,Files,Blank,Comment,Code\nC source,1,1,2,10\nTotal,1,1,2,10\n");
+TEST_F(CsvReportTest, LayoutsFollowTheTableOrderAndSkipTypesWithoutLines) {
+  EXPECT_EQ(Csv(true), kHeader + "C source,1,1,2,0,10\nTotal,1,1,2,0,10\n");
+  EXPECT_EQ(Csv(false), "Type,Files,Blank,Comment,Code\nC source,1,1,2,10\nTotal,1,1,2,10\n");
   totals_.fileCount[kTypeJava] = 4;  // files but no lines: no row
   totals_.lineCount[kTypeRust] = 1;
-  totals_.codeLines[kTypeRust] = -7;
-  std::swap(types_[0], types_[kTypeRust]);
-  EXPECT_EQ(Text(BuildCsvText(totals_, types_, kTypeSlots, ColumnTotals{}, true)),
-            kHeader + "Rust source,0,0,0,0,-7\nC source,1,1,2,0,10\nTotal,0,0,0,0,0\n");
+  totals_.codeLines[kTypeRust] = 17;
+  totals_.lineCount[kTypeGo] = 1;
+  totals_.codeLines[kTypeGo] = -7;
+  EXPECT_EQ(Csv(true), kHeader +
+                           "Rust source,0,0,0,0,17\nC source,1,1,2,0,10\nGo source,0,0,0,0,-7\n"
+                           "Total,1,1,2,0,20\n");
 }
 
 TEST(AppendCsvField, QuotesOnlyWhatNeedsIt) {

@@ -1,4 +1,4 @@
-#include "app/summary_report.h"
+#include "app/table_report.h"
 
 #include <gtest/gtest.h>
 
@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/report_model.h"
 #include "app/run_state.h"
 #include "app/settings.h"
 
@@ -64,7 +65,7 @@ class SummaryReportTest : public ::testing::Test {
     record.onDisk = onDisk;
     fileRecords.PushBack(record);
   }
-  std::string Report() { return Text(BuildSummary(totals_)); }
+  std::string Report() { return Text(RenderTable(BuildReportModel(totals_, settings.conservative))); }
 
   CountTotals totals_;
 };
@@ -102,12 +103,11 @@ TEST_F(SummaryReportTest, ByFileTable) {
                 rule + "Total                                       1           2           3          40\n");
 
   // A path outside the common directory (which stops at the root) stays whole.
-  settings.conservative = false;
   fileRecords.Clear();
   for (const char* path : {"/r/a.c", "/r/b.c", "rel/c.c"}) AddRecord(path, kTypeC, 1);
-  EXPECT_EQ(ComputeNameWidth(), 34);
+  const ReportModel model = BuildReportModel(totals_, false);
   std::vector<std::string> shown;
-  for (const FileRecord& record : fileRecords) shown.push_back(record.path.CStr());
+  for (const FileRow& row : model.files) shown.push_back(row.path.CStr());
   EXPECT_EQ(shown, (std::vector<std::string>{"r/a.c", "r/b.c", "rel/c.c"}));
 }
 
@@ -135,7 +135,7 @@ TEST_F(SummaryReportTest, AnomaliesBeforeTheTableAndExtensionsAfter) {
        {std::pair<int64_t, const char*>{kMegabyte + 1, "2"}, {INT64_MAX, "8796093022208"}}) {
     settings.maxFileSize = bytes;
     SharedString out;
-    PrintAnomalies(out, totals_);
+    PrintAnomalies(out, BuildReportModel(totals_, true));
     EXPECT_EQ(Text(out), std::string("1 files bigger than ") + megabytes + " MB ignored\n");
   }
 }

@@ -1,0 +1,57 @@
+#include "app/csv_report.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+namespace qm {
+
+namespace {
+
+void AppendNumber(SharedString& out, int64_t value, char after) {
+  char text[24];
+  const int length = std::snprintf(text, sizeof text, "%" PRId64 "%c", value, after);
+  out.Append(text, length);
+}
+
+void AppendRowNumbers(SharedString& out, const ColumnTotals& counts, bool withPunctuation) {
+  AppendNumber(out, counts.files, ',');
+  AppendNumber(out, counts.blank, ',');
+  AppendNumber(out, counts.comment, ',');
+  if (withPunctuation) AppendNumber(out, counts.punctuation, ',');
+  AppendNumber(out, counts.code, '\n');
+}
+
+}  // namespace
+
+const ReportFormat kCsvReport = {"CSV", RenderCsv, &Settings::csvFile};
+
+void AppendCsvField(SharedString& out, const char* text) {
+  if (std::strpbrk(text, ",\"\r\n") == nullptr) {
+    out.Append(text);
+    return;
+  }
+  out.Append("\"");
+  for (const char* quote; (quote = std::strchr(text, '"')) != nullptr; text = quote + 1) {
+    out.Append(text, static_cast<int32_t>(quote + 1 - text));
+    out.Append("\"");
+  }
+  out.Append(text);
+  out.Append("\"");
+}
+
+SharedString RenderCsv(const ReportModel& model) {
+  const bool withPunctuation = model.isConservative;
+  SharedString out(withPunctuation ? "Type,Files,Blank,Comment,Punctuation,Code\n"
+                                   : "Type,Files,Blank,Comment,Code\n");
+  for (const LanguageRow& row : model.languages) {
+    AppendCsvField(out, row.name);
+    out.Append(",");
+    AppendRowNumbers(out, row.counts, withPunctuation);
+  }
+  out.Append("Total,");
+  AppendRowNumbers(out, model.total, withPunctuation);
+  return out;
+}
+
+}  // namespace qm

@@ -1,0 +1,175 @@
+#include "app/table_report.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+#include "app/message_output.h"
+
+namespace qm {
+
+namespace {
+
+constexpr int32_t kTypeNameWidth = 19;
+constexpr int32_t kConservativeFileNameWidth = 31;
+constexpr int32_t kGreedyFileNameWidth = 34;
+constexpr int32_t kConservativeNumberWidth = 11;
+constexpr int32_t kGreedyNumberWidth = 14;
+constexpr int64_t kMegabyteBytes = 1048576;
+
+void AppendSpaces(SharedString& out, int64_t count) {
+  static constexpr char kSpaces[] = "                                ";
+  constexpr int32_t kChunk = sizeof kSpaces - 1;
+  for (; count > 0; count -= kChunk)
+    out.Append(kSpaces, count < kChunk ? static_cast<int32_t>(count) : kChunk);
+}
+
+// Left-aligned in width columns, then one space.
+void AppendNameCell(SharedString& out, const char* name, int32_t nameLength, int32_t width) {
+  out.Append(name, nameLength);
+  AppendSpaces(out, int64_t{width} - nameLength);
+  out.Append(" ", 1);
+}
+
+// Right-aligned in width columns, then one space unless it ends the row.
+void AppendHeaderCell(SharedString& out, const char* text, int32_t width, bool isLast) {
+  const int32_t length = static_cast<int32_t>(std::strlen(text));
+  AppendSpaces(out, int64_t{width} - length);
+  out.Append(text, length);
+  if (!isLast) out.Append(" ", 1);
+}
+
+void AppendNumberCells(SharedString& out, const int64_t* values, int32_t count, int32_t width,
+                       bool isPretty) {
+  for (int32_t i = 0; i < count; ++i) {
+    if (isPretty) {
+      PrintNumber(out, width, values[i]);
+    } else {
+      char text[32];
+      const int length = std::snprintf(text, sizeof text, "%*" PRId64, width, values[i]);
+      out.Append(text, length);
+    }
+    if (i + 1 < count) out.Append(" ", 1);
+  }
+  out.Append("\n", 1);
+}
+
+void AppendFormatted(SharedString& out, const char* format, int64_t value) {
+  char text[96];
+  const int length = std::snprintf(text, sizeof text, format, value);
+  out.Append(text, length);
+}
+
+}  // namespace
+
+void PrintNumber(SharedString& out, int32_t width, int64_t value) {
+  // 19 digits, 6 apostrophes and a sign at most.
+  char text[32];
+  char* cursor = text + sizeof text;
+  uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+  int32_t digitCount = 0;
+  do {
+    if (digitCount > 0 && digitCount % 3 == 0) *--cursor = '\'';
+    *--cursor = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+    ++digitCount;
+  } while (magnitude != 0);
+  if (value < 0) *--cursor = '-';
+  const int32_t length = static_cast<int32_t>(text + sizeof text - cursor);
+  AppendSpaces(out, int64_t{width} - length);
+  out.Append(cursor, length);
+}
+
+void PrintRule(SharedString& out, int32_t n) {
+  static constexpr char kDashes[] = "------------------------------------------------------------";
+  constexpr int32_t kChunk = sizeof kDashes - 1;
+  for (int64_t count = (n < 1 ? 0 : int64_t{n}) + 60; count > 0; count -= kChunk) {
+    out.Append(kDashes, count < kChunk ? static_cast<int32_t>(count) : kChunk);
+  }
+  out.Append("\n", 1);
+}
+
+void PrintAnomalies(SharedString& out, const ReportModel& model) {
+  const AnomalyCounts& counts = model.anomalies;
+  if (counts.errors != 0) AppendFormatted(out, "%" PRId64 " errors (couldn't read/open)\n", counts.errors);
+  if (counts.tooBig != 0) {
+    // Rounded up, without overflowing near INT64_MAX.
+    const int64_t limit = model.maxFileSize;
+    const int64_t megabytes = limit / kMegabyteBytes + (limit % kMegabyteBytes > 0 ? 1 : 0);
+    char text[96];
+    const int length =
+        std::snprintf(text, sizeof text, "%" PRId64 " files bigger than %" PRId64 " MB ignored\n",
+                      counts.tooBig, megabytes);
+    out.Append(text, length);
+  }
+  if (counts.duplicates != 0) AppendFormatted(out, "%" PRId64 " dup files ignored\n", counts.duplicates);
+  if (counts.empty != 0) AppendFormatted(out, "%" PRId64 " empty files ignored\n", counts.empty);
+  if (counts.utf16Le != 0) AppendFormatted(out, "%" PRId64 " UTF-16 LE files found\n", counts.utf16Le);
+  if (counts.utf16Be != 0) AppendFormatted(out, "%" PRId64 " UTF-16 BE files found\n", counts.utf16Be);
+}
+
+void PrintExtensions(SharedString& out, const ReportModel& model) {
+  AppendFormatted(out, "\nFound %" PRId64 " unique extensions:\n", model.extensions.Count());
+  for (const SharedString& extension : model.extensions) {
+    out.Append(Shown(extension));
+    out.Append("\n", 1);
+  }
+}
+
+SharedString RenderTable(const ReportModel& model) {
+  SharedString out;
+  const bool isConservative = model.isConservative;
+  const bool isByFile = model.hasFileRows;
+  const int32_t numberWidth = isConservative ? kConservativeNumberWidth : kGreedyNumberWidth;
+
+  // Paths as shown, control bytes escaped; they set the name column's width.
+  Array<SharedString> shownPaths;
+  int32_t nameWidth = kTypeNameWidth;
+  if (isByFile) {
+    nameWidth = isConservative ? kConservativeFileNameWidth : kGreedyFileNameWidth;
+    for (const FileRow& row : model.files) {
+      shownPaths.PushBack(Shown(row.path));
+      if (shownPaths.Back().Length() > nameWidth) nameWidth = shownPaths.Back().Length();
+    }
+  }
+  const int32_t ruleWidth = !isByFile ? nameWidth : nameWidth - (isConservative ? 12 : 15);
+
+  PrintAnomalies(out, model);
+  PrintRule(out, ruleWidth);
+  AppendNameCell(out, isByFile ? "File" : "Type", 4, nameWidth);
+  if (!isByFile) AppendHeaderCell(out, "Files", numberWidth, false);
+  AppendHeaderCell(out, "Blank", numberWidth, false);
+  AppendHeaderCell(out, "Comment", numberWidth, false);
+  if (isConservative) AppendHeaderCell(out, "Punctuation", numberWidth, false);
+  AppendHeaderCell(out, "Code", numberWidth, true);
+  out.Append("\n", 1);
+  PrintRule(out, ruleWidth);
+
+  // The by-file rows have no Files column, and greedy rows no punctuation value.
+  auto appendRow = [&](const char* name, int32_t nameLength, const ColumnTotals& counts, bool hasFiles) {
+    int64_t values[5];
+    int32_t count = 0;
+    if (hasFiles) values[count++] = counts.files;
+    values[count++] = counts.blank;
+    values[count++] = counts.comment;
+    if (isConservative) values[count++] = counts.punctuation;
+    values[count++] = counts.code;
+    AppendNameCell(out, name, nameLength, nameWidth);
+    AppendNumberCells(out, values, count, numberWidth, model.isPretty);
+  };
+  if (isByFile) {
+    for (int32_t i = 0; i < model.files.Count(); ++i) {
+      appendRow(shownPaths[i].CStr(), shownPaths[i].Length(), model.files[i].counts, false);
+    }
+  } else {
+    for (const LanguageRow& row : model.languages) {
+      appendRow(row.name, static_cast<int32_t>(std::strlen(row.name)), row.counts, true);
+    }
+  }
+  PrintRule(out, ruleWidth);
+  appendRow("Total", 5, model.total, !isByFile);
+  if (model.listsExtensions) PrintExtensions(out, model);
+  return out;
+}
+
+}  // namespace qm
