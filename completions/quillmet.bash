@@ -1,15 +1,31 @@
 # bash completion for quillmet: options, file names after the options that take one
-# (-csv FILE, --json=FILE, ...), directories after -xd=, and directories or files as
-# arguments.
+# (-csv FILE, --json=FILE, ...), directories after -xd= (each item of its list),
+# nothing after options that take a number or a name (-j, -max=), and directories or
+# files as arguments (only those after "--"). scripts/check_install_and_docs.py holds
+# this file to the tool's option table.
 _quillmet() {
   local current=${COMP_WORDS[COMP_CWORD]}
   local previous=${COMP_WORDS[COMP_CWORD-1]}
   local options="-h -? --help -v --version -sp --show-progress -g --greedy -c --conservative
     -f --by-file -np --no-pretty-print -p --pretty-print -nr --no-recursion -gi --gitignore
     -xd= --exclude-dir= -xe= --exclude-ext= -xn= --exclude-name= -fe= --force-ext=
-    -le --list-extensions -la --list-anomalies -max= --max-file-size= -j --jobs= -stdin= --stdin=
-    -sa --scan-archives -al --all-languages --languages -csv --csv --csv= -json --json --json= -diff --diff --diff= --"
+    -le --list-extensions -la --list-anomalies -max= --max-file-size= -j -j= --jobs --jobs=
+    -stdin= --stdin= -sa --scan-archives -al --all-languages --languages
+    -csv --csv --csv= -json --json --json= -diff --diff --diff= --"
   COMPREPLY=()
+  # After "--" every argument is a directory or file.
+  local i
+  for ((i = 1; i < COMP_CWORD; ++i)); do
+    case ${COMP_WORDS[i]} in
+      --)
+        COMPREPLY=($(compgen -f -- "$current"))
+        return
+        ;;
+      -csv|--csv|-json|--json|-diff|--diff|-j|--jobs)
+        ((++i))  # its value, whatever it looks like
+        ;;
+    esac
+  done
   # An option with '=' arrives split at the '=' (COMP_WORDBREAKS) or, without that
   # setting, whole; either way the value alone is completed.
   local option="" value=""
@@ -28,7 +44,14 @@ _quillmet() {
       return
       ;;
     -xd|--exclude-dir)
-      COMPREPLY=($(compgen -d -- "${value##*,}"))
+      # Only the last item of the list is completed; the ones before it stay.
+      local kept=""
+      [[ $value == *,* ]] && kept=${value%,*},
+      local directory
+      while IFS= read -r directory; do
+        COMPREPLY+=("$kept$directory")
+      done < <(compgen -d -- "${value##*,}")
+      compopt -o nospace 2>/dev/null
       return
       ;;
     ?*)
@@ -38,6 +61,9 @@ _quillmet() {
   case $previous in
     -csv|--csv|-json|--json|-diff|--diff)
       COMPREPLY=($(compgen -f -- "$current"))
+      return
+      ;;
+    -j|--jobs)
       return
       ;;
   esac

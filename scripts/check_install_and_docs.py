@@ -2,8 +2,11 @@
 """Installs a build into a temporary prefix and checks what a user gets there:
 bin/quillmet, the man page (linted by mandoc and rendered by groff without a
 warning), the bash and zsh completions (loaded by each shell without an error), and
-that every option of the usage text, and every long option of the man page, is
-documented in the man page and README and offered by both completions.
+that they follow the tool's option table (app/option_table.cc): every spelling of
+every option is in the usage text (when listed there), the man page, README and
+both completions; bash completes what the table says after each option (a file, a
+list of directories, nothing) and only names after "--"; zsh offers files or
+directories exactly where the table does.
 
     scripts/check_install_and_docs.py build/debug
 
@@ -50,6 +53,89 @@ def usage_options(usage):
     return options
 
 
+FORM_BITS = {'kShortAttached': 1, 'kLongAttached': 2, 'kShortSeparate': 4, 'kLongSeparate': 8, 'kAttached': 3}
+
+
+def option_table():
+    """(spellings, completion kind, is listed in usage) for every entry of the table;
+    a spelling ends in '=' when the value is attached."""
+    with open(os.path.join(SOURCE, 'app', 'option_table.cc'), encoding='utf-8') as source:
+        text = source.read()
+    entries = []
+    pattern = (r'\{(nullptr|"[^"]*"),\s*(nullptr|"[^"]*"),\s*([^,]+),\s*ValueCompletion::(\w+),\s*'
+               r'(nullptr|")')
+    for short, long, forms, completion, usage in re.findall(pattern, text):
+        bits = 0
+        for name in forms.split('|'):
+            name = name.strip()
+            bits |= FORM_BITS[name] if name in FORM_BITS else int(name)
+        spellings = []
+        for word, attached, separate in ((short, 1, 4), (long, 2, 8)):
+            if word == 'nullptr':
+                continue
+            word = word.strip('"')
+            if bits == 0 or bits & separate:
+                spellings.append(word)
+            if bits & attached:
+                spellings.append(word + '=')
+        entries.append((spellings, completion, usage != 'nullptr'))
+    return entries
+
+
+def bash_completes(completion_file, words, directory):
+    """What the bash completion offers for the command line words (the last one being
+    completed), run in directory."""
+    script = ('source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); '
+              'COMP_LINE="${COMP_WORDS[*]}"; _quillmet; printf "%s\\n" "${COMPREPLY[@]}"')
+    result = run(['bash', '--norc', '--noprofile', '-c', script, 'bash', completion_file, 'quillmet'] + words,
+                 cwd=directory)
+    return [line for line in result.stdout.splitlines() if line]
+
+
+def check_bash_behaviour(completion_file, entries):
+    with tempfile.TemporaryDirectory(prefix='qm_complete_') as directory:
+        os.mkdir(os.path.join(directory, 'adir'))
+        for name in ('afile.c', '-dash.c'):
+            with open(os.path.join(directory, name), 'w'):
+                pass
+        everything = sorted(bash_completes(completion_file, ['-'], directory))
+        for spellings, completion, _ in entries:
+            for spelling in spellings:
+                if spelling not in everything:
+                    fail('bash does not offer %s after -' % spelling)
+                if completion == 'kNone':
+                    continue
+                words = [spelling[:-1], '=', ''] if spelling.endswith('=') else [spelling, '']
+                offered = sorted(bash_completes(completion_file, words, directory))
+                expected = {'kFile': ['-dash.c', 'adir', 'afile.c'], 'kDirectories': ['adir'], 'kText': []}[completion]
+                if offered != expected:
+                    fail('bash after %r offers %r, not %r' % (' '.join(words), offered, expected))
+        offered = bash_completes(completion_file, ['-xd', '=', 'x,y,a'], directory)
+        if offered != ['x,y,adir']:
+            fail('bash keeps the items before the last of a -xd list: %r' % offered)
+        offered = bash_completes(completion_file, ['-f', '--', '-'], directory)
+        if offered != ['-dash.c']:
+            fail('bash offers %r after --, not only names' % offered)
+        offered = bash_completes(completion_file, ['-csv', '--', '-'], directory)
+        if '-dash.c' in offered or '-f' not in offered:
+            fail('bash takes a value "--" of -csv for the end of the options: %r' % offered)
+
+
+def check_zsh_actions(zsh_text, entries):
+    """Each spelling's specification lines hold _files or _directories exactly where
+    the table completes a file or directories."""
+    lines = zsh_text.splitlines()
+    for spellings, completion, _ in entries:
+        for spelling in spellings:
+            specs = [line for line in lines if mentions(line, spelling)]
+            if not specs:
+                continue  # reported as missing elsewhere
+            has_files = any('_files' in line for line in specs)
+            has_directories = any('_directories' in line for line in specs)
+            if has_files != (completion == 'kFile') or has_directories != (completion == 'kDirectories'):
+                fail('zsh completes %s wrongly for a value of kind %s' % (spelling, completion))
+
+
 def mentions(text, option):
     # A whole word: "-g" is not found inside "-gi"; "-xd=" may be followed by a value.
     tail = '' if option.endswith('=') else r'(?![\w-])'
@@ -91,8 +177,15 @@ def main():
         options = usage_options(usage)
         if len(options) < 10:
             fail('found only %d options in the usage text: %r' % (len(options), options))
+        entries = option_table()
+        if len(entries) < 20:
+            fail('found only %d entries in the option table' % len(entries))
+        for spellings, _, is_listed in entries:
+            if is_listed and not any(mentions(usage, spelling) for spelling in spellings):
+                fail('none of %r is in the usage text' % spellings)
+        table_spellings = [spelling for spellings, _, _ in entries for spelling in spellings if spelling != '--']
         with open(page, encoding='utf-8') as source:
-            man_text = source.read().replace('\\-', '-').replace('\\e', '\\')
+            man_text = re.sub(r'\\f[RBIP]', '', source.read().replace('\\-', '-').replace('\\e', '\\'))
         with open(os.path.join(SOURCE, 'README.md'), encoding='utf-8') as source:
             readme = source.read()
         with open(bash_completion, encoding='utf-8') as source:
@@ -102,12 +195,14 @@ def main():
         long_options = sorted(set(re.findall(r'(?<![\w-])--[a-z][a-z-]*=?', man_text)))
         documents = {'man page': man_text, 'README.md': readme, 'bash completion': bash_text,
                      'zsh completion': zsh_text}
-        for option in options + long_options:
+        for option in sorted(set(options + long_options + table_spellings)):
             for name, text in documents.items():
                 if not mentions(text, option):
                     fail('%s is missing from the %s' % (option, name))
-        print('%d options of the usage text and %d long options checked in %s' %
-              (len(options), len(long_options), ', '.join(documents)))
+        check_bash_behaviour(bash_completion, entries)
+        check_zsh_actions(zsh_text, entries)
+        print('%d options of the usage text, %d of the option table and %d long options checked in %s' %
+              (len(options), len(table_spellings), len(long_options), ', '.join(documents)))
     return 1 if FAILURES else 0
 
 
