@@ -51,12 +51,6 @@ uint64_t ContentClassOf(const uint8_t* bytes, int64_t sizeInBytes) {
   return mixed;
 }
 
-int32_t DeferredDigests::WaitingCount() const {
-  int32_t count = 0;
-  for (const auto& entry : classes_) count += entry.value.fullPath.IsEmpty() ? 0 : 1;
-  return count;
-}
-
 bool HashFileAgain(const SharedString& path, int64_t sizeInBytes, Md5Digest& digest) {
   File file;
   if (!file.Open(path, kFileRead, kReadShare) || !file.IsRegularFile()) return false;

@@ -62,8 +62,6 @@ class DeferredDigests {
  public:
   // Classes met (waiting or settled).
   int32_t ClassCount() const { return classes_.Count(); }
-  // Classes whose file still waits, that is path copies held. Walks every class.
-  int32_t WaitingCount() const;
   // Forgets every class and releases the paths and the table's storage.
   void Clear() { classes_.Clear(); }
 

@@ -1,4 +1,4 @@
-// The -diff reader: loads the totals CSV of an earlier run (as app/csv_writer.h writes
+// The -diff reader: loads the totals CSV of an earlier run (as app/csv_report.h writes
 // it) into a freshly reset CountTotals by subtracting its numbers, so that counting
 // afterwards leaves current-minus-saved in every counter the report shows. Memory is
 // fixed whatever the input; the caller owns the totals. Run on the main thread before

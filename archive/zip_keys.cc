@@ -4,13 +4,6 @@
 
 namespace qm {
 
-ZipKeys ZipKeys::FromPassword(const void* password, size_t count) {
-  ZipKeys keys;
-  const uint8_t* next = static_cast<const uint8_t*>(password);
-  for (size_t i = 0; i < count; ++i) keys.Update(next[i]);
-  return keys;
-}
-
 void ZipKeys::Update(uint8_t plainByte) {
   key0 = Crc32Step(key0, plainByte);
   key1 = (key1 + (key0 & 0xFFu)) * 134775813u + 1u;  // wraps modulo 2^32 as unsigned

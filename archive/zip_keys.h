@@ -20,9 +20,6 @@ struct ZipKeys {
   uint32_t key1 = 0x23456789u;
   uint32_t key2 = 0x34567890u;
 
-  // Keys for a password: the initial keys updated with each password byte in turn.
-  static ZipKeys FromPassword(const void* password, size_t count);
-
   // Advances the keys over one plain byte.
   void Update(uint8_t plainByte);
 

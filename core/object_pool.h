@@ -29,8 +29,9 @@
 // down (the process entry tears the pools down last, after its clean-up).
 //
 // Pool groups: a PoolGroup holds four pools of one class; a thread uses the pool at
-// (its thread index AND 3), a thread without an index (every allocation of this single-
-// threaded program) pool 0. An object always goes back to the pool that made it.
+// (its thread index AND 3), a thread without an index pool 0 (no thread of this
+// program sets one: the counting workers share pool 0 and its spin lock, and take few
+// pooled objects). An object always goes back to the pool that made it.
 //
 // Every pool is on one process-wide list (newest first) from construction to
 // destruction; TeardownAllPools, called by the process entry at exit, tears each down.

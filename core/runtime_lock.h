@@ -1,7 +1,10 @@
 // RuntimeLock: the one process-wide mutex of the runtime library, taken around every
-// raw directory read (DirectoryListing::ReadNext) by whichever thread reads. The
-// process entry creates it before anything else runs and destroys it after everything
-// has finished. Nothing else is ever locked while it is held.
+// raw directory read (DirectoryListing::ReadNext) by whichever thread reads. Reads of
+// distinct directory streams need no lock, and in this program only the thread that
+// owns the run reads directories, so it is never contended; it orders directory reads
+// should several threads ever walk. The process entry creates it before anything else
+// runs and destroys it after everything has finished. Nothing else is ever locked
+// while it is held.
 
 // It carries an enabled flag: while the flag is 0, Lock and Unlock do nothing; Create
 // sets it to 1, so in this program the lock is always taken. It is held only for the

@@ -216,15 +216,4 @@ bool Skip(Stream& stream, int64_t count) {
   return true;
 }
 
-bool WriteAll(Stream& stream, const void* buffer, int64_t count) {
-  const uint8_t* next = static_cast<const uint8_t*>(buffer);
-  while (count > 0) {
-    int64_t bytesDone = 0;
-    if (!stream.Write(next, count, bytesDone) || bytesDone <= 0 || bytesDone > count) return false;
-    next += bytesDone;
-    count -= bytesDone;
-  }
-  return true;
-}
-
 }  // namespace qm

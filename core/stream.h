@@ -164,10 +164,6 @@ bool Skip(Stream& stream, int64_t count);
 // Requires: count >= 0.
 bool PassOver(Stream& stream, int64_t count);
 
-// Writes all count bytes, looping over short writes; fails when a write fails or
-// takes no byte.
-bool WriteAll(Stream& stream, const void* buffer, int64_t count);
-
 // Intrusive owning handle of a heap stream: counts in the stream's holders, and the
 // last handle to let go releases the stream. Copyable (another holder) and movable.
 template <typename T>

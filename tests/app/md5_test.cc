@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/memory_stream.h"
+#include "tests/support/stream_writes.h"
 
 namespace qm {
 namespace {
@@ -71,12 +72,12 @@ TEST(Md5Stream, HashesWhatPassesThrough) {
   EXPECT_STREQ(Md5Hex(reader.Digest()).CStr(), kPatternHex);
 
   Md5Stream alone;
-  ASSERT_TRUE(WriteAll(alone, bytes.data(), size));
+  ASSERT_TRUE(test::WriteAll(alone, bytes.data(), size));
   EXPECT_STREQ(Md5Hex(alone.Digest()).CStr(), kPatternHex);
   MemoryStream target;
   Md5Stream writer(&target);
-  ASSERT_TRUE(WriteAll(writer, bytes.data(), 1000));
-  ASSERT_TRUE(WriteAll(writer, bytes.data() + 1000, size - 1000));
+  ASSERT_TRUE(test::WriteAll(writer, bytes.data(), 1000));
+  ASSERT_TRUE(test::WriteAll(writer, bytes.data() + 1000, size - 1000));
   EXPECT_TRUE(writer.Close());
   EXPECT_EQ(Md5Of(target.Data(), static_cast<size_t>(target.SizeInBytes())), writer.Digest());
   EXPECT_STREQ(Md5Hex(writer.Digest()).CStr(), kPatternHex);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/memory_stream.h"
+#include "tests/support/stream_writes.h"
 
 namespace qm {
 namespace {
@@ -36,7 +37,7 @@ class CountingStream : public MemoryStream {
 TEST(BufferedStream, SmallReadsBecomeBufferSizedReads) {
   CountingStream inner;
   const std::string text(100000, 'r');
-  ASSERT_TRUE(WriteAll(inner, text.data(), 100000));
+  ASSERT_TRUE(test::WriteAll(inner, text.data(), 100000));
   ASSERT_TRUE(inner.Rewind());
   BufferedStream stream(&inner, 8192);
   int64_t total = 0;
@@ -48,11 +49,11 @@ TEST(BufferedStream, SmallReadsBecomeBufferSizedReads) {
 
 TEST(BufferedStream, WriteAfterReadLandsWhereTheReaderStopped) {
   CountingStream inner;
-  ASSERT_TRUE(WriteAll(inner, "abcdef", 6));
+  ASSERT_TRUE(test::WriteAll(inner, "abcdef", 6));
   ASSERT_TRUE(inner.Rewind());
   BufferedStream stream(&inner, 4);
   EXPECT_EQ(stream.ReadByte(), 'a');  // the buffer now holds "abcd"
-  ASSERT_TRUE(WriteAll(stream, "X", 1));
+  ASSERT_TRUE(test::WriteAll(stream, "X", 1));
   EXPECT_EQ(stream.Tell(), 2);
   EXPECT_EQ(stream.ReadByte(), 'c');  // switching back flushes the X out
   EXPECT_EQ(inner.Text(), "aXcdef");
@@ -67,15 +68,15 @@ TEST(BufferedStream, WritesGoOutInWholeBuffersAndAtClose) {
     BufferedStream stream(&inner, 16);
     for (int i = 0; i < 10; ++i) {
       const std::string piece = "piece" + std::to_string(i);
-      ASSERT_TRUE(WriteAll(stream, piece.data(), static_cast<int64_t>(piece.size())));
+      ASSERT_TRUE(test::WriteAll(stream, piece.data(), static_cast<int64_t>(piece.size())));
       expected += piece;
     }
     EXPECT_EQ(inner.writes, 3);      // 60 bytes: three full buffers so far
     const std::string big(40, 'B');  // an empty buffer lets big writes straight through
     ASSERT_TRUE(stream.Flush());
-    ASSERT_TRUE(WriteAll(stream, big.data(), 40));
+    ASSERT_TRUE(test::WriteAll(stream, big.data(), 40));
     expected += big;
-    ASSERT_TRUE(WriteAll(stream, "tail", 4));  // still buffered when the stream dies
+    ASSERT_TRUE(test::WriteAll(stream, "tail", 4));  // still buffered when the stream dies
     expected += "tail";
   }
   EXPECT_EQ(inner.Text(), expected);
@@ -85,7 +86,7 @@ TEST(BufferedStream, FailedFlushKeepsTheUnwrittenBytes) {
   CountingStream inner;
   inner.writeBudget = 5;
   BufferedStream stream(&inner, 64);
-  ASSERT_TRUE(WriteAll(stream, "0123456789", 10));
+  ASSERT_TRUE(test::WriteAll(stream, "0123456789", 10));
   EXPECT_FALSE(stream.Flush());
   EXPECT_EQ(inner.Text(), "01234");
   inner.writeBudget = 100;

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "core/standard_streams.h"
+#include "tests/support/stream_writes.h"
 #include "tests/support/temp_tree.h"
 
 namespace qm {
@@ -75,7 +76,7 @@ TEST(File, AppendWritesAtTheEndAndKeepsTheOffset) {
   File file;
   ASSERT_TRUE(file.Open(S(tree.Path("log")), kFileRead | kFileWrite | kFileAppend, 0));
   ASSERT_TRUE(file.Seek(4, kSeekStart));
-  ASSERT_TRUE(WriteAll(file, "abc", 3));
+  ASSERT_TRUE(test::WriteAll(file, "abc", 3));
   EXPECT_EQ(file.Tell(), 4);
   EXPECT_EQ(file.ReadByte(), '4');
   EXPECT_EQ(Contents(tree.Path("log")), "0123456789abc");
@@ -85,7 +86,7 @@ TEST(File, DuplicateKeepsTheDataAndTheOffset) {
   test::TempTree tree;
   File file;
   ASSERT_TRUE(file.Open(S(tree.Path("out")), kFileRead | kFileWrite | kFileCreate | kFileTruncate, 1));
-  ASSERT_TRUE(WriteAll(file, "abcdef", 6));
+  ASSERT_TRUE(test::WriteAll(file, "abcdef", 6));
   ASSERT_TRUE(file.Seek(2, kSeekStart));
   const int64_t liveBefore = PoolOf<File>().LiveCount();
   {

@@ -10,6 +10,7 @@
 
 #include "core/memory_stream.h"
 #include "core/tap_stream.h"
+#include "tests/support/stream_writes.h"
 
 namespace qm {
 namespace {
@@ -111,9 +112,9 @@ TEST(WriteAll, LoopsOverShortWritesAndFailsWhenNothingIsTaken) {
       return true;
     }
   } trickle;
-  EXPECT_TRUE(WriteAll(trickle, "abcde", 5));
+  EXPECT_TRUE(test::WriteAll(trickle, "abcde", 5));
   EXPECT_EQ(trickle.written, "abcde");
-  EXPECT_FALSE(WriteAll(trickle, "fghij", 5));  // room for 2 more, then 0 bytes taken
+  EXPECT_FALSE(test::WriteAll(trickle, "fghij", 5));  // room for 2 more, then 0 bytes taken
   EXPECT_EQ(trickle.written, "abcdefg");
 }
 
@@ -185,16 +186,16 @@ TEST(MemoryStream, SeekClampsBelowZeroAndRefusesPast32Bits) {
 
 TEST(MemoryStream, OwnedBytesGrowWithWritesAndTruncate) {
   MemoryStream stream;
-  ASSERT_TRUE(WriteAll(stream, "hello", 5));
+  ASSERT_TRUE(test::WriteAll(stream, "hello", 5));
   ASSERT_TRUE(stream.Seek(8, kSeekStart));
-  ASSERT_TRUE(WriteAll(stream, "!", 1));  // the gap reads as zeros
+  ASSERT_TRUE(test::WriteAll(stream, "!", 1));  // the gap reads as zeros
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(stream.Data()), 9), std::string("hello\0\0\0!", 9));
   ASSERT_TRUE(stream.Seek(1, kSeekStart));
-  ASSERT_TRUE(WriteAll(stream, "EL", 2));
+  ASSERT_TRUE(test::WriteAll(stream, "EL", 2));
   ASSERT_TRUE(stream.Truncate());
   StreamRef<Stream> copy(stream.Duplicate());
   ASSERT_TRUE(copy);
-  ASSERT_TRUE(WriteAll(stream, "p", 1));  // the copy keeps its own bytes
+  ASSERT_TRUE(test::WriteAll(stream, "p", 1));  // the copy keeps its own bytes
   ASSERT_TRUE(copy->Rewind());
   Array<uint8_t> bytes;
   ASSERT_TRUE(ReadAll(*copy, bytes, 0, 100));
