@@ -29,14 +29,15 @@ struct TypeNameList {
 
 const TypeNameList typeNameList;
 
-// The rows that -al adds, built once: every extension, file name and interpreter of
-// the language table and the extras, each as a row of its own whose text the row keeps.
+// The rows that -al adds: every extension, file name and interpreter of the language
+// table and the extras, each as a row of its own whose text the row keeps, and the
+// maps of file names and interpreters to them. Built once, on first use (any thread),
+// and constant after.
 struct ExtraRow {
   SharedString text;
   ExtensionEntry entry;
 };
 enum class RowKind { kExtension, kFileName, kInterpreter };
-Array<ExtraRow> extraRows[3];
 
 template <typename Visit>
 void ForEachWord(const char* words, Visit visit) {
@@ -49,43 +50,57 @@ void ForEachWord(const char* words, Visit visit) {
   }
 }
 
-void AddRows(RowKind kind, const char* words, FileTypeId type) {
-  Array<ExtraRow>& rows = extraRows[static_cast<int>(kind)];
-  ForEachWord(words, [&rows, type](const char* begin, const char* end) {
-    ExtraRow row;
-    row.text = SharedString(begin, end);
-    row.text.ToLower();
-    row.entry.type = type;
-    rows.PushBack(std::move(row));
-  });
-}
-
-void BuildExtraRows() {
-  if (!extraRows[0].IsEmpty()) return;
-  for (int i = 0; i < kTableLanguageCount; ++i) {
-    const LanguageEntry& language = kLanguageTable[i];
-    const FileTypeId type = kTypeFirstTable + i;
-    AddRows(RowKind::kExtension, language.extensions, type);
-    AddRows(RowKind::kFileName, language.fileNames, type);
-    AddRows(RowKind::kInterpreter, language.interpreters, type);
-  }
-  for (const BuiltinExtra& extra : kBuiltinExtras) {
-    AddRows(RowKind::kExtension, extra.extensions, extra.type);
-    AddRows(RowKind::kFileName, extra.fileNames, extra.type);
-    AddRows(RowKind::kInterpreter, extra.interpreters, extra.type);
-  }
-  // The rows no longer move: their texts can be pointed at.
-  for (Array<ExtraRow>& rows : extraRows) {
-    for (ExtraRow& row : rows) row.entry.extension = row.text.CStr();
-  }
-}
-
 // Maps each row's text to the row unless the text is mapped already.
-void MapRows(RowKind kind, StringRefMap<ExtensionEntry>& map) {
-  for (const ExtraRow& row : extraRows[static_cast<int>(kind)]) {
+void MapRows(const Array<ExtraRow>& rows, StringRefMap<ExtensionEntry>& map) {
+  for (const ExtraRow& row : rows) {
     const int32_t index = map.FindOrInsert(row.text);
     if (map.Value(index) == nullptr) map.Value(index) = &row.entry;
   }
+}
+
+struct ExtraTables {
+  Array<ExtraRow> rows[3];  // by RowKind
+  StringRefMap<ExtensionEntry> fileNames;
+  StringRefMap<ExtensionEntry> interpreters;
+
+  const Array<ExtraRow>& Rows(RowKind kind) const { return rows[static_cast<int>(kind)]; }
+
+  void AddRows(RowKind kind, const char* words, FileTypeId type) {
+    Array<ExtraRow>& target = rows[static_cast<int>(kind)];
+    ForEachWord(words, [&target, type](const char* begin, const char* end) {
+      ExtraRow row;
+      row.text = SharedString(begin, end);
+      row.text.ToLower();
+      row.entry.type = type;
+      target.PushBack(std::move(row));
+    });
+  }
+
+  ExtraTables() {
+    for (int i = 0; i < kTableLanguageCount; ++i) {
+      const LanguageEntry& language = kLanguageTable[i];
+      const FileTypeId type = kTypeFirstTable + i;
+      AddRows(RowKind::kExtension, language.extensions, type);
+      AddRows(RowKind::kFileName, language.fileNames, type);
+      AddRows(RowKind::kInterpreter, language.interpreters, type);
+    }
+    for (const BuiltinExtra& extra : kBuiltinExtras) {
+      AddRows(RowKind::kExtension, extra.extensions, extra.type);
+      AddRows(RowKind::kFileName, extra.fileNames, extra.type);
+      AddRows(RowKind::kInterpreter, extra.interpreters, extra.type);
+    }
+    // The rows no longer move: their texts can be pointed at.
+    for (Array<ExtraRow>& kindRows : rows) {
+      for (ExtraRow& row : kindRows) row.entry.extension = row.text.CStr();
+    }
+    MapRows(Rows(RowKind::kFileName), fileNames);
+    MapRows(Rows(RowKind::kInterpreter), interpreters);
+  }
+};
+
+const ExtraTables& Extras() {
+  static const ExtraTables tables;
+  return tables;
 }
 
 const ExtensionEntry* FindReferenceRow(const SharedString& reference) {
@@ -93,7 +108,7 @@ const ExtensionEntry* FindReferenceRow(const SharedString& reference) {
     if (reference == row->extension) return row;
   }
   if (!settings.allLanguages) return nullptr;
-  for (const ExtraRow& row : extraRows[static_cast<int>(RowKind::kExtension)]) {
+  for (const ExtraRow& row : Extras().Rows(RowKind::kExtension)) {
     if (reference == row.text) return &row.entry;
   }
   return nullptr;
@@ -114,22 +129,13 @@ const ExtensionEntry ExtensionTable[27] = {
 };
 
 StringRefMap<ExtensionEntry> extensionMap;
-StringRefMap<ExtensionEntry> fileNameMap;
-StringRefMap<ExtensionEntry> interpreterMap;
 
 void BuildExtensionMap() {
   extensionMap.Clear();
-  fileNameMap.Clear();
-  interpreterMap.Clear();
   for (const ExtensionEntry* row = ExtensionTable; row->extension != nullptr; ++row) {
     extensionMap.Insert(SharedString(row->extension), row);
   }
-  if (settings.allLanguages) {
-    BuildExtraRows();
-    MapRows(RowKind::kExtension, extensionMap);
-    MapRows(RowKind::kFileName, fileNameMap);
-    MapRows(RowKind::kInterpreter, interpreterMap);
-  }
+  if (settings.allLanguages) MapRows(Extras().Rows(RowKind::kExtension), extensionMap);
   // A forced extension borrows the row of a built-in extension only (or, with -al, of
   // a table extension): the tables are searched, not the map, so forcing never chains
   // through another forced entry.
@@ -143,8 +149,8 @@ void BuildExtensionMap() {
 FileTypeId FileTypeOf(const SharedString& preparedName) {
   const char* text = preparedName.CStr();
   const char* end = text + preparedName.Length();
-  if (!fileNameMap.IsEmpty()) {
-    if (const ExtensionEntry* const* row = fileNameMap.Find(text, end)) return (*row)->type;
+  if (settings.allLanguages) {
+    if (const ExtensionEntry* const* row = Extras().fileNames.Find(text, end)) return (*row)->type;
   }
   const char* dot = end;
   while (dot != text && dot[-1] != '.') --dot;
@@ -155,7 +161,8 @@ FileTypeId FileTypeOf(const SharedString& preparedName) {
 
 FileTypeId ShebangTypeOf(const uint8_t* bytes, int64_t count) {
   constexpr int64_t kShebangBytes = 128;
-  if (interpreterMap.IsEmpty() || count < 2 || bytes[0] != '#' || bytes[1] != '!') return kTypeUnknown;
+  if (!settings.allLanguages || count < 2 || bytes[0] != '#' || bytes[1] != '!') return kTypeUnknown;
+  const StringRefMap<ExtensionEntry>& interpreterMap = Extras().interpreters;
   const char* cursor = reinterpret_cast<const char*>(bytes) + 2;
   const char* const end =
       reinterpret_cast<const char*>(bytes) + (count < kShebangBytes ? count : kShebangBytes);

@@ -31,14 +31,11 @@ extern const ExtensionEntry ExtensionTable[27];
 // the row of its reference extension.
 extern StringRefMap<ExtensionEntry> extensionMap;
 
-// With -al: lowered exact file names and interpreter names -> their row.
-extern StringRefMap<ExtensionEntry> fileNameMap;
-extern StringRefMap<ExtensionEntry> interpreterMap;
-
 // Fills extensionMap from ExtensionTable, then (with -al) from the language table and
 // the default types' extras without replacing an extension already mapped, then from
 // settings.forceExts in insertion order; a reference extension that names no type is
-// ignored silently. Fills fileNameMap and interpreterMap with -al, else empties them.
+// ignored silently. With -al, exact file names and "#!" interpreters are looked up in
+// tables built once from the language table and constant after.
 void BuildExtensionMap();
 
 // FileTypeId of a prepared name: with -al an exact file name first, then the
@@ -47,7 +44,7 @@ FileTypeId FileTypeOf(const SharedString& preparedName);
 
 // FileTypeId named by a "#!" line at the start of bytes (only the first 128 bytes and
 // line are read): the interpreter's file name, or with "env" the first argument that is
-// no option or assignment, looked up in interpreterMap as it is and without a trailing
+// no option or assignment, looked up among the interpreters as it is and without a trailing
 // number (python3.11 -> python). 0 without -al or a known interpreter.
 FileTypeId ShebangTypeOf(const uint8_t* bytes, int64_t count);
 

@@ -27,8 +27,6 @@ void ClearRunState() {
   fileRecords.Clear();
   uniqueExtensions.Clear();
   extensionMap.Clear();
-  fileNameMap.Clear();
-  interpreterMap.Clear();
 }
 
 }  // namespace qm
