@@ -260,6 +260,8 @@ void FileIntake::Take(const Origin& origin) {
   PrepareName(origin.name);
   // -xe comes first: an excluded archive is not even opened.
   if (IsExcludedName(preparedName_)) return;
+  // The full path, built once here for all that follows.
+  BuildFullPath(fullPath_, origin.directory, origin.name);
   if (settings.scanArchives && IsArchiveName(preparedName_) && OfferArchive(origin)) return;
   FileTypeId type = FileTypeOf(preparedName_);
   int64_t kept = 0;  // bytes of a "#!" line read from a stream to find the type
@@ -283,10 +285,7 @@ void FileIntake::Take(const Origin& origin) {
 // they stay there (`kept`) when a type is found.
 FileTypeId FileIntake::SniffType(const Origin& origin, int64_t& kept) {
   kept = 0;
-  if (origin.stream == nullptr) {
-    BuildFullPath(fullPath_, origin.directory, origin.name);
-    return SniffDiskFile(fullPath_.CStr());
-  }
+  if (origin.stream == nullptr) return SniffDiskFile(fullPath_.CStr());
   Stream& stream = *origin.stream;
   Array<uint8_t>& bytes = OpenBatch().bytes;
   const int32_t start = bytes.Count();
@@ -312,7 +311,6 @@ bool FileIntake::OfferArchive(const Origin& origin) {
   File archiveFile;
   Stream* stream = origin.stream;
   if (stream == nullptr) {
-    BuildFullPath(fullPath_, origin.directory, origin.name);
     struct stat info;
     if (!archiveFile.Open(fullPath_, kFileRead, kReadShare) || fstat(archiveFile.Descriptor(), &info) != 0 ||
         !S_ISREG(info.st_mode)) {
@@ -372,11 +370,10 @@ FileIntake::Entry& FileIntake::AddEntry(uint8_t kind, int64_t kept) {
   return entry;
 }
 
-// The full path into the batch's paths and, with -la, the display path: built once,
-// here, for everything that follows.
+// The full path (built as the file entered) into the batch's paths and, with -la, the
+// display path: built once, here, for everything that follows.
 void FileIntake::SetPaths(Entry& entry, const Origin& origin) {
   FileBatch& batch = batches_[openBatch_];
-  BuildFullPath(fullPath_, origin.directory, origin.name);
   entry.pathStart = batch.paths.Count();
   entry.pathLength = fullPath_.Length();
   batch.paths.Append(fullPath_.CStr(), fullPath_.Length());

@@ -4,6 +4,7 @@
 
 #include "app/file_types.h"
 
+
 namespace qm {
 
 Array<FileRecord> fileRecords;
