@@ -36,16 +36,17 @@ bool IsEither(const char* argument, const char* shortText, const char* longText)
 }
 
 // How an argument matches an option of the table.
-enum class Match { kNone, kFlag, kAttached, kSeparate };
+enum class Match { kNone, kFlag, kAttached, kSeparate, kMissingValue };
 
-// kAttached sets value to the text after the '='.
+// kAttached sets value to the text after the '=' (or the glued digits).
 Match MatchOption(const OptionSpec& option, const char* argument, const char*& value) {
   const struct {
     const char* text;
     uint8_t attachedForm;
     uint8_t separateForm;
-  } spellings[] = {{option.shortText, kShortAttached, kShortSeparate},
-                   {option.longText, kLongAttached, kLongSeparate}};
+    uint8_t gluedForm;
+  } spellings[] = {{option.shortText, kShortAttached, kShortSeparate, kShortGlued},
+                   {option.longText, kLongAttached, kLongSeparate, 0}};
   for (const auto& spelling : spellings) {
     if (spelling.text == nullptr) continue;
     const size_t length = std::strlen(spelling.text);
@@ -53,13 +54,36 @@ Match MatchOption(const OptionSpec& option, const char* argument, const char*& v
     const char* rest = argument + length;
     if (*rest == 0) {
       if (option.forms == 0) return Match::kFlag;
-      if ((option.forms & spelling.separateForm) != 0) return Match::kSeparate;
-    } else if (*rest == '=' && (option.forms & spelling.attachedForm) != 0) {
+      return (option.forms & spelling.separateForm) != 0 ? Match::kSeparate : Match::kMissingValue;
+    }
+    if (*rest == '=' && (option.forms & spelling.attachedForm) != 0) {
       value = rest + 1;
+      return Match::kAttached;
+    }
+    if ((option.forms & spelling.gluedForm) != 0 && *rest >= '0' && *rest <= '9') {
+      value = rest;
       return Match::kAttached;
     }
   }
   return Match::kNone;
+}
+
+// The form an option's value is given in, as its usage line shows it: the first word
+// when it holds the '=' ("-xd=dir,dir2,..."), else the first two ("-csv <filename>").
+SharedString ValueFormOf(const OptionSpec& option) {
+  const char* usage = option.usage != nullptr ? option.usage : "";
+  const char* end = usage;
+  while (*end != 0 && *end != ' ' && *end != '\n') ++end;
+  if (std::memchr(usage, '=', static_cast<size_t>(end - usage)) == nullptr && *end == ' ') {
+    ++end;
+    while (*end != 0 && *end != ' ' && *end != ',' && *end != '\n') ++end;
+  }
+  return SharedString(usage, end);
+}
+
+// "-xd needs a value: -xd=dir,dir2,...": an option that takes a value given without one.
+void PrintMissingValue(const char* argument, const OptionSpec& option) {
+  std::fprintf(stderr, "%s needs a value: %s\n", Shown(argument).CStr(), ValueFormOf(option).CStr());
 }
 
 bool RealDirectoryPath(const SharedString& path, SharedString& realPath) {
@@ -81,9 +105,14 @@ bool IsVersionOnly(int argc, const char* const* argv) {
   return true;
 }
 
-// An argument no option matches: dashes alone are ignored (kRun); dashes then 'h' or
-// '?' ask for the usage text; anything else is invalid.
+// An argument no option matches: "-" is invalid (standard input is named with
+// --stdin=); other dashes alone are ignored (kRun); dashes then 'h' or '?' ask for the
+// usage text; anything else is invalid.
 CommandLineOutcome ReadUnknown(const char* argument) {
+  if (std::strcmp(argument, "-") == 0) {
+    std::fputs("invalid argument: - (count standard input with --stdin=NAME.EXT)\n", stderr);
+    return CommandLineOutcome::kInvalid;
+  }
   const char* rest = argument;
   while (*rest == '-') ++rest;
   if (*rest == 0) return CommandLineOutcome::kRun;
@@ -169,10 +198,14 @@ CommandLineOutcome ReadCommandLine(int argc, const char* const* argv) {
       isOptionsEnded = true;
       continue;
     }
+    if (match == Match::kMissingValue || (match == Match::kSeparate && i + 1 == argc)) {
+      PrintMissingValue(argument, option);
+      return CommandLineOutcome::kInvalid;
+    }
     // The next argument is the value, whatever it looks like ("-f", "stdout").
     if (match == Match::kSeparate) {
-      value = i + 1 < argc ? argv[i + 1] : nullptr;
-      if (value == nullptr || !option.apply(value, settings)) {
+      value = argv[i + 1];
+      if (!option.apply(value, settings)) {
         PrintInvalid(argument);
         return CommandLineOutcome::kInvalid;
       }
@@ -219,6 +252,9 @@ void PrintUsage(FILE* stream) {
 }
 
 void FinaliseExclusions() {
+  // The values as typed, for the messages about them.
+  settings.excludeExtValues = settings.excludeExts;
+  settings.excludeDirValues = settings.excludeDirs;
   for (const char* generated : {".designer.cs", ".g.cs", ".g.i.cs"}) {
     settings.excludeExts.PushBack(SharedString(generated));
   }
@@ -227,10 +263,13 @@ void FinaliseExclusions() {
     if (!suffix.StartsWith(".")) suffix.Insert(0, ".");
   }
   // An entry that opens as a directory becomes its real path, the form every walked
-  // path starts with; any other is kept as typed.
+  // path starts with; any other is kept as typed. A final '/' stays: the directory
+  // alone and what lies below it, not every path its text begins.
   for (SharedString& directory : settings.excludeDirs) {
     SharedString realPath;
-    if (RealDirectoryPath(directory, realPath)) directory = realPath;
+    if (!RealDirectoryPath(directory, realPath)) continue;
+    if (directory.EndsWith("/") && !realPath.EndsWith("/")) realPath.Append("/", 1);
+    directory = realPath;
   }
 }
 

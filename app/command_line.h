@@ -45,10 +45,11 @@ bool ParseCommandLine(int argc, const char* const* argv);
 // usage line, every listed option of the option table in its order, the exit statuses.
 void PrintUsage(FILE* stream);
 
-// Completes the exclusion lists once, at the end of a successful parse: appends the
-// generated-file suffixes to excludeExts and lowers and dot-prefixes every entry;
-// an excludeDirs entry that opens as a directory now is replaced by its real path
-// (absolute, links resolved); any other is kept as typed.
+// Completes the exclusion lists once, at the end of a successful parse: keeps the
+// values as typed (excludeDirValues, excludeExtValues), appends the generated-file
+// suffixes to excludeExts and lowers and dot-prefixes every entry; an excludeDirs entry
+// that opens as a directory now is replaced by its real path (absolute, links
+// resolved, a final '/' kept); any other is kept as typed.
 void FinaliseExclusions();
 
 }  // namespace qm

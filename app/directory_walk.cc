@@ -6,6 +6,7 @@
 #include <memory>
 #include <utility>
 
+#include "app/exclusions.h"
 #include "app/ignore_rules.h"
 #include "app/message_output.h"
 #include "app/settings.h"
@@ -29,15 +30,6 @@ struct WalkLevel {
   int32_t nextReadAhead = 0;
   bool isReadAhead = false;
 };
-
-bool IsExcludedDirectory(const SharedString& absolutePath) {
-  for (const SharedString& prefix : settings.excludeDirs) {
-    if (!prefix.IsEmpty() && absolutePath.StartsWith(prefix.CStr(), prefix.CStr() + prefix.Length())) {
-      return true;
-    }
-  }
-  return false;
-}
 
 bool NextEntry(WalkLevel& level, DirEntry& entry) {
   if (!level.isReadAhead) return level.listing.ReadNext(entry);
@@ -83,9 +75,17 @@ void BuildChildPath(SharedString& target, const SharedString& parent, const Shar
   AppendPathComponent(target, name);
 }
 
+// An excluded directory; a value that excludes it only as text is said so, in order.
+bool IsExcluded(FileIntake& intake, Exclusions& exclusions, const SharedString& path) {
+  SharedString notice;
+  const bool isExcluded = exclusions.IsExcludedDirectory(path, notice);
+  if (!notice.IsEmpty()) intake.TakeNotice(notice, false, false);
+  return isExcluded;
+}
+
 }  // namespace
 
-bool WalkDirectory(FileIntake& intake, const SharedString& path, uint32_t depth) {
+bool WalkDirectory(FileIntake& intake, Exclusions& exclusions, const SharedString& path, uint32_t depth) {
   Array<std::unique_ptr<WalkLevel>> levels;
   levels.PushBack(std::make_unique<WalkLevel>());
   WalkLevel& start = *levels[0];
@@ -94,7 +94,7 @@ bool WalkDirectory(FileIntake& intake, const SharedString& path, uint32_t depth)
     return false;
   }
   start.path = path.StartsWith("/") ? path : start.listing.AbsolutePath();
-  if (IsExcludedDirectory(start.path)) return true;
+  if (IsExcluded(intake, exclusions, start.path)) return true;
   WalkFilter filter;
   filter.Enter(start.path, SharedString());
 
@@ -118,7 +118,7 @@ bool WalkDirectory(FileIntake& intake, const SharedString& path, uint32_t depth)
     if (entry.name == "." || entry.name == ".." || entry.name == ".git" || settings.noRecursion) {
       continue;
     }
-    if (filter.IsSkipped(entry.name, true)) continue;
+    if (exclusions.IsExcludedName(entry.name) || filter.IsSkipped(entry.name, true)) continue;
     if (activeCount == levels.Count()) levels.PushBack(std::make_unique<WalkLevel>());
     WalkLevel& child = *levels[activeCount];
     BuildChildPath(child.path, top.path, entry.name);
@@ -128,7 +128,7 @@ bool WalkDirectory(FileIntake& intake, const SharedString& path, uint32_t depth)
       ReportUnopened(intake, child.path);
       continue;
     }
-    if (IsExcludedDirectory(child.path)) {
+    if (IsExcluded(intake, exclusions, child.path)) {
       child.listing.Close();
       continue;
     }

@@ -6,7 +6,7 @@
 
 // Entries handed on: regular files, FIFOs, sockets, devices, entries of unreported
 // type. Subdirectories named ".git" are skipped, and so, with -nr, are all
-// subdirectories; a directory whose absolute path begins with an -xd entry is skipped
+// subdirectories; a directory that -xd or -xn excludes (app/exclusions.h) is skipped
 // with everything below it. Symbolic links inside the tree are never followed.
 //
 // Paths: a subdirectory's path is its parent's absolute path, '/', and its name as the
@@ -25,6 +25,7 @@
 
 #include <cstdint>
 
+#include "app/exclusions.h"
 #include "app/file_intake.h"
 #include "core/shared_string.h"
 
@@ -36,6 +37,6 @@ inline constexpr int32_t kMaxOpenListings = 64;
 // a directory argument), handing its files to intake; display paths start at path.
 // Returns true when the directory could be opened (also when it was excluded), false
 // with errno set otherwise.
-bool WalkDirectory(FileIntake& intake, const SharedString& path, uint32_t depth);
+bool WalkDirectory(FileIntake& intake, Exclusions& exclusions, const SharedString& path, uint32_t depth);
 
 }  // namespace qm

@@ -9,7 +9,6 @@
 
 #include "app/deferred_digests.h"
 #include "app/file_types.h"
-#include "app/ignore_rules.h"
 #include "app/md5.h"
 #include "app/settings.h"
 #include "archive/archive_scan.h"
@@ -171,7 +170,9 @@ class FileIntake::MemberSink final : public ArchiveMemberSink {
     intake_.TakeNotice(line, true, false);
   }
 
-  bool IsSkippedDirectory(const SharedString& directory) override { return HasExcludedName(directory); }
+  bool IsSkippedDirectory(const SharedString& directory) override {
+    return intake_.exclusions_.HasExcludedName(directory);
+  }
 
  private:
   void Refuse(const SharedString& directory, const SharedString& name, ContentRead outcome) {
@@ -182,8 +183,9 @@ class FileIntake::MemberSink final : public ArchiveMemberSink {
   const SharedString& archiveName_;
 };
 
-FileIntake::FileIntake(CountTotals& totals, MessageOutput& output, ProgressDisplay& progress)
-    : totals_(totals), output_(output), progress_(progress) {}
+FileIntake::FileIntake(CountTotals& totals, MessageOutput& output, ProgressDisplay& progress,
+                       Exclusions& exclusions)
+    : totals_(totals), output_(output), progress_(progress), exclusions_(exclusions) {}
 
 FileIntake::~FileIntake() {
   Finish();
@@ -220,14 +222,24 @@ void FileIntake::TakeStream(const SharedString& argument, const SharedString& di
   SharedString lowered = argument;
   lowered.ToLower();
   // -xe holds for archives too: an excluded one is not opened.
-  if (!IsExcludedName(lowered) && ScanArchiveStream(lowered, shownName, stream)) return;
+  if (IsExcludedName(lowered)) {
+    exclusions_.NoteExcludedSuffix(lowered);
+  } else if (ScanArchiveStream(lowered, shownName, stream)) {
+    return;
+  }
   const char* text = argument.CStr();
   const char* slash = text + argument.Length();
   while (slash != text && slash[-1] != '/') --slash;
   const SharedString name(slash, text + argument.Length());
   BeginStreamStretch();
-  Take(Origin{directory, directory, name, &stream, nullptr});
+  const bool isKnownType = Take(Origin{directory, directory, name, &stream, nullptr});
   EndStreamStretch();
+  if (!isKnownType) {
+    SharedString line("not counted: ");
+    line.Append(Shown(argument));
+    line.Append(": unknown file type\n");
+    TakeNotice(line, false, false);
+  }
 }
 
 void FileIntake::TakeNotice(const SharedString& line, bool countsError, bool failsRun) {
@@ -256,13 +268,16 @@ void FileIntake::PrepareName(const SharedString& name) {
   preparedName_.ToLower();
 }
 
-void FileIntake::Take(const Origin& origin) {
+bool FileIntake::Take(const Origin& origin) {
   PrepareName(origin.name);
   // -xe comes first: an excluded archive is not even opened.
-  if (IsExcludedName(preparedName_)) return;
+  if (IsExcludedName(preparedName_)) {
+    exclusions_.NoteExcludedSuffix(preparedName_);
+    return true;
+  }
   // The full path, built once here for all that follows.
   BuildFullPath(fullPath_, origin.directory, origin.name);
-  if (settings.scanArchives && IsArchiveName(preparedName_) && OfferArchive(origin)) return;
+  if (settings.scanArchives && IsArchiveName(preparedName_) && OfferArchive(origin)) return true;
   FileTypeId type = FileTypeOf(preparedName_);
   int64_t kept = 0;  // bytes of a "#!" line read from a stream to find the type
   if (type == kTypeUnknown && settings.allLanguages && preparedName_.Find(".") < 0) {
@@ -270,7 +285,7 @@ void FileIntake::Take(const Origin& origin) {
   }
   if (type == kTypeUnknown) {
     ++totals_.fileCount[kTypeUnknown];
-    return;
+    return false;
   }
   progress_.Tick();
   Entry& entry = AddEntry(origin.stream == nullptr ? kDiskFile : kBytes, kept);
@@ -278,6 +293,7 @@ void FileIntake::Take(const Origin& origin) {
   SetPaths(entry, origin);
   if (origin.stream != nullptr) ReadStreamIntoBatch(entry, origin, kept);
   SubmitIfFull();
+  return true;
 }
 
 // With -al, the type of a file without a dot from its "#!" line. A stream's first

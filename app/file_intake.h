@@ -54,6 +54,7 @@
 
 #include <cstdint>
 
+#include "app/exclusions.h"
 #include "app/file_reading.h"
 #include "app/message_output.h"
 #include "app/ordered_pipeline.h"
@@ -71,8 +72,8 @@ SharedString DisplayPathOf(const SharedString& root, const SharedString& directo
 
 class FileIntake final : private OrderedPipeline::Client {
  public:
-  // The totals, output and progress belong to the run and outlive the intake.
-  FileIntake(CountTotals& totals, MessageOutput& output, ProgressDisplay& progress);
+  // The totals, output, progress and exclusions belong to the run and outlive the intake.
+  FileIntake(CountTotals& totals, MessageOutput& output, ProgressDisplay& progress, Exclusions& exclusions);
   ~FileIntake();
   FileIntake(const FileIntake&) = delete;
   FileIntake& operator=(const FileIntake&) = delete;
@@ -93,8 +94,9 @@ class FileIntake final : private OrderedPipeline::Client {
   // A file argument or standard input: offered to archive scanning under its lowered
   // name (whatever -sa says), named in its messages by shownName, then counted as one
   // file named by the text after its last '/', in directory (the file's real
-  // directory; empty for standard input), read from stream to its end. The stream
-  // stays the caller's.
+  // directory; empty for standard input), read from stream to its end; one of no known
+  // type is "not counted: NAME: unknown file type" on standard error. The stream stays
+  // the caller's.
   void TakeStream(const SharedString& argument, const SharedString& directory, const SharedString& shownName,
                   Stream& stream);
 
@@ -117,7 +119,8 @@ class FileIntake final : private OrderedPipeline::Client {
     const uint32_t* size;  // a member's exact size; null to read the stream to its end
   };
 
-  void Take(const Origin& origin);
+  // False for a file of unknown type (counted as such, not read).
+  bool Take(const Origin& origin);
   void PrepareName(const SharedString& name);
   bool OfferArchive(const Origin& origin);
   bool ScanArchiveStream(const SharedString& preparedName, const SharedString& shownName, Stream& stream);
@@ -140,6 +143,7 @@ class FileIntake final : private OrderedPipeline::Client {
   CountTotals& totals_;
   MessageOutput& output_;
   ProgressDisplay& progress_;
+  Exclusions& exclusions_;
   OrderedPipeline pipeline_;
   Array<FileBatch> batches_;
   Array<WorkerScratch> scratch_;  // one per worker, then one for this thread

@@ -224,16 +224,6 @@ void AddPattern(const char* begin, const char* end, Array<IgnorePattern>& patter
   patterns.PushBack(static_cast<IgnorePattern&&>(pattern));
 }
 
-bool IsNameExcluded(const char* begin, const char* end) {
-  for (const SharedString& name : settings.excludeNames) {
-    if (name.Length() == end - begin &&
-        std::memcmp(name.CStr(), begin, static_cast<size_t>(end - begin)) == 0) {
-      return true;
-    }
-  }
-  return false;
-}
-
 }  // namespace
 
 bool WildMatch(const char* pattern, const char* text, bool isPathname) {
@@ -261,25 +251,13 @@ void ParseIgnoreFile(const char* begin, const char* end, Array<IgnorePattern>& p
   }
 }
 
-bool HasExcludedName(const SharedString& directoryPath) {
-  const char* cursor = directoryPath.CStr();
-  const char* end = cursor + directoryPath.Length();
-  while (cursor < end) {
-    const char* slash = static_cast<const char*>(std::memchr(cursor, '/', static_cast<size_t>(end - cursor)));
-    if (slash == nullptr) slash = end;
-    if (IsNameExcluded(cursor, slash)) return true;
-    cursor = slash + 1;
-  }
-  return false;
-}
-
 struct WalkFilter::Frame {
   int32_t relativeLength = 0;         // of relativePath_ for this directory
   Array<IgnorePattern> patterns;      // .gitignore then .ignore
   Array<IgnorePattern> excludeLines;  // .git/info/exclude
 };
 
-WalkFilter::WalkFilter() : isGitignore_(settings.useGitignore), hasNames_(!settings.excludeNames.IsEmpty()) {}
+WalkFilter::WalkFilter() : isGitignore_(settings.useGitignore) {}
 
 WalkFilter::~WalkFilter() = default;
 
@@ -343,7 +321,6 @@ const IgnorePattern* WalkFilter::LastMatch(bool isExcludeList, const SharedStrin
 }
 
 bool WalkFilter::IsSkipped(const SharedString& name, bool isDirectory) {
-  if (hasNames_ && isDirectory && IsNameExcluded(name.CStr(), name.CStr() + name.Length())) return true;
   if (!isGitignore_ || depth_ == 0) return false;
   candidate_ = relativePath_;
   AppendPathComponent(candidate_, name);

@@ -1,5 +1,5 @@
-// Ignore rules of the walk: -xn (directories skipped by their own name at any depth)
-// and -gi (.gitignore, .ignore and .git/info/exclude read with git's pattern rules).
+// Ignore rules of the walk: -gi (.gitignore, .ignore and .git/info/exclude read with
+// git's pattern rules; -xn and -xd are app/exclusions.h).
 // A WalkFilter owns the patterns of the directories along the walk's current path, so
 // memory is bounded by them. Nothing here prints or fails. Not thread-safe: one filter
 // per walk; non-copyable.
@@ -47,10 +47,6 @@ struct IgnorePattern {
 // cut at a zero byte.
 void ParseIgnoreFile(const char* begin, const char* end, Array<IgnorePattern>& patterns);
 
-// Whether a directory path (components separated by '/') has a component named in
-// the -xn list. Used for archive members, whose directories are never walked.
-bool HasExcludedName(const SharedString& directoryPath);
-
 class WalkFilter {
  public:
   WalkFilter();
@@ -65,8 +61,8 @@ class WalkFilter {
   void Enter(const SharedString& absolutePath, const SharedString& name);
   // The walk left the directory entered last.
   void Leave();
-  // Whether an entry of the directory entered last is skipped: a directory named in
-  // -xn, or with -gi an entry that git would ignore. The deepest ignore file with a
+  // Whether an entry of the directory entered last is skipped: with -gi an entry that
+  // git would ignore. The deepest ignore file with a
   // matching line decides, by its last matching line; .git/info/exclude comes after
   // every .gitignore and .ignore.
   bool IsSkipped(const SharedString& name, bool isDirectory);
@@ -78,7 +74,6 @@ class WalkFilter {
   const IgnorePattern* LastMatch(bool isExcludeList, const SharedString& name, bool isDirectory);
 
   bool isGitignore_;
-  bool hasNames_;
   Array<std::unique_ptr<Frame>> frames_;  // reused; [0, depth_) are the current path
   int32_t depth_ = 0;
   SharedString relativePath_;  // of the directory entered last, from the argument

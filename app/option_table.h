@@ -5,11 +5,13 @@
 // page, README and the bash and zsh completions to it. Constant data; any thread.
 
 // Matching: a flag (forms 0) matches its short or long text exactly. An option with a
-// value matches "TEXT=VALUE" for the forms with kAttached bits and "TEXT" followed by
-// the next argument (taken whatever it looks like) for the kSeparate bits; no text is a
-// prefix of another's "TEXT=", so the order of the table decides nothing but the order
-// of the usage text. Keep each entry on one line in the form below: the check script
-// reads the first four fields of every line that starts with {".
+// value matches "TEXT=VALUE" for the forms with kAttached bits, "TEXT" followed by the
+// next argument (taken whatever it looks like) for the kSeparate bits, and with
+// kShortGlued the short text followed at once by a digit ("-j4"); its text alone with
+// no value to take is an error that shows the form it wants. No text is a prefix of
+// another's "TEXT=", and a glued value starts with a digit, so the order of the table
+// decides nothing but the order of the usage text. The check script reads the first
+// four fields of every entry, which start with {" and its short text.
 #pragma once
 
 #include <cstdint>
@@ -23,7 +25,12 @@ inline constexpr uint8_t kShortAttached = 1;  // -x=VALUE
 inline constexpr uint8_t kLongAttached = 2;   // --long=VALUE
 inline constexpr uint8_t kShortSeparate = 4;  // -x VALUE
 inline constexpr uint8_t kLongSeparate = 8;   // --long VALUE
+inline constexpr uint8_t kShortGlued = 16;    // -xVALUE, VALUE starting with a digit
 inline constexpr uint8_t kAttached = kShortAttached | kLongAttached;
+// A list or a name: "-x=VALUE", "--long=VALUE" or "--long VALUE".
+inline constexpr uint8_t kAttachedOrLong = kShortAttached | kLongAttached | kLongSeparate;
+// A file: every form but glued.
+inline constexpr uint8_t kAnyForm = kShortAttached | kLongAttached | kShortSeparate | kLongSeparate;
 
 // What a shell completes as the value.
 enum class ValueCompletion : uint8_t {

@@ -5,12 +5,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cinttypes>
 #include <climits>
 #include <cstdint>
 #include <cstring>
 
 #include "app/diff_csv.h"
 #include "app/directory_walk.h"
+#include "app/exclusions.h"
 #include "app/file_intake.h"
 #include "app/file_types.h"
 #include "app/message_output.h"
@@ -64,14 +66,15 @@ void CountFileArgument(FileIntake& intake, const SharedString& argument) {
   intake.TakeStream(argument, directory, argument, file);
 }
 
-void CountDirectoryArgument(FileIntake& intake, const SharedString& argument) {
+void CountDirectoryArgument(FileIntake& intake, Exclusions& exclusions, const SharedString& argument) {
   SharedString root;
   if (!RealPath(argument, root) || root.Length() >= PATH_MAX) {
     // No real path the system can open (one past PATH_MAX, as under a working
     // directory that deep): the directory is walked by the argument's own text.
     root = argument;
   }
-  if (!WalkDirectory(intake, root, 0)) ReportUnopenedArgument(intake, argument, std::strerror(errno));
+  if (!WalkDirectory(intake, exclusions, root, 0))
+    ReportUnopenedArgument(intake, argument, std::strerror(errno));
 }
 
 // Worker threads to count with: -j n, else one per online CPU (at most the -j limit);
@@ -87,7 +90,7 @@ int32_t WorkerCount() {
 
 // Opens the argument exactly as typed, without waiting on it: a directory is walked, a
 // regular file counted, anything else refused unread.
-void CountArgument(FileIntake& intake, const SharedString& argument) {
+void CountArgument(FileIntake& intake, Exclusions& exclusions, const SharedString& argument) {
   const int descriptor = open(argument.CStr(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (descriptor < 0) {
     const int reason = errno;
@@ -105,11 +108,25 @@ void CountArgument(FileIntake& intake, const SharedString& argument) {
   if (!isKnown) {
     ReportUnopenedArgument(intake, argument, std::strerror(statErrno));
   } else if (S_ISDIR(info.st_mode)) {
-    CountDirectoryArgument(intake, argument);
+    CountDirectoryArgument(intake, exclusions, argument);
   } else if (S_ISREG(info.st_mode)) {
     CountFileArgument(intake, argument);
   } else {
     ReportUnopenedArgument(intake, argument, "not a regular file");
+  }
+}
+
+// On a terminal, a word after the report for the files of types no language claims:
+// how many, and the options that say more.
+void ReportUnknownTypes(const CountTotals& totals, MessageOutput& output) {
+  const int64_t count = totals.fileCount[kTypeUnknown];
+  if (count <= 0 || isatty(STDERR_FILENO) == 0) return;
+  if (settings.allLanguages) {
+    output.Error("%" PRId64 " files of other types not counted; -le lists the extensions met\n", count);
+  } else {
+    output.Error("%" PRId64
+                 " files of other types not counted; -al counts %d languages, -le lists the extensions met\n",
+                 count, kTypeInvalid - 1);
   }
 }
 
@@ -148,13 +165,14 @@ int RunCount() {
   }
   BuildCharClassTable(isConservative);
   ProgressDisplay progress(settings.showProgress);
+  Exclusions exclusions;
   {
-    FileIntake intake(totals, output, progress);
+    FileIntake intake(totals, output, progress, exclusions);
     intake.Start(WorkerCount());
     if (!settings.stdinName.IsEmpty()) {
       intake.TakeStream(settings.stdinName, SharedString(), settings.stdinName, StandardInput());
     }
-    for (const SharedString& argument : settings.dirArgs) CountArgument(intake, argument);
+    for (const SharedString& argument : settings.dirArgs) CountArgument(intake, exclusions, argument);
     intake.Finish();
   }
   if (isFoldingPunctuation) {
@@ -163,6 +181,8 @@ int RunCount() {
   }
   progress.Finish();
   if (!WriteRunReport(BuildReportModel(totals, isConservative), output)) output.NoteRunFailure();
+  exclusions.ReportUnused(output);
+  ReportUnknownTypes(totals, output);
   output.FinishStandardOutput();
   ResetTotals(totals);
   return output.ExitStatus();

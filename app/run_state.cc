@@ -4,7 +4,6 @@
 
 #include "app/file_types.h"
 
-
 namespace qm {
 
 Array<FileRecord> fileRecords;

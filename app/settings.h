@@ -43,6 +43,8 @@ struct Settings {
   StringMap forceExts;                   // -fe=list: reference extension -> forced extension
   Array<SharedString> dirArgs;           // every argument not starting with '-'
   Array<SharedString> excludeNames;      // -xn=list: directory names skipped at any depth
+  Array<SharedString> excludeDirValues;  // -xd values as typed, one per excludeDirs entry
+  Array<SharedString> excludeExtValues;  // -xe values as typed, the first excludeExts entries
   bool useGitignore = false;             // -gi
   SharedString jsonFile;                 // -json file, --json=file
   // The report that replaces the table (its option's file names where it goes), or

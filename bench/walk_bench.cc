@@ -124,11 +124,12 @@ void BM_WalkAndCount(benchmark::State& state) {
   CountTotals totals;
   MessageOutput output;
   ProgressDisplay progress(false);
+  Exclusions exclusions;
   for (auto _ : state) {
     ResetTotals(totals);
-    FileIntake intake(totals, output, progress);
+    FileIntake intake(totals, output, progress, exclusions);
     intake.Start(0);
-    WalkDirectory(intake, TreeRoot(), 0);
+    WalkDirectory(intake, exclusions, TreeRoot(), 0);
     intake.Finish();
   }
   ResetTotals(totals);

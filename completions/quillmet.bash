@@ -1,33 +1,34 @@
 # bash completion for quillmet: options, file names after the options that take one
 # (-csv FILE, --json=FILE, ...), directories after -xd= (each item of its list),
-# nothing after options that take a number or a name (-j, -max=), and directories or
-# files as arguments (only those after "--"). scripts/check_install_and_docs.py holds
-# this file to the tool's option table.
+# nothing after options that take a number, a list or a name (-j, -max=, -xe=), and
+# directories or files as arguments (only those after "--").
+# scripts/check_install_and_docs.py holds this file to the tool's option table.
 _quillmet() {
   local current=${COMP_WORDS[COMP_CWORD]}
   local previous=${COMP_WORDS[COMP_CWORD-1]}
   local options="-h -? --help -v --version -sp --show-progress -g --greedy -c --conservative
     -f --by-file -np --no-pretty-print -p --pretty-print -nr --no-recursion -gi --gitignore
-    -xd= --exclude-dir= -xe= --exclude-ext= -xn= --exclude-name= -fe= --force-ext=
-    -le --list-extensions -la --list-anomalies -max= --max-file-size= -j -j= --jobs --jobs=
-    -stdin= --stdin= -sa --scan-archives -al --all-languages --languages
-    -csv --csv --csv= -json --json --json= -diff --diff --diff= --"
+    -xd= --exclude-dir --exclude-dir= -xe= --exclude-ext --exclude-ext= -xn= --exclude-name
+    --exclude-name= -fe= --force-ext --force-ext= -le --list-extensions -la --list-anomalies
+    -max= --max-file-size --max-file-size= -j -j= --jobs --jobs= -stdin= --stdin --stdin=
+    -sa --scan-archives -al --all-languages --languages -csv -csv= --csv --csv= -json -json=
+    --json --json= -diff -diff= --diff --diff= --"
+  # Options whose value is the next argument.
+  local separate=" -csv --csv -json --json -diff --diff -j --jobs --exclude-dir --exclude-ext "
+  separate+="--exclude-name --force-ext --max-file-size --stdin "
   COMPREPLY=()
   # After "--" every argument is a directory or file.
   local i
   for ((i = 1; i < COMP_CWORD; ++i)); do
-    case ${COMP_WORDS[i]} in
-      --)
-        COMPREPLY=($(compgen -f -- "$current"))
-        return
-        ;;
-      -csv|--csv|-json|--json|-diff|--diff|-j|--jobs)
-        ((++i))  # its value, whatever it looks like
-        ;;
-    esac
+    if [[ ${COMP_WORDS[i]} == -- ]]; then
+      COMPREPLY=($(compgen -f -- "$current"))
+      return
+    fi
+    [[ $separate == *" ${COMP_WORDS[i]} "* ]] && ((++i))  # its value, whatever it looks like
   done
   # An option with '=' arrives split at the '=' (COMP_WORDBREAKS) or, without that
-  # setting, whole; either way the value alone is completed.
+  # setting, whole; either way the value alone is completed. An option that takes the
+  # next argument has its value completed the same way.
   local option="" value=""
   if [[ $current == = ]]; then
     option=$previous
@@ -37,9 +38,12 @@ _quillmet() {
   elif [[ $current == -*=* ]]; then
     option=${current%%=*}
     value=${current#*=}
+  elif [[ $separate == *" $previous "* ]]; then
+    option=$previous
+    value=$current
   fi
   case $option in
-    --csv|--json|--diff)
+    -csv|--csv|-json|--json|-diff|--diff)
       COMPREPLY=($(compgen -f -- "$value"))
       return
       ;;
@@ -55,15 +59,6 @@ _quillmet() {
       return
       ;;
     ?*)
-      return
-      ;;
-  esac
-  case $previous in
-    -csv|--csv|-json|--json|-diff|--diff)
-      COMPREPLY=($(compgen -f -- "$current"))
-      return
-      ;;
-    -j|--jobs)
       return
       ;;
   esac

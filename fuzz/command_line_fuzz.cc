@@ -128,11 +128,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (isOk) {
     if (!errors.empty()) std::abort();
     CheckSettings(argv);
-  } else if (!errors.empty() && errors != "dirname(s) not specified\n") {
+  } else if (!errors.empty() && errors != "dirname(s) not specified\n" &&
+             errors != "invalid argument: - (count standard input with --stdin=NAME.EXT)\n") {
+    // "invalid argument: ARG" or "ARG needs a value: FORM", ARG one of the arguments.
     constexpr std::string_view kInvalid = "invalid argument: ";
-    if (errors.compare(0, kInvalid.size(), kInvalid) != 0 || errors.back() != '\n') std::abort();
-    const std::string_view argument =
-        std::string_view(errors).substr(kInvalid.size(), errors.size() - kInvalid.size() - 1);
+    constexpr std::string_view kNeedsValue = " needs a value: ";
+    if (errors.back() != '\n' || errors.find('\n') != errors.size() - 1) std::abort();
+    std::string_view argument;
+    if (errors.compare(0, kInvalid.size(), kInvalid) == 0) {
+      argument = std::string_view(errors).substr(kInvalid.size(), errors.size() - kInvalid.size() - 1);
+    } else {
+      const size_t at = errors.find(kNeedsValue);
+      if (at == std::string::npos || errors.compare(at + kNeedsValue.size(), 1, "-") != 0) std::abort();
+      argument = std::string_view(errors).substr(0, at);
+    }
     if (!IsOneOfArguments(argument, argv)) std::abort();
   }
   qm::ClearSettings();

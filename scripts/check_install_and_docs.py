@@ -53,7 +53,8 @@ def usage_options(usage):
     return options
 
 
-FORM_BITS = {'kShortAttached': 1, 'kLongAttached': 2, 'kShortSeparate': 4, 'kLongSeparate': 8, 'kAttached': 3}
+FORM_BITS = {'kShortAttached': 1, 'kLongAttached': 2, 'kShortSeparate': 4, 'kLongSeparate': 8, 'kShortGlued': 16,
+             'kAttached': 3, 'kAttachedOrLong': 11, 'kAnyForm': 15}
 
 
 def option_table():

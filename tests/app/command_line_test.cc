@@ -56,12 +56,15 @@ TEST(ParseCommandLine, OptionTable) {
       {{"-max=99999999999999999999999", "d"}, "dirs=d max=2146435072", ""},
       // Bad values (issue 12) as the usage/errors case shows them, in their other spellings.
       {{"--force-ext=", "d"}, "", invalid + "--force-ext=\n"},
-      {{"d", "--diff"}, "", invalid + "--diff\n"},
+      {{"d", "--diff"}, "", "--diff needs a value: -diff <filename>\n"},
+      {{"-xd", "tests", "d"}, "", "-xd needs a value: -xd=dir,dir2,...\n"},
+      {{"--exclude-ext", "min.JS", "-csv=a", "-j4", "d"}, "dirs=d xe=.min.js csv=a", ""},
       {{"--csv=a=b", "--diff=-x", "d"}, "dirs=d csv=a=b", ""},
       {{"-xe=", "-xd=", "d"}, "dirs=d", ""},
       {{"-csv", "-f", "d"}, "dirs=d csv=-f", ""},
       {{"d", "-f", "-csv", "a", "--csv", "stdout", "-g", "-c", "--greedy"}, "dirs=d csv=stdout f g", ""},
-      {{"-", "---", "d", "", "e"}, "dirs=d||e", ""},
+      {{"---", "d", "", "e"}, "dirs=d||e", ""},
+      {{"d", "-"}, "", invalid + "- (count standard input with --stdin=NAME.EXT)\n"},
       {{"-f", "--", "-g", "--", "-"}, "dirs=-g|--|- f", ""},
       {{"-hello", "d"}, "", ""},
       {{"-x", "-F", "d"}, "", invalid + "-x\n"},
@@ -87,12 +90,13 @@ TEST(ParseCommandLine, ExcludedDirectoriesBecomeAbsoluteWhenTheyExist) {
   ASSERT_TRUE(tree.MakeSymlink("link", tree.Path("src")));
   ClearSettings();
   const std::string first = "-xd=" + tree.Path("src/gen") + "/,no/such/./dir";
-  // Kept as typed unless it opens as a directory, which becomes its real path.
+  // Kept as typed unless it opens as a directory, which becomes its real path (keeping
+  // a final '/': that directory alone, not src/generated).
   const std::string second = "--exclude-dir=" + tree.Path("link");
   const char* argv[] = {"quillmet", first.c_str(), second.c_str(), "d"};
   ASSERT_TRUE(ParseCommandLine(4, argv));
   EXPECT_EQ(Join(settings.excludeDirs, settings.excludeDirs.Count()),
-            tree.Path("src/gen") + "|no/such/./dir|" + tree.Path("src"));
+            tree.Path("src/gen") + "/|no/such/./dir|" + tree.Path("src"));
 }
 
 }  // namespace

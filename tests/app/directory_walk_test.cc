@@ -32,7 +32,7 @@ TEST(WalkDirectory, UnreadableSubdirectoryIsReportedAndTheWalkGoesOn) {
     dup2(pipeFds[1], 2);
     test::TestIntake run(totals);
     // 101: the scratch directory itself is out of the account's reach (TMPDIR).
-    if (!WalkDirectory(run.intake, tree.Root().c_str(), 0)) _exit(101);
+    if (!WalkDirectory(run.intake, run.exclusions, tree.Root().c_str(), 0)) _exit(101);
     run.intake.Finish();
     _exit(static_cast<int>(totals.fileCount[kTypeC]));
   }

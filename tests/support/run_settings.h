@@ -19,11 +19,13 @@ bool ConfigureRun(const std::vector<std::string>& options, const std::string& ro
 
 // An intake into totals, started with workerCount workers.
 struct TestIntake {
-  explicit TestIntake(CountTotals& totals, int32_t workerCount = 0) : intake(totals, output, progress) {
+  explicit TestIntake(CountTotals& totals, int32_t workerCount = 0)
+      : intake(totals, output, progress, exclusions) {
     intake.Start(workerCount);
   }
   MessageOutput output;
   ProgressDisplay progress{false};
+  Exclusions exclusions;
   FileIntake intake;
 };
 
