@@ -124,6 +124,7 @@ struct FileIntake::Entry {
   int32_t pathLength = 0;
   int64_t byteStart = 0;     // of a member's bytes in the batch's bytes
   SharedString displayPath;  // with -la; a notice's line
+  SharedString archive;      // with -f, a member's archive as shown
   FileFacts facts;           // a member's read outcome is set when it is read
 };
 
@@ -395,6 +396,8 @@ void FileIntake::SetPaths(Entry& entry, const Origin& origin) {
   batch.paths.Append(fullPath_.CStr(), fullPath_.Length());
   batch.paths.PushBack('\0');
   if (settings.listAnomalies) entry.displayPath = DisplayPathOf(origin.root, origin.directory, origin.name);
+  // Only archive members are taken while an archive is scanned.
+  if (settings.byFile) entry.archive = currentArchive_;
 }
 
 // Reads the rest of a stream file (its first `kept` bytes are there) into the open
@@ -612,6 +615,7 @@ void FileIntake::Count(Entry& entry, const char* fullPath, int32_t fullPathLengt
   record.type = type;
   record.size = sizeInBytes;
   record.onDisk = isOnDisk;
+  record.archive = entry.archive;
   fileRecords.PushBack(std::move(record));
 }
 

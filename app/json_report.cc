@@ -163,6 +163,11 @@ SharedString RenderJson(const ReportModel& model) {
       AppendKey(out, "path");
       AppendJsonString(out, row.path.CStr(), row.path.CStr() + row.path.Length());
       out.Append(", ");
+      if (!row.archive.IsEmpty()) {
+        AppendKey(out, "archive");
+        AppendJsonString(out, row.archive.CStr(), row.archive.CStr() + row.archive.Length());
+        out.Append(", ");
+      }
       AppendKey(out, "language");
       AppendText(out, row.language);
       out.Append(", ");

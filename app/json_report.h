@@ -5,7 +5,8 @@
 // Keys come in a fixed order: "mode" ("conservative" or "greedy"), "diff" (the saved
 // file's name, only with -diff), "languages" (the language rows in order), "total",
 // "anomalies" (errors, tooBig, duplicates, empty, utf16 of both byte orders) and, with
-// -f, "files" (the file rows in order); "punctuation" only in the conservative layout.
+// -f, "files" (the file rows in order, an archive member's with "archive", the archive
+// as -la lines show it); "punctuation" only in the conservative layout.
 // In names a byte that is not part of valid UTF-8 becomes U+FFFD, control characters
 // (C0, DEL and C1) become escapes.
 #pragma once

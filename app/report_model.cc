@@ -73,6 +73,7 @@ void AddFiles(ReportModel& model, const Array<FileRecord>& records) {
         row.path.StartsWith(common.CStr(), common.CStr() + common.Length())) {
       row.path.EraseLeft(common.Length());
     }
+    row.archive = record.archive;
     row.type = record.type;
     row.language = TypeNames[record.type];
     row.counts = {1, record.blank, record.comment, record.punctuation, record.code};

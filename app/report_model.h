@@ -40,7 +40,8 @@ struct LanguageRow {
 };
 
 struct FileRow {
-  SharedString path;  // as shown: shortened (files from disk), raw bytes
+  SharedString path;     // as shown: shortened (files from disk), raw bytes
+  SharedString archive;  // an archive member's archive, as -la shows it; else empty
   FileTypeId type = kTypeUnknown;
   const char* language = "";  // the type's display name
   ColumnTotals counts;        // files is 1

@@ -52,6 +52,7 @@ struct FileRecord {
   int64_t punctuation = 0;
   int64_t size = 0;     // bytes as read
   bool onDisk = false;  // found by the walk and read from disk
+  SharedString archive;  // an archive member's archive, shown as in -la lines; else empty
 };
 
 // The run-wide records intake fills (on the thread that owns the run) and the report
