@@ -350,7 +350,9 @@ bool FileIntake::ScanArchiveStream(const SharedString& preparedName, const Share
   const SharedString outerArchive = std::exchange(currentArchive_, shownName);
   MemberSink sink(*this, shownName);
   BeginStreamStretch();
+  progress_.BeginArchive(shownName, stream);
   ScanArchive(preparedName, stream, settings.maxFileSize, sink);
+  progress_.EndArchive();
   EndStreamStretch();
   currentArchive_ = outerArchive;
   return true;
@@ -595,6 +597,7 @@ void FileIntake::Count(Entry& entry, const char* fullPath, int32_t fullPathLengt
     }
   }
 
+  progress_.AddCountedBytes(sizeInBytes);
   const FileTypeId type = entry.type;
   const FileLines& lines = facts.lines;
   ++totals_.fileCount[type];

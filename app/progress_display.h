@@ -1,12 +1,18 @@
-// ProgressDisplay (-sp): the running count of files of a known type, rewritten on
-// standard error as "%ld total files\r" about once a second, and the final count once
+// ProgressDisplay (-sp): one line on standard error, rewritten about once a second,
+// with the files of a known type met so far, the megabytes counted and, while an
+// archive of known size is read, how far into it the run is; and the final count once
 // the run is over. Belongs to the run; used by the thread that owns the run.
 
-// The line is rewritten when more than 999 ms have passed since the last print and the
-// count changed since: never on the first file, never twice for one count.
+// The line ("1234 files, 56 MB counted" and "; NAME 37%" inside an archive, ending in
+// '\r', padded to cover a longer line before it) is rewritten when more than 999 ms have
+// passed since the last print and something changed since: never on the first file.
+// The final line is "N total files" with the count of files of a known type met.
 #pragma once
 
 #include <cstdint>
+
+#include "core/shared_string.h"
+#include "core/stream.h"
 
 namespace qm {
 
@@ -18,15 +24,30 @@ class ProgressDisplay {
 
   // One more file of a known type (nothing when not shown).
   void Tick();
+  // Bytes of a file counted.
+  void AddCountedBytes(int64_t bytes) { countedBytes_ += bytes; }
+  // An archive begins or ends. The outermost one, read from stream, is shown with how
+  // far into it the run is when the stream knows its position and size. The stream
+  // must stay open until EndArchive.
+  void BeginArchive(const SharedString& name, Stream& stream);
+  void EndArchive();
   // "%ld total files\n" with the final count, when shown.
   void Finish() const;
   int64_t Count() const { return progressCount_; }
 
  private:
+  void Print();
+
   bool isShown_;
   int64_t progressCount_ = 0;
+  int64_t countedBytes_ = 0;
   uint32_t lastPrintMs_ = 0;  // wall-clock milliseconds, truncated to 32 bits
   int64_t lastPrintCount_ = 0;
+  int32_t lastLineLength_ = 0;
+  int32_t archiveDepth_ = 0;
+  SharedString archiveName_;  // the outermost archive being read, when its size is known
+  Stream* archiveStream_ = nullptr;
+  int64_t archiveSize_ = 0;
 };
 
 }  // namespace qm

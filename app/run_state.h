@@ -50,8 +50,8 @@ struct FileRecord {
   int64_t comment = 0;
   int64_t code = 0;
   int64_t punctuation = 0;
-  int64_t size = 0;     // bytes as read
-  bool onDisk = false;  // found by the walk and read from disk
+  int64_t size = 0;      // bytes as read
+  bool onDisk = false;   // found by the walk and read from disk
   SharedString archive;  // an archive member's archive, shown as in -la lines; else empty
 };
 
