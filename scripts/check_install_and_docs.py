@@ -137,6 +137,19 @@ def check_zsh_actions(zsh_text, entries):
                 fail('zsh completes %s wrongly for a value of kind %s' % (spelling, completion))
 
 
+def check_readme_sample(readme):
+    """README's sample report is the output of the end-to-end case that counts the sample
+    tree, shown after the case's command, so it cannot go stale."""
+    case = os.path.join(SOURCE, 'tests', 'cases', 'toolbox', 'readme_sample')
+    with open(os.path.join(case, 'cmd'), encoding='utf-8') as source:
+        command = source.read().strip()
+    with open(os.path.join(case, 'stdout'), encoding='utf-8') as source:
+        output = source.read()
+    block = '    $ ' + command + '\n' + ''.join('    ' + line + '\n' for line in output.splitlines())
+    if block not in readme:
+        fail("README's sample report is not the output of tests/cases/toolbox/readme_sample:\n" + block)
+
+
 def mentions(text, option):
     # A whole word: "-g" is not found inside "-gi"; "-xd=" may be followed by a value.
     tail = '' if option.endswith('=') else r'(?![\w-])'
@@ -201,6 +214,7 @@ def main():
                 if not mentions(text, option):
                     fail('%s is missing from the %s' % (option, name))
         check_bash_behaviour(bash_completion, entries)
+        check_readme_sample(readme)
         check_zsh_actions(zsh_text, entries)
         print('%d options of the usage text, %d of the option table and %d long options checked in %s' %
               (len(options), len(table_spellings), len(long_options), ', '.join(documents)))
