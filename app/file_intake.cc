@@ -409,7 +409,13 @@ void FileIntake::ReadStreamIntoBatch(Entry& entry, const Origin& origin, int64_t
   FileFacts& facts = entry.facts;
   if (origin.size != nullptr) {
     const int64_t end = entry.byteStart + *origin.size;
-    if (end + 1 > INT32_MAX || !GrowBatchBytes(bytes, end + 1)) {
+    // Memory short: fewer batches in flight, then once more.
+    bool isGrown = end + 1 <= INT32_MAX && GrowBatchBytes(bytes, end + 1);
+    if (!isGrown && end + 1 <= INT32_MAX) {
+      ReleaseForMemory();
+      isGrown = GrowBatchBytes(bytes, end + 1);
+    }
+    if (!isGrown) {
       bytes.SetCountUninitialized(static_cast<int32_t>(entry.byteStart));
       facts.outcome = ContentRead::kReadFailed;
       return;
@@ -417,6 +423,8 @@ void FileIntake::ReadStreamIntoBatch(Entry& entry, const Origin& origin, int64_t
   }
   facts.outcome =
       ReadFromStream(*origin.stream, origin.size, settings.maxFileSize, bytes, entry.byteStart, kept);
+  // The stream's bytes are gone: it cannot be read again.
+  if (facts.outcome == ContentRead::kNoMemory) facts.outcome = ContentRead::kReadFailed;
   if (facts.outcome != ContentRead::kRead) return;
   const int64_t count = bytes.Count() - entry.byteStart;
   MeasureContent(facts, bytes.Data() + entry.byteStart, count);
@@ -475,37 +483,73 @@ void FileIntake::Work(int32_t slot, int32_t worker) {
   // state is known: a file is hashed exactly when it must be.
   const bool isAlone = pipeline_.WorkerCount() == 0;
   for (int32_t i = 0; i < batch.entryCount; ++i) {
-    Entry& entry = batch.entries[i];
-    if (entry.kind == kNotice) continue;
-    FileFacts& facts = entry.facts;
-    uint8_t* bytes;
-    const bool isOnDisk = entry.kind == kDiskFile;
-    if (isOnDisk) {
-      facts.outcome = ReadFromDisk(batch.paths.Data() + entry.pathStart, settings.maxFileSize, scratch.bytes);
-      bytes = scratch.bytes.Data();
-      MeasureContent(facts, bytes, scratch.bytes.Count());
-    } else {
-      bytes = batch.bytes.Data() + entry.byteStart;
+    if (batch.entries[i].kind != kNotice) WorkOnEntry(batch, batch.entries[i], scratch, isAlone);
+  }
+}
+
+// Reads (a file from disk), measures, hashes where it must, decodes and classifies one
+// entry. isDigestStateKnown: every entry before it is counted, so the digest state may
+// be consulted and settled (this thread is the owner).
+void FileIntake::WorkOnEntry(FileBatch& batch, Entry& entry, WorkerScratch& scratch,
+                             bool isDigestStateKnown) {
+  FileFacts& facts = entry.facts;
+  uint8_t* bytes;
+  const bool isOnDisk = entry.kind == kDiskFile;
+  if (isOnDisk) {
+    facts.outcome = ReadFromDisk(batch.paths.Data() + entry.pathStart, settings.maxFileSize, scratch.bytes);
+    bytes = scratch.bytes.Data();
+    MeasureContent(facts, bytes, scratch.bytes.Count());
+  } else {
+    bytes = batch.bytes.Data() + entry.byteStart;
+    if (facts.outcome == ContentRead::kNoMemory) facts.outcome = ContentRead::kRead;  // its bytes are there
+  }
+  if (facts.outcome != ContentRead::kRead || facts.sizeInBytes == 0) return;
+  const int64_t size = facts.sizeInBytes;
+  facts.utf16Kind = DetectUtf16(bytes, size);
+  const bool mustHash = isDigestStateKnown
+                            ? MustHashNow(totals_.deferredDigests, size, facts.contentClass, isOnDisk)
+                            : !isOnDisk || size < kDeferredMinBytes || facts.utf16Kind != Utf16Kind::kNone;
+  bool isKnownDuplicate = false;
+  if (mustHash) {
+    HashContent(facts, bytes);
+    // Knowing the digest state, this thread settles the class as counting would next,
+    // and so knows a duplicate, which is not classified: only its first copy is counted.
+    if (isDigestStateKnown) {
+      SettleDigests(totals_.deferredDigests, totals_.digests, size, facts.contentClass);
+      isKnownDuplicate = totals_.digests.Find(facts.digest) != nullptr;
     }
-    if (facts.outcome != ContentRead::kRead || facts.sizeInBytes == 0) continue;
-    const int64_t size = facts.sizeInBytes;
-    facts.utf16Kind = DetectUtf16(bytes, size);
-    const bool mustHash = isAlone
-                              ? MustHashNow(totals_.deferredDigests, size, facts.contentClass, isOnDisk)
-                              : !isOnDisk || size < kDeferredMinBytes || facts.utf16Kind != Utf16Kind::kNone;
-    bool isKnownDuplicate = false;
-    if (mustHash) {
-      HashContent(facts, bytes);
-      // Alone, this thread settles the class as counting would next, and so knows a
-      // duplicate, which is not classified: only its first copy is counted.
-      if (isAlone) {
-        SettleDigests(totals_.deferredDigests, totals_.digests, size, facts.contentClass);
-        isKnownDuplicate = totals_.digests.Find(facts.digest) != nullptr;
-      }
+  }
+  const Text text = DecodeContent(facts, bytes, scratch.utf16);
+  if (facts.outcome == ContentRead::kRead && !isKnownDuplicate)
+    CountLines(facts, entry.type, text, scratch.lines);
+}
+
+// An entry whose buffer a worker could not have is worked on again by this thread once
+// the workers have stopped and given their buffers back, as on one thread; only if
+// that fails too is it unreadable.
+void FileIntake::RetryAlone(FileBatch& batch, Entry& entry) {
+  if (pipeline_.WorkerCount() > 0) {
+    pipeline_.PauseWorkers();
+    for (WorkerScratch& scratch : scratch_) {
+      scratch.bytes.Clear();
+      scratch.utf16.Clear();
     }
-    const Text text = DecodeContent(facts, bytes, scratch.utf16);
-    if (facts.outcome == ContentRead::kRead && !isKnownDuplicate)
-      CountLines(facts, entry.type, text, scratch.lines);
+    WorkOnEntry(batch, entry, scratch_[pipeline_.WorkerCount()], true);
+    pipeline_.ResumeWorkers();
+  }
+  if (entry.facts.outcome == ContentRead::kNoMemory) entry.facts.outcome = ContentRead::kReadFailed;
+}
+
+// When a batch cannot grow for a member: counts everything in flight and gives back
+// every buffer but the open batch's, so fewer batches hold memory.
+void FileIntake::ReleaseForMemory() {
+  pipeline_.Drain();
+  for (WorkerScratch& scratch : scratch_) {
+    scratch.bytes.Clear();
+    scratch.utf16.Clear();
+  }
+  for (int32_t slot = 0; slot < batches_.Count(); ++slot) {
+    if (slot != openBatch_) batches_[slot].bytes.Clear();
   }
 }
 
@@ -514,6 +558,7 @@ void FileIntake::Merge(int32_t slot) {
   for (int32_t i = 0; i < batch.entryCount; ++i) {
     Entry& entry = batch.entries[i];
     if (entry.kind != kNotice) {
+      if (entry.facts.outcome == ContentRead::kNoMemory) RetryAlone(batch, entry);
       Count(entry, batch.paths.Data() + entry.pathStart, entry.pathLength);
       continue;
     }
@@ -546,6 +591,7 @@ void FileIntake::Count(Entry& entry, const char* fullPath, int32_t fullPathLengt
       ++totals_.tooBigCount;
       return;
     case ContentRead::kReadFailed:
+    case ContentRead::kNoMemory:
       report("couldn't read file: %s\n");
       ++totals_.errorCount;
       return;

@@ -137,6 +137,9 @@ class FileIntake final : private OrderedPipeline::Client {
   void EndStreamStretch();
   void Count(Entry& entry, const char* fullPath, int32_t fullPathLength);
 
+  void WorkOnEntry(FileBatch& batch, Entry& entry, WorkerScratch& scratch, bool isDigestStateKnown);
+  void RetryAlone(FileBatch& batch, Entry& entry);
+  void ReleaseForMemory();
   void Work(int32_t slot, int32_t worker) override;
   void Merge(int32_t slot) override;
 

@@ -104,7 +104,7 @@ ContentRead FromBufferRead(BufferRead outcome) {
     case BufferRead::kTooBig:
       return ContentRead::kTooBig;
     case BufferRead::kNoMemory:
-      return ContentRead::kReadFailed;
+      return ContentRead::kNoMemory;
     case BufferRead::kFailed:
       break;
   }
@@ -129,8 +129,10 @@ ContentRead ReadFromDisk(const char* path, int64_t limit, Array<uint8_t>& bytes)
   } else if (info.st_size > 0) {
     // The size is checked against the limit, which fits the 32-bit buffer.
     const int64_t count = info.st_size;
-    if (count > kMaxContentBytes || !bytes.TryReserve(static_cast<int32_t>(count + 1))) {
+    if (count > kMaxContentBytes) {
       outcome = ContentRead::kReadFailed;
+    } else if (!bytes.TryReserve(static_cast<int32_t>(count + 1))) {
+      outcome = ContentRead::kNoMemory;
     } else {
       int64_t done = 0;
       while (done < count) {
@@ -229,7 +231,7 @@ Text DecodeContent(FileFacts& facts, uint8_t* bytes, Array<uint8_t>& scratch) {
         facts.outcome = ContentRead::kTooBig;
         return text;
       case Utf16Conversion::kNoMemory:
-        facts.outcome = ContentRead::kReadFailed;
+        facts.outcome = ContentRead::kNoMemory;
         return text;
     }
     textBytes = scratch.Data();

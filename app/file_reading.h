@@ -35,6 +35,7 @@ enum class ContentRead {
   kOpenFailed,    // "couldn't open file": not opened, or no regular file
   kTooBig,        // "file too big": over the limit, or UTF-16 whose UTF-8 form would not fit
   kReadFailed,    // "couldn't read file": a read error on disk, or no memory for the buffer
+  kNoMemory,      // the buffer for it could not be had: retried alone, then "couldn't read file"
   kStreamFailed,  // "couldn't open/read file": a stream that could not be read
 };
 

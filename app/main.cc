@@ -4,6 +4,7 @@
 // The exit status is AppMain's: 0 success, 1 report produced but something named
 // could not be used, 2 invalid command line.
 #include <fcntl.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -40,6 +41,11 @@ void KeepStandardDescriptorsTaken() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Blocks of 256 KiB and more (file buffers) are mapped on their own and unmapped when
+  // freed, whatever their size: the allocator's default would keep freed large blocks
+  // in its heaps, where under an address-space limit another thread's buffer could not
+  // use them.
+  mallopt(M_MMAP_THRESHOLD, 256 * 1024);
   // A closed pipe ends the run silently, as for any filter (quillmet ... | head -1).
   std::signal(SIGPIPE, SIG_DFL);
   KeepStandardDescriptorsTaken();

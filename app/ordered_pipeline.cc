@@ -12,6 +12,8 @@ void OrderedPipeline::Start(int32_t workerCount, int32_t slotCount, Client* clie
   slotBase_ = 0;
   submitted_ = 0;
   taken_ = 0;
+  working_ = 0;
+  isPaused_ = false;
   merged_ = 0;
   isStopping_ = false;
   workerLimit_ = workerCount;
@@ -45,15 +47,18 @@ void OrderedPipeline::RunWorker(int32_t worker) {
   for (;;) {
     // A held-back worker waits apart: the signal for new work must reach a worker
     // that may take it, or it is lost and the item waits for the owner.
-    while (!isStopping_ && (worker >= workerLimit_ || taken_ == submitted_)) {
-      pthread_cond_wait(worker >= workerLimit_ ? &limitChanged_ : &workAvailable_, &mutex_);
+    while (!isStopping_ && (isPaused_ || worker >= workerLimit_ || taken_ == submitted_)) {
+      pthread_cond_wait(isPaused_ || worker >= workerLimit_ ? &limitChanged_ : &workAvailable_, &mutex_);
     }
     if (isStopping_ && taken_ == submitted_) break;
     const int32_t slot = SlotOf(taken_++);
+    ++working_;
     pthread_mutex_unlock(&mutex_);
     client_->Work(slot, worker);
     pthread_mutex_lock(&mutex_);
+    --working_;
     isFinished_[slot] = 1;
+    // Only the owner waits here: for an item, or, pausing, for every worker to stop.
     pthread_cond_signal(&workFinished_);
   }
   pthread_mutex_unlock(&mutex_);
@@ -113,6 +118,24 @@ void OrderedPipeline::LimitWorkers(int32_t limit) {
   if (!IsStarted()) return;
   pthread_mutex_lock(&mutex_);
   workerLimit_ = limit < 1 ? 1 : limit;
+  pthread_cond_broadcast(&workAvailable_);
+  pthread_cond_broadcast(&limitChanged_);
+  pthread_mutex_unlock(&mutex_);
+}
+
+void OrderedPipeline::PauseWorkers() {
+  if (!IsStarted()) return;
+  pthread_mutex_lock(&mutex_);
+  assert(!isPaused_);
+  isPaused_ = true;
+  while (working_ > 0) pthread_cond_wait(&workFinished_, &mutex_);
+  pthread_mutex_unlock(&mutex_);
+}
+
+void OrderedPipeline::ResumeWorkers() {
+  if (!IsStarted()) return;
+  pthread_mutex_lock(&mutex_);
+  isPaused_ = false;
   pthread_cond_broadcast(&workAvailable_);
   pthread_cond_broadcast(&limitChanged_);
   pthread_mutex_unlock(&mutex_);

@@ -65,6 +65,11 @@ class OrderedPipeline {
   // Lets only workers 0 to limit - 1 take items from now on (at least one; the
   // default is all), as when the owner has work of its own that needs a core.
   void LimitWorkers(int32_t limit);
+  // Holds every worker back as soon as it has finished what it works on, and waits for
+  // that; until ResumeWorkers the owner may use what the workers use (their buffers),
+  // for instance from a Merge. Requires: not paused already.
+  void PauseWorkers();
+  void ResumeWorkers();
   // Uses only slots 0 to count - 1 from now on (1 to slotCount; the default is all),
   // so at most count items are in flight and only those slots hold memory, as for
   // items that hold much of it. Requires: nothing in flight (as after Drain).
@@ -94,6 +99,8 @@ class OrderedPipeline {
   int32_t workerLimit_ = 0;  // workers that may take items (under mutex_)
   int64_t submitted_ = 0;    // items handed to the workers (under mutex_)
   int64_t taken_ = 0;        // items a worker has begun (under mutex_)
+  int32_t working_ = 0;      // worker threads working on an item (under mutex_)
+  bool isPaused_ = false;    // under mutex_
   int64_t merged_ = 0;       // items merged (owner only)
   bool isStopping_ = false;
   // Passed to each thread: the pipeline and the worker's index.

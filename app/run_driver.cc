@@ -1,13 +1,16 @@
 #include "app/run_driver.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "app/diff_csv.h"
@@ -17,6 +20,7 @@
 #include "app/file_types.h"
 #include "app/message_output.h"
 #include "app/option_table.h"
+#include "app/ordered_pipeline.h"
 #include "app/progress_display.h"
 #include "app/report_model.h"
 #include "app/report_writer.h"
@@ -77,13 +81,43 @@ void CountDirectoryArgument(FileIntake& intake, Exclusions& exclusions, const Sh
     ReportUnopenedArgument(intake, argument, std::strerror(errno));
 }
 
+// The address space the process may still take (under ulimit -v, or -d, which counts
+// mappings too), or -1 when it is not limited.
+int64_t AddressSpaceLeft() {
+  int64_t limitBytes = -1;
+  for (const int resource : {RLIMIT_AS, RLIMIT_DATA}) {
+    rlimit limit;
+    if (getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) continue;
+    const int64_t bytes = static_cast<int64_t>(limit.rlim_cur);
+    if (limitBytes < 0 || bytes < limitBytes) limitBytes = bytes;
+  }
+  if (limitBytes < 0) return -1;
+  // What the process holds already: the program, its libraries, its heap.
+  long pages = 0;
+  if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(statm, "%ld", &pages) != 1) pages = 0;
+    std::fclose(statm);
+  }
+  const int64_t used = static_cast<int64_t>(pages) * sysconf(_SC_PAGESIZE);
+  return limitBytes > used ? limitBytes - used : 0;
+}
+
 // Worker threads to count with: -j n, else one per online CPU (at most the -j limit);
-// one thread needs no workers.
+// one thread needs no workers. Under an address-space limit the workers' stacks and
+// what each may hold at once (the largest file and its UTF-8 form) take at most half
+// of what is left, so that more threads never leave a file less room than one thread
+// has; a tight limit counts on one thread.
 int32_t WorkerCount() {
   int32_t jobs = settings.jobs;
   if (jobs <= 0) {
     const long online = sysconf(_SC_NPROCESSORS_ONLN);
     jobs = online < 1 ? 1 : online > kMaxJobs ? kMaxJobs : static_cast<int32_t>(online);
+  }
+  const int64_t left = AddressSpaceLeft();
+  if (left >= 0) {
+    const int64_t perWorker = static_cast<int64_t>(OrderedPipeline::kWorkerStackBytes) +
+                              3 * std::max(settings.maxFileSize, kMegabyte);
+    jobs = static_cast<int32_t>(std::min<int64_t>(jobs, left / 2 / perWorker));
   }
   return jobs < 2 ? 0 : jobs;
 }
