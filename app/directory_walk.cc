@@ -1,5 +1,7 @@
 #include "app/directory_walk.h"
 
+#include <sys/resource.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -62,6 +64,21 @@ void EndLevel(WalkLevel& level) {
   level.isReadAhead = false;
 }
 
+// Open listings the walk may hold: kMaxOpenListings, or a quarter of the descriptor
+// limit when that is lower, so the files read beside the walk (one per worker) and
+// the ignore files still find descriptors.
+int32_t OpenListingBudget() {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return kMaxOpenListings;
+  const rlim_t quarter = limit.rlim_cur / 4;
+  if (quarter >= static_cast<rlim_t>(kMaxOpenListings)) return kMaxOpenListings;
+  return quarter < 1 ? 1 : static_cast<int32_t>(quarter);
+}
+
+bool IsOutOfDescriptors(int reason) {
+  return reason == EMFILE || reason == ENFILE;
+}
+
 // A subdirectory the walk cannot open; errno holds the reason.
 void ReportUnopened(const SharedString& path) {
   const int reason = errno;
@@ -96,6 +113,7 @@ bool WalkDirectory(CountTotals& totals, const SharedString& path, uint32_t depth
   filter.Enter(start.path, SharedString());
 
   // Levels [0, firstOpen) have been read ahead; [firstOpen, activeCount) are open.
+  int32_t openBudget = OpenListingBudget();
   int32_t activeCount = 1;
   int32_t firstOpen = 0;
   DirEntry entry;
@@ -119,9 +137,18 @@ bool WalkDirectory(CountTotals& totals, const SharedString& path, uint32_t depth
     if (activeCount == levels.Count()) levels.PushBack(std::make_unique<WalkLevel>());
     WalkLevel& child = *levels[activeCount];
     BuildChildPath(child.path, top.path, entry.name);
-    if (activeCount - firstOpen >= kMaxOpenListings) ReadAheadAndClose(*levels[firstOpen++]);
+    if (activeCount - firstOpen >= openBudget) ReadAheadAndClose(*levels[firstOpen++]);
     // A real directory found by the read, opened under its exact name (a\b, "name ").
-    if (!child.listing.Open(child.path, kWalkOptions | DirectoryListing::kExactPath)) {
+    bool isOpen = child.listing.Open(child.path, kWalkOptions | DirectoryListing::kExactPath);
+    if (!isOpen && IsOutOfDescriptors(errno) && firstOpen < activeCount) {
+      // Descriptors ran out (a low limit, or many held elsewhere): every open level
+      // is read ahead and closed, the walk goes on with fewer, and the open is tried
+      // again. Entries are met in the same order.
+      openBudget = (activeCount - firstOpen) / 2 > 1 ? (activeCount - firstOpen) / 2 : 1;
+      while (firstOpen < activeCount) ReadAheadAndClose(*levels[firstOpen++]);
+      isOpen = child.listing.Open(child.path, kWalkOptions | DirectoryListing::kExactPath);
+    }
+    if (!isOpen) {
       ReportUnopened(child.path);
       continue;
     }
