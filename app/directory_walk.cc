@@ -87,6 +87,17 @@ void ReportUnopened(const SharedString& path) {
   PrintError("failed to open dir: %s: %s\n", Shown(path).CStr(), std::strerror(reason));
 }
 
+// The ignore files the filter refused on entering a directory: each is an error,
+// reported after every file found before it.
+void ReportRefusedIgnoreFiles(const WalkFilter& filter, CountTotals& totals) {
+  if (filter.Refused().IsEmpty()) return;
+  FinishPendingFiles();
+  for (const SharedString& path : filter.Refused()) {
+    PrintError("ignoring %s: too large or too complex\n", Shown(path).CStr());
+    ++totals.errorCount;
+  }
+}
+
 // Parent path, '/', and the name exactly as read, built in target's own block. A
 // parent of "." (the working directory when its absolute path could not be read, such
 // as one deeper than CurrentDirectory's buffer) gives the bare name, as normalising
@@ -111,6 +122,7 @@ bool WalkDirectory(CountTotals& totals, const SharedString& path, uint32_t depth
   if (IsExcludedDirectory(start.path)) return true;
   WalkFilter filter;
   filter.Enter(start.path, SharedString());
+  ReportRefusedIgnoreFiles(filter, totals);
 
   // Levels [0, firstOpen) have been read ahead; [firstOpen, activeCount) are open.
   int32_t openBudget = OpenListingBudget();
@@ -158,6 +170,7 @@ bool WalkDirectory(CountTotals& totals, const SharedString& path, uint32_t depth
     }
     ++activeCount;
     filter.Enter(child.path, entry.name);
+    ReportRefusedIgnoreFiles(filter, totals);
   }
   return true;
 }

@@ -23,7 +23,9 @@
 // the number kept open is halved, and the open is tried once more. Subdirectories that
 // cannot be opened print "failed to open dir: PATH: REASON\n" on standard error; the
 // walk goes on. The directory the walk starts from is opened by its exact text; when
-// that fails nothing is printed (the caller names the argument).
+// that fails nothing is printed (the caller names the argument). An ignore file that
+// -gi refuses (app/ignore_rules.h) prints "ignoring PATH: too large or too complex\n"
+// on standard error and counts as an error.
 #pragma once
 
 #include <cstdint>
