@@ -250,11 +250,11 @@ bool RunTokens(const uint32_t* tokens, int32_t count, const uint64_t* classes, c
   }
   uint64_t* next = current + words;
   int64_t& steps = scratch.steps;
-  std::memset(current, 0, sizeof(uint64_t) * static_cast<size_t>(words));
+  for (int32_t w = 0; w < words; ++w) current[w] = 0;
   Reach(current, 0, tokens, count, steps);
   for (; text < end; ++text) {
     const uint8_t c = *text;
-    std::memset(next, 0, sizeof(uint64_t) * static_cast<size_t>(words));
+    for (int32_t w = 0; w < words; ++w) next[w] = 0;
     bool isAlive = false;
     for (int32_t w = 0; w < words; ++w) {
       for (uint64_t bits = current[w]; bits != 0; bits &= bits - 1) {
@@ -307,6 +307,17 @@ bool RunTokens(const uint32_t* tokens, int32_t count, const uint64_t* classes, c
     std::swap(current, next);
   }
   return HasBit(current, count);
+}
+
+// The byte of the first literal token that every match must take (not the '/' behind
+// "**", which "**/" may pass over), or -1.
+int16_t RequiredByteOf(const uint32_t* tokens, int32_t count) {
+  for (int32_t i = 0; i < count; ++i) {
+    if (KindOf(tokens[i]) == kLiteral && (i == 0 || KindOf(tokens[i - 1]) != kStarSkip)) {
+      return static_cast<int16_t>(tokens[i] & kPayloadMask);
+    }
+  }
+  return -1;
 }
 
 // Calls take(begin, end) for each line of an ignore file that holds a pattern, by git's
@@ -440,6 +451,7 @@ bool IgnoreSet::Compile(Array<char>& bytes, int64_t maxCost) {
     one.classBase = sink.classCount;
     rule.isNever = !CompileTokens(pattern, length, rule.prefixLength, !rule.isBaseName, one);
     rule.tokenCount = one.tokenCount;
+    rule.requiredByte = RequiredByteOf(one.tokens, one.tokenCount);
     sink.tokenCount += one.tokenCount;
     sink.classCount += one.classCount;
     rule.isSuffix = rule.isBaseName && length >= 1 && pattern[0] == '*' &&
@@ -468,6 +480,7 @@ void IgnoreSet::CompilePattern(const char* pattern, int32_t length, bool isPathn
   sink.classes = classes_.Data();
   rule.isNever = !CompileTokens(bytes, length, rule.prefixLength, isPathname, sink);
   rule.tokenCount = sink.tokenCount;
+  rule.requiredByte = RequiredByteOf(tokens_.Data(), sink.tokenCount);
   rule.isSuffix = !isPathname && length >= 1 && pattern[0] == '*' && rule.prefixLength == 0 &&
                   PrefixLength(pattern + 1, pattern + length) == length - 1;
   rules_.PushBack(rule);
@@ -486,6 +499,8 @@ bool IgnoreSet::IsCompiledFrom(const char* begin, const char* end) const {
          std::memcmp(text_.Data(), begin, static_cast<size_t>(end - begin)) == 0;
 }
 
+// Hot: every rule of the ignore files along the path, for every entry of the walk.
+// Most rules are decided by a length or their first differing byte.
 bool IgnoreSet::Matches(const IgnoreRule& rule, const char* text, int32_t length,
                         MatchScratch& scratch) const {
   ++scratch.steps;
@@ -494,29 +509,53 @@ bool IgnoreSet::Matches(const IgnoreRule& rule, const char* text, int32_t length
   if (rule.isSuffix) {
     // "*literal" against a name: its end.
     const int32_t literalLength = rule.textLength - 1;
+    if (length < literalLength) return false;
+    if (literalLength == 0) return true;
     scratch.steps += literalLength;
-    return length >= literalLength && (literalLength == 0 || std::memcmp(text + length - literalLength,
-                                                                         pattern + 1, literalLength) == 0);
+    const char* end = text + length;
+    return end[-1] == pattern[literalLength] &&
+           std::memcmp(end - literalLength, pattern + 1, static_cast<size_t>(literalLength - 1)) == 0;
   }
   const int32_t prefix = rule.prefixLength;
-  if (length < prefix) return false;
-  scratch.steps += prefix;
-  if (prefix > 0 && std::memcmp(text, pattern, static_cast<size_t>(prefix)) != 0) return false;
-  if (rule.tokenCount == 0) return length == prefix;
+  if (length < prefix || (rule.tokenCount == 0 && length != prefix)) return false;
+  if (prefix > 0) {
+    scratch.steps += prefix;
+    if (text[0] != pattern[0] || std::memcmp(text + 1, pattern + 1, static_cast<size_t>(prefix - 1)) != 0) {
+      return false;
+    }
+  }
+  if (rule.tokenCount == 0) return true;
   const auto* rest = reinterpret_cast<const uint8_t*>(text) + prefix;
+  if (rule.requiredByte >= 0) {
+    // A byte the text must hold ('-' of "*-bison.*"): most names lack it.
+    scratch.steps += length - prefix;
+    if (std::memchr(rest, rule.requiredByte, static_cast<size_t>(length - prefix)) == nullptr) return false;
+  }
   return RunTokens(tokens_.Data() + rule.tokenOffset, rule.tokenCount, classes_.Data(), rest,
                    reinterpret_cast<const uint8_t*>(text) + length, scratch);
 }
 
 const IgnoreRule* IgnoreSet::LastMatch(const char* name, int32_t nameLength, const char* path,
                                        int32_t pathLength, bool isDirectory, MatchScratch& scratch) const {
+  const char* const text = text_.Data();
   for (int32_t i = rules_.Count() - 1; i >= 0; --i) {
     const IgnoreRule& rule = rules_[i];
     if (rule.isDirectoryOnly && !isDirectory) continue;
-    if (rule.isBaseName ? Matches(rule, name, nameLength, scratch)
-                        : Matches(rule, path, pathLength, scratch)) {
-      return &rule;
+    const char* const subject = rule.isBaseName ? name : path;
+    const int32_t length = rule.isBaseName ? nameLength : pathLength;
+    // Most rules are literal, start with a literal or are "*literal": a length and one
+    // byte decide them here (Matches would, at the cost of a call).
+    const int32_t prefix = rule.prefixLength;
+    if (prefix > 0 && (length < prefix || (rule.tokenCount == 0 && length != prefix) ||
+                       subject[0] != text[rule.textOffset])) {
+      continue;
     }
+    const int32_t suffix = rule.textLength - 1;  // "*literal": its last byte
+    if (rule.isSuffix && suffix > 0 &&
+        (length < suffix || subject[length - 1] != text[rule.textOffset + suffix])) {
+      continue;
+    }
+    if (Matches(rule, subject, length, scratch)) return &rule;
   }
   return nullptr;
 }

@@ -52,6 +52,7 @@ struct IgnoreRule {
   bool isBaseName = false;       // no '/': matches an entry's own name at any depth
   bool isNever = false;          // a trailing '\' or a malformed class: matches nothing
   bool isSuffix = false;         // a name pattern '*' + literal: compared from the end
+  int16_t requiredByte = -1;     // a literal byte every match holds behind the prefix, or -1
 };
 
 // IgnoreSet: the patterns of one ignore file, compiled, with a copy of its bytes (the
