@@ -5,9 +5,11 @@
 // bytes. Nothing here prints. One filter per walk, one thread; non-copyable.
 
 // Matching never backtracks: a pattern's wildcards run as a set of positions stepped
-// once per byte of the path, so an entry costs at most (tokens + 1) steps per path
+// once per byte of the path, so an entry costs at most 2 (tokens + 1) steps per path
 // byte for each pattern whose literal prefix it shares (the prefix is compared first),
-// however many '*' and "**" the pattern holds. Compiling is linear in the file.
+// however many '*' and "**" the pattern holds. Compiling is linear in the file. Memory:
+// the sets held (at most kMaxIgnoreCost) and the file being read (at most
+// kMaxIgnoreFileBytes).
 //
 // WalkFilter follows the walk's stack of directories: entering a directory reads its
 // ignore files and takes their sets into a frame, leaving drops the frame and frees
