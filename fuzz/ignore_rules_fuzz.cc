@@ -61,7 +61,9 @@ Wild ReferenceClass(const uint8_t*& p, uint8_t c, bool isPathname) {
         continue;
       }
       // The named classes themselves: one pattern of each, compiled by the matcher.
-      std::string single = "[" + std::string(reinterpret_cast<const char*>(name) - 2, length + 4) + "]";
+      std::string single(1, '[');
+      single.append(reinterpret_cast<const char*>(name) - 2, static_cast<size_t>(length) + 4);
+      single.push_back(']');
       const char text[2] = {static_cast<char>(c), 0};
       qm::IgnoreSet set;
       set.CompilePattern(single.data(), static_cast<int32_t>(single.size()), false);

@@ -89,7 +89,7 @@ std::string BinarySizeHeader(const std::string& name, int64_t size) {
   block.replace(148, 8, 8, ' ');
   int64_t sum = 0;
   for (const char c : block) sum += static_cast<unsigned char>(c);
-  char number[16];
+  char number[24];
   std::snprintf(number, sizeof number, "%06llo", static_cast<long long>(sum));
   block.replace(148, 7, std::string(number) + '\0');
   return block;
