@@ -18,13 +18,16 @@ namespace {
 constexpr int64_t kInt64Max = INT64_MAX;
 constexpr int64_t kInt64Min = INT64_MIN;
 
-// counter - amount, saturating, then held within +-kDiffCounterLimit.
-int64_t SubtractBounded(int64_t counter, int64_t amount) {
-  int64_t result;
-  if (__builtin_sub_overflow(counter, amount, &result)) result = amount < 0 ? kInt64Max : kInt64Min;
-  if (result > kDiffCounterLimit) return kDiffCounterLimit;
-  if (result < -kDiffCounterLimit) return -kDiffCounterLimit;
-  return result;
+int64_t Bounded(__int128 value) {
+  if (value > kDiffCounterLimit) return kDiffCounterLimit;
+  if (value < -kDiffCounterLimit) return -kDiffCounterLimit;
+  return static_cast<int64_t>(value);
+}
+
+int64_t* CounterOf(CountTotals& totals, FileTypeId type, int counter) {
+  int64_t* const counters[] = {totals.fileCount, totals.blankLines, totals.commentLines, totals.punctLines,
+                               totals.codeLines};
+  return &counters[counter][type];
 }
 
 // Type 1 to 17 whose display name the field is, or kTypeUnknown.
@@ -162,6 +165,18 @@ bool CsvRecordParser::Finish() {
   return true;
 }
 
+DiffCsvReader::DiffCsvReader(CountTotals& totals) : totals_(totals) {
+  for (FileTypeId type = 0; type < kTypeSlots; ++type) {
+    for (int counter = 0; counter < kCounterCount; ++counter)
+      exact_[type][counter] = *CounterOf(totals, type, counter);
+  }
+}
+
+void DiffCsvReader::Subtract(FileTypeId type, Counter counter, int64_t amount) {
+  exact_[type][counter] -= amount;
+  *CounterOf(totals_, type, counter) = Bounded(exact_[type][counter]);
+}
+
 void DiffCsvReader::Take(const CsvRecord& record) {
   if (hasBadRow_) return;
   if (parser_.CompletedCount() == 1) {
@@ -175,12 +190,11 @@ void DiffCsvReader::Take(const CsvRecord& record) {
   const FileTypeId type = TypeNamed(record.Field(0));
   if (type == kTypeUnknown) return;
   totals_.lineCount[type] = kDiffLineMarker;
-  totals_.fileCount[type] = SubtractBounded(totals_.fileCount[type], record.Field(1).Number());
-  totals_.blankLines[type] = SubtractBounded(totals_.blankLines[type], record.Field(2).Number());
-  totals_.commentLines[type] = SubtractBounded(totals_.commentLines[type], record.Field(3).Number());
-  int64_t& fourth = headerFieldCount_ > 5 ? totals_.punctLines[type] : totals_.codeLines[type];
-  fourth = SubtractBounded(fourth, record.Field(4).Number());
-  totals_.codeLines[type] = SubtractBounded(totals_.codeLines[type], record.Field(5).Number());
+  Subtract(type, kFiles, record.Field(1).Number());
+  Subtract(type, kBlank, record.Field(2).Number());
+  Subtract(type, kComment, record.Field(3).Number());
+  Subtract(type, headerFieldCount_ > 5 ? kPunctuation : kCode, record.Field(4).Number());
+  Subtract(type, kCode, record.Field(5).Number());
 }
 
 // The first line is matched against both headers as its bytes arrive, so input that

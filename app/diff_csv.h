@@ -6,10 +6,10 @@
 
 // The parser and reader classes are in app/diff_csv_internal.h. Numbers: an optional
 // '+' or '-', then decimal digits up to the first other byte; anything else, or
-// nothing, is 0. Values beyond 64 bits saturate at INT64_MIN and INT64_MAX.
-// Subtracting them from a counter saturates too, and a counter is kept within
-// +-kDiffCounterLimit, so that counting on top of a loaded diff and the report's sums
-// can never overflow.
+// nothing, is 0. Values beyond 64 bits saturate at INT64_MIN and INT64_MAX. A
+// counter becomes the exact sum of the rows' values (whatever their order), held
+// within +-kDiffCounterLimit, so that counting on top of a loaded diff and the
+// report's sums can never overflow.
 #pragma once
 
 #include <cstdint>

@@ -131,10 +131,13 @@ class CsvRecordParser {
 // its fileCount, blankLines, commentLines, (punctLines when H > 5, else codeLines) and
 // codeLines. A row naming no type (the "Total" row among them) changes nothing. The
 // first row whose field count differs from H makes HasBadRow() true; it and every
-// later row are ignored, the rows before it stay applied.
+// later row are ignored, the rows before it stay applied. Each counter holds the
+// exact sum of its value when the reader was made and the rows so far (kept in 128
+// bits: 64 MiB of rows cannot reach 2^100), held within +-kDiffCounterLimit, so the
+// order of the rows never changes the result.
 class DiffCsvReader {
  public:
-  explicit DiffCsvReader(CountTotals& totals) : totals_(totals) {}
+  explicit DiffCsvReader(CountTotals& totals);
   DiffCsvReader(const DiffCsvReader&) = delete;
   DiffCsvReader& operator=(const DiffCsvReader&) = delete;
 
@@ -151,7 +154,13 @@ class DiffCsvReader {
   void MatchHeader(uint8_t byte);
   void EndHeader();
 
+  // The counters a row changes, in the order of its fields 1 to 5 (the fourth is
+  // punctuation; a greedy file's fourth number goes to code).
+  enum Counter { kFiles, kBlank, kComment, kPunctuation, kCode, kCounterCount };
+  void Subtract(FileTypeId type, Counter counter, int64_t amount);
+
   CountTotals& totals_;
+  __int128 exact_[kTypeSlots][kCounterCount];
   CsvRecordParser parser_;
   int64_t headerFieldCount_ = 0;
   int64_t headerBytes_ = 0;

@@ -1,5 +1,7 @@
 #include "app/directory_walk.h"
 
+#include <sys/resource.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -53,6 +55,21 @@ void EndLevel(WalkLevel& level) {
   level.isReadAhead = false;
 }
 
+// Open listings the walk may hold: kMaxOpenListings, or a quarter of the descriptor
+// limit when that is lower, so the files read beside the walk (one per worker) and
+// the ignore files still find descriptors.
+int32_t OpenListingBudget() {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return kMaxOpenListings;
+  const rlim_t quarter = limit.rlim_cur / 4;
+  if (quarter >= static_cast<rlim_t>(kMaxOpenListings)) return kMaxOpenListings;
+  return quarter < 1 ? 1 : static_cast<int32_t>(quarter);
+}
+
+bool IsOutOfDescriptors(int reason) {
+  return reason == EMFILE || reason == ENFILE;
+}
+
 // A subdirectory the walk cannot open; errno holds the reason. Printed after every
 // file found before it.
 void ReportUnopened(FileIntake& intake, const SharedString& path) {
@@ -63,6 +80,17 @@ void ReportUnopened(FileIntake& intake, const SharedString& path) {
   line.Append(std::strerror(reason));
   line.Append("\n", 1);
   intake.TakeNotice(line, false, false);
+}
+
+// The ignore files the filter refused on entering a directory: each is an error,
+// reported after every file found before it.
+void ReportRefusedIgnoreFiles(const WalkFilter& filter, FileIntake& intake) {
+  for (const SharedString& path : filter.Refused()) {
+    SharedString line("ignoring ");
+    line.Append(Shown(path));
+    line.Append(": too large or too complex\n");
+    intake.TakeNotice(line, true, false);
+  }
 }
 
 // Parent path, '/', and the name exactly as read, built in target's own block. A
@@ -97,8 +125,10 @@ bool WalkDirectory(FileIntake& intake, Exclusions& exclusions, const SharedStrin
   if (IsExcluded(intake, exclusions, start.path)) return true;
   WalkFilter filter;
   filter.Enter(start.path, SharedString());
+  ReportRefusedIgnoreFiles(filter, intake);
 
   // Levels [0, firstOpen) have been read ahead; [firstOpen, activeCount) are open.
+  int32_t openBudget = OpenListingBudget();
   int32_t activeCount = 1;
   int32_t firstOpen = 0;
   DirEntry entry;
@@ -122,9 +152,18 @@ bool WalkDirectory(FileIntake& intake, Exclusions& exclusions, const SharedStrin
     if (activeCount == levels.Count()) levels.PushBack(std::make_unique<WalkLevel>());
     WalkLevel& child = *levels[activeCount];
     BuildChildPath(child.path, top.path, entry.name);
-    if (activeCount - firstOpen >= kMaxOpenListings) ReadAheadAndClose(*levels[firstOpen++]);
+    if (activeCount - firstOpen >= openBudget) ReadAheadAndClose(*levels[firstOpen++]);
     // A real directory found by the read, opened under its exact name (a\b, "name ").
-    if (!child.listing.Open(child.path, kWalkOptions | DirectoryListing::kExactPath)) {
+    bool isOpen = child.listing.Open(child.path, kWalkOptions | DirectoryListing::kExactPath);
+    if (!isOpen && IsOutOfDescriptors(errno) && firstOpen < activeCount) {
+      // Descriptors ran out (a low limit, or many held elsewhere): every open level
+      // is read ahead and closed, the walk goes on with fewer, and the open is tried
+      // again. Entries are met in the same order.
+      openBudget = (activeCount - firstOpen) / 2 > 1 ? (activeCount - firstOpen) / 2 : 1;
+      while (firstOpen < activeCount) ReadAheadAndClose(*levels[firstOpen++]);
+      isOpen = child.listing.Open(child.path, kWalkOptions | DirectoryListing::kExactPath);
+    }
+    if (!isOpen) {
       ReportUnopened(intake, child.path);
       continue;
     }
@@ -134,6 +173,7 @@ bool WalkDirectory(FileIntake& intake, Exclusions& exclusions, const SharedStrin
     }
     ++activeCount;
     filter.Enter(child.path, entry.name);
+    ReportRefusedIgnoreFiles(filter, intake);
   }
   return true;
 }

@@ -16,11 +16,16 @@
 //
 // Depth and resources: the walk keeps an explicit stack, not the call stack, so
 // thousands of levels cost no stack; at most kMaxOpenListings directories are open at
-// once. Past that the oldest open level reads its remaining entries ahead into memory
-// and closes, so the order in which entries are met never changes. Subdirectories that
+// once, or a quarter of the descriptor limit (RLIMIT_NOFILE) when that is lower. Past
+// that the oldest open level reads its remaining entries ahead into memory and closes,
+// so the order in which entries are met never changes. When opening a directory fails
+// for want of descriptors (EMFILE, ENFILE), every open level is read ahead and closed,
+// the number kept open is halved, and the open is tried once more. Subdirectories that
 // cannot be opened are "failed to open dir: PATH: REASON\n" on standard error, after
-// the files found before them; the walk goes on. The directory the walk starts from is opened by its exact
-// text; when that fails nothing is printed (the caller names the argument).
+// the files found before them; the walk goes on. The directory the walk starts from is
+// opened by its exact text; when that fails nothing is printed (the caller names the
+// argument). An ignore file that -gi refuses (app/ignore_rules.h) is "ignoring PATH:
+// too large or too complex\n" on standard error, in order, and counts as an error.
 #pragma once
 
 #include <cstdint>

@@ -6,12 +6,16 @@
 
 // A report format is a renderer of the model and the settings field its option fills
 // (app/option_table.h holds one entry per format; adding a format is a renderer and
-// that entry). The file is created with mode 0666 less the umask, or truncated (an
-// existing file is overwritten; a FIFO is waited for); every write is checked, and for
-// a regular file so are the final sync and close, so a full disk never leaves a
-// half-written file without a message:
+// that entry). A name that is nothing yet or a regular file of this user with no other
+// name is replaced whole: the report is written to ".quillmet-PID-N.tmp" beside it,
+// synced and renamed over it, so a full disk never leaves the old report (a saved CSV
+// kept for -diff) lost or a new one cut short; an existing file keeps its permission
+// bits, a new one has 0666 less the umask. Anything else (a link, a device such as
+// /dev/null, a FIFO, a directory where no file can be made) is written in place as any
+// writer would (a FIFO is waited for). Every write, the sync and the close are
+// checked:
 //   "Couldn't create KIND file: NAME: REASON"  the file could not be opened (left untouched);
-//   "Couldn't write KIND file: NAME: REASON"   a write, the sync or the close failed.
+//   "Couldn't write KIND file: NAME: REASON"   a write, the sync, the close or the rename failed.
 #pragma once
 
 #include "app/message_output.h"

@@ -67,6 +67,14 @@ bool Drain(Stream& stream) {
   }
 }
 
+// Whether the stream ends here: a read succeeds with no byte (an InflateStream then
+// has checked its trailer).
+bool IsAtCheckedEnd(Stream& stream) {
+  uint8_t probe = 0;
+  int64_t got = 0;
+  return stream.Read(&probe, 1, got) && got == 0;
+}
+
 void ScanTar(ArchiveKind kind, Stream& stream, int64_t maxFileSize, ArchiveMemberSink& sink) {
   // The decoder (4.5 KiB of tables) comes from its pool, not the stack: scans nest.
   struct PooledInflate {
@@ -154,6 +162,14 @@ void ScanZip(Stream& stream, int64_t maxFileSize, ArchiveMemberSink& sink) {
       // A method this reader does not know is passed over without a word; an entry
       // whose data cannot be found or needs a password is a member that was lost.
       if (failure == ZipOpenFailure::kUnsupportedMethod) continue;
+      sink.MemberUnreadable(member.listing.Path(), member.fileName);
+      continue;
+    }
+    if (size == 0 && !IsAtCheckedEnd(*entryStream)) {
+      // Nothing would be read from an entry the directory says is empty, so its end
+      // and CRC-32 are checked here: data the directory does not count is damage, not
+      // an empty file.
+      InflateStream::Delete(entryStream);
       sink.MemberUnreadable(member.listing.Path(), member.fileName);
       continue;
     }

@@ -95,8 +95,9 @@ class ArchiveMemberSink {
   // A member larger than the size limit was passed over ("file too big: %s" with
   // -la, tooBigCount). directory and name as Member would have them.
   virtual void MemberTooBig(const SharedString& directory, const SharedString& name) = 0;
-  // A zip entry whose data cannot be reached (its local header offset leads nowhere)
-  // or that is encrypted with a password other than the empty one ("couldn't read
+  // A zip entry whose data cannot be reached (its local header offset leads nowhere),
+  // that is encrypted with a password other than the empty one, or that the directory
+  // says is empty while its data holds bytes or fails its CRC-32 ("couldn't read
   // file: %s" with -la, errorCount).
   virtual void MemberUnreadable(const SharedString& directory, const SharedString& name) = 0;
   // The archive (or the rest of it) could not be read: for kTar and kGzipTar

@@ -48,6 +48,13 @@ bool IsAllZero(const uint8_t* block) {
   return true;
 }
 
+// A numeric field that only describes the member (mode, ids, time, devices): a value
+// that does not fit reads as 0, as a field without digits does.
+int64_t NumericOrZero(const uint8_t* field, int32_t width) {
+  int64_t value = 0;
+  return ParseNumeric(field, width, value) ? value : 0;
+}
+
 bool IsGnuHeader(const uint8_t* block) {
   return std::memcmp(block + kMagicOffset, "ustar  ", 7) == 0;
 }
@@ -92,11 +99,32 @@ int64_t ParseOctal(const uint8_t* field, int32_t width) {
   return value;
 }
 
+bool ParseNumeric(const uint8_t* field, int32_t width, int64_t& value) {
+  assert(width > 0 && width <= 20);
+  if ((field[0] & 0x80) == 0) {
+    value = ParseOctal(field, width);
+    return true;
+  }
+  // Base-256: the bits after the marker bit form a two's complement number. A negative
+  // one is read as its complement m, the value being -(m + 1); either way the magnitude
+  // must fit in 63 bits.
+  const uint8_t flip = (field[0] & 0x40) != 0 ? 0xFF : 0x00;
+  uint64_t magnitude = (field[0] ^ flip) & 0x3F;
+  for (int32_t i = 1; i < width; ++i) {
+    if (magnitude > (UINT64_MAX >> 8)) return false;
+    magnitude = magnitude << 8 | static_cast<uint8_t>(field[i] ^ flip);
+  }
+  if (magnitude > static_cast<uint64_t>(INT64_MAX)) return false;
+  value = flip != 0 ? -static_cast<int64_t>(magnitude) - 1 : static_cast<int64_t>(magnitude);
+  return true;
+}
+
 bool TarReader::Open(Stream* source) {
   Close();
   if (source == nullptr) return false;
   source_ = source;
   openMode_ = 0;
+  isAtMemberBoundary_ = false;
   return true;
 }
 
@@ -124,11 +152,20 @@ bool TarReader::NextHeader(TarEntry& entry, bool& error, bool& extended) {
     return false;
   }
   uint8_t block[kTarBlockSize];
-  // A short last block is damage, not an end marker.
-  if (!ReadExactly(*source_, block, kTarBlockSize)) {
+  // The source ending where a member's header would start ends the archive, as GNU
+  // tar reads it (writers that stop without end blocks); a short last block is
+  // damage, not an end marker.
+  int64_t firstRead = 0;
+  if (!source_->Read(block, kTarBlockSize, firstRead) || firstRead < 0 || firstRead > kTarBlockSize) {
     error = true;
     return false;
   }
+  if (firstRead == 0 && isAtMemberBoundary_) return false;
+  if (firstRead == 0 || !ReadExactly(*source_, block + firstRead, kTarBlockSize - firstRead)) {
+    error = true;
+    return false;
+  }
+  isAtMemberBoundary_ = false;
   if (block[0] == 0 && IsAllZero(block)) return false;
 
   const char typeFlag = static_cast<char>(block[kTypeFlagOffset]);
@@ -148,19 +185,25 @@ bool TarReader::NextHeader(TarEntry& entry, bool& error, bool& extended) {
     }
   }
 
-  const int64_t headerSize = ParseOctal(block + kSizeOffset, kSizeWidth);
+  // A size that is negative or absurd is damage: the data behind it cannot be found.
+  int64_t headerSize = 0;
+  if (!ParseNumeric(block + kSizeOffset, kSizeWidth, headerSize) || headerSize < 0 ||
+      headerSize > kMaxTarMemberSize) {
+    error = true;
+    return false;
+  }
   if (entry.size == 0) entry.size = headerSize;
   if (typeFlag == '3' || typeFlag == '4' || typeFlag == '5' || typeFlag == '6' || typeFlag == 'I') {
     entry.size = 0;
   }
-  entry.mode = static_cast<uint32_t>(ParseOctal(block + kModeOffset, kModeWidth));
-  entry.modificationTime = ParseOctal(block + kMtimeOffset, kMtimeWidth);
-  entry.uid = static_cast<uint32_t>(ParseOctal(block + kUidOffset, kUidWidth));
-  entry.gid = static_cast<uint32_t>(ParseOctal(block + kGidOffset, kGidWidth));
+  entry.mode = static_cast<uint32_t>(NumericOrZero(block + kModeOffset, kModeWidth));
+  entry.modificationTime = NumericOrZero(block + kMtimeOffset, kMtimeWidth);
+  entry.uid = static_cast<uint32_t>(NumericOrZero(block + kUidOffset, kUidWidth));
+  entry.gid = static_cast<uint32_t>(NumericOrZero(block + kGidOffset, kGidWidth));
   entry.typeFlag = typeFlag;
   if (isUstar) {
-    entry.deviceMajor = static_cast<uint32_t>(ParseOctal(block + kDevMajorOffset, kDevMajorWidth));
-    entry.deviceMinor = static_cast<uint32_t>(ParseOctal(block + kDevMinorOffset, kDevMinorWidth));
+    entry.deviceMajor = static_cast<uint32_t>(NumericOrZero(block + kDevMajorOffset, kDevMajorWidth));
+    entry.deviceMinor = static_cast<uint32_t>(NumericOrZero(block + kDevMinorOffset, kDevMinorWidth));
     entry.userName = FieldText(block + kUserNameOffset, kUserNameWidth);
     entry.groupName = FieldText(block + kGroupNameOffset, kGroupNameWidth);
   }
@@ -186,6 +229,7 @@ bool TarReader::NextHeader(TarEntry& entry, bool& error, bool& extended) {
         error = true;
         return false;
       }
+      isAtMemberBoundary_ = true;
       return true;
     case 'g': {
       extended = true;
@@ -217,6 +261,12 @@ bool TarReader::NextHeader(TarEntry& entry, bool& error, bool& extended) {
       entry.size = 0;
       return true;
     default:
+      // The size may come from a pax record, checked here with the header's.
+      if (entry.size < 0 || entry.size > kMaxTarMemberSize) {
+        error = true;
+        return false;
+      }
+      isAtMemberBoundary_ = true;
       return true;
   }
 }

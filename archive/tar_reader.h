@@ -27,6 +27,7 @@
 //
 // Ownership. The reader does not own its source; the source must outlive every call.
 // TarEntry strings are SharedString handles that stay valid as long as the entry.
+// Numeric fields may be octal or base-256 (see ParseNumeric).
 //
 // Copy rules: TarEntry is intentionally copyable (strings share their blocks).
 // TarReader is neither copyable nor movable (it holds a pointer to its source).
@@ -71,12 +72,24 @@ struct TarEntry {
   void Clear();
 };
 
+// Largest member size accepted (4 EiB): a larger size, from a header field or a pax
+// record, is damage, so positions past a member can never overflow.
+inline constexpr int64_t kMaxTarMemberSize = INT64_MAX / 2;
+
 // The value of an octal header field of `width` bytes. The field is read as if copied
 // into a buffer one byte longer and terminated there: leading blanks are skipped, then
 // digits 0-7 are taken, most significant first, up to the first other byte. No digits
-// gives 0. The binary (base-256) form of large-file extensions reads as 0.
+// gives 0.
 // Requires: 0 < width <= 20 (so the value cannot overflow; header fields are at most 12).
 int64_t ParseOctal(const uint8_t* field, int32_t width);
+
+// The value of a numeric header field (size, mode, ids, time, device numbers): octal
+// as ParseOctal, or, when the first byte has its top bit set, the binary form GNU tar
+// and star write for values octal cannot hold (sizes of 8 GiB and more): a big-endian
+// two's complement number in the field's remaining bits, whose sign is bit 0x40 of
+// the first byte (0x80 starts a positive value, 0xFF a negative one). Returns false
+// when the value does not fit in 64 signed bits. Requires: 0 < width <= 20.
+bool ParseNumeric(const uint8_t* field, int32_t width, int64_t& value);
 
 class TarReader {
  public:
@@ -92,10 +105,14 @@ class TarReader {
   bool IsOpen() const { return openMode_ == 0; }
 
   // Reads one header block and applies it to entry. Returns true when a header was
-  // read and applied. Returns false at the end of the archive (an all-zero block;
-  // error false) or on a failure (error true): no source, a short or failed read, a
-  // checksum mismatch (only the unsigned sum is accepted), extended data above
-  // kMaxExtendedSize, a malformed pax record or a failed padding skip. Every other
+  // read and applied. Returns false at the end of the archive (error false): an
+  // all-zero block, or, as GNU tar reads it, the end of the source where the next
+  // member's header would start, after at least one member. Returns false with error
+  // true on a failure: no source, a short or failed read (the source ending inside a
+  // block, before any header, or after an extended header), a checksum mismatch (only
+  // the unsigned sum is accepted), a size that is negative or above
+  // kMaxTarMemberSize, extended data above kMaxExtendedSize, a malformed pax record or
+  // a failed padding skip. Every other
   // type flag describes a member ('N', 'X' and the rest that are not read are passed
   // over by the caller by their size); for an old GNU sparse member ('S') the sparse
   // map blocks behind its header are consumed here, and its size is that of the
@@ -127,6 +144,9 @@ class TarReader {
 
   Stream* source_ = nullptr;
   int32_t openMode_ = -1;  // -1 closed, 0 reading
+  // Whether the source may end cleanly where the next header would start: a member
+  // header (not an extended one) was the last header read.
+  bool isAtMemberBoundary_ = false;
   TarEntry globalDefaults_;
   Array<uint8_t> scratch_;
 };

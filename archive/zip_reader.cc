@@ -105,8 +105,20 @@ bool ZipReader::ReadDirectory() {
   if (endRecord < 0 || !source.Seek(endRecord + 4, kSeekStart)) return false;
 
   ZipEndRecord record;
+  record.directoryEnd = endRecord;
   if (!ReadEndRecord(record)) return false;
   directoryPosition_ = PositionOf(base_, record.directoryOffset);
+  if (!IsAtSignature(directoryPosition_, false) && record.directoryEnd >= 0 &&
+      record.directorySize <= static_cast<uint64_t>(record.directoryEnd)) {
+    // Bytes before the archive: the directory really starts directorySize bytes before
+    // the end record, and the difference moves every offset.
+    const int64_t actual = record.directoryEnd - static_cast<int64_t>(record.directorySize);
+    if (actual > base_ && static_cast<uint64_t>(actual - base_) > record.directoryOffset &&
+        IsAtSignature(actual, true)) {
+      base_ = actual - static_cast<int64_t>(record.directoryOffset);
+      directoryPosition_ = actual;
+    }
+  }
   if (directoryPosition_ < 0 || !source.Seek(directoryPosition_, kSeekStart)) return false;
 
   // The entry count of the end record is not trusted: records are read until an end
@@ -135,6 +147,20 @@ bool ZipReader::ReadDirectory() {
   }
 }
 
+bool ZipReader::IsAtSignature(int64_t position, bool isCentralOnly) {
+  uint32_t signature = 0;
+  if (position < 0 || !source_->Seek(position, kSeekStart) || !ReadU32(*source_, signature)) return false;
+  if (signature == kZipCentralHeaderSignature) return true;
+  return !isCentralOnly && (signature == kZipLocalHeaderSignature || signature == kZipEndRecordSignature ||
+                            signature == kZip64EndRecordSignature);
+}
+
+bool ZipReader::IsZip64EndRecordAt(int64_t position) {
+  uint32_t signature = 0;
+  return position >= 0 && source_->Seek(position, kSeekStart) && ReadU32(*source_, signature) &&
+         signature == kZip64EndRecordSignature;
+}
+
 bool ZipReader::ReadEndRecord(ZipEndRecord& record) {
   Stream& source = *source_;
   const int64_t afterSignature = source.Tell();
@@ -158,12 +184,20 @@ bool ZipReader::ReadEndRecord(ZipEndRecord& record) {
   if (signature != kZip64LocatorSignature) return true;
   uint8_t locatorFields[12];
   if (!ReadExactly(source, locatorFields, sizeof locatorFields)) return false;
-  const uint64_t zip64Record = LoadLittle64(locatorFields + 4);
+  // The record is where the locator says, or, when bytes were put before the archive,
+  // just before the locator.
+  uint64_t zip64Record = LoadLittle64(locatorFields + 4);
+  const int64_t adjacent = locator - kZip64EndRecordSize;
+  if (adjacent > 0 && zip64Record < static_cast<uint64_t>(adjacent) &&
+      !IsZip64EndRecordAt(static_cast<int64_t>(zip64Record)) && IsZip64EndRecordAt(adjacent)) {
+    zip64Record = static_cast<uint64_t>(adjacent);
+  }
   if (zip64Record > static_cast<uint64_t>(INT64_MAX) ||
       !source.Seek(static_cast<int64_t>(zip64Record), kSeekStart) || !ReadU32(source, signature) ||
       signature != kZip64EndRecordSignature) {
     return false;
   }
+  record.directoryEnd = static_cast<int64_t>(zip64Record);
   // Record size (8), version made by (2), version needed (2), then the fields.
   uint8_t zip64Fields[52];
   if (!ReadExactly(source, zip64Fields, sizeof zip64Fields)) return false;

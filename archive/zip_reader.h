@@ -10,6 +10,11 @@
 // Offsets in the directory are relative to the base: the source's position when the
 // reader was opened, so an archive may start inside a larger stream. The zip64 end
 // record's own offset, in its locator, is taken from the start of the source.
+// Bytes put before an archive without adjusting its offsets (a self-extracting
+// program, `cat prefix x.zip`) are found as unzip finds them: when the directory
+// offset leads to no zip signature, but the directory ends where the end record
+// begins (or the zip64 end record, found just before its locator), the base moves by
+// the difference and every offset is read from there.
 //
 // Safety. Every size, offset and count in the archive is a claim: the directory is
 // read record by record, every read can fail, and every seek made while it is read
@@ -51,6 +56,8 @@ inline constexpr uint32_t kZip64LocatorSignature = 0x07064b50;
 // the archive (its comment is at most 65535 bytes).
 inline constexpr int64_t kZipEndRecordSize = 22;
 inline constexpr int64_t kZipEndRecordSearch = kZipEndRecordSize + 65536;
+// A zip64 end record without extensible data, as writers make it.
+inline constexpr int64_t kZip64EndRecordSize = 56;
 
 // One central directory record. The same type holds a local header while it is read;
 // then only versionNeeded, flags, method, time, date, crc32, the sizes and the name
@@ -97,6 +104,8 @@ struct ZipEndRecord {
   uint64_t directorySize = 0;
   uint64_t directoryOffset = 0;
   uint16_t commentLength = 0;
+  int64_t directoryEnd = -1;  // where the directory ends in the source: the position
+                              // of the (zip64) end record, or -1 when not known
 };
 
 class ZipReader {
@@ -137,6 +146,11 @@ class ZipReader {
   bool ReadDirectory();
   // Reads the end record whose signature the source has just passed.
   bool ReadEndRecord(ZipEndRecord& record);
+  // Whether the source holds a central header signature at position (or, unless
+  // isCentralOnly, any other zip signature). Moves the source.
+  bool IsAtSignature(int64_t position, bool isCentralOnly);
+  // Whether the source holds a zip64 end record signature at position. Moves the source.
+  bool IsZip64EndRecordAt(int64_t position);
   bool ReadCentralHeader(ZipEntry& entry);
   // Reads a local header whose signature source has just passed; the source then
   // stands at the entry's data.

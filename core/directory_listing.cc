@@ -116,6 +116,37 @@ SharedString DirectoryListing::AbsolutePath() const {
   return MakeAbsolute(path_);
 }
 
+namespace {
+
+EntryKind KindOfMode(mode_t mode) {
+  if (S_ISREG(mode)) return EntryKind::kRegularFile;
+  if (S_ISDIR(mode)) return EntryKind::kDirectory;
+  if (S_ISLNK(mode)) return EntryKind::kSymbolicLink;
+  return EntryKind::kOther;
+}
+
+// The kind the directory read reported; kUnknown for DT_UNKNOWN (and any type this
+// system does not name).
+EntryKind KindOfType(unsigned char type) {
+  switch (type) {
+    case DT_REG:
+      return EntryKind::kRegularFile;
+    case DT_DIR:
+      return EntryKind::kDirectory;
+    case DT_LNK:
+      return EntryKind::kSymbolicLink;
+    case DT_FIFO:
+    case DT_SOCK:
+    case DT_CHR:
+    case DT_BLK:
+      return EntryKind::kOther;
+    default:
+      return EntryKind::kUnknown;
+  }
+}
+
+}  // namespace
+
 // Hot: runs once per entry of every directory walked.
 bool DirectoryListing::ReadNext(DirEntry& entry) {
   if (handle_ == nullptr) return false;
@@ -129,25 +160,30 @@ bool DirectoryListing::ReadNext(DirEntry& entry) {
     // listing makes.
     if (raw == nullptr) return false;
     const char* name = raw->d_name;
-    bool isDirectory = raw->d_type == DT_DIR;
-    bool isLink = raw->d_type == DT_LNK;
+    EntryKind kind = KindOfType(raw->d_type);
     if (IsDots(name)) {
       // Named by their text, not their type: file systems that report no entry
       // types would otherwise hand "." and ".." out as files.
       if (name[1] == 0 || (options_ & kListParent) == 0 || isRoot_) continue;
-      isDirectory = true;
-      isLink = false;
-    } else if (isLink && (options_ & kFollowLinks) == 0) {
-      continue;
+      kind = EntryKind::kDirectory;
+    } else if (kind == EntryKind::kUnknown) {
+      // Relative to the open directory: the name is exactly the one read, whatever
+      // the directory's path has become, and a link is not followed.
+      struct stat info;
+      if (fstatat(dirfd(Stream(handle_)), name, &info, AT_SYMLINK_NOFOLLOW) == 0)
+        kind = KindOfMode(info.st_mode);
     }
+    const bool isLink = kind == EntryKind::kSymbolicLink;
+    if (isLink && (options_ & kFollowLinks) == 0) continue;
     // Reuse the name's block when the caller kept no copy of it.
     entry.name.EraseLeft(-1);
     entry.name.Append(name, static_cast<int32_t>(std::strlen(name)));
+    bool isDirectory = kind == EntryKind::kDirectory;
     if (isLink) {
       struct stat info;
-      SharedString fullPath = EntryPath(*this, entry.name);
-      isDirectory = stat(fullPath.CStr(), &info) == 0 && S_ISDIR(info.st_mode);
+      isDirectory = fstatat(dirfd(Stream(handle_)), name, &info, 0) == 0 && S_ISDIR(info.st_mode);
     }
+    entry.kind = kind;
     entry.isDirectory = isDirectory;
     entry.isLink = isLink;
     return true;

@@ -5,10 +5,12 @@
 
 // Failure: Open returns false when the path is not a directory (or a link to one)
 // that can be opened; read errors end the listing as if the directory were exhausted.
-// Costs: one readdir per entry, no stat of plain entries (the entry type reported by
-// the directory is trusted; an unreported type counts as a file). ReadNext reuses the
-// block of entry.name when the caller kept no copy of it, so a walk that does not
-// store names allocates nothing per entry.
+// Costs: one readdir per entry. The entry type the directory reports is trusted; only
+// where it reports none (DT_UNKNOWN: XFS without ftype, some NFS and FUSE mounts) is
+// the entry looked up itself, with one fstatat relative to the open directory that
+// does not follow a link. A link is stat'ed once more with kFollowLinks. ReadNext
+// reuses the block of entry.name when the caller kept no copy of it, so a walk that
+// does not store names allocates nothing per entry.
 //
 // A virtual listing (OpenVirtual) has a path but no directory stream: it names the
 // "directory" of archive members, whose entry paths are not prefixed with the
@@ -23,10 +25,22 @@
 
 namespace qm {
 
+// What an entry is, as the directory reported it or, where it reported nothing, as
+// the entry itself says (not through a link). kUnknown: neither could tell (the entry
+// vanished between the read and the look-up, or the look-up failed).
+enum class EntryKind : uint8_t {
+  kUnknown,
+  kRegularFile,
+  kDirectory,
+  kSymbolicLink,
+  kOther,  // FIFO, socket, character or block device
+};
+
 struct DirEntry {
   SharedString name;
-  bool isDirectory = false;
-  bool isLink = false;
+  EntryKind kind = EntryKind::kUnknown;  // of the entry itself, never of a link's target
+  bool isDirectory = false;              // a directory, or with kFollowLinks a link to one
+  bool isLink = false;                   // kind == kSymbolicLink
 };
 
 class DirectoryListing {
@@ -58,7 +72,8 @@ class DirectoryListing {
   // Fills entry with the next entry and returns true; false when the directory is
   // exhausted, a read fails or nothing is open. "." is never returned; ".." only
   // with kListParent outside the root; symbolic links only with kFollowLinks (then
-  // isLink is set and isDirectory tells whether the target is a directory).
+  // isLink is set and isDirectory tells whether the target is a directory). An entry
+  // of unreported type is looked up relative to the open directory (see Costs).
   bool ReadNext(DirEntry& entry);
   // Closes the directory stream and releases the path. Also done by the destructor.
   void Close();

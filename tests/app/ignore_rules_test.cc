@@ -1,6 +1,6 @@
 // Pattern rules that the comparison with git (tests/ignore/compare_with_git.py) does not
 // reach cheaply: malformed classes, a trailing backslash, bytes git's file reader
-// drops, and the limits of our own.
+// drops, the cost of a set and the steps of a match.
 #include "app/ignore_rules.h"
 
 #include <gtest/gtest.h>
@@ -30,9 +30,17 @@ TEST(WildMatch, MatchesAsGitDoes) {
       {"a\\*", "ab", true, false},
       {"[!a]", "/", true, false},  // no class matches '/' in a path
       {"?", "/", true, false},
-      {"a*", "a/b", false, true},      // a name pattern's '*' has no '/' rule
-      {"a**b", "a/x/b", true, false},  // "**" not between slashes is '*'
+      {"a*", "a/b", false, true},       // a name pattern's '*' has no '/' rule
+      {"a**b", "a/x/b", true, false},   // "**" not between slashes is '*'
+      {"x**/y", "xa/b/y", true, true},  // behind the literal prefix, as git matches it
+      {"d/x**", "d/xa/b", true, true},
+      {"d/*x**/y", "d/ax/b/y", true, false},
+      {"**\\/b", "x/b", true, true},  // an escaped '/' ends "**" too, but needs a directory
+      {"**\\/b", "b", true, false},
+      {"**/a", "xa", true, false},  // "**/" stands for nothing only where it starts
       {"a/**", "a/x/y", true, true},
+      {"a/**", "a", true, false},
+      {"a/**/**/b", "a/b", true, true},
       {"**/b", "b", true, true},
       {"a/**/b", "a/b", true, true},
       {"*/b", "x/y/b", true, false},
@@ -43,7 +51,7 @@ TEST(WildMatch, MatchesAsGitDoes) {
   }
 }
 
-TEST(ParseIgnoreFile, ReadsLinesAsGitDoes) {
+TEST(IgnoreSet, ReadsLinesAsGitDoes) {
   static constexpr char kLines[] =
       "\xEF\xBB\xBF"
       "a.c\r\n"  // byte order mark, CRLF
@@ -51,32 +59,66 @@ TEST(ParseIgnoreFile, ReadsLinesAsGitDoes) {
       "\\#b\n"
       "\\!c  \n"  // trailing spaces cut
       "d\\ \n"    // an escaped one kept
+      "e \\\n"    // a trailing '\\' keeps the spaces before it
       "!/e/\n"
       "f\0g\n"  // cut at the zero byte
       "/\n"
       "!\n"
       "   \n";
-  const std::string text =
-      std::string(kLines, sizeof kLines - 1) + std::string(kMaxPatternBytes + 1, 'x') + "\nlast";
-  Array<IgnorePattern> patterns;
-  ParseIgnoreFile(text.data(), text.data() + text.size(), patterns);
+  // Any length, as git reads it; a CR ending the last line is dropped too.
+  const std::string text = std::string(kLines, sizeof kLines - 1) + std::string(5000, 'x') + "\nlast\r";
+  IgnoreSet set;
+  ASSERT_TRUE(set.Compile(text.data(), text.data() + text.size(), kMaxIgnoreCost));
   struct Expected {
-    const char* text;
+    std::string text;
     bool isNegative;
     bool isDirectoryOnly;
     bool isBaseName;
   };
   const Expected expected[] = {
-      {"a.c", false, false, true},  {"\\#b", false, false, true}, {"\\!c", false, false, true},
-      {"d\\ ", false, false, true}, {"e", true, true, false},     {"f", false, false, true},
+      {"a.c", false, false, true},  {"\\#b", false, false, true},
+      {"\\!c", false, false, true}, {"d\\ ", false, false, true},
+      {"e \\", false, false, true}, {"e", true, true, false},
+      {"f", false, false, true},    {std::string(5000, 'x'), false, false, true},
       {"last", false, false, true},
   };
-  ASSERT_EQ(patterns.Count(), static_cast<int32_t>(std::size(expected)));
-  for (int32_t i = 0; i < patterns.Count(); ++i) {
-    EXPECT_STREQ(patterns[i].text.CStr(), expected[i].text) << i;
-    EXPECT_EQ(patterns[i].isNegative, expected[i].isNegative) << i;
-    EXPECT_EQ(patterns[i].isDirectoryOnly, expected[i].isDirectoryOnly) << i;
-    EXPECT_EQ(patterns[i].isBaseName, expected[i].isBaseName) << i;
+  ASSERT_EQ(set.RuleCount(), static_cast<int32_t>(std::size(expected)));
+  for (int32_t i = 0; i < set.RuleCount(); ++i) {
+    const IgnoreRule& rule = set.Rule(i);
+    EXPECT_EQ(std::string(set.Text(rule), static_cast<size_t>(rule.textLength)), expected[i].text) << i;
+    EXPECT_EQ(rule.isNegative, expected[i].isNegative) << i;
+    EXPECT_EQ(rule.isDirectoryOnly, expected[i].isDirectoryOnly) << i;
+    EXPECT_EQ(rule.isBaseName, expected[i].isBaseName) << i;
+  }
+  // The cost is known before anything is kept: one byte less refuses the file.
+  IgnoreSet refused;
+  EXPECT_FALSE(refused.Compile(text.data(), text.data() + text.size(), set.Cost() - 1));
+  EXPECT_EQ(refused.RuleCount(), 0);
+}
+
+// Patterns whose backtracking takes time exponential in their stars ("**/a/**/a/...")
+// are stepped once per path byte: the steps stay within (tokens + 1) positions for each
+// byte, twice (a position is entered once and left once).
+TEST(IgnoreSet, MatchingIsLinearInThePath) {
+  std::string hostile;
+  for (int i = 0; i < 40; ++i) hostile += "**/a/";
+  hostile += "b\n*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*b\n";
+  IgnoreSet set;
+  ASSERT_TRUE(set.Compile(hostile.data(), hostile.data() + hostile.size(), kMaxIgnoreCost));
+  for (const int depth : {10, 100, 1000}) {
+    std::string path;
+    for (int i = 0; i < depth; ++i) path += "a/";
+    path += std::string(static_cast<size_t>(depth), 'a');
+    MatchScratch scratch;
+    EXPECT_EQ(set.LastMatch(path.data() + 2 * depth, depth, path.data(), static_cast<int32_t>(path.size()),
+                            false, scratch),
+              nullptr);
+    int64_t bound = 0;
+    for (int32_t i = 0; i < set.RuleCount(); ++i) {
+      bound += 1 + set.Rule(i).prefixLength +
+               2 * (set.Rule(i).tokenCount + 1) * (static_cast<int64_t>(path.size()) + 1);
+    }
+    EXPECT_LE(scratch.steps, bound) << depth;
   }
 }
 

@@ -101,6 +101,10 @@ struct MemoryZip {
     InflateStream::Delete(entry);
     return data;
   }
+  // The base the reader settled on, a blank and the entry's bytes.
+  std::string BaseAndText(const char* name) {
+    return std::to_string(reader.BasePosition()) + " " + Read(name);
+  }
   std::vector<std::string> Names() const {
     std::vector<std::string> names;
     for (int32_t i = 0; i < reader.EntryCount(); ++i) names.push_back(reader.Entries()[i].name.CStr());
@@ -126,6 +130,9 @@ TEST(ZipReader, ReadsPythonMadeArchives) {
       "       (b'timed.c', encrypt(bytes(11) + b'\\x9c' + b'secret'), 6, zlib.crc32(b'secret'), 9, 0x9C00, "
       "b'')])",
       "build([plain(b'a.c', b'hello')[:3] + (zlib.crc32(b'hello') ^ 1, 0, 0, b''), plain(b'b.c', b'world')])",
+      // Bytes put before archives whose offsets were not adjusted, as `cat` makes them.
+      "b'#!/bin/sh\\nexit 0\\n' * 40 + zip_of([('a.c', b'first'), ('b.c', b'bee')])",
+      "b'\\xff' * 300 + with_zip64_end(zip_of([('z.c', b'int z;')], method=0))",
   });
   MemoryZip duplicates(archives[0]);
   // Every record is an entry, also one whose name came before.
@@ -146,6 +153,13 @@ TEST(ZipReader, ReadsPythonMadeArchives) {
   MemoryZip badCrc(archives[4]);
   EXPECT_EQ(badCrc.Read("a.c"), "<failed>");
   EXPECT_EQ(badCrc.Read("b.c"), "world");
+
+  MemoryZip prefixed(archives[5]);
+  EXPECT_EQ(prefixed.BaseAndText("b.c"), "680 bee");
+  MemoryZip prefixedZip64(archives[6]);
+  EXPECT_EQ(prefixedZip64.BaseAndText("z.c"), "300 int z;");
+  MemoryZip both(std::string(10, '#') + archives[5], 10);  // opened inside a stream, and prefixed
+  EXPECT_EQ(both.BaseAndText("a.c"), "690 first");
 }
 
 // Error paths

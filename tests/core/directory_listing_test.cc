@@ -70,6 +70,24 @@ TEST_F(DirectoryListingTest, OptionsDecideDotDotAndLinks) {
   RuntimeLock::Destroy();
 }
 
+// The kind is the entry's own, never its target's, so a walk can tell what it would
+// open before it opens it.
+TEST_F(DirectoryListingTest, KindsAreTheEntriesOwn) {
+  ASSERT_TRUE(tree.MakeFifo("d/pipe"));
+  ASSERT_TRUE(tree.MakeSocket("d/socket"));
+  DirectoryListing listing;
+  ASSERT_TRUE(listing.Open(PathOf("d"), DirectoryListing::kFollowLinks));
+  std::vector<std::string> seen;
+  DirEntry entry;
+  while (listing.ReadNext(entry)) {
+    static constexpr const char* kNames[] = {"unknown", "file", "directory", "link", "other"};
+    seen.push_back(std::string(entry.name.CStr()) + " " + kNames[static_cast<int>(entry.kind)]);
+  }
+  std::sort(seen.begin(), seen.end());
+  EXPECT_EQ(seen, (std::vector<std::string>{"dangling link", "f1 file", "f2 file", "pipe other",
+                                            "s directory", "socket other", "to_dir link", "to_file link"}));
+}
+
 // ReadNext reuses the name's block only when the caller kept no copy of it.
 TEST_F(DirectoryListingTest, NamesHandedOutStayIntact) {
   DirectoryListing listing;

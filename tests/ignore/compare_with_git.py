@@ -7,7 +7,7 @@ wildcards, "**", character classes, escapes, CRLF lines and .git/info/exclude; e
 source file has unique content, so none is a duplicate. A real tree can be checked
 too: its files (without .git) are copied into a temporary directory first.
 
-    compare_with_git.py --tool build/debug/quillmet --seeds 1-40
+    compare_with_git.py --tool build/debug/quillmet --seeds 1-40 --hostile
     compare_with_git.py --tool build/debug/quillmet --tree /path/to/checkout
 """
 import argparse
@@ -98,6 +98,40 @@ def build_tree(root, seed):
     return rng
 
 
+def write(root, relative, data):
+    path = os.path.join(root, relative)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, 'wb') as out:
+        out.write(data if isinstance(data, bytes) else data.encode())
+
+
+def build_hostile_tree(root):
+    """Ignore files that once went wrong or took exponential time: a CR ending the last
+    line without a LF, "**" right behind a literal prefix (git matches the part after
+    the prefix on its own, so there it spans directories), patterns of any length, and
+    nested "**/a/" against a deep chain of a/ directories."""
+    for index, path in enumerate(['cr/kept.c', 'cr/gone.c', 'cr/sub/gone.c', 'cr/last.c',
+                                  'pre/x/y.c', 'pre/xa/y.c', 'pre/xa/b/y.c', 'pre/ax/y.c', 'pre/d/qa/r/s.c',
+                                  'pre/d/q.c', 'pre/d/aq/t.c', 'pre/z/ab.c', 'pre/z/a/b.c',
+                                  'long/a.c', 'long/b.h', 'long/keep.py', 'long/in/deep.c', 'long/in/other.c']):
+        write(root, path, '// %s\nint v%d;\n' % (path, index))
+    write(root, 'cr/.gitignore', 'gone.c\r\nlast.c\r')
+    write(root, 'pre/.gitignore', 'x**/y.c\nd/q**\nz/a**b.c\n')
+    write(root, 'long/.gitignore', '*' * 5000 + '.h\n' + '**/' * 1400 + 'deep.c\n' + 'a' * 4100 + '.c\n'
+          + '!' + '?' * 4097 + '*\n' + '[' + 'a' * 4096 + ']*.py\n')
+    lines = []
+    rng = random.Random(7)
+    for _ in range(60):
+        lines.append('**/a/' * rng.randint(4, 7) + rng.choice(['b.c', '*.py', 'c*', 'z.c', '**/e.c']))
+    write(root, 'chain/.gitignore', '\n'.join(lines) + '\n')
+    chain = 'chain'
+    for depth in range(14):
+        chain = os.path.join(chain, 'a')
+        for name in ['b.c', 'x.py', 'c.c', 'd.c', 'z.c', 'e.c']:
+            write(root, os.path.join(chain, name), '// %s\nint v;\n' % os.path.join(chain, name))
+    write(root, 'zz_anchor.c', 'int anchor;\n')
+
+
 def git_environment(home):
     environment = dict(os.environ)
     environment.update(HOME=home, XDG_CONFIG_HOME=home, GIT_CONFIG_NOSYSTEM='1', LC_ALL='C')
@@ -139,7 +173,8 @@ def describe(root):
             lines.append('  ' + path)
             if name == '.gitignore':
                 with open(os.path.join(directory, name), 'rb') as source:
-                    lines.append('    ' + repr(source.read()))
+                    text = repr(source.read())
+                    lines.append('    ' + (text if len(text) <= 400 else text[:400] + '... (%d)' % len(text)))
     exclude = os.path.join(root, '.git', 'info', 'exclude')
     if os.path.exists(exclude):
         with open(exclude, 'rb') as source:
@@ -195,6 +230,7 @@ def main():
     parser.add_argument('--tool', required=True)
     parser.add_argument('--seeds', type=seed_range)
     parser.add_argument('--tree', action='append', default=[])
+    parser.add_argument('--hostile', action='store_true', help='also the ignore files that once went wrong')
     options = parser.parse_args()
     tool = os.path.abspath(options.tool)
     failures = 0
@@ -207,6 +243,12 @@ def main():
             os.mkdir(root)
             rng = build_tree(root, seed)
             failures += not compare(tool, root, home, 'seed %d' % seed, rng)
+            checked += 1
+        if options.hostile:
+            root = os.path.join(work, 'hostile')
+            os.mkdir(root)
+            build_hostile_tree(root)
+            failures += not compare(tool, root, home, 'hostile ignore files')
             checked += 1
         for index, tree in enumerate(options.tree):
             root = os.path.join(work, 'tree%d' % index)
