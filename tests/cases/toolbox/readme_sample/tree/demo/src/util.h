@@ -4,7 +4,7 @@
 #include <stdio.h>
 
 /* Prints "name: count" on one line. */
-static inline void print_count(const char *name, long count) {
+static inline void print_count(const char* name, long count) {
   printf("%s: %ld\n", name, count);
 }
 
