@@ -142,7 +142,7 @@ bool WalkDirectory(FileIntake& intake, Exclusions& exclusions, const SharedStrin
       continue;
     }
     if (!entry.isDirectory) {
-      if (!filter.IsSkipped(entry.name, false)) intake.TakeDiskFile(path, top.path, entry.name);
+      if (!filter.IsSkipped(entry.name, false)) intake.TakeDiskFile(path, top.path, entry.name, entry.kind);
       continue;
     }
     if (entry.name == "." || entry.name == ".." || entry.name == ".git" || settings.noRecursion) {

@@ -50,7 +50,7 @@ constexpr int64_t kBatchGrowthBytes = 1 << 20;
 // Every file is opened for reading, shared for reading, writing and deleting.
 constexpr uint32_t kReadShare = 7;
 
-enum EntryKind : uint8_t {
+enum EntrySource : uint8_t {
   kDiskFile,  // read from its path by the worker
   kBytes,     // its bytes are in the batch (or its outcome is known already)
   kNotice,    // a line for standard error
@@ -151,7 +151,7 @@ class FileIntake::MemberSink final : public ArchiveMemberSink {
 
   bool Member(DirectoryListing& directory, const SharedString& name, Stream& data,
               const uint32_t* size) override {
-    intake_.Take(Origin{SharedString(), directory.Path(), name, &data, size});
+    intake_.Take(Origin{SharedString(), directory.Path(), name, &data, size, false});
     return true;
   }
 
@@ -214,8 +214,8 @@ void FileIntake::Finish() {
 }
 
 void FileIntake::TakeDiskFile(const SharedString& root, const SharedString& directory,
-                              const SharedString& name) {
-  Take(Origin{root, directory, name, nullptr, nullptr});
+                              const SharedString& name, EntryKind kind) {
+  Take(Origin{root, directory, name, nullptr, nullptr, kind == EntryKind::kOther});
 }
 
 void FileIntake::TakeStream(const SharedString& argument, const SharedString& directory,
@@ -233,7 +233,7 @@ void FileIntake::TakeStream(const SharedString& argument, const SharedString& di
   while (slash != text && slash[-1] != '/') --slash;
   const SharedString name(slash, text + argument.Length());
   BeginStreamStretch();
-  const bool isKnownType = Take(Origin{directory, directory, name, &stream, nullptr});
+  const bool isKnownType = Take(Origin{directory, directory, name, &stream, nullptr, false});
   EndStreamStretch();
   if (!isKnownType) {
     SharedString line("not counted: ");
@@ -281,7 +281,7 @@ bool FileIntake::Take(const Origin& origin) {
   if (settings.scanArchives && IsArchiveName(preparedName_) && OfferArchive(origin)) return true;
   FileTypeId type = FileTypeOf(preparedName_);
   int64_t kept = 0;  // bytes of a "#!" line read from a stream to find the type
-  if (type == kTypeUnknown && settings.allLanguages && preparedName_.Find(".") < 0) {
+  if (type == kTypeUnknown && settings.allLanguages && preparedName_.Find(".") < 0 && !origin.isSpecial) {
     type = SniffType(origin, kept);
   }
   if (type == kTypeUnknown) {
@@ -289,6 +289,12 @@ bool FileIntake::Take(const Origin& origin) {
     return false;
   }
   progress_.Tick();
+  if (origin.isSpecial) {
+    AddRefused(ContentRead::kOpenFailed, settings.listAnomalies
+                                             ? DisplayPathOf(origin.root, origin.directory, origin.name)
+                                             : SharedString());
+    return true;
+  }
   Entry& entry = AddEntry(origin.stream == nullptr ? kDiskFile : kBytes, kept);
   entry.type = type;
   SetPaths(entry, origin);
@@ -329,8 +335,8 @@ bool FileIntake::OfferArchive(const Origin& origin) {
   Stream* stream = origin.stream;
   if (stream == nullptr) {
     struct stat info;
-    if (!archiveFile.Open(fullPath_, kFileRead, kReadShare) || fstat(archiveFile.Descriptor(), &info) != 0 ||
-        !S_ISREG(info.st_mode)) {
+    if (origin.isSpecial || !archiveFile.Open(fullPath_, kFileRead, kReadShare) ||
+        fstat(archiveFile.Descriptor(), &info) != 0 || !S_ISREG(info.st_mode)) {
       AddRefused(ContentRead::kOpenFailed, displayPath);
       return true;
     }

@@ -61,6 +61,7 @@
 #include "app/progress_display.h"
 #include "app/run_state.h"
 #include "core/array.h"
+#include "core/directory_listing.h"
 #include "core/shared_string.h"
 #include "core/stream.h"
 
@@ -88,8 +89,11 @@ class FileIntake final : private OrderedPipeline::Client {
   void Finish();
 
   // A file found by the walk: name as the directory read gave it, in the directory
-  // whose exact absolute path is directory; root is the walked argument's path.
-  void TakeDiskFile(const SharedString& root, const SharedString& directory, const SharedString& name);
+  // whose exact absolute path is directory; root is the walked argument's path; kind
+  // as the directory read (or a look at the entry) told it. A FIFO, socket or device
+  // is refused without being opened ("couldn't open file" when of a known type).
+  void TakeDiskFile(const SharedString& root, const SharedString& directory, const SharedString& name,
+                    EntryKind kind = EntryKind::kUnknown);
 
   // A file argument or standard input: offered to archive scanning under its lowered
   // name (whatever -sa says), named in its messages by shownName, then counted as one
@@ -117,6 +121,7 @@ class FileIntake final : private OrderedPipeline::Client {
     const SharedString& name;
     Stream* stream;        // null for a file from disk
     const uint32_t* size;  // a member's exact size; null to read the stream to its end
+    bool isSpecial;        // a FIFO, socket or device on disk: never opened
   };
 
   // False for a file of unknown type (counted as such, not read).
