@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -122,6 +123,9 @@ bool WalkDirectory(FileIntake& intake, Exclusions& exclusions, const SharedStrin
     return false;
   }
   start.path = path.StartsWith("/") ? path : start.listing.AbsolutePath();
+  // Under a working directory deeper than the system opens by name, the walk goes on
+  // by paths relative to it, as given.
+  if (start.path.Length() >= PATH_MAX) start.path = path;
   if (IsExcluded(intake, exclusions, start.path)) return true;
   WalkFilter filter;
   filter.Enter(start.path, SharedString());

@@ -65,9 +65,14 @@ void SetText(SharedString& target, const char* bytes, int32_t count) {
   target.Append(bytes, count);
 }
 
-// directory, '/', name, built in target's own block.
+// directory, '/', name, built in target's own block; in the working directory (".",
+// walked by relative paths when it is too deep to be named) the bare name.
 void BuildFullPath(SharedString& target, const SharedString& directory, const SharedString& name) {
-  SetText(target, directory.CStr(), directory.Length());
+  if (directory == ".") {
+    SetText(target, "", 0);
+  } else {
+    SetText(target, directory.CStr(), directory.Length());
+  }
   AppendPathComponent(target, name);
 }
 
@@ -104,6 +109,9 @@ SharedString DisplayPathOf(const SharedString& root, const SharedString& directo
   if (root.IsEmpty()) {
     display = directory;
   } else if (directory == root) {
+  } else if (root == ".") {
+    // Paths relative to the working directory are shown as they are.
+    display = directory;
   } else if (directory.StartsWith(root.CStr()) && (root.EndsWith("/") || directory[root.Length()] == '/')) {
     const int32_t skip = root.Length() + (root.EndsWith("/") ? 0 : 1);
     display = SharedString(directory.CStr() + skip, directory.CStr() + directory.Length());

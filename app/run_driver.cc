@@ -65,8 +65,10 @@ void CountFileArgument(FileIntake& intake, const SharedString& argument) {
   SharedString parent = slash == text       ? SharedString(".")
                         : slash == text + 1 ? SharedString("/")
                                             : SharedString(text, slash - 1);
+  // A real path the system cannot open (under a working directory past the path
+  // limit): the directory as given, relative to the working directory.
   SharedString directory;
-  if (!RealPath(parent, directory)) directory = parent;
+  if (!RealPath(parent, directory) || directory.Length() >= PATH_MAX) directory = parent;
   intake.TakeStream(argument, directory, argument, file);
 }
 
