@@ -1,7 +1,5 @@
 #include "app/directory_walk.h"
 
-#include <sys/resource.h>
-
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -16,6 +14,7 @@
 #include "core/array.h"
 #include "core/directory_listing.h"
 #include "core/path.h"
+#include "core/stable_sort.h"
 
 namespace qm {
 namespace {
@@ -23,52 +22,33 @@ namespace {
 // Every listing of the walk also returns ".."; it is skipped with ".".
 constexpr uint32_t kWalkOptions = DirectoryListing::kListParent;
 
-// One directory on the walk's stack. Its listing is open until the level either ends
-// or is read ahead (all its remaining entries copied into readAhead, in order) to
-// keep the number of open directories bounded.
+// One directory on the walk's stack: its entries, read whole and sorted by name when
+// the walk enters it (its listing is closed at once, so the walk holds one directory
+// open at a time however deep it goes), and the next one to take.
 struct WalkLevel {
-  DirectoryListing listing;
   SharedString path;  // exact absolute path
-  Array<DirEntry> readAhead;
-  int32_t nextReadAhead = 0;
-  bool isReadAhead = false;
+  Array<DirEntry> entries;
+  int32_t next = 0;
 };
 
-bool NextEntry(WalkLevel& level, DirEntry& entry) {
-  if (!level.isReadAhead) return level.listing.ReadNext(entry);
-  if (level.nextReadAhead >= level.readAhead.Count()) return false;
-  entry = std::move(level.readAhead[level.nextReadAhead++]);
-  return true;
-}
-
-void ReadAheadAndClose(WalkLevel& level) {
+// Opens the directory at the level's path, reads every entry and closes it; entries
+// are sorted by name, byte by byte, so the walk's order (which file of two equal ones
+// is counted, the order of -la lines) is the same on every file system and is the
+// order in which a revision's tree is walked. False with errno set when the directory
+// cannot be opened.
+bool ReadLevel(WalkLevel& level, SharedString* absolutePath = nullptr) {
+  DirectoryListing listing;
+  level.entries.Clear();
+  level.next = 0;
+  if (!listing.Open(level.path, kWalkOptions | DirectoryListing::kExactPath)) return false;
+  if (absolutePath != nullptr)
+    *absolutePath = level.path.StartsWith("/") ? level.path : listing.AbsolutePath();
   DirEntry entry;
-  while (level.listing.ReadNext(entry)) level.readAhead.PushBack(entry);
-  level.listing.Close();
-  level.nextReadAhead = 0;
-  level.isReadAhead = true;
-}
-
-void EndLevel(WalkLevel& level) {
-  level.listing.Close();
-  level.readAhead.Clear();
-  level.nextReadAhead = 0;
-  level.isReadAhead = false;
-}
-
-// Open listings the walk may hold: kMaxOpenListings, or a quarter of the descriptor
-// limit when that is lower, so the files read beside the walk (one per worker) and
-// the ignore files still find descriptors.
-int32_t OpenListingBudget() {
-  struct rlimit limit;
-  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return kMaxOpenListings;
-  const rlim_t quarter = limit.rlim_cur / 4;
-  if (quarter >= static_cast<rlim_t>(kMaxOpenListings)) return kMaxOpenListings;
-  return quarter < 1 ? 1 : static_cast<int32_t>(quarter);
-}
-
-bool IsOutOfDescriptors(int reason) {
-  return reason == EMFILE || reason == ENFILE;
+  while (listing.ReadNext(entry)) level.entries.PushBack(entry);
+  listing.Close();
+  StableSort(level.entries.Data(), level.entries.Count(),
+             [](const DirEntry& a, const DirEntry& b) { return a.name.Compare(b.name) < 0; });
+  return true;
 }
 
 // A subdirectory the walk cannot open; errno holds the reason. Printed after every
@@ -118,33 +98,30 @@ bool WalkDirectory(FileIntake& intake, Exclusions& exclusions, const SharedStrin
   Array<std::unique_ptr<WalkLevel>> levels;
   levels.PushBack(std::make_unique<WalkLevel>());
   WalkLevel& start = *levels[0];
-  if (!start.listing.Open(path, kWalkOptions | DirectoryListing::kExactPath)) {
+  start.path = path;
+  SharedString absolutePath;
+  if (!ReadLevel(start, &absolutePath)) {
     if (depth > 0) ReportUnopened(intake, path);
     return false;
   }
-  start.path = path.StartsWith("/") ? path : start.listing.AbsolutePath();
   // Under a working directory deeper than the system opens by name, the walk goes on
   // by paths relative to it, as given.
-  if (start.path.Length() >= PATH_MAX) start.path = path;
+  if (absolutePath.Length() < PATH_MAX) start.path = absolutePath;
   if (IsExcluded(intake, exclusions, start.path)) return true;
   WalkFilter filter;
   filter.Enter(start.path, SharedString());
   ReportRefusedIgnoreFiles(filter, intake);
 
-  // Levels [0, firstOpen) have been read ahead; [firstOpen, activeCount) are open.
-  int32_t openBudget = OpenListingBudget();
   int32_t activeCount = 1;
-  int32_t firstOpen = 0;
-  DirEntry entry;
   while (activeCount > 0) {
     WalkLevel& top = *levels[activeCount - 1];
-    if (!NextEntry(top, entry)) {
-      EndLevel(top);
+    if (top.next == top.entries.Count()) {
+      top.entries.Clear();
       filter.Leave();
       --activeCount;
-      if (firstOpen > activeCount) firstOpen = activeCount;
       continue;
     }
+    const DirEntry& entry = top.entries[top.next++];
     if (!entry.isDirectory) {
       if (!filter.IsSkipped(entry.name, false)) intake.TakeDiskFile(path, top.path, entry.name, entry.kind);
       continue;
@@ -156,23 +133,10 @@ bool WalkDirectory(FileIntake& intake, Exclusions& exclusions, const SharedStrin
     if (activeCount == levels.Count()) levels.PushBack(std::make_unique<WalkLevel>());
     WalkLevel& child = *levels[activeCount];
     BuildChildPath(child.path, top.path, entry.name);
-    if (activeCount - firstOpen >= openBudget) ReadAheadAndClose(*levels[firstOpen++]);
+    if (IsExcluded(intake, exclusions, child.path)) continue;
     // A real directory found by the read, opened under its exact name (a\b, "name ").
-    bool isOpen = child.listing.Open(child.path, kWalkOptions | DirectoryListing::kExactPath);
-    if (!isOpen && IsOutOfDescriptors(errno) && firstOpen < activeCount) {
-      // Descriptors ran out (a low limit, or many held elsewhere): every open level
-      // is read ahead and closed, the walk goes on with fewer, and the open is tried
-      // again. Entries are met in the same order.
-      openBudget = (activeCount - firstOpen) / 2 > 1 ? (activeCount - firstOpen) / 2 : 1;
-      while (firstOpen < activeCount) ReadAheadAndClose(*levels[firstOpen++]);
-      isOpen = child.listing.Open(child.path, kWalkOptions | DirectoryListing::kExactPath);
-    }
-    if (!isOpen) {
+    if (!ReadLevel(child)) {
       ReportUnopened(intake, child.path);
-      continue;
-    }
-    if (IsExcluded(intake, exclusions, child.path)) {
-      child.listing.Close();
       continue;
     }
     ++activeCount;

@@ -14,6 +14,7 @@
 #include "archive/archive_scan.h"
 #include "core/allocation.h"
 #include "core/file.h"
+#include "core/memory_stream.h"
 #include "core/path.h"
 
 namespace qm {
@@ -52,6 +53,7 @@ constexpr uint32_t kReadShare = 7;
 
 enum EntrySource : uint8_t {
   kDiskFile,  // read from its path by the worker
+  kSourced,   // read from its content source by the worker
   kBytes,     // its bytes are in the batch (or its outcome is known already)
   kNotice,    // a line for standard error
 };
@@ -130,10 +132,12 @@ struct FileIntake::Entry {
   FileTypeId type = kTypeUnknown;
   int32_t pathStart = 0;  // of the zero-terminated full path in the batch's paths
   int32_t pathLength = 0;
-  int64_t byteStart = 0;     // of a member's bytes in the batch's bytes
-  SharedString displayPath;  // with -la; a notice's line
-  SharedString archive;      // with -f, a member's archive as shown
-  FileFacts facts;           // a member's read outcome is set when it is read
+  int64_t byteStart = 0;            // of a member's bytes in the batch's bytes
+  SharedString displayPath;         // with -la; a notice's line
+  SharedString archive;             // with -f, a member's archive as shown
+  ContentSource* source = nullptr;  // kSourced: where the bytes are
+  ContentId id;
+  FileFacts facts;  // a member's read outcome is set when it is read
 };
 
 struct FileIntake::FileBatch {
@@ -226,6 +230,21 @@ void FileIntake::TakeDiskFile(const SharedString& root, const SharedString& dire
   Take(Origin{root, directory, name, nullptr, nullptr, kind == EntryKind::kOther});
 }
 
+void FileIntake::TakeSourcedFile(const SharedString& root, const SharedString& directory,
+                                 const SharedString& name, ContentSource& source, const ContentId& id,
+                                 int64_t sizeInBytes) {
+  Origin origin{root, directory, name, nullptr, nullptr, false};
+  origin.source = &source;
+  origin.id = &id;
+  origin.sourcedSize = sizeInBytes;
+  Take(origin);
+}
+
+// The whole content of a file of a revision, read on this thread (to look inside it).
+bool FileIntake::ReadSourced(const Origin& origin, Array<uint8_t>& bytes) {
+  return origin.source->ReadContent(*origin.id, bytes) == ContentRead::kRead;
+}
+
 void FileIntake::TakeStream(const SharedString& argument, const SharedString& directory,
                             const SharedString& shownName, Stream& stream) {
   SharedString lowered = argument;
@@ -297,14 +316,22 @@ bool FileIntake::Take(const Origin& origin) {
     return false;
   }
   progress_.Tick();
-  if (origin.isSpecial) {
-    AddRefused(ContentRead::kOpenFailed, settings.listAnomalies
-                                             ? DisplayPathOf(origin.root, origin.directory, origin.name)
-                                             : SharedString());
+  const bool isTooBig = origin.source != nullptr && origin.sourcedSize > settings.maxFileSize;
+  if (origin.isSpecial || isTooBig) {
+    AddRefused(
+        isTooBig ? ContentRead::kTooBig : ContentRead::kOpenFailed,
+        settings.listAnomalies ? DisplayPathOf(origin.root, origin.directory, origin.name) : SharedString());
     return true;
   }
-  Entry& entry = AddEntry(origin.stream == nullptr ? kDiskFile : kBytes, kept);
+  Entry& entry = AddEntry(origin.source != nullptr   ? kSourced
+                          : origin.stream == nullptr ? kDiskFile
+                                                     : kBytes,
+                          kept);
   entry.type = type;
+  if (origin.source != nullptr) {
+    entry.source = origin.source;
+    entry.id = *origin.id;
+  }
   SetPaths(entry, origin);
   if (origin.stream != nullptr) ReadStreamIntoBatch(entry, origin, kept);
   SubmitIfFull();
@@ -316,6 +343,11 @@ bool FileIntake::Take(const Origin& origin) {
 // they stay there (`kept`) when a type is found.
 FileTypeId FileIntake::SniffType(const Origin& origin, int64_t& kept) {
   kept = 0;
+  if (origin.source != nullptr) {
+    Array<uint8_t> bytes;
+    if (!ReadSourced(origin, bytes)) return kTypeUnknown;
+    return ShebangTypeOf(bytes.Data(), bytes.Count() < kShebangBytes ? bytes.Count() : kShebangBytes);
+  }
   if (origin.stream == nullptr) return SniffDiskFile(fullPath_.CStr());
   Stream& stream = *origin.stream;
   Array<uint8_t>& bytes = OpenBatch().bytes;
@@ -340,8 +372,17 @@ bool FileIntake::OfferArchive(const Origin& origin) {
   // archive, by the outer archive's name, '/', and its path in there.
   const SharedString displayPath = DisplayPathOf(origin.root, origin.directory, origin.name);
   File archiveFile;
+  Array<uint8_t> sourcedBytes;  // a revision's archive, read whole
+  MemoryStream sourcedStream;
   Stream* stream = origin.stream;
-  if (stream == nullptr) {
+  if (origin.source != nullptr) {
+    if (!ReadSourced(origin, sourcedBytes)) {
+      AddRefused(ContentRead::kReadFailed, displayPath);
+      return true;
+    }
+    sourcedStream.SetExternal(sourcedBytes.Data(), sourcedBytes.Count());
+    stream = &sourcedStream;
+  } else if (stream == nullptr) {
     struct stat info;
     if (origin.isSpecial || !archiveFile.Open(fullPath_, kFileRead, kReadShare) ||
         fstat(archiveFile.Descriptor(), &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -509,8 +550,10 @@ void FileIntake::WorkOnEntry(FileBatch& batch, Entry& entry, WorkerScratch& scra
   FileFacts& facts = entry.facts;
   uint8_t* bytes;
   const bool isOnDisk = entry.kind == kDiskFile;
-  if (isOnDisk) {
-    facts.outcome = ReadFromDisk(batch.paths.Data() + entry.pathStart, settings.maxFileSize, scratch.bytes);
+  if (isOnDisk || entry.kind == kSourced) {
+    facts.outcome =
+        isOnDisk ? ReadFromDisk(batch.paths.Data() + entry.pathStart, settings.maxFileSize, scratch.bytes)
+                 : entry.source->ReadContent(entry.id, scratch.bytes);
     bytes = scratch.bytes.Data();
     MeasureContent(facts, bytes, scratch.bytes.Count());
   } else {
@@ -677,7 +720,8 @@ void FileIntake::Count(Entry& entry, const char* fullPath, int32_t fullPathLengt
   record.path = SharedString(fullPath, fullPath + fullPathLength);
   record.type = type;
   record.size = sizeInBytes;
-  record.onDisk = isOnDisk;
+  // A revision's files are shown as a checkout's would be.
+  record.onDisk = isOnDisk || entry.kind == kSourced;
   record.archive = entry.archive;
   fileRecords.PushBack(std::move(record));
 }

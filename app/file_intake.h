@@ -71,6 +71,23 @@ namespace qm {
 // (empty: the full path itself).
 SharedString DisplayPathOf(const SharedString& root, const SharedString& directory, const SharedString& name);
 
+// Names a file's content in a ContentSource (a blob's id in a repository).
+struct ContentId {
+  uint8_t bytes[20] = {};
+};
+
+// Where the bytes of a file that is not on disk come from (a revision of a
+// repository). Read by whichever worker works on the file, so any thread.
+class ContentSource {
+ public:
+  // Puts the content named by id into bytes (replacing what they held), with one byte
+  // of room behind it: kRead, kReadFailed, or kNoMemory when the buffer cannot grow.
+  virtual ContentRead ReadContent(const ContentId& id, Array<uint8_t>& bytes) = 0;
+
+ protected:
+  ~ContentSource() = default;
+};
+
 class FileIntake final : private OrderedPipeline::Client {
  public:
   // The totals, output, progress and exclusions belong to the run and outlive the intake.
@@ -94,6 +111,13 @@ class FileIntake final : private OrderedPipeline::Client {
   // is refused without being opened ("couldn't open file" when of a known type).
   void TakeDiskFile(const SharedString& root, const SharedString& directory, const SharedString& name,
                     EntryKind kind = EntryKind::kUnknown);
+
+  // A file of a revision: shown and named as the file of a checkout would be (root,
+  // directory: the paths the checkout's would have), its bytes sizeInBytes of content
+  // id in source, which must outlive the intake's run. Never read when it is over the
+  // size limit; hashed like any content that cannot be read again from a path.
+  void TakeSourcedFile(const SharedString& root, const SharedString& directory, const SharedString& name,
+                       ContentSource& source, const ContentId& id, int64_t sizeInBytes);
 
   // A file argument or standard input: offered to archive scanning under its lowered
   // name (whatever -sa says), named in its messages by shownName, then counted as one
@@ -119,9 +143,12 @@ class FileIntake final : private OrderedPipeline::Client {
     const SharedString& root;
     const SharedString& directory;
     const SharedString& name;
-    Stream* stream;        // null for a file from disk
-    const uint32_t* size;  // a member's exact size; null to read the stream to its end
-    bool isSpecial;        // a FIFO, socket or device on disk: never opened
+    Stream* stream;                   // null for a file from disk
+    const uint32_t* size;             // a member's exact size; null to read the stream to its end
+    bool isSpecial;                   // a FIFO, socket or device on disk: never opened
+    ContentSource* source = nullptr;  // for a file of a revision: where its bytes are
+    const ContentId* id = nullptr;
+    int64_t sourcedSize = 0;
   };
 
   // False for a file of unknown type (counted as such, not read).
@@ -134,6 +161,7 @@ class FileIntake final : private OrderedPipeline::Client {
   void SetPaths(Entry& entry, const Origin& origin);
   void ReadStreamIntoBatch(Entry& entry, const Origin& origin, int64_t kept);
   void AddRefused(ContentRead outcome, const SharedString& displayPath);
+  bool ReadSourced(const Origin& origin, Array<uint8_t>& bytes);
   void SubmitIfFull();
   void SubmitOpenBatch();
   FileBatch& OpenBatch();

@@ -35,6 +35,20 @@ bool ParseJobs(const char* text, int32_t& jobs) {
   return true;
 }
 
+// A --history count: decimal digits making a number from 1 to kMaxHistoryPoints.
+bool ParseHistoryPoints(const char* text, int32_t& points) {
+  if (*text == 0) return false;
+  int32_t count = 0;
+  for (; *text != 0; ++text) {
+    if (*text < '0' || *text > '9') return false;
+    count = count * 10 + (*text - '0');
+    if (count > kMaxHistoryPoints) return false;
+  }
+  if (count < 1) return false;
+  points = count;
+  return true;
+}
+
 // Pieces of a comma-separated value once empty pieces are dropped.
 int32_t CountListItems(const char* value) {
   int32_t count = 0;
@@ -123,6 +137,12 @@ const OptionSpec kOptionTable[] = {
      OptionEffect::kApply, SetFlag<&Settings::scanArchives, true>, nullptr},
     {"-al", "--all-languages", 0, ValueCompletion::kNone, "-al count all languages, not only the 17 default ones",
      OptionEffect::kApply, SetFlag<&Settings::allLanguages, true>, nullptr},
+    {"-git", "--git", kAttachedOrLong, ValueCompletion::kText,
+     "-git=REV count each directory as it is at git revision REV", OptionEffect::kApply,
+     [](const char* v, Settings& s) { return SetFile(v, s.gitRevision); }, nullptr},
+    {nullptr, "--history", kLongAttached | kLongSeparate, ValueCompletion::kText,
+     "--history=N count N points of the first-parent history up to -git=REV (HEAD)", OptionEffect::kApply,
+     [](const char* v, Settings& s) { return ParseHistoryPoints(v, s.historyPoints); }, nullptr},
     {nullptr, "--languages", 0, ValueCompletion::kNone, "--languages list the languages with their files and comments",
      OptionEffect::kApply, SetFlag<&Settings::listLanguages, true>, nullptr},
     {"-csv", "--csv", kAnyForm, ValueCompletion::kFile,

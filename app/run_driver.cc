@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "app/diff_csv.h"
 #include "app/directory_walk.h"
@@ -24,6 +25,7 @@
 #include "app/progress_display.h"
 #include "app/report_model.h"
 #include "app/report_writer.h"
+#include "app/revision_walk.h"
 #include "app/run_state.h"
 #include "app/settings.h"
 #include "core/file.h"
@@ -35,6 +37,13 @@ namespace qm {
 namespace {
 
 constexpr uint32_t kReadShare = 7;
+
+// A repository opened for -git, and its blobs as intake reads them.
+struct RevisionSource {
+  GitRepository repository;
+  RevisionContent content{repository};
+};
+using RevisionSources = Array<std::unique_ptr<RevisionSource>>;
 
 // "cannot open NAME: REASON" for an argument that cannot be used, after everything
 // counted before it: one error in the report and a failed run. An empty argument is
@@ -124,9 +133,23 @@ int32_t WorkerCount() {
   return jobs < 2 ? 0 : jobs;
 }
 
-// Opens the argument exactly as typed, without waiting on it: a directory is walked, a
-// regular file counted, anything else refused unread.
-void CountArgument(FileIntake& intake, Exclusions& exclusions, const SharedString& argument) {
+// With -git=REV: a directory argument is read at that revision of the repository that
+// holds it; the repositories stay open until the intake's run is over.
+void CountRevisionArgument(FileIntake& intake, Exclusions& exclusions, RevisionSources& sources,
+                           const SharedString& argument) {
+  sources.PushBack(std::make_unique<RevisionSource>());
+  RevisionSource& source = *sources.Back();
+  SharedString reason;
+  if (!WalkRevision(intake, exclusions, source.repository, source.content, argument,
+                    settings.gitRevision.CStr(), reason)) {
+    ReportUnopenedArgument(intake, argument, reason.CStr());
+  }
+}
+
+// Opens the argument exactly as typed, without waiting on it: a directory is walked (at
+// -git's revision, if given), a regular file counted, anything else refused unread.
+void CountArgument(FileIntake& intake, Exclusions& exclusions, RevisionSources& sources,
+                   const SharedString& argument) {
   const int descriptor = open(argument.CStr(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (descriptor < 0) {
     const int reason = errno;
@@ -144,7 +167,11 @@ void CountArgument(FileIntake& intake, Exclusions& exclusions, const SharedStrin
   if (!isKnown) {
     ReportUnopenedArgument(intake, argument, std::strerror(statErrno));
   } else if (S_ISDIR(info.st_mode)) {
-    CountDirectoryArgument(intake, exclusions, argument);
+    if (settings.gitRevision.IsEmpty()) {
+      CountDirectoryArgument(intake, exclusions, argument);
+    } else {
+      CountRevisionArgument(intake, exclusions, sources, argument);
+    }
   } else if (S_ISREG(info.st_mode)) {
     CountFileArgument(intake, argument);
   } else {
@@ -203,12 +230,14 @@ int RunCount() {
   ProgressDisplay progress(settings.showProgress);
   Exclusions exclusions;
   {
+    RevisionSources sources;  // outlive the intake, whose workers read them
     FileIntake intake(totals, output, progress, exclusions);
     intake.Start(WorkerCount());
     if (!settings.stdinName.IsEmpty()) {
       intake.TakeStream(settings.stdinName, SharedString(), settings.stdinName, StandardInput());
     }
-    for (const SharedString& argument : settings.dirArgs) CountArgument(intake, exclusions, argument);
+    for (const SharedString& argument : settings.dirArgs)
+      CountArgument(intake, exclusions, sources, argument);
     intake.Finish();
   }
   if (isFoldingPunctuation) {

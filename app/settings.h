@@ -18,6 +18,8 @@ inline constexpr int64_t kMegabyte = 1048576;
 inline constexpr int64_t kMaxFileSizeMegabytes = 2047;
 // Largest -j n accepted as given; larger values are clamped to it.
 inline constexpr int32_t kMaxJobs = 64;
+// Most points --history=N takes.
+inline constexpr int32_t kMaxHistoryPoints = 100000;
 
 struct ReportFormat;
 
@@ -47,6 +49,8 @@ struct Settings {
   Array<SharedString> excludeExtValues;  // -xe values as typed, the first excludeExts entries
   bool useGitignore = false;             // -gi
   SharedString jsonFile;                 // -json file, --json=file
+  SharedString gitRevision;              // -git=REV: directories read at this revision
+  int32_t historyPoints = 0;             // --history=N: points of the first-parent history
   // The report that replaces the table (its option's file names where it goes), or
   // null for the table. Set at the end of a successful parse.
   const ReportFormat* reportFormat = nullptr;

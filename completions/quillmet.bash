@@ -11,11 +11,11 @@ _quillmet() {
     -xd= --exclude-dir --exclude-dir= -xe= --exclude-ext --exclude-ext= -xn= --exclude-name
     --exclude-name= -fe= --force-ext --force-ext= -le --list-extensions -la --list-anomalies
     -max= --max-file-size --max-file-size= -j -j= --jobs --jobs= -stdin= --stdin --stdin=
-    -sa --scan-archives -al --all-languages --languages -csv -csv= --csv --csv= -json -json=
+    -sa --scan-archives -al --all-languages --languages -git= --git --git= --history --history= -csv -csv= --csv --csv= -json -json=
     --json --json= -diff -diff= --diff --diff= --"
   # Options whose value is the next argument.
   local separate=" -csv --csv -json --json -diff --diff -j --jobs --exclude-dir --exclude-ext "
-  separate+="--exclude-name --force-ext --max-file-size --stdin "
+  separate+="--exclude-name --force-ext --max-file-size --stdin --git --history "
   COMPREPLY=()
   # After "--" every argument is a directory or file.
   local i

@@ -1,0 +1,100 @@
+#include "app/revision_walk.h"
+
+#include <cstring>
+#include <memory>
+#include <utility>
+
+#include "app/message_output.h"
+#include "app/settings.h"
+#include "core/path.h"
+
+namespace qm {
+
+namespace {
+
+// One tree on the walk's stack, with its entries and the next one to take.
+struct TreeLevel {
+  SharedString path;  // the directory's path in a checkout
+  Array<GitTreeEntry> entries;
+  int32_t next = 0;
+};
+
+}  // namespace
+
+ContentRead RevisionContent::ReadContent(const ContentId& id, Array<uint8_t>& bytes) {
+  GitObjectId blob;
+  std::memcpy(blob.bytes, id.bytes, sizeof blob.bytes);
+  bytes.SetCountUninitialized(0);
+  bool noMemory = false;
+  if (repository_.ReadBlob(blob, bytes, noMemory)) return ContentRead::kRead;
+  bytes.SetCountUninitialized(0);
+  return noMemory ? ContentRead::kNoMemory : ContentRead::kReadFailed;
+}
+
+void WalkTree(FileIntake& intake, Exclusions& exclusions, GitRepository& repository, RevisionContent& content,
+              const SharedString& root, const GitObjectId& tree) {
+  SharedString notice;
+  if (exclusions.IsExcludedDirectory(root, notice)) {
+    if (!notice.IsEmpty()) intake.TakeNotice(notice, false, false);
+    return;
+  }
+  Array<std::unique_ptr<TreeLevel>> levels;
+  levels.PushBack(std::make_unique<TreeLevel>());
+  levels[0]->path = root;
+  int32_t depth = 1;
+  if (!repository.ReadTree(tree, levels[0]->entries)) depth = 0;
+  while (depth > 0) {
+    TreeLevel& top = *levels[depth - 1];
+    if (top.next == top.entries.Count()) {
+      --depth;
+      continue;
+    }
+    const GitTreeEntry& entry = top.entries[top.next++];
+    if (entry.kind == GitEntryKind::kBlob) {
+      ContentId id;
+      std::memcpy(id.bytes, entry.id.bytes, sizeof id.bytes);
+      int64_t size = 0;
+      if (!repository.BlobSize(entry.id, size)) size = 0;
+      intake.TakeSourcedFile(root, top.path, entry.name, content, id, size);
+      continue;
+    }
+    // Links and submodules are passed over, as the walk passes links over.
+    if (entry.kind != GitEntryKind::kTree || entry.name == ".git" || settings.noRecursion) continue;
+    if (exclusions.IsExcludedName(entry.name)) continue;
+    if (depth == levels.Count()) levels.PushBack(std::make_unique<TreeLevel>());
+    TreeLevel& child = *levels[depth];
+    child.path = top.path;
+    AppendPathComponent(child.path, entry.name);
+    if (exclusions.IsExcludedDirectory(child.path, notice)) {
+      if (!notice.IsEmpty()) intake.TakeNotice(notice, false, false);
+      continue;
+    }
+    child.next = 0;
+    // A tree that cannot be read is a damaged repository: it counts as a directory that
+    // cannot be opened.
+    if (!repository.ReadTree(entry.id, child.entries)) {
+      SharedString line("failed to open dir: ");
+      line.Append(Shown(child.path));
+      line.Append(": cannot read its tree\n");
+      intake.TakeNotice(line, false, false);
+      continue;
+    }
+    ++depth;
+  }
+}
+
+bool WalkRevision(FileIntake& intake, Exclusions& exclusions, GitRepository& repository,
+                  RevisionContent& content, const SharedString& argument, const char* revision,
+                  SharedString& reason) {
+  SharedString subPath;
+  GitObjectId tree;
+  if (!repository.Open(argument, subPath, reason) || !repository.FindTree(revision, subPath, tree, reason)) {
+    return false;
+  }
+  SharedString root = repository.Workdir();
+  if (!subPath.IsEmpty()) AppendPathComponent(root, subPath);
+  WalkTree(intake, exclusions, repository, content, root, tree);
+  return true;
+}
+
+}  // namespace qm

@@ -1,0 +1,43 @@
+// WalkRevision: counts one directory argument as it was at a git revision, read
+// straight from the repository that holds it (no checkout), handing every file of the
+// directory's tree to intake as a checkout's walk would. Runs on the thread that owns
+// the run; the repository belongs to the caller and must outlive the intake's run (the
+// workers read its blobs).
+
+// The tree is walked depth first in the tree's order; a file's paths are those it
+// would have in a checkout (the work tree's real path, then its path in the tree), so
+// -xd, -f rows and -la lines read as for a checkout. Symbolic links and submodules are
+// passed over, as the walk passes links over; subtrees named ".git" are skipped, all
+// of them with -nr; -xd and -xn exclude as in the walk; -gi has nothing to do (only
+// tracked files exist at a revision). Memory: one level's entries per level of depth.
+#pragma once
+
+#include "app/exclusions.h"
+#include "app/file_intake.h"
+#include "app/git_revision.h"
+#include "core/shared_string.h"
+
+namespace qm {
+
+// The repository's blobs as a content source for intake.
+class RevisionContent final : public ContentSource {
+ public:
+  explicit RevisionContent(GitRepository& repository) : repository_(repository) {}
+  ContentRead ReadContent(const ContentId& id, Array<uint8_t>& bytes) override;
+
+ private:
+  GitRepository& repository_;
+};
+
+// Walks the tree of argument's directory at revision. False with reason set when the
+// directory is in no repository, the revision is unknown, or the directory did not
+// exist in it; nothing is counted then.
+bool WalkRevision(FileIntake& intake, Exclusions& exclusions, GitRepository& repository,
+                  RevisionContent& content, const SharedString& argument, const char* revision,
+                  SharedString& reason);
+
+// Walks an already resolved tree whose checkout path is root.
+void WalkTree(FileIntake& intake, Exclusions& exclusions, GitRepository& repository, RevisionContent& content,
+              const SharedString& root, const GitObjectId& tree);
+
+}  // namespace qm
