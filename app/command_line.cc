@@ -171,6 +171,7 @@ int AppMain(int argc, const char* const* argv) {
 CommandLineOutcome ReadCommandLine(int argc, const char* const* argv) {
   if (IsVersionOnly(argc, argv)) return CommandLineOutcome::kVersion;
   bool isOptionsEnded = false;
+  const char* historyArgument = nullptr;
   // Per entry of the table that asks for a report format: the argument that did.
   Array<const char*> reportArguments;
   reportArguments.Resize(kOptionCount);
@@ -215,12 +216,21 @@ CommandLineOutcome ReadCommandLine(int argc, const char* const* argv) {
       return CommandLineOutcome::kInvalid;
     }
     if (option.report != nullptr) reportArguments[entry] = argument;
+    if (option.apply != nullptr && option.longText != nullptr &&
+        std::strcmp(option.longText, "--history") == 0) {
+      historyArgument = argument;
+    }
   }
   if (settings.stdinName.IsEmpty() && settings.dirArgs.IsEmpty() && !settings.listLanguages) {
     std::fputs("dirname(s) not specified\n", stderr);
     return CommandLineOutcome::kInvalid;
   }
   if (!ChooseReportFormat(reportArguments)) return CommandLineOutcome::kInvalid;
+  // A history reports its points: a saved CSV has nothing to be compared with.
+  if (historyArgument != nullptr && !settings.diffFile.IsEmpty()) {
+    PrintInvalid(historyArgument);
+    return CommandLineOutcome::kInvalid;
+  }
   FinaliseExclusions();
   return CommandLineOutcome::kRun;
 }

@@ -42,6 +42,28 @@ void AppendCsvField(SharedString& out, const char* text) {
 
 SharedString RenderCsv(const ReportModel& model) {
   const bool withPunctuation = model.isConservative;
+  if (model.isHistory) {
+    // A row a point and language, then the point's total.
+    SharedString out(withPunctuation ? "Date,Commit,Language,Files,Blank,Comment,Punctuation,Code\n"
+                                     : "Date,Commit,Language,Files,Blank,Comment,Code\n");
+    for (const HistoryPoint& point : model.history) {
+      for (const LanguageRow& row : point.languages) {
+        out.Append(point.date);
+        out.Append(",");
+        out.Append(point.commit);
+        out.Append(",");
+        AppendCsvField(out, row.name);
+        out.Append(",");
+        AppendRowNumbers(out, row.counts, withPunctuation);
+      }
+      out.Append(point.date);
+      out.Append(",");
+      out.Append(point.commit);
+      out.Append(",Total,");
+      AppendRowNumbers(out, point.total, withPunctuation);
+    }
+    return out;
+  }
   SharedString out(withPunctuation ? "Type,Files,Blank,Comment,Punctuation,Code\n"
                                    : "Type,Files,Blank,Comment,Code\n");
   for (const LanguageRow& row : model.languages) {

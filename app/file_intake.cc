@@ -54,6 +54,7 @@ constexpr uint32_t kReadShare = 7;
 enum EntrySource : uint8_t {
   kDiskFile,  // read from its path by the worker
   kSourced,   // read from its content source by the worker
+  kKnown,     // its facts are known already (a revision's file counted before)
   kBytes,     // its bytes are in the batch (or its outcome is known already)
   kNotice,    // a line for standard error
 };
@@ -196,6 +197,28 @@ class FileIntake::MemberSink final : public ArchiveMemberSink {
   const SharedString& archiveName_;
 };
 
+namespace {
+
+// A cache key: the first 12 bytes of the content's id (96 bits of a hash) and the type.
+DigestKey FactsKey(const ContentId& id, FileTypeId type) {
+  DigestKey key;
+  std::memcpy(key.bytes, id.bytes, 12);
+  const uint32_t typeBits = static_cast<uint32_t>(type);
+  std::memcpy(key.bytes + 12, &typeBits, 4);
+  return key;
+}
+
+}  // namespace
+
+const FileFacts* ContentFactsCache::Find(const ContentId& id, FileTypeId type) const {
+  return facts_.Find(FactsKey(id, type));
+}
+
+void ContentFactsCache::Insert(const ContentId& id, FileTypeId type, const FileFacts& facts) {
+  if (facts_.Count() >= kMaxEntries) return;
+  facts_.Value(facts_.FindOrInsert(FactsKey(id, type))) = facts;
+}
+
 FileIntake::FileIntake(CountTotals& totals, MessageOutput& output, ProgressDisplay& progress,
                        Exclusions& exclusions)
     : totals_(totals), output_(output), progress_(progress), exclusions_(exclusions) {}
@@ -323,11 +346,16 @@ bool FileIntake::Take(const Origin& origin) {
         settings.listAnomalies ? DisplayPathOf(origin.root, origin.directory, origin.name) : SharedString());
     return true;
   }
-  Entry& entry = AddEntry(origin.source != nullptr   ? kSourced
+  // A revision's file met before (at another point of a history) is not read again.
+  const FileFacts* known =
+      origin.source != nullptr && factsCache_ != nullptr ? factsCache_->Find(*origin.id, type) : nullptr;
+  Entry& entry = AddEntry(known != nullptr           ? kKnown
+                          : origin.source != nullptr ? kSourced
                           : origin.stream == nullptr ? kDiskFile
                                                      : kBytes,
                           kept);
   entry.type = type;
+  if (known != nullptr) entry.facts = *known;
   if (origin.source != nullptr) {
     entry.source = origin.source;
     entry.id = *origin.id;
@@ -538,7 +566,8 @@ void FileIntake::Work(int32_t slot, int32_t worker) {
   // state is known: a file is hashed exactly when it must be.
   const bool isAlone = pipeline_.WorkerCount() == 0;
   for (int32_t i = 0; i < batch.entryCount; ++i) {
-    if (batch.entries[i].kind != kNotice) WorkOnEntry(batch, batch.entries[i], scratch, isAlone);
+    const uint8_t kind = batch.entries[i].kind;
+    if (kind != kNotice && kind != kKnown) WorkOnEntry(batch, batch.entries[i], scratch, isAlone);
   }
 }
 
@@ -616,6 +645,10 @@ void FileIntake::Merge(int32_t slot) {
     Entry& entry = batch.entries[i];
     if (entry.kind != kNotice) {
       if (entry.facts.outcome == ContentRead::kNoMemory) RetryAlone(batch, entry);
+      if (entry.kind == kSourced && factsCache_ != nullptr && entry.facts.outcome == ContentRead::kRead &&
+          entry.facts.hasDigest && (entry.facts.hasLines || entry.facts.sizeInBytes == 0)) {
+        factsCache_->Insert(entry.id, entry.type, entry.facts);
+      }
       Count(entry, batch.paths.Data() + entry.pathStart, entry.pathLength);
       continue;
     }
@@ -721,7 +754,7 @@ void FileIntake::Count(Entry& entry, const char* fullPath, int32_t fullPathLengt
   record.type = type;
   record.size = sizeInBytes;
   // A revision's files are shown as a checkout's would be.
-  record.onDisk = isOnDisk || entry.kind == kSourced;
+  record.onDisk = isOnDisk || entry.kind == kSourced || entry.kind == kKnown;
   record.archive = entry.archive;
   fileRecords.PushBack(std::move(record));
 }

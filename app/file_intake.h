@@ -62,6 +62,7 @@
 #include "app/run_state.h"
 #include "core/array.h"
 #include "core/directory_listing.h"
+#include "core/hash_table.h"
 #include "core/shared_string.h"
 #include "core/stream.h"
 
@@ -86,6 +87,22 @@ class ContentSource {
 
  protected:
   ~ContentSource() = default;
+};
+
+// What counting learnt of the content of a revision's files, by content and type, so
+// that a file met again (at another point of a history) is counted without being read.
+// Belongs to its user; used by the thread that owns the run. Bounded: at most
+// kMaxEntries contents are kept (about 100 bytes each); past that, contents are read
+// again.
+class ContentFactsCache {
+ public:
+  static constexpr int32_t kMaxEntries = 1 << 19;
+  const FileFacts* Find(const ContentId& id, FileTypeId type) const;
+  void Insert(const ContentId& id, FileTypeId type, const FileFacts& facts);
+  int32_t Count() const { return facts_.Count(); }
+
+ private:
+  HashTable<DigestKey, FileFacts, DigestKeyTraits, false> facts_;
 };
 
 class FileIntake final : private OrderedPipeline::Client {
@@ -118,6 +135,10 @@ class FileIntake final : private OrderedPipeline::Client {
   // size limit; hashed like any content that cannot be read again from a path.
   void TakeSourcedFile(const SharedString& root, const SharedString& directory, const SharedString& name,
                        ContentSource& source, const ContentId& id, int64_t sizeInBytes);
+
+  // Files of a revision are looked up in cache (and what is learnt of new ones put
+  // there) while it is set; null to stop. The cache must outlive the intake's run.
+  void SetFactsCache(ContentFactsCache* cache) { factsCache_ = cache; }
 
   // A file argument or standard input: offered to archive scanning under its lowered
   // name (whatever -sa says), named in its messages by shownName, then counted as one
@@ -180,6 +201,7 @@ class FileIntake final : private OrderedPipeline::Client {
   MessageOutput& output_;
   ProgressDisplay& progress_;
   Exclusions& exclusions_;
+  ContentFactsCache* factsCache_ = nullptr;
   OrderedPipeline pipeline_;
   Array<FileBatch> batches_;
   Array<WorkerScratch> scratch_;  // one per worker, then one for this thread

@@ -115,6 +115,43 @@ SharedString RenderJson(const ReportModel& model) {
   out.Append("{\n  ");
   AppendKey(out, "mode");
   AppendText(out, withPunctuation ? "conservative" : "greedy");
+  if (model.isHistory) {
+    out.Append(",\n  ");
+    AppendKey(out, "history");
+    out.Append("[");
+    bool isFirstPoint = true;
+    for (const HistoryPoint& point : model.history) {
+      out.Append(isFirstPoint ? "\n    {" : ",\n    {");
+      isFirstPoint = false;
+      AppendKey(out, "commit");
+      AppendText(out, point.commit.CStr());
+      out.Append(", ");
+      AppendKey(out, "date");
+      AppendText(out, point.date.CStr());
+      out.Append(", ");
+      AppendKey(out, "languages");
+      out.Append("[");
+      bool isFirst = true;
+      for (const LanguageRow& row : point.languages) {
+        out.Append(isFirst ? "{" : ", {");
+        isFirst = false;
+        AppendKey(out, "name");
+        AppendText(out, row.name);
+        out.Append(", ");
+        AppendNumber(out, "files", row.counts.files);
+        AppendLineCounts(out, row.counts, withPunctuation);
+        out.Append("}");
+      }
+      out.Append("], ");
+      AppendKey(out, "total");
+      out.Append("{");
+      AppendNumber(out, "files", point.total.files);
+      AppendLineCounts(out, point.total, withPunctuation);
+      out.Append("}}");
+    }
+    out.Append(isFirstPoint ? "]\n}\n" : "\n  ]\n}\n");
+    return out;
+  }
   if (!model.diffFile.IsEmpty()) {
     out.Append(",\n  ");
     AppendKey(out, "diff");

@@ -39,6 +39,11 @@ void ProgressDisplay::Print() {
   int length = std::snprintf(text, sizeof text, "%" PRId64 " files, %" PRId64 " MB counted", progressCount_,
                              countedBytes_ >> 20);
   SharedString line(text, text + length);
+  if (stepCount_ > 0) {
+    length = std::snprintf(text, sizeof text, "; point %d of %d",
+                           stepsDone_ + 1 > stepCount_ ? stepCount_ : stepsDone_ + 1, stepCount_);
+    line.Append(text, length);
+  }
   if (archiveStream_ != nullptr) {
     const int64_t position = archiveStream_->Tell();
     if (position >= 0 && archiveSize_ > 0) {

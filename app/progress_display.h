@@ -3,7 +3,8 @@
 // archive of known size is read, how far into it the run is; and the final count once
 // the run is over. Belongs to the run; used by the thread that owns the run.
 
-// The line ("1234 files, 56 MB counted" and "; NAME 37%" inside an archive, ending in
+// The line ("1234 files, 56 MB counted", "; point 3 of 10" in a history and "; NAME
+// 37%" inside an archive, ending in
 // '\r', padded to cover a longer line before it) is rewritten when more than 999 ms have
 // passed since the last print and something changed since: never on the first file.
 // The final line is "N total files" with the count of files of a known type met.
@@ -31,6 +32,11 @@ class ProgressDisplay {
   // must stay open until EndArchive.
   void BeginArchive(const SharedString& name, Stream& stream);
   void EndArchive();
+  // A run in steps (the points of a history): done of count are over.
+  void SetStep(int32_t done, int32_t count) {
+    stepsDone_ = done;
+    stepCount_ = count;
+  }
   // "%ld total files\n" with the final count, when shown.
   void Finish() const;
   int64_t Count() const { return progressCount_; }
@@ -45,6 +51,8 @@ class ProgressDisplay {
   int64_t lastPrintCount_ = 0;
   int32_t lastLineLength_ = 0;
   int32_t archiveDepth_ = 0;
+  int32_t stepsDone_ = 0;
+  int32_t stepCount_ = 0;
   SharedString archiveName_;  // the outermost archive being read, when its size is known
   Stream* archiveStream_ = nullptr;
   int64_t archiveSize_ = 0;

@@ -39,7 +39,7 @@ SharedString CommonDirectory(const Array<FileRecord>& records) {
   return common;
 }
 
-void AddLanguages(ReportModel& model, const CountTotals& totals) {
+void AddLanguages(Array<LanguageRow>& languages, ColumnTotals& total, const CountTotals& totals) {
   FileTypeId types[kTypeSlots];
   for (FileTypeId type = 0; type < kTypeSlots; ++type) types[type] = type;
   StableSort(types, kTypeSlots, [&totals](FileTypeId a, FileTypeId b) {
@@ -53,13 +53,13 @@ void AddLanguages(ReportModel& model, const CountTotals& totals) {
     row.name = TypeNames[type];
     row.counts = {totals.fileCount[type], totals.blankLines[type], totals.commentLines[type],
                   totals.punctLines[type], totals.codeLines[type]};
-    ColumnTotals& sum = model.total;
+    ColumnTotals& sum = total;
     sum.files = SaturatingAdd(sum.files, row.counts.files);
     sum.blank = SaturatingAdd(sum.blank, row.counts.blank);
     sum.comment = SaturatingAdd(sum.comment, row.counts.comment);
     sum.punctuation = SaturatingAdd(sum.punctuation, row.counts.punctuation);
     sum.code = SaturatingAdd(sum.code, row.counts.code);
-    model.languages.PushBack(row);
+    languages.PushBack(row);
   }
 }
 
@@ -94,6 +94,15 @@ int64_t SaturatingAdd(int64_t a, int64_t b) {
   return sum;
 }
 
+HistoryPoint BuildHistoryPoint(const CountTotals& totals, const SharedString& commit,
+                               const SharedString& date) {
+  HistoryPoint point;
+  point.commit = commit;
+  point.date = date;
+  AddLanguages(point.languages, point.total, totals);
+  return point;
+}
+
 ReportModel BuildReportModel(const CountTotals& totals, bool isConservative) {
   ReportModel model;
   model.isConservative = isConservative;
@@ -102,7 +111,7 @@ ReportModel BuildReportModel(const CountTotals& totals, bool isConservative) {
   model.listsExtensions = settings.listExtensions;
   model.diffFile = settings.diffFile;
   model.maxFileSize = settings.maxFileSize;
-  AddLanguages(model, totals);
+  AddLanguages(model.languages, model.total, totals);
   if (model.hasFileRows) AddFiles(model, fileRecords);
   model.anomalies = {totals.errorCount, totals.tooBigCount,  totals.dupCount,
                      totals.emptyCount, totals.utf16LeCount, totals.utf16BeCount};

@@ -56,6 +56,14 @@ struct AnomalyCounts {
   int64_t utf16Be = 0;
 };
 
+// One point of a history (--history): a commit and what was counted there.
+struct HistoryPoint {
+  SharedString commit;           // 40 hexadecimal digits
+  SharedString date;             // the commit's date, UTC, YYYY-MM-DD
+  Array<LanguageRow> languages;  // in table order
+  ColumnTotals total;
+};
+
 struct ReportModel {
   // Layout: a punctuation column (conservative) or punctuation folded into code.
   bool isConservative = true;
@@ -69,12 +77,19 @@ struct ReportModel {
   Array<FileRow> files;  // only with hasFileRows
   AnomalyCounts anomalies;
   Array<SharedString> extensions;  // met, first seen first (only with listsExtensions)
+  // --history: the points, oldest first; the report is of them alone.
+  bool isHistory = false;
+  Array<HistoryPoint> history;
 };
 
 // Builds the model of a run from its totals, the run's fileRecords (-f) and
 // uniqueExtensions (-le) and the settings' report options; isConservative is the
 // layout the run reports in (a -diff file saved in the other mode makes it greedy).
 ReportModel BuildReportModel(const CountTotals& totals, bool isConservative);
+
+// The language rows and total of one point of a history, from its totals.
+HistoryPoint BuildHistoryPoint(const CountTotals& totals, const SharedString& commit,
+                               const SharedString& date);
 
 // a + b, saturating at the 64-bit limits.
 int64_t SaturatingAdd(int64_t a, int64_t b);

@@ -19,6 +19,7 @@
 #include "app/exclusions.h"
 #include "app/file_intake.h"
 #include "app/file_types.h"
+#include "app/history_run.h"
 #include "app/message_output.h"
 #include "app/option_table.h"
 #include "app/ordered_pipeline.h"
@@ -229,6 +230,16 @@ int RunCount() {
   BuildCharClassTable(isConservative);
   ProgressDisplay progress(settings.showProgress);
   Exclusions exclusions;
+  if (settings.historyPoints > 0) {
+    ReportModel model = BuildReportModel(totals, isConservative);
+    if (CountHistory(WorkerCount(), output, progress, exclusions, model)) {
+      progress.Finish();
+      if (!WriteRunReport(model, output)) output.NoteRunFailure();
+    }
+    exclusions.ReportUnused(output);
+    output.FinishStandardOutput();
+    return output.ExitStatus();
+  }
   {
     RevisionSources sources;  // outlive the intake, whose workers read them
     FileIntake intake(totals, output, progress, exclusions);

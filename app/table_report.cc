@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/message_output.h"
+#include "core/stable_sort.h"
 
 namespace qm {
 
@@ -116,7 +117,105 @@ void PrintExtensions(SharedString& out, const ReportModel& model) {
   }
 }
 
+namespace {
+
+// A history: a row a point (the date and short commit in the name column, the totals),
+// then the code lines of each language that reaches 1% of the code at some point.
+SharedString RenderHistoryTable(const ReportModel& model) {
+  SharedString out;
+  const bool isConservative = model.isConservative;
+  const int32_t numberWidth = isConservative ? kConservativeNumberWidth : kGreedyNumberWidth;
+  auto appendNumber = [&out, &model](int64_t value, int32_t width) {
+    if (model.isPretty) {
+      PrintNumber(out, width, value);
+    } else {
+      char text[32];
+      out.Append(text, std::snprintf(text, sizeof text, "%*" PRId64, width, value));
+    }
+  };
+  auto appendPointName = [&out](const HistoryPoint& point) {
+    const SharedString shortCommit(
+        point.commit.CStr(), point.commit.CStr() + (point.commit.Length() < 8 ? point.commit.Length() : 8));
+    SharedString name = point.date;
+    name.Append(" ");
+    name.Append(shortCommit);
+    AppendNameCell(out, name.CStr(), name.Length(), kTypeNameWidth);
+  };
+  PrintRule(out, kTypeNameWidth);
+  AppendNameCell(out, "Date       Commit", 17, kTypeNameWidth);
+  AppendHeaderCell(out, "Files", numberWidth, false);
+  AppendHeaderCell(out, "Blank", numberWidth, false);
+  AppendHeaderCell(out, "Comment", numberWidth, false);
+  if (isConservative) AppendHeaderCell(out, "Punctuation", numberWidth, false);
+  AppendHeaderCell(out, "Code", numberWidth, true);
+  out.Append("\n", 1);
+  PrintRule(out, kTypeNameWidth);
+  for (const HistoryPoint& point : model.history) {
+    appendPointName(point);
+    const ColumnTotals& total = point.total;
+    const int64_t values[5] = {total.files, total.blank, total.comment, total.punctuation, total.code};
+    for (int32_t i = 0; i < 5; ++i) {
+      if (i == 3 && !isConservative) continue;
+      appendNumber(values[i], numberWidth);
+      out.Append(i == 4 ? "\n" : " ", 1);
+    }
+  }
+  PrintRule(out, kTypeNameWidth);
+
+  // The languages that reach 1% of a point's code, by their most code lines.
+  struct Column {
+    FileTypeId type;
+    const char* name;
+    int64_t mostCode;
+    int32_t width;
+  };
+  Array<Column> columns;
+  for (const HistoryPoint& point : model.history) {
+    for (const LanguageRow& row : point.languages) {
+      if (point.total.code <= 0 || row.counts.code * 100 < point.total.code) continue;
+      int32_t index = 0;
+      while (index < columns.Count() && columns[index].type != row.type) ++index;
+      if (index == columns.Count()) {
+        const int32_t nameLength = static_cast<int32_t>(std::strlen(row.name));
+        columns.PushBack(Column{row.type, row.name, 0, nameLength > numberWidth ? nameLength : numberWidth});
+      }
+      if (row.counts.code > columns[index].mostCode) columns[index].mostCode = row.counts.code;
+    }
+  }
+  if (columns.IsEmpty()) return out;
+  StableSort(columns.Data(), columns.Count(), [](const Column& a, const Column& b) {
+    if (a.mostCode != b.mostCode) return a.mostCode > b.mostCode;
+    return a.type < b.type;
+  });
+  int32_t width = kTypeNameWidth;
+  for (const Column& column : columns) width += 1 + column.width;
+  out.Append("\nCode lines by language\n");
+  PrintRule(out, width - 60);
+  AppendNameCell(out, "Date       Commit", 17, kTypeNameWidth);
+  for (int32_t i = 0; i < columns.Count(); ++i) {
+    AppendHeaderCell(out, columns[i].name, columns[i].width, i + 1 == columns.Count());
+  }
+  out.Append("\n", 1);
+  PrintRule(out, width - 60);
+  for (const HistoryPoint& point : model.history) {
+    appendPointName(point);
+    for (int32_t i = 0; i < columns.Count(); ++i) {
+      int64_t code = 0;
+      for (const LanguageRow& row : point.languages) {
+        if (row.type == columns[i].type) code = row.counts.code;
+      }
+      appendNumber(code, columns[i].width);
+      out.Append(i + 1 == columns.Count() ? "\n" : " ", 1);
+    }
+  }
+  PrintRule(out, width - 60);
+  return out;
+}
+
+}  // namespace
+
 SharedString RenderTable(const ReportModel& model) {
+  if (model.isHistory) return RenderHistoryTable(model);
   SharedString out;
   const bool isConservative = model.isConservative;
   const bool isByFile = model.hasFileRows;
