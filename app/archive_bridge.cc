@@ -13,8 +13,8 @@ namespace {
 // application's messages and counters.
 class IntakeSink final : public ArchiveMemberSink {
  public:
-  IntakeSink(CountTotals& totals, const SharedString& archiveName)
-      : totals_(totals), archiveName_(archiveName) {}
+  IntakeSink(CountTotals& totals, const SharedString& archiveName, bool isArgument)
+      : totals_(totals), archiveName_(archiveName), isArgument_(isArgument) {}
 
   bool Member(DirectoryListing& directory, const SharedString& name, Stream& data,
               const uint32_t* size) override {
@@ -36,12 +36,13 @@ class IntakeSink final : public ArchiveMemberSink {
     ++totals_.errorCount;
   }
 
-  // Printed whether or not -la is set.
+  // Printed whether or not -la is set; an archive named on the command line fails the run.
   void ArchiveUnreadable(ArchiveKind kind) override {
     FinishPendingFiles();
     PrintError(kind == ArchiveKind::kZip ? "cannot open zip file: %s\n" : "cannot read tar/tgz file: %s\n",
                Shown(archiveName_).CStr());
     ++totals_.errorCount;
+    if (isArgument_) NoteRunFailure();
   }
 
   bool IsSkippedDirectory(const SharedString& directory) override { return HasExcludedName(directory); }
@@ -49,16 +50,17 @@ class IntakeSink final : public ArchiveMemberSink {
  private:
   CountTotals& totals_;
   const SharedString& archiveName_;
+  const bool isArgument_;
 };
 
 }  // namespace
 
 bool ScanArchive(const SharedString& preparedName, const SharedString& shownName, CountTotals& totals,
-                 Stream& stream) {
+                 Stream& stream, bool isArgument) {
   if (!IsArchiveName(preparedName)) return false;
   const SharedString outerArchive = currentArchive;
   currentArchive = shownName;
-  IntakeSink sink(totals, shownName);
+  IntakeSink sink(totals, shownName, isArgument);
   BeginArchiveDecoding();
   ScanArchive(preparedName, stream, settings.maxFileSize, sink);
   EndArchiveDecoding();

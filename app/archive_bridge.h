@@ -20,9 +20,10 @@ namespace qm {
 
 // False, doing nothing, when preparedName is not an archive name. True for every
 // archive name, whether or not the archive could be read (failures are counted in
-// totals.errorCount). shownName names the archive in its messages; while it is
-// scanned it is currentArchive, the name an archive inside it is shown under.
+// totals.errorCount, and fail the run when isArgument: an archive named on the command
+// line or read from standard input). shownName names the archive in its messages;
+// while it is scanned it is currentArchive, the name an archive inside it is shown under.
 bool ScanArchive(const SharedString& preparedName, const SharedString& shownName, CountTotals& totals,
-                 Stream& stream);
+                 Stream& stream, bool isArgument = false);
 
 }  // namespace qm

@@ -52,7 +52,7 @@ void CountStream(CountTotals& totals, const SharedString& argument, const Shared
   SharedString lowered = argument;
   lowered.ToLower();
   // -xe holds for archives too: an excluded one is not opened.
-  if (!IsExcludedName(lowered) && ScanArchive(lowered, shownName, totals, stream)) return;
+  if (!IsExcludedName(lowered) && ScanArchive(lowered, shownName, totals, stream, true)) return;
   const char* text = argument.CStr();
   const char* slash = text + argument.Length();
   while (slash != text && slash[-1] != '/') --slash;
