@@ -37,10 +37,17 @@ class IntakeSink final : public ArchiveMemberSink {
   }
 
   // Printed whether or not -la is set; an archive named on the command line fails the run.
-  void ArchiveUnreadable(ArchiveKind kind) override {
+  void ArchiveUnreadable(ArchiveKind kind, const char* reason) override {
     FinishPendingFiles();
-    PrintError(kind == ArchiveKind::kZip ? "cannot open zip file: %s\n" : "cannot read tar/tgz file: %s\n",
-               Shown(archiveName_).CStr());
+    if (reason == nullptr) {
+      PrintError(kind == ArchiveKind::kZip ? "cannot open zip file: %s\n" : "cannot read tar/tgz file: %s\n",
+                 Shown(archiveName_).CStr());
+    } else {
+      const char* label = kind == ArchiveKind::kXzTar      ? "tar.xz"
+                          : kind == ArchiveKind::kBzip2Tar ? "tar.bz2"
+                                                           : "tar.zst";
+      PrintError("cannot read %s file: %s: %s\n", label, Shown(archiveName_).CStr(), reason);
+    }
     ++totals_.errorCount;
     if (isArgument_) NoteRunFailure();
   }

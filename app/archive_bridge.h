@@ -1,11 +1,11 @@
 // The seam between file intake and archive scanning: ScanArchive counts the members of
-// a tar, .tar.gz or zip through FileIntake and turns the scan's reports into messages
+// a tar, compressed tar or zip through FileIntake and turns the scan's reports into messages
 // and counters. The caller's thread; the stream stays the caller's.
 
 // IsArchiveName (from
 // archive/archive_scan.h) tells from a prepared name (ASCII-lowered by the caller;
-// intake also trims it) whether it names a tar, gzip-compressed tar or zip archive
-// by its ending, byte for byte. ScanArchive here counts the regular members of
+// intake also trims it) whether it names a tar, compressed tar or zip archive by its
+// ending, byte for byte. ScanArchive here counts the regular members of
 // such an archive through FileIntake, each with its own stream and size; it is given
 // the prepared name, the totals and an open, readable stream that stays the caller's.
 // Both never print except ScanArchive's archive failure lines on standard error.
