@@ -78,19 +78,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int64_t readSize = 1 + (selector >> 3) * 97;
   qm::MemoryStream source(data + skipped, static_cast<int32_t>(size - skipped));
   stream->Open(&source, false);
+  // A rewind fails only where the start failed (data that needs too much memory).
   const Outcome large = ReadAllOf(*stream, 1 << 16);
-  if (!stream->Rewind()) std::abort();
+  if (!stream->Rewind() && !large.bytes.empty()) std::abort();
   const Outcome small = ReadAllOf(*stream, readSize);
-  if (!stream->Rewind()) std::abort();
+  if (!stream->Rewind() && !large.bytes.empty()) std::abort();
   const Outcome again = ReadAllOf(*stream, 1 << 16);
   if (again.bytes != large.bytes || again.isOk != large.isOk || again.fault != large.fault) std::abort();
-  // Compare over the shorter read's output only when the cap cut one of them.
+  // How much a library hands out before it finds damage depends on the room it is
+  // given (zstd checks a frame's checksum before output written straight into a large
+  // buffer counts): on a failure, and where the cap cut one of them, the outputs need
+  // only agree over the shorter one.
   const bool isCapped = large.bytes.size() >= kOutputCap || small.bytes.size() >= kOutputCap;
-  if (isCapped) {
-    const size_t common = std::min(large.bytes.size(), small.bytes.size());
-    if (large.bytes.compare(0, common, small.bytes, 0, common) != 0) std::abort();
-  } else if (small.bytes != large.bytes || small.isOk != large.isOk || small.fault != large.fault) {
-    std::abort();
-  }
+  const size_t common = std::min(large.bytes.size(), small.bytes.size());
+  if (large.bytes.compare(0, common, small.bytes, 0, common) != 0) std::abort();
+  if (!isCapped && (small.isOk != large.isOk || small.fault != large.fault)) std::abort();
+  if (!isCapped && large.isOk && small.bytes != large.bytes) std::abort();
   return 0;
 }
