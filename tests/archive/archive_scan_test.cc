@@ -91,6 +91,8 @@ TEST(ArchiveScan, NamesArchivesAndMembers) {
       {"src/a.c", "src", "a.c"},
       {"./src/../lib/x.h", "lib", "x.h"},
       {"dir/", "", "dir"},
+      {".github/work flows/ci.yml", ".github/work flows", "ci.yml"},  // plain but for the blank
+      {"src\\lib\\x.h", "src/lib", "x.h"},
   };
   for (const auto& [stored, directory, fileName] : members) {
     SharedString gotDirectory, gotName;
