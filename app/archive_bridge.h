@@ -1,6 +1,6 @@
 // The seam between file intake and archive scanning: ScanArchive counts the members of
-// a tar, compressed tar or zip through FileIntake and turns the scan's reports into messages
-// and counters. The caller's thread; the stream stays the caller's.
+// a tar, compressed tar or zip through FileIntake and turns the scan's reports into
+// messages and counters. The caller's thread; the stream stays the caller's.
 
 // IsArchiveName (from
 // archive/archive_scan.h) tells from a prepared name (ASCII-lowered by the caller;

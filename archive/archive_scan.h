@@ -1,7 +1,7 @@
-// Archive scanning: counts the members of a tar, compressed tar (gzip, xz, bzip2, zstd)
-// or zip archive as if they were files, handing each regular member with a stream of exactly its
-// bytes to an ArchiveMemberSink (the application's file intake), which counts and
-// reports it; nothing here prints. The caller owns the archive stream and the sink;
+// Archive scanning: counts the members of a tar, compressed tar (gzip, xz, bzip2,
+// zstd) or zip archive as if they were files, handing each regular member with a
+// stream of exactly its bytes to an ArchiveMemberSink (the application's file intake),
+// which counts and reports it; nothing here prints. The caller owns the archive stream and the sink;
 // ScanArchive runs on the caller's thread and calls the sink there.
 
 // ScanArchive walks the archive named by a prepared name (trimmed, ASCII capitals
@@ -12,9 +12,9 @@
 // (one or more gzip members in a row), ".txz" or ".tar.xz" xz-compressed, ".tbz",
 // ".tbz2" or ".tar.bz2" bzip2-compressed, ".tzst" or ".tar.zst" zstd-compressed tar
 // (each also several streams in a row, archive/xz_stream.h, bzip2_stream.h,
-// zstd_stream.h), ".zip" zip. A tar is read strictly front to back (standard input works); a zip needs a
-// positioned stream, so a zip on standard input or inside another archive is reported as unreadable ("cannot
-// open zip file").
+// zstd_stream.h), ".zip" zip. A tar is read strictly front to back (standard input
+// works); a zip needs a positioned stream, so a zip on standard input or inside
+// another archive is reported as unreadable ("cannot open zip file").
 //
 // Symbolic links are passed over in every format: tar members of type '2' and zip
 // entries made on Unix whose mode marks a link.
