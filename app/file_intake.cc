@@ -159,8 +159,8 @@ struct FileIntake::WorkerScratch {
 // they are counted and printed in order with the members around them.
 class FileIntake::MemberSink final : public ArchiveMemberSink {
  public:
-  MemberSink(FileIntake& intake, const SharedString& archiveName)
-      : intake_(intake), archiveName_(archiveName) {}
+  MemberSink(FileIntake& intake, const SharedString& archiveName, bool isArgument)
+      : intake_(intake), archiveName_(archiveName), isArgument_(isArgument) {}
 
   bool Member(DirectoryListing& directory, const SharedString& name, Stream& data,
               const uint32_t* size) override {
@@ -176,12 +176,23 @@ class FileIntake::MemberSink final : public ArchiveMemberSink {
     Refuse(directory, name, ContentRead::kReadFailed);
   }
 
-  // Printed whether or not -la is set.
-  void ArchiveUnreadable(ArchiveKind kind) override {
-    SharedString line(kind == ArchiveKind::kZip ? "cannot open zip file: " : "cannot read tar/tgz file: ");
-    line.Append(Shown(archiveName_));
+  // Printed whether or not -la is set; an archive named on the command line (or read
+  // from standard input) that cannot be read fails the run.
+  void ArchiveUnreadable(ArchiveKind kind, const char* reason) override {
+    SharedString line;
+    if (reason == nullptr) {
+      line.Append(kind == ArchiveKind::kZip ? "cannot open zip file: " : "cannot read tar/tgz file: ");
+      line.Append(Shown(archiveName_));
+    } else {
+      line.Append(kind == ArchiveKind::kXzTar      ? "cannot read tar.xz file: "
+                  : kind == ArchiveKind::kBzip2Tar ? "cannot read tar.bz2 file: "
+                                                   : "cannot read tar.zst file: ");
+      line.Append(Shown(archiveName_));
+      line.Append(": ");
+      line.Append(reason);
+    }
     line.Append("\n", 1);
-    intake_.TakeNotice(line, true, false);
+    intake_.TakeNotice(line, true, isArgument_);
   }
 
   bool IsSkippedDirectory(const SharedString& directory) override {
@@ -195,6 +206,7 @@ class FileIntake::MemberSink final : public ArchiveMemberSink {
 
   FileIntake& intake_;
   const SharedString& archiveName_;
+  const bool isArgument_;
 };
 
 namespace {
@@ -275,7 +287,7 @@ void FileIntake::TakeStream(const SharedString& argument, const SharedString& di
   // -xe holds for archives too: an excluded one is not opened.
   if (IsExcludedName(lowered)) {
     exclusions_.NoteExcludedSuffix(lowered);
-  } else if (ScanArchiveStream(lowered, shownName, stream)) {
+  } else if (ScanArchiveStream(lowered, shownName, stream, true)) {
     return;
   }
   const char* text = argument.CStr();
@@ -424,14 +436,14 @@ bool FileIntake::OfferArchive(const Origin& origin) {
   shownName.Append(displayPath);
   // Members come back through Take, which reuses preparedName_: scan a handle of its own.
   const SharedString archiveName = preparedName_;
-  return ScanArchiveStream(archiveName, shownName, *stream);
+  return ScanArchiveStream(archiveName, shownName, *stream, false);
 }
 
 bool FileIntake::ScanArchiveStream(const SharedString& preparedName, const SharedString& shownName,
-                                   Stream& stream) {
+                                   Stream& stream, bool isArgument) {
   if (!IsArchiveName(preparedName)) return false;
   const SharedString outerArchive = std::exchange(currentArchive_, shownName);
-  MemberSink sink(*this, shownName);
+  MemberSink sink(*this, shownName, isArgument);
   BeginStreamStretch();
   progress_.BeginArchive(shownName, stream);
   ScanArchive(preparedName, stream, settings.maxFileSize, sink);

@@ -176,7 +176,10 @@ class FileIntake final : private OrderedPipeline::Client {
   bool Take(const Origin& origin);
   void PrepareName(const SharedString& name);
   bool OfferArchive(const Origin& origin);
-  bool ScanArchiveStream(const SharedString& preparedName, const SharedString& shownName, Stream& stream);
+  // isArgument: the archive was named on the command line or is standard input, so an
+  // archive that cannot be read fails the run.
+  bool ScanArchiveStream(const SharedString& preparedName, const SharedString& shownName, Stream& stream,
+                         bool isArgument);
   FileTypeId SniffType(const Origin& origin, int64_t& kept);
   Entry& AddEntry(uint8_t kind, int64_t kept);
   void SetPaths(Entry& entry, const Origin& origin);

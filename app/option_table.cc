@@ -133,7 +133,8 @@ const OptionSpec kOptionTable[] = {
     {"-stdin", "--stdin", kAttachedOrLong, ValueCompletion::kText, "-stdin=name.ext input from stdin\n    example: --stdin=*.tar",
      OptionEffect::kApply, [](const char* v, Settings& s) { return SetFile(v, s.stdinName); }, nullptr},
     {"-sa", "--scan-archives", 0, ValueCompletion::kNone,
-     "-sa scan archives (zip/tar/gz) along the way (default=off)\n    note: nested zip archives will fail to open",
+     "-sa scan archives (zip, tar, tar.gz, tar.xz, tar.bz2, tar.zst) along the way (default=off)\n"
+     "    note: nested zip archives will fail to open",
      OptionEffect::kApply, SetFlag<&Settings::scanArchives, true>, nullptr},
     {"-al", "--all-languages", 0, ValueCompletion::kNone, "-al count all languages, not only the 17 default ones",
      OptionEffect::kApply, SetFlag<&Settings::allLanguages, true>, nullptr},

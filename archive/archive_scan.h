@@ -1,7 +1,7 @@
-// Archive scanning: counts the members of a tar, gzip-compressed tar or zip archive
-// as if they were files, handing each regular member with a stream of exactly its
-// bytes to an ArchiveMemberSink (the application's file intake), which counts and
-// reports it; nothing here prints. The caller owns the archive stream and the sink;
+// Archive scanning: counts the members of a tar, compressed tar (gzip, xz, bzip2,
+// zstd) or zip archive as if they were files, handing each regular member with a
+// stream of exactly its bytes to an ArchiveMemberSink (the application's file intake),
+// which counts and reports it; nothing here prints. The caller owns the archive stream and the sink;
 // ScanArchive runs on the caller's thread and calls the sink there.
 
 // ScanArchive walks the archive named by a prepared name (trimmed, ASCII capitals
@@ -9,9 +9,12 @@
 // the member or scans it as a nested archive, and prints the messages.
 //
 // Formats by name ending: ".tar" plain tar, ".tgz" or ".tar.gz" gzip-compressed tar
-// (one or more gzip members in a row), ".zip" zip. A tar is read strictly front to
-// back (standard input works); a zip needs a positioned stream, so a zip on standard
-// input or inside another archive is reported as unreadable ("cannot open zip file").
+// (one or more gzip members in a row), ".txz" or ".tar.xz" xz-compressed, ".tbz",
+// ".tbz2" or ".tar.bz2" bzip2-compressed, ".tzst" or ".tar.zst" zstd-compressed tar
+// (each also several streams in a row, archive/xz_stream.h, bzip2_stream.h,
+// zstd_stream.h), ".zip" zip. A tar is read strictly front to back (standard input
+// works); a zip needs a positioned stream, so a zip on standard input or inside
+// another archive is reported as unreadable ("cannot open zip file").
 //
 // Symbolic links are passed over in every format: tar members of type '2' and zip
 // entries made on Unix whose mode marks a link.
@@ -26,29 +29,33 @@
 // block), the walk goes on exactly at the member's end, so no member of an outer
 // archive is lost to an inner one. Nesting deeper than kMaxArchiveDepth is reported
 // as unreadable instead of recursing further. A zip member's stream also checks at its
-// last byte that the entry's data ends there with a good CRC-32. For a gzip-compressed
-// tar the rest of the gzip data after the end block is read, so its trailer (CRC-32
-// and length) is checked; a mismatch reports the archive as unreadable after the
-// members before it were counted. A zip's entries together may not claim more than
-// kMaxInflateRatio times the archive's size (DEFLATE cannot expand more): directory
-// records that point many entries at one small, highly compressible piece of data
-// would otherwise make a tiny archive cost terabytes of decoding. The entry that
-// crosses the bound reports the archive as unreadable and ends the scan. Damage of any kind (truncation, bad
-// checksums, absurd sizes, malformed headers) ends that archive or member with its message and keeps what was
-// counted before; memory is fixed per level of nesting (a tar reader with at most 1 MiB of extended header
-// data, one inflate decoder for a gzip tar, a zip directory table) and no size read from an archive is
-// allocated unchecked.
+// last byte that the entry's data ends there with a good CRC-32. For a compressed tar
+// the rest of the compressed data after the end block is read, so its trailers and
+// checks are verified; a mismatch reports the archive as unreadable after the
+// members before it were counted. A zip entry's claimed size counts as that size
+// divided by the most its method can expand data (MaxExpansionOf), and the entries
+// together may not count more than the archive's size: directory records that point
+// many entries at one small, highly compressible piece of data would otherwise make a
+// tiny archive cost terabytes of decoding. The entry that crosses the bound reports
+// the archive as unreadable and ends the scan. Damage of any kind (truncation, bad
+// checksums, absurd sizes, malformed headers) ends that archive or member with its
+// message and keeps what was counted before. Memory is bounded per level of nesting:
+// a tar reader with at most 1 MiB of extended header data, one decoder for a
+// compressed tar (inflate about 170 KiB, bzip2 at most 3.7 MB, xz and zstd at most
+// kDecoderMemoryLimit, 128 MiB, as the data asks), a zip directory table and one
+// entry's decoder; no size read from an archive is allocated unchecked.
 //
 // Zip entries are the records of the central directory, in its order: two records of
 // one name are two members (intake finds the second a duplicate when its bytes are
-// equal). An entry of a method that is not read is passed over without a word.
+// equal). Methods read: stored (0), DEFLATE (8), bzip2 (12), LZMA (14), zstd (93) and
+// xz (95); an entry of another method is passed over without a word.
 //
 // Costs: members are streamed; the walk itself copies no member data except what it
 // skips. Tar data passed over (members too big, not counted, or of types not read) is
 // sought over when the stream can seek (a plain tar file) and read and discarded in
 // 8 KiB pieces otherwise. Stack use per level of nesting stays small (no buffer of
-// 8 KiB or more; the gzip decoder comes from its pool), so deep nesting cannot
-// exhaust a small stack.
+// 8 KiB or more; the decoders live on the heap), so deep nesting cannot exhaust a
+// small stack.
 #pragma once
 
 #include <cstdint>
@@ -61,14 +68,24 @@ namespace qm {
 
 enum class ArchiveKind {
   kNone,
-  kTar,      // ".tar"
-  kGzipTar,  // ".tgz", ".tar.gz"
-  kZip,      // ".zip"
+  kTar,       // ".tar"
+  kGzipTar,   // ".tgz", ".tar.gz"
+  kZip,       // ".zip"
+  kXzTar,     // ".txz", ".tar.xz"
+  kBzip2Tar,  // ".tbz", ".tbz2", ".tar.bz2"
+  kZstdTar,   // ".tzst", ".tar.zst"
 };
 
 // The most bytes one byte of DEFLATE data can stand for: a 258-byte match coded in
 // two bits gives 1032. Stored entries give at most one.
 inline constexpr int64_t kMaxInflateRatio = 1032;
+
+// The most bytes one byte of a zip entry of this method can stand for, with room to
+// spare: stored and DEFLATE kMaxInflateRatio; LZMA and xz 2^14 (a 273-byte match costs
+// at least 14 range-coded bits of about 0.022 bits each: about 7,100); zstd 2^16 (a
+// 128 KiB block takes at least 4 bytes: 32,768); bzip2 2^22 (about 46 MB of runs per
+// block of some 34 bytes: 1.4 million). Unknown methods: kMaxInflateRatio.
+int64_t MaxExpansionOf(uint16_t zipMethod);
 
 // Archives nested inside archives deeper than this are not opened (the outermost
 // archive is depth 1).
@@ -77,7 +94,7 @@ inline constexpr int32_t kMaxArchiveDepth = 16;
 // The archive format a prepared name asks for, by its ending, compared byte for byte.
 ArchiveKind ArchiveKindOf(const SharedString& preparedName);
 
-// True when the prepared name ends in ".tar", ".tgz", ".tar.gz" or ".zip".
+// True when the prepared name ends in one of the endings of ArchiveKind.
 bool IsArchiveName(const SharedString& preparedName);
 
 // Where archive scanning delivers members and reports trouble. Implemented by the
@@ -101,9 +118,12 @@ class ArchiveMemberSink {
   // file: %s" with -la, errorCount).
   virtual void MemberUnreadable(const SharedString& directory, const SharedString& name) = 0;
   // The archive (or the rest of it) could not be read: for kTar and kGzipTar
-  // "cannot read tar/tgz file: %s", for kZip "cannot open zip file: %s", on
-  // standard error, errorCount.
-  virtual void ArchiveUnreadable(ArchiveKind kind) = 0;
+  // "cannot read tar/tgz file: %s", for kZip "cannot open zip file: %s", for the
+  // other kinds "cannot read tar.xz file: %s: %s" (tar.bz2, tar.zst) with reason, on
+  // standard error, errorCount. reason is null for kTar, kGzipTar and kZip, else the
+  // decoder's FailureReason, "damaged tar data" when the decoder was not at fault, or
+  // "nested more than 16 archives deep"; valid during the call.
+  virtual void ArchiveUnreadable(ArchiveKind kind, const char* reason) = 0;
   // Whether members in this directory inside the archive (normalised, as given to
   // Member) are passed over without a word, before their size is checked.
   virtual bool IsSkippedDirectory(const SharedString& /*directory*/) { return false; }

@@ -210,12 +210,14 @@ bool TarReader::NextHeader(TarEntry& entry, bool& error, bool& extended) {
 
   // Only the unsigned sum is accepted: old writers that summed signed bytes are
   // refused when a byte above 127 makes the two sums differ.
+  // The checksum field counts as blanks: the whole block is summed (a loop without a
+  // branch, which the compiler vectorises), then the field's own bytes are swapped
+  // for blanks.
   const int64_t storedChecksum = ParseOctal(block + kChecksumOffset, kChecksumWidth);
-  int64_t sum = 0;
-  for (int32_t i = 0; i < kTarBlockSize; ++i) {
-    const bool inChecksum = i >= kChecksumOffset && i < kChecksumOffset + kChecksumWidth;
-    sum += inChecksum ? ' ' : block[i];
-  }
+  uint32_t wholeSum = 0;
+  for (int32_t i = 0; i < kTarBlockSize; ++i) wholeSum += block[i];
+  int64_t sum = wholeSum + int64_t{' '} * kChecksumWidth;
+  for (int32_t i = kChecksumOffset; i < kChecksumOffset + kChecksumWidth; ++i) sum -= block[i];
   if (sum != storedChecksum) {
     error = true;
     return false;

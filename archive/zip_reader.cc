@@ -2,9 +2,12 @@
 
 #include <cstring>
 
+#include "archive/bzip2_stream.h"
 #include "archive/crc32.h"
 #include "archive/inflate_stream.h"
+#include "archive/xz_stream.h"
 #include "archive/zip_keys.h"
+#include "archive/zstd_stream.h"
 #include "core/little_endian.h"
 #include "core/stream.h"
 
@@ -16,6 +19,15 @@ constexpr uint32_t kZip64Marker = 0xFFFFFFFF;
 constexpr uint16_t kFlagEncrypted = 1;
 constexpr uint16_t kFlagDataDescriptor = 8;
 constexpr int64_t kEncryptionHeaderSize = 12;
+
+// Methods read besides stored and deflated: each names a library format.
+constexpr uint16_t kMethodBzip2 = 12;
+constexpr uint16_t kMethodLzma = 14;
+constexpr uint16_t kMethodZstd = 93;
+constexpr uint16_t kMethodXz = 95;
+// An LZMA entry's data starts with the LZMA version (2 bytes) and the size of the
+// properties that follow (2 bytes), which is 5.
+constexpr int64_t kLzmaPropertiesSize = 5;
 
 bool ReadU32(Stream& stream, uint32_t& value) {
   uint8_t bytes[4];
@@ -275,12 +287,12 @@ bool ZipReader::ReadExtraField(Stream& source, uint32_t length, uint64_t& uncomp
   }
 }
 
-InflateStream* ZipReader::OpenEntry(int32_t index, const ZipKeys* keys, bool separateHandle,
-                                    ZipOpenFailure* failure) {
+StreamRef<Stream> ZipReader::OpenEntry(int32_t index, const ZipKeys* keys, bool separateHandle,
+                                       ZipOpenFailure* failure) {
   ZipOpenFailure ignored;
   ZipOpenFailure& why = failure != nullptr ? *failure : ignored;
   why = ZipOpenFailure::kNoEntry;
-  if (mode_ != 0 || source_ == nullptr || index < 0 || index >= entries_.Count()) return nullptr;
+  if (mode_ != 0 || source_ == nullptr || index < 0 || index >= entries_.Count()) return {};
   const ZipEntry* entry = &entries_[index];
   ZipKeys entryKeys = keys != nullptr ? *keys : ZipKeys{};
   StreamRef<Stream> duplicate;
@@ -288,7 +300,7 @@ InflateStream* ZipReader::OpenEntry(int32_t index, const ZipKeys* keys, bool sep
   if (separateHandle) {
     why = ZipOpenFailure::kNoHandle;
     duplicate = StreamRef<Stream>(source_->Duplicate());
-    if (!duplicate) return nullptr;
+    if (!duplicate) return {};
     source = duplicate.Get();
   }
 
@@ -298,24 +310,25 @@ InflateStream* ZipReader::OpenEntry(int32_t index, const ZipKeys* keys, bool sep
   uint32_t signature = 0;
   if (localHeader < 0 || !source->Seek(localHeader, kSeekStart) || !ReadU32(*source, signature) ||
       signature != kZipLocalHeaderSignature) {
-    return nullptr;
+    return {};
   }
   ZipEntry local;
-  if (!ReadLocalHeader(*source, local)) return nullptr;
-  why = ZipOpenFailure::kUnsupportedMethod;
-  if ((local.method & ~uint16_t{8}) != 0) return nullptr;
-
+  if (!ReadLocalHeader(*source, local)) return {};
   const bool isEncrypted = (local.flags & kFlagEncrypted) != 0;
+  if ((local.method & ~uint16_t{8}) != 0) {
+    return OpenLibraryEntry(*entry, local.method, isEncrypted, separateHandle, *source, why);
+  }
+
   if (isEncrypted) {
     why = ZipOpenFailure::kBadLocalHeader;
     uint8_t header[kEncryptionHeaderSize];
-    if (!ReadExactly(*source, header, kEncryptionHeaderSize)) return nullptr;
+    if (!ReadExactly(*source, header, kEncryptionHeaderSize)) return {};
     why = ZipOpenFailure::kWrongKeys;
     entryKeys.Decrypt(header, kEncryptionHeaderSize);
     const uint8_t expected = (local.flags & kFlagDataDescriptor) != 0
                                  ? static_cast<uint8_t>(entry->modificationTime >> 8)
                                  : static_cast<uint8_t>(entry->crc32 >> 24);
-    if (header[kEncryptionHeaderSize - 1] != expected) return nullptr;
+    if (header[kEncryptionHeaderSize - 1] != expected) return {};
   }
   why = ZipOpenFailure::kNone;
 
@@ -330,11 +343,40 @@ InflateStream* ZipReader::OpenEntry(int32_t index, const ZipKeys* keys, bool sep
   }
   stream->SetChecksumFunction(Crc32);
   stream->SetExpectedChecksum(entry->crc32);
-  if (!stream->Open(source, isEncrypted ? &entryKeys : nullptr, separateHandle)) {
-    InflateStream::Delete(stream);
-    return nullptr;
+  stream->Open(source, isEncrypted ? &entryKeys : nullptr, separateHandle);
+  return StreamRef<Stream>(stream);
+}
+
+StreamRef<Stream> ZipReader::OpenLibraryEntry(const ZipEntry& entry, uint16_t method, bool isEncrypted,
+                                              bool ownsSource, Stream& source, ZipOpenFailure& why) {
+  why = ZipOpenFailure::kUnsupportedMethod;
+  if (method != kMethodBzip2 && method != kMethodLzma && method != kMethodZstd && method != kMethodXz)
+    return {};
+  why = ZipOpenFailure::kNotDecryptable;
+  if (isEncrypted) return {};
+  DecoderStream* stream = nullptr;
+  if (method == kMethodLzma) {
+    why = ZipOpenFailure::kBadLzmaHeader;
+    uint8_t header[4 + kLzmaPropertiesSize];
+    if (!ReadExactly(source, header, 4) || LoadLittle16(header + 2) != kLzmaPropertiesSize ||
+        !ReadExactly(source, header + 4, kLzmaPropertiesSize)) {
+      return {};
+    }
+    auto* lzma = new XzStream();
+    lzma->SetRawLzma(header + 4, entry.uncompressedSize);
+    stream = lzma;
+  } else if (method == kMethodXz) {
+    stream = new XzStream();
+  } else if (method == kMethodBzip2) {
+    stream = new Bzip2Stream();
+  } else {
+    stream = new ZstdStream();
   }
-  return stream;
+  why = ZipOpenFailure::kNone;
+  stream->SetSingleStream(true);
+  stream->SetExpectedCrc32(entry.crc32);
+  stream->Open(&source, ownsSource);
+  return StreamRef<Stream>(stream);
 }
 
 }  // namespace qm

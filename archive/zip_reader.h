@@ -1,8 +1,9 @@
 // ZipReader: reads the central directory of a zip archive (with zip64) from a borrowed,
 // positioned stream, keeps every ZipEntry in directory order, and opens any entry as
-// an InflateStream (the caller's) that delivers its uncompressed bytes and checks
-// their CRC-32. Methods 0 and 8, optionally with traditional encryption. A damaged
-// directory fails Open, never hangs. One thread at a time; not copyable.
+// a stream (the caller's) that delivers its uncompressed bytes and checks their
+// CRC-32. Methods 0 and 8, optionally with traditional encryption, and 12 (bzip2), 14
+// (LZMA), 93 (zstd) and 95 (xz). A damaged directory fails Open, never hangs. One
+// thread at a time; not copyable.
 
 // The format is PKWARE's APPNOTE, with the zip64 end records and extra fields for
 // sizes and offsets. Two entries of one name are two entries.
@@ -27,10 +28,10 @@
 // searched.
 //
 // Ownership. The reader borrows its source while open; the source must stay valid
-// until Close. Streams returned by OpenEntry are independent objects that the caller
-// gives back with InflateStream::Delete; each seeks the shared source only when it is
-// opened and rewound, so the caller finishes one entry stream before opening the next
-// (or uses a separate handle).
+// until Close. Streams returned by OpenEntry are independent heap objects held by the
+// returned handle; each seeks the shared source only when it is opened and rewound, so
+// the caller finishes one entry stream before opening the next (or uses a separate
+// handle).
 //
 // Copy rules: ZipEntry is intentionally copyable. ZipReader is neither copyable nor
 // movable (it holds its source).
@@ -40,11 +41,10 @@
 
 #include "core/array.h"
 #include "core/shared_string.h"
+#include "core/stream.h"
 
 namespace qm {
 
-class InflateStream;
-class Stream;
 struct ZipKeys;
 
 inline constexpr uint32_t kZipLocalHeaderSignature = 0x04034b50;
@@ -91,8 +91,10 @@ enum class ZipOpenFailure {
   kNoEntry,            // no entry of that index, or the reader is closed
   kNoHandle,           // the separate handle could not be made
   kBadLocalHeader,     // the offset leads past the end or to no local header
-  kUnsupportedMethod,  // a method other than 0 (stored) and 8 (deflated)
+  kUnsupportedMethod,  // a method other than 0, 8, 12, 14, 93 and 95
   kWrongKeys,          // encrypted, and the check byte does not fit the keys
+  kNotDecryptable,     // encrypted with a method other than 0 and 8
+  kBadLzmaHeader,      // LZMA data whose 4-byte header or properties cannot be read
 };
 
 // The end of central directory record, widened to the zip64 field sizes.
@@ -131,19 +133,24 @@ class ZipReader {
   int64_t BasePosition() const { return base_; }
   int64_t DirectoryPosition() const { return directoryPosition_; }
 
-  // A new stream of the uncompressed bytes of entry `index` (of Entries()), from the
-  // "InflateStream" pool (give it back with InflateStream::Delete), or null with the
-  // reason in *failure (when not null): no such entry, a local header offset that
-  // leads past the end or to bytes that are not a local header, a method other than 0
-  // or 8, an encryption check byte that does not match (keys null: the keys of an
-  // empty password), or a failed Duplicate. With separateHandle the stream reads a
-  // Duplicate of the source, which it owns; otherwise it reads the shared source. A
-  // CRC-32 mismatch or damaged data makes the stream's reads fail.
-  InflateStream* OpenEntry(int32_t index, const ZipKeys* keys, bool separateHandle,
-                           ZipOpenFailure* failure = nullptr);
+  // A new stream of the uncompressed bytes of entry `index` (of Entries()): an
+  // InflateStream for methods 0 and 8, a DecoderStream of one stream for the others
+  // (archive/decoder_stream.h), or a null handle with the reason in *failure (when not
+  // null): no such entry, a local header offset that leads past the end or to bytes
+  // that are not a local header, a method not read, an encryption check byte that
+  // does not match (keys null: the keys of an empty password), encryption of another
+  // method than 0 and 8, an unreadable LZMA header, or a failed Duplicate. With
+  // separateHandle the stream reads a Duplicate of the source, which it owns;
+  // otherwise it reads the shared source. A CRC-32 mismatch or damaged data makes the
+  // stream's reads fail.
+  StreamRef<Stream> OpenEntry(int32_t index, const ZipKeys* keys, bool separateHandle,
+                              ZipOpenFailure* failure = nullptr);
 
  private:
   bool ReadDirectory();
+  // OpenEntry for the library methods, the source standing after the local header.
+  static StreamRef<Stream> OpenLibraryEntry(const ZipEntry& entry, uint16_t method, bool isEncrypted,
+                                            bool ownsSource, Stream& source, ZipOpenFailure& why);
   // Reads the end record whose signature the source has just passed.
   bool ReadEndRecord(ZipEndRecord& record);
   // Whether the source holds a central header signature at position (or, unless

@@ -9,7 +9,6 @@
 #include <cstdlib>
 
 #include "archive/archive_scan.h"
-#include "archive/inflate_stream.h"
 #include "archive/zip_reader.h"
 #include "core/memory_stream.h"
 
@@ -47,8 +46,8 @@ class ReadingSink : public qm::ArchiveMemberSink {
   void MemberUnreadable(const qm::SharedString& directory, const qm::SharedString& name) override {
     (void)(directory.Length() + name.Length());
   }
-  void ArchiveUnreadable(qm::ArchiveKind kind) override {
-    if (kind != qm::ArchiveKind::kZip) std::abort();
+  void ArchiveUnreadable(qm::ArchiveKind kind, const char* reason) override {
+    if (kind != qm::ArchiveKind::kZip || reason != nullptr) std::abort();
   }
 };
 
@@ -64,10 +63,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       entryCount = reader.EntryCount();
       int64_t budget = kOutputCap;
       for (int32_t i = 0; i < reader.EntryCount() && budget > 0; ++i) {
-        qm::InflateStream* entry = reader.OpenEntry(i, nullptr, i == 0);
-        if (entry == nullptr) continue;
+        qm::StreamRef<qm::Stream> entry = reader.OpenEntry(i, nullptr, i == 0);
+        if (!entry) continue;
         budget -= ReadOut(*entry, budget);
-        qm::InflateStream::Delete(entry);
       }
     }
   }

@@ -42,8 +42,9 @@ class RecordingSink : public ArchiveMemberSink {
   void MemberUnreadable(const SharedString& directory, const SharedString& name) override {
     names.push_back(PathOf(directory, name) + " (unreadable)");
   }
-  void ArchiveUnreadable(ArchiveKind kind) override {
-    unreadable.push_back(std::string(kind == ArchiveKind::kZip ? "zip:" : "tar:") + archiveName);
+  void ArchiveUnreadable(ArchiveKind kind, const char* reason) override {
+    unreadable.push_back(std::string(kind == ArchiveKind::kZip ? "zip:" : "tar:") + archiveName +
+                         (reason != nullptr ? std::string(": ") + reason : ""));
   }
   bool Scan(const char* name, Stream& stream) {
     archiveName = name;
@@ -72,9 +73,14 @@ using Names = std::vector<std::string>;
 
 TEST(ArchiveScan, NamesArchivesAndMembers) {
   const std::pair<const char*, ArchiveKind> kinds[] = {
-      {"a.tar", ArchiveKind::kTar}, {"a.tgz", ArchiveKind::kGzipTar},  {"d/a.tar.gz", ArchiveKind::kGzipTar},
-      {"a.zip", ArchiveKind::kZip}, {"a.tar.bz2", ArchiveKind::kNone}, {"a.TAR", ArchiveKind::kNone},
-      {"a.gz", ArchiveKind::kNone}, {"", ArchiveKind::kNone},
+      {"a.tar", ArchiveKind::kTar},          {"a.tgz", ArchiveKind::kGzipTar},
+      {"d/a.tar.gz", ArchiveKind::kGzipTar}, {"a.zip", ArchiveKind::kZip},
+      {"a.tar.xz", ArchiveKind::kXzTar},     {"a.txz", ArchiveKind::kXzTar},
+      {"a.tar.bz2", ArchiveKind::kBzip2Tar}, {"a.tbz2", ArchiveKind::kBzip2Tar},
+      {"a.tbz", ArchiveKind::kBzip2Tar},     {"a.tar.zst", ArchiveKind::kZstdTar},
+      {"a.tzst", ArchiveKind::kZstdTar},     {"a.TAR", ArchiveKind::kNone},
+      {"a.gz", ArchiveKind::kNone},          {"a.xz", ArchiveKind::kNone},
+      {"a.tar.lz", ArchiveKind::kNone},      {"", ArchiveKind::kNone},
   };
   for (const auto& [name, kind] : kinds) {
     EXPECT_EQ(ArchiveKindOf(name), kind) << name;
@@ -85,6 +91,8 @@ TEST(ArchiveScan, NamesArchivesAndMembers) {
       {"src/a.c", "src", "a.c"},
       {"./src/../lib/x.h", "lib", "x.h"},
       {"dir/", "", "dir"},
+      {".github/work flows/ci.yml", ".github/work flows", "ci.yml"},  // plain but for the blank
+      {"src\\lib\\x.h", "src/lib", "x.h"},
   };
   for (const auto& [stored, directory, fileName] : members) {
     SharedString gotDirectory, gotName;
@@ -122,7 +130,9 @@ with zipfile.ZipFile(buffer, 'w') as z:
     z.writestr('src/big.c', b'b' * 5000, compress_type=zipfile.ZIP_DEFLATED)
     z.writestr('badcrc.c', b'deflated text\n' * 50, compress_type=zipfile.ZIP_DEFLATED)
     z.writestr('longer.c', b'0123456789', compress_type=zipfile.ZIP_DEFLATED)
-    z.writestr('bz.c', b'bzip2', compress_type=zipfile.ZIP_BZIP2)
+    z.writestr('bz.c', b'bzip2\n' * 100, compress_type=zipfile.ZIP_BZIP2)
+    z.writestr('lz.c', b'lzma\n' * 100, compress_type=zipfile.ZIP_LZMA)
+    z.writestr('ppmd.c', b'a method not read')
     z.writestr('good.c', b'good\n')
     z.writestr('good.c', b'good\n')  # a second record of one name
     z.writestr('past.c', b'past\n')
@@ -136,6 +146,9 @@ while at >= 0:
     if name == b'longer.c': data[at + 24:at + 28] = struct.pack('<I', 4)  # CRC still of all 10
     if name == b'past.c': data[at + 42:at + 46] = struct.pack('<I', len(data) + 100)
     if name == b'inside.c': data[at + 42:at + 46] = struct.pack('<I', 1)
+    if name == b'ppmd.c':
+        local = struct.unpack('<I', data[at + 42:at + 46])[0]
+        data[at + 10] = data[local + 8] = 98
     if name == b'locked.c':  # its first 12 bytes now read as an encryption header
         local = struct.unpack('<I', data[at + 42:at + 46])[0]
         data[at + 8] |= 1
@@ -149,12 +162,20 @@ open(sys.argv[1], 'wb').write(bytes(data))
   RecordingSink sink;
   sink.maxFileSize = 4096;
   EXPECT_TRUE(sink.Scan("T.ZIP", file));
-  // A directory entry goes on like an empty file; an unknown method is skipped. Every
-  // record is a member, and one whose data cannot be found or needs a password is
-  // reported, not lost.
-  EXPECT_EQ(sink.names, (Names{"src", "src/a.c", "badcrc.c (failed)", "longer.c (failed)", "good.c", "good.c",
-                               "past.c (unreadable)", "inside.c (unreadable)", "locked.c (unreadable)"}));
+  // A directory entry goes on like an empty file; bzip2 and LZMA entries are read, an
+  // unknown method is skipped. Every record is a member, and one whose data cannot be
+  // found or needs a password is reported, not lost.
+  EXPECT_EQ(sink.names,
+            (Names{"src", "src/a.c", "badcrc.c (failed)", "longer.c (failed)", "bz.c", "lz.c", "good.c",
+                   "good.c", "past.c (unreadable)", "inside.c (unreadable)", "locked.c (unreadable)"}));
   EXPECT_EQ(sink.contents[1], "int a;\n");
+  const auto repeated = [](const std::string& line) {
+    std::string text;
+    for (int i = 0; i < 100; ++i) text += line;
+    return text;
+  };
+  EXPECT_EQ(sink.contents[4], repeated("bzip2\n"));
+  EXPECT_EQ(sink.contents[5], repeated("lzma\n"));
   EXPECT_EQ(sink.tooBig, (Names{"src/big.c"}));
   EXPECT_TRUE(sink.unreadable.empty());
 }

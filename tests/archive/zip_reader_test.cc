@@ -87,8 +87,8 @@ struct MemoryZip {
   std::string Read(const char* name, bool separateHandle = false) {
     int32_t index = 0;
     while (index < reader.EntryCount() && reader.Entries()[index].name != name) ++index;
-    InflateStream* entry = reader.OpenEntry(index, nullptr, separateHandle);
-    if (entry == nullptr) return "<none>";
+    StreamRef<Stream> entry = reader.OpenEntry(index, nullptr, separateHandle);
+    if (!entry) return "<none>";
     std::string data;
     char buffer[4096];
     for (int64_t done = 1; done > 0 && data.size() < (1u << 24);) {
@@ -98,7 +98,6 @@ struct MemoryZip {
       }
       data.append(buffer, static_cast<size_t>(done));
     }
-    InflateStream::Delete(entry);
     return data;
   }
   // The base the reader settled on, a blank and the entry's bytes.
