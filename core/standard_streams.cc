@@ -1,6 +1,7 @@
 #include "core/standard_streams.h"
 
 #include <errno.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <new>
@@ -39,6 +40,36 @@ bool StandardInputStream::Read(void* buffer, int64_t count, int64_t& bytesDone) 
     bytesDone += got;
   }
   return true;
+}
+
+bool StandardInputStream::IsRegularFile() {
+  if (isRegular_ == 0) {
+    struct stat info;
+    isRegular_ = fstat(descriptor_, &info) == 0 && S_ISREG(info.st_mode) ? 1 : -1;
+  }
+  return isRegular_ > 0;
+}
+
+uint32_t StandardInputStream::Flags() {
+  return kStreamOpen | kStreamReadable | (IsRegularFile() ? kStreamPositioned : 0);
+}
+
+bool StandardInputStream::Seek(int64_t offset, int origin) {
+  if (!IsRegularFile()) return false;
+  const int whence = origin == kSeekStart ? SEEK_SET : origin == kSeekCurrent ? SEEK_CUR : SEEK_END;
+  return lseek(descriptor_, static_cast<off_t>(offset), whence) >= 0;
+}
+
+int64_t StandardInputStream::Tell() {
+  if (!IsRegularFile()) return -1;
+  const off_t position = lseek(descriptor_, 0, SEEK_CUR);
+  return position < 0 ? -1 : static_cast<int64_t>(position);
+}
+
+int64_t StandardInputStream::Size() {
+  struct stat info;
+  if (!IsRegularFile() || fstat(descriptor_, &info) != 0) return -1;
+  return static_cast<int64_t>(info.st_size);
 }
 
 bool StandardOutputStream::Write(const void* buffer, int64_t count, int64_t& bytesDone) {
