@@ -51,7 +51,15 @@ uint64_t ContentClassOf(const uint8_t* bytes, int64_t sizeInBytes) {
   return mixed;
 }
 
-bool HashFileAgain(const SharedString& path, int64_t sizeInBytes, Md5Digest& digest) {
+bool HashFileAgain(const SharedString& path, const WaitingSource& again, int64_t sizeInBytes,
+                   Md5Digest& digest) {
+  if (again.source != nullptr) {
+    Array<uint8_t> bytes;
+    bool noMemory = false;
+    if (!again.source->ReadContent(again.id, bytes, noMemory) || bytes.Count() < sizeInBytes) return false;
+    digest = Md5Of(bytes.Data(), static_cast<size_t>(sizeInBytes));
+    return true;
+  }
   File file;
   if (!file.Open(path, kFileRead, kReadShare) || !file.IsRegularFile()) return false;
   uint8_t piece[kReadPieceBytes];
@@ -75,12 +83,13 @@ bool MustHashNow(const DeferredDigests& deferred, int64_t sizeInBytes, uint64_t 
 }
 
 void DeferDigest(DeferredDigests& deferred, int64_t sizeInBytes, uint64_t contentClass,
-                 const SharedString& fullPath, const SharedString& displayPath) {
+                 const SharedString& fullPath, const SharedString& displayPath, const WaitingSource& again) {
   const DigestKey key = ClassKey(contentClass, sizeInBytes);
   assert(deferred.classes_.IndexOf(key) < 0 && !fullPath.IsEmpty());
   DeferredDigests::WaitingFile& waiting = deferred.classes_.Value(deferred.classes_.FindOrInsert(key));
   waiting.fullPath = fullPath;
   waiting.displayPath = displayPath;
+  waiting.again = again;
 }
 
 void SettleDigests(DeferredDigests& deferred, DigestMap& digests, int64_t sizeInBytes,
@@ -92,8 +101,9 @@ void SettleDigests(DeferredDigests& deferred, DigestMap& digests, int64_t sizeIn
   // Moving the paths out settles the class and releases them when this returns.
   const SharedString fullPath = std::move(waiting.fullPath);
   const SharedString displayPath = std::move(waiting.displayPath);
+  const WaitingSource again = waiting.again;
   Md5Digest digest;
-  if (!HashFileAgain(fullPath, sizeInBytes, digest)) return;
+  if (!HashFileAgain(fullPath, again, sizeInBytes, digest)) return;
   // No file of this class was entered before, so the digest is new unless the file
   // changed on disk into a copy of another: then the earlier entry stays.
   const int32_t knownDigests = digests.Count();

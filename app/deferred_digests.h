@@ -41,6 +41,7 @@
 
 #include <cstdint>
 
+#include "app/content_source.h"
 #include "app/md5.h"
 #include "core/hash_table.h"
 #include "core/shared_string.h"
@@ -58,6 +59,13 @@ uint64_t ContentClassOf(const uint8_t* bytes, int64_t sizeInBytes);
 // The classes met by the files counted into one totals, each waiting or settled.
 // Entries go only all at once, by Clear. Intentionally copyable: a copy deep-copies
 // the table, sharing the path blocks. Changed only by DeferDigest and SettleDigests.
+// Where a waiting file that is not on disk is read again: its source and id (source
+// null: the file at its path).
+struct WaitingSource {
+  ContentSource* source = nullptr;
+  ContentId id;
+};
+
 class DeferredDigests {
  public:
   // Classes met (waiting or settled).
@@ -69,7 +77,8 @@ class DeferredDigests {
   friend bool MustHashNow(const DeferredDigests& deferred, int64_t sizeInBytes, uint64_t contentClass,
                           bool canReadAgain);
   friend void DeferDigest(DeferredDigests& deferred, int64_t sizeInBytes, uint64_t contentClass,
-                          const SharedString& fullPath, const SharedString& displayPath);
+                          const SharedString& fullPath, const SharedString& displayPath,
+                          const WaitingSource& again);
   friend void SettleDigests(DeferredDigests& deferred, DigestMap& digests, int64_t sizeInBytes,
                             uint64_t contentClass);
 
@@ -78,6 +87,7 @@ class DeferredDigests {
   struct WaitingFile {
     SharedString fullPath;     // where the waiting file is read again
     SharedString displayPath;  // what the digest map will hold for it (empty without -la)
+    WaitingSource again;       // for a file that is not on disk, where it is read again
   };
   // Key: the 64-bit class in the first 8 bytes (so the bucket key is well mixed), the
   // size in the last 8.
@@ -91,12 +101,13 @@ class DeferredDigests {
 bool MustHashNow(const DeferredDigests& deferred, int64_t sizeInBytes, uint64_t contentClass,
                  bool canReadAgain);
 
-// Lets a counted file wait: fullPath is where it is read again, displayPath what the
-// digest map will hold for it (empty without -la). Both are shared, not copied.
-// Requires: fullPath is not empty; MustHashNow(deferred, sizeInBytes, contentClass,
-// true) is false.
+// Lets a counted file wait: fullPath is where it is read again (or, with a source in
+// again, the path it is shown by), displayPath what the digest map will hold for it
+// (empty without -la). Both are shared, not copied. Requires: fullPath is not empty;
+// MustHashNow(deferred, sizeInBytes, contentClass, true) is false.
 void DeferDigest(DeferredDigests& deferred, int64_t sizeInBytes, uint64_t contentClass,
-                 const SharedString& fullPath, const SharedString& displayPath);
+                 const SharedString& fullPath, const SharedString& displayPath,
+                 const WaitingSource& again = {});
 
 // Call before the digest of a file that was hashed on arrival is looked up in digests.
 // Settles the file's class: hashes the file waiting in it, if any, enters its digest
@@ -105,7 +116,9 @@ void DeferDigest(DeferredDigests& deferred, int64_t sizeInBytes, uint64_t conten
 void SettleDigests(DeferredDigests& deferred, DigestMap& digests, int64_t sizeInBytes, uint64_t contentClass);
 
 // The MD5 digest of the first sizeInBytes bytes of the regular file at path, read in
-// pieces. False when it cannot be opened or ends early.
-bool HashFileAgain(const SharedString& path, int64_t sizeInBytes, Md5Digest& digest);
+// pieces, or with a source in again of the content it names (read whole). False when
+// it cannot be opened or read or ends early.
+bool HashFileAgain(const SharedString& path, const WaitingSource& again, int64_t sizeInBytes,
+                   Md5Digest& digest);
 
 }  // namespace qm

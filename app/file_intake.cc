@@ -277,7 +277,8 @@ void FileIntake::TakeSourcedFile(const SharedString& root, const SharedString& d
 
 // The whole content of a file of a revision, read on this thread (to look inside it).
 bool FileIntake::ReadSourced(const Origin& origin, Array<uint8_t>& bytes) {
-  return origin.source->ReadContent(*origin.id, bytes) == ContentRead::kRead;
+  bool noMemory = false;
+  return origin.source->ReadContent(*origin.id, bytes, noMemory);
 }
 
 void FileIntake::TakeStream(const SharedString& argument, const SharedString& directory,
@@ -591,10 +592,17 @@ void FileIntake::WorkOnEntry(FileBatch& batch, Entry& entry, WorkerScratch& scra
   FileFacts& facts = entry.facts;
   uint8_t* bytes;
   const bool isOnDisk = entry.kind == kDiskFile;
-  if (isOnDisk || entry.kind == kSourced) {
-    facts.outcome =
-        isOnDisk ? ReadFromDisk(batch.paths.Data() + entry.pathStart, settings.maxFileSize, scratch.bytes)
-                 : entry.source->ReadContent(entry.id, scratch.bytes);
+  // Files from disk and a revision's files can be read again to be hashed later.
+  const bool canReadAgain = isOnDisk || entry.kind == kSourced;
+  if (canReadAgain) {
+    if (isOnDisk) {
+      facts.outcome = ReadFromDisk(batch.paths.Data() + entry.pathStart, settings.maxFileSize, scratch.bytes);
+    } else {
+      bool noMemory = false;
+      facts.outcome = entry.source->ReadContent(entry.id, scratch.bytes, noMemory) ? ContentRead::kRead
+                      : noMemory                                                   ? ContentRead::kNoMemory
+                                                                                   : ContentRead::kReadFailed;
+    }
     bytes = scratch.bytes.Data();
     MeasureContent(facts, bytes, scratch.bytes.Count());
   } else {
@@ -604,9 +612,9 @@ void FileIntake::WorkOnEntry(FileBatch& batch, Entry& entry, WorkerScratch& scra
   if (facts.outcome != ContentRead::kRead || facts.sizeInBytes == 0) return;
   const int64_t size = facts.sizeInBytes;
   facts.utf16Kind = DetectUtf16(bytes, size);
-  const bool mustHash = isDigestStateKnown
-                            ? MustHashNow(totals_.deferredDigests, size, facts.contentClass, isOnDisk)
-                            : !isOnDisk || size < kDeferredMinBytes || facts.utf16Kind != Utf16Kind::kNone;
+  const bool mustHash =
+      isDigestStateKnown ? MustHashNow(totals_.deferredDigests, size, facts.contentClass, canReadAgain)
+                         : !canReadAgain || size < kDeferredMinBytes || facts.utf16Kind != Utf16Kind::kNone;
   bool isKnownDuplicate = false;
   if (mustHash) {
     HashContent(facts, bytes);
@@ -658,7 +666,7 @@ void FileIntake::Merge(int32_t slot) {
     if (entry.kind != kNotice) {
       if (entry.facts.outcome == ContentRead::kNoMemory) RetryAlone(batch, entry);
       if (entry.kind == kSourced && factsCache_ != nullptr && entry.facts.outcome == ContentRead::kRead &&
-          entry.facts.hasDigest && (entry.facts.hasLines || entry.facts.sizeInBytes == 0)) {
+          (entry.facts.hasLines || entry.facts.sizeInBytes == 0)) {
         factsCache_->Insert(entry.id, entry.type, entry.facts);
       }
       Count(entry, batch.paths.Data() + entry.pathStart, entry.pathLength);
@@ -717,16 +725,19 @@ void FileIntake::Count(Entry& entry, const char* fullPath, int32_t fullPathLengt
   }
 
   const bool isOnDisk = entry.kind == kDiskFile;
-  if (!MustHashNow(totals_.deferredDigests, sizeInBytes, facts.contentClass, isOnDisk)) {
+  // A revision's file is read again from its source, by its id.
+  const bool isSourced = entry.kind == kSourced || entry.kind == kKnown;
+  const WaitingSource again{isSourced ? entry.source : nullptr, entry.id};
+  if (!MustHashNow(totals_.deferredDigests, sizeInBytes, facts.contentClass, isOnDisk || isSourced)) {
     DeferDigest(totals_.deferredDigests, sizeInBytes, facts.contentClass,
-                SharedString(fullPath, fullPath + fullPathLength), entry.displayPath);
+                SharedString(fullPath, fullPath + fullPathLength), entry.displayPath, again);
   } else {
-    // Only a file on disk can come here unhashed (read on a worker, which does not
-    // know whether an earlier file shares its class). If it changed since, it is
-    // compared with nothing.
+    // Only a file that can be read again can come here unhashed (read on a worker,
+    // which does not know whether an earlier file shares its class). If it changed
+    // since, it is compared with nothing.
     if (!facts.hasDigest) {
       facts.hasDigest =
-          HashFileAgain(SharedString(fullPath, fullPath + fullPathLength), sizeInBytes, facts.digest);
+          HashFileAgain(SharedString(fullPath, fullPath + fullPathLength), again, sizeInBytes, facts.digest);
     }
     SettleDigests(totals_.deferredDigests, totals_.digests, sizeInBytes, facts.contentClass);
     if (facts.hasDigest) {

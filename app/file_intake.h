@@ -54,6 +54,7 @@
 
 #include <cstdint>
 
+#include "app/content_source.h"
 #include "app/exclusions.h"
 #include "app/file_reading.h"
 #include "app/message_output.h"
@@ -71,23 +72,6 @@ namespace qm {
 // The path shown for the file name in directory: the full path relative to root
 // (empty: the full path itself).
 SharedString DisplayPathOf(const SharedString& root, const SharedString& directory, const SharedString& name);
-
-// Names a file's content in a ContentSource (a blob's id in a repository).
-struct ContentId {
-  uint8_t bytes[20] = {};
-};
-
-// Where the bytes of a file that is not on disk come from (a revision of a
-// repository). Read by whichever worker works on the file, so any thread.
-class ContentSource {
- public:
-  // Puts the content named by id into bytes (replacing what they held), with one byte
-  // of room behind it: kRead, kReadFailed, or kNoMemory when the buffer cannot grow.
-  virtual ContentRead ReadContent(const ContentId& id, Array<uint8_t>& bytes) = 0;
-
- protected:
-  ~ContentSource() = default;
-};
 
 // What counting learnt of the content of a revision's files, by content and type, so
 // that a file met again (at another point of a history) is counted without being read.

@@ -49,6 +49,10 @@ SharedString GitHex(const GitObjectId& id, int32_t digits) {
 
 GitRepository::GitRepository() : handles_(new Handles) {
   git_libgit2_init();
+  // An object's id is not recomputed on every read (git itself does not either): the
+  // compressed data carries its own checksum, and hashing each blob again would cost
+  // more than decompressing it.
+  git_libgit2_opts(GIT_OPT_ENABLE_STRICT_HASH_VERIFICATION, 0);
 }
 
 GitRepository::~GitRepository() {

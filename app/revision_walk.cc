@@ -7,10 +7,20 @@
 #include "app/message_output.h"
 #include "app/settings.h"
 #include "core/path.h"
+#include "core/stable_sort.h"
 
 namespace qm {
 
 namespace {
+
+// A tree's entries in the byte order of their names, the order the directory walk
+// takes a directory's entries in.
+bool ReadSortedTree(GitRepository& repository, const GitObjectId& tree, Array<GitTreeEntry>& entries) {
+  if (!repository.ReadTree(tree, entries)) return false;
+  StableSort(entries.Data(), entries.Count(),
+             [](const GitTreeEntry& a, const GitTreeEntry& b) { return a.name.Compare(b.name) < 0; });
+  return true;
+}
 
 // One tree on the walk's stack, with its entries and the next one to take.
 struct TreeLevel {
@@ -21,14 +31,13 @@ struct TreeLevel {
 
 }  // namespace
 
-ContentRead RevisionContent::ReadContent(const ContentId& id, Array<uint8_t>& bytes) {
+bool RevisionContent::ReadContent(const ContentId& id, Array<uint8_t>& bytes, bool& noMemory) {
   GitObjectId blob;
   std::memcpy(blob.bytes, id.bytes, sizeof blob.bytes);
   bytes.SetCountUninitialized(0);
-  bool noMemory = false;
-  if (repository_.ReadBlob(blob, bytes, noMemory)) return ContentRead::kRead;
+  if (repository_.ReadBlob(blob, bytes, noMemory)) return true;
   bytes.SetCountUninitialized(0);
-  return noMemory ? ContentRead::kNoMemory : ContentRead::kReadFailed;
+  return false;
 }
 
 void WalkTree(FileIntake& intake, Exclusions& exclusions, GitRepository& repository, RevisionContent& content,
@@ -42,7 +51,7 @@ void WalkTree(FileIntake& intake, Exclusions& exclusions, GitRepository& reposit
   levels.PushBack(std::make_unique<TreeLevel>());
   levels[0]->path = root;
   int32_t depth = 1;
-  if (!repository.ReadTree(tree, levels[0]->entries)) depth = 0;
+  if (!ReadSortedTree(repository, tree, levels[0]->entries)) depth = 0;
   while (depth > 0) {
     TreeLevel& top = *levels[depth - 1];
     if (top.next == top.entries.Count()) {
@@ -72,7 +81,7 @@ void WalkTree(FileIntake& intake, Exclusions& exclusions, GitRepository& reposit
     child.next = 0;
     // A tree that cannot be read is a damaged repository: it counts as a directory that
     // cannot be opened.
-    if (!repository.ReadTree(entry.id, child.entries)) {
+    if (!ReadSortedTree(repository, entry.id, child.entries)) {
       SharedString line("failed to open dir: ");
       line.Append(Shown(child.path));
       line.Append(": cannot read its tree\n");

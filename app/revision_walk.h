@@ -4,7 +4,9 @@
 // the run; the repository belongs to the caller and must outlive the intake's run (the
 // workers read its blobs).
 
-// The tree is walked depth first in the tree's order; a file's paths are those it
+// The tree is walked depth first, each tree's entries in the byte order of their names
+// (as the directory walk takes a directory's; git's own order puts "a-b" before "a"
+// when "a" is a tree); a file's paths are those it
 // would have in a checkout (the work tree's real path, then its path in the tree), so
 // -xd, -f rows and -la lines read as for a checkout. Symbolic links and submodules are
 // passed over, as the walk passes links over; subtrees named ".git" are skipped, all
@@ -23,7 +25,7 @@ namespace qm {
 class RevisionContent final : public ContentSource {
  public:
   explicit RevisionContent(GitRepository& repository) : repository_(repository) {}
-  ContentRead ReadContent(const ContentId& id, Array<uint8_t>& bytes) override;
+  bool ReadContent(const ContentId& id, Array<uint8_t>& bytes, bool& noMemory) override;
 
  private:
   GitRepository& repository_;
