@@ -25,9 +25,23 @@ bool ReadSortedTree(GitRepository& repository, const GitObjectId& tree, Array<Gi
 // One tree on the walk's stack, with its entries and the next one to take.
 struct TreeLevel {
   SharedString path;  // the directory's path in a checkout
+  GitObjectId tree;
   Array<GitTreeEntry> entries;
   int32_t next = 0;
 };
+
+// A checkout cannot hold a path of more levels than this (each level adds at least two
+// bytes to a path the system opens by name).
+constexpr int32_t kMaxTreeDepth = 2048;
+
+// A damaged or made-up repository may name a tree inside itself (ids are not checked
+// on every read): a subtree already on the walk's path would never end.
+bool IsOnPath(const Array<std::unique_ptr<TreeLevel>>& levels, int32_t depth, const GitObjectId& tree) {
+  for (int32_t i = 0; i < depth; ++i) {
+    if (levels[i]->tree == tree) return true;
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -50,6 +64,7 @@ void WalkTree(FileIntake& intake, Exclusions& exclusions, GitRepository& reposit
   Array<std::unique_ptr<TreeLevel>> levels;
   levels.PushBack(std::make_unique<TreeLevel>());
   levels[0]->path = root;
+  levels[0]->tree = tree;
   int32_t depth = 1;
   if (!ReadSortedTree(repository, tree, levels[0]->entries)) depth = 0;
   while (depth > 0) {
@@ -79,12 +94,17 @@ void WalkTree(FileIntake& intake, Exclusions& exclusions, GitRepository& reposit
       continue;
     }
     child.next = 0;
+    child.tree = entry.id;
     // A tree that cannot be read is a damaged repository: it counts as a directory that
     // cannot be opened.
-    if (!ReadSortedTree(repository, entry.id, child.entries)) {
+    const bool isTooDeep = depth >= kMaxTreeDepth;
+    const bool isCycle = !isTooDeep && IsOnPath(levels, depth, entry.id);
+    if (isTooDeep || isCycle || !ReadSortedTree(repository, entry.id, child.entries)) {
       SharedString line("failed to open dir: ");
       line.Append(Shown(child.path));
-      line.Append(": cannot read its tree\n");
+      line.Append(isTooDeep ? ": File name too long\n"
+                  : isCycle ? ": a tree that holds itself\n"
+                            : ": cannot read its tree\n");
       intake.TakeNotice(line, false, false);
       continue;
     }
