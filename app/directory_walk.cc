@@ -25,29 +25,47 @@ constexpr uint32_t kWalkOptions = DirectoryListing::kListParent;
 // One directory on the walk's stack: its entries, read whole and sorted by name when
 // the walk enters it (its listing is closed at once, so the walk holds one directory
 // open at a time however deep it goes), and the next one to take.
+struct LevelEntry {
+  int32_t nameStart = 0;  // in the level's names
+  int32_t nameLength = 0;
+  EntryKind kind = EntryKind::kUnknown;
+  bool isDirectory = false;
+};
+
 struct WalkLevel {
   SharedString path;  // exact absolute path
-  Array<DirEntry> entries;
+  Array<char> names;  // the entries' names, one after another
+  Array<LevelEntry> entries;
   int32_t next = 0;
 };
 
 // Opens the directory at the level's path, reads every entry and closes it; entries
 // are sorted by name, byte by byte, so the walk's order (which file of two equal ones
 // is counted, the order of -la lines) is the same on every file system and is the
-// order in which a revision's tree is walked. False with errno set when the directory
-// cannot be opened.
-bool ReadLevel(WalkLevel& level, SharedString* absolutePath = nullptr) {
+// order in which a revision's tree is walked. The names are kept in one buffer, so a
+// level costs no allocation per entry. False with errno set when the directory cannot
+// be opened.
+bool ReadLevel(WalkLevel& level, DirEntry& entry, SharedString* absolutePath = nullptr) {
   DirectoryListing listing;
-  level.entries.Clear();
+  level.names.SetCountUninitialized(0);
+  level.entries.SetCountUninitialized(0);
   level.next = 0;
   if (!listing.Open(level.path, kWalkOptions | DirectoryListing::kExactPath)) return false;
   if (absolutePath != nullptr)
     *absolutePath = level.path.StartsWith("/") ? level.path : listing.AbsolutePath();
-  DirEntry entry;
-  while (listing.ReadNext(entry)) level.entries.PushBack(entry);
+  while (listing.ReadNext(entry)) {
+    level.entries.PushBack(
+        LevelEntry{level.names.Count(), entry.name.Length(), entry.kind, entry.isDirectory});
+    level.names.Append(entry.name.CStr(), entry.name.Length());
+  }
   listing.Close();
-  StableSort(level.entries.Data(), level.entries.Count(),
-             [](const DirEntry& a, const DirEntry& b) { return a.name.Compare(b.name) < 0; });
+  const char* names = level.names.Data();
+  StableSort(level.entries.Data(), level.entries.Count(), [names](const LevelEntry& a, const LevelEntry& b) {
+    const int order =
+        std::memcmp(names + a.nameStart, names + b.nameStart,
+                    static_cast<size_t>(a.nameLength < b.nameLength ? a.nameLength : b.nameLength));
+    return order != 0 ? order < 0 : a.nameLength < b.nameLength;
+  });
   return true;
 }
 
@@ -100,7 +118,9 @@ bool WalkDirectory(FileIntake& intake, Exclusions& exclusions, const SharedStrin
   WalkLevel& start = *levels[0];
   start.path = path;
   SharedString absolutePath;
-  if (!ReadLevel(start, &absolutePath)) {
+  DirEntry read;      // reused by every directory read
+  SharedString name;  // the entry being taken, rewritten in its own block
+  if (!ReadLevel(start, read, &absolutePath)) {
     if (depth > 0) ReportUnopened(intake, path);
     return false;
   }
@@ -116,31 +136,31 @@ bool WalkDirectory(FileIntake& intake, Exclusions& exclusions, const SharedStrin
   while (activeCount > 0) {
     WalkLevel& top = *levels[activeCount - 1];
     if (top.next == top.entries.Count()) {
-      top.entries.Clear();
+      // The level keeps its buffers for the next directory read at this depth.
       filter.Leave();
       --activeCount;
       continue;
     }
-    const DirEntry& entry = top.entries[top.next++];
+    const LevelEntry entry = top.entries[top.next++];
+    name.Erase(0, -1);
+    name.Append(top.names.Data() + entry.nameStart, entry.nameLength);
     if (!entry.isDirectory) {
-      if (!filter.IsSkipped(entry.name, false)) intake.TakeDiskFile(path, top.path, entry.name, entry.kind);
+      if (!filter.IsSkipped(name, false)) intake.TakeDiskFile(path, top.path, name, entry.kind);
       continue;
     }
-    if (entry.name == "." || entry.name == ".." || entry.name == ".git" || settings.noRecursion) {
-      continue;
-    }
-    if (exclusions.IsExcludedName(entry.name) || filter.IsSkipped(entry.name, true)) continue;
+    if (name == "." || name == ".." || name == ".git" || settings.noRecursion) continue;
+    if (exclusions.IsExcludedName(name) || filter.IsSkipped(name, true)) continue;
     if (activeCount == levels.Count()) levels.PushBack(std::make_unique<WalkLevel>());
     WalkLevel& child = *levels[activeCount];
-    BuildChildPath(child.path, top.path, entry.name);
+    BuildChildPath(child.path, top.path, name);
     if (IsExcluded(intake, exclusions, child.path)) continue;
     // A real directory found by the read, opened under its exact name (a\b, "name ").
-    if (!ReadLevel(child)) {
+    if (!ReadLevel(child, read)) {
       ReportUnopened(intake, child.path);
       continue;
     }
     ++activeCount;
-    filter.Enter(child.path, entry.name);
+    filter.Enter(child.path, name);
     ReportRefusedIgnoreFiles(filter, intake);
   }
   return true;
