@@ -339,18 +339,28 @@ bool FileIntake::Take(const Origin& origin) {
     exclusions_.NoteExcludedSuffix(preparedName_);
     return true;
   }
-  // The full path, built once here for all that follows.
-  BuildFullPath(fullPath_, origin.directory, origin.name);
-  if (settings.scanArchives && IsArchiveName(preparedName_) && OfferArchive(origin)) return true;
+  // The full path, built once (here, or where an archive or a "#!" line first needs
+  // it) for all that follows; a file of unknown type needs none.
+  bool hasFullPath = false;
+  auto buildFullPath = [&]() {
+    if (!hasFullPath) BuildFullPath(fullPath_, origin.directory, origin.name);
+    hasFullPath = true;
+  };
+  if (settings.scanArchives && IsArchiveName(preparedName_)) {
+    buildFullPath();
+    if (OfferArchive(origin)) return true;
+  }
   FileTypeId type = FileTypeOf(preparedName_);
   int64_t kept = 0;  // bytes of a "#!" line read from a stream to find the type
   if (type == kTypeUnknown && settings.allLanguages && preparedName_.Find(".") < 0 && !origin.isSpecial) {
+    buildFullPath();
     type = SniffType(origin, kept);
   }
   if (type == kTypeUnknown) {
     ++totals_.fileCount[kTypeUnknown];
     return false;
   }
+  buildFullPath();
   progress_.Tick();
   const bool isTooBig = origin.source != nullptr && origin.sourcedSize > settings.maxFileSize;
   if (origin.isSpecial || isTooBig) {

@@ -96,11 +96,23 @@ void OrderedPipeline::MergeHead(int64_t count) {
 }
 
 int32_t OrderedPipeline::AcquireSlot() {
+  // Without workers every item was merged when it was submitted.
+  if (threads_.IsEmpty()) return SlotOf(submitted_);
   MergeHead(submitted_ - merged_ == slotsInUse_ ? 1 : 0);
   return SlotOf(submitted_);
 }
 
 void OrderedPipeline::Submit() {
+  if (threads_.IsEmpty()) {
+    // The owner alone: the item is worked on and merged now, with nothing to lock.
+    const int32_t slot = SlotOf(submitted_);
+    ++submitted_;
+    ++taken_;
+    client_->Work(slot, 0);
+    client_->Merge(slot);
+    ++merged_;
+    return;
+  }
   pthread_mutex_lock(&mutex_);
   ++submitted_;
   pthread_cond_signal(&workAvailable_);
