@@ -37,33 +37,47 @@ static_assert(HasMainTableShape(kPhpTables[0]) && HasMainTableShape(kPhpTables[1
 static_assert(kPlainTables[1]['}'] == kHasPunctuation && kPlainTables[0]['}'] == kHasCode);
 static_assert(kPlainTables[1]['`'] == kHasPunctuation && kPhpTables[1]['#'] == kActHash);
 
+// Inside a template literal's ${ }: JavaScript's table with the braces as actions, so
+// that the brace closing the expression is found. Read without the vector search.
+constexpr ByteTable kTemplateTables[2] = {
+    WithAction(WithAction(kBacktickTables[0], '{', kActOpener), '}', kActCloser),
+    WithAction(WithAction(kBacktickTables[1], '{', kActOpener), '}', kActCloser)};
+static_assert(HasMainTableShape(kTemplateTables[0]) && HasMainTableShape(kTemplateTables[1]));
+
+// Template literals nest inside ${ } at most this deep; deeper, "${" is text. Each
+// level is a frame of the scan's recursion, so the bound keeps the stack small.
+constexpr int kMaxTemplateNesting = 16;
+
 struct BraceFeatures {
-  const ByteTable* tables;       // kPlainTables, kBacktickTables or kPhpTables
-  bool hasContinuation;          // backslash-newline continues "//"
-  bool hasNesting;               // D's "/+" ... "+/"
-  bool hasNestedBlocks;          // Rust, Kotlin, Swift, Scala, Dart: "/*" ... "*/" nest
-  bool hasCppRaw;                // R"delim( ... )delim"
-  bool hasVerbatim;              // C# @"...", $@"..." and @$"..."
-  bool hasQuoteRunRaw;           // C# """ ... """ raw strings (three or more quotes)
-  bool hasTextBlocks;            // Java """ ... """
-  bool hasRawPrefix;             // D's r"..."
-  bool hasRustRaw;               // r#"..."#
-  bool hasRustCharRule;          // a single quote opens only 'x' and '\...' (lifetimes)
-  bool hasDigitSeparators;       // C family: 1'000'000, 0xFF'FF
-  bool hasRegex;                 // JavaScript, TypeScript: /.../ literals
-  bool hasAttributes;            // PHP: "#[" is code, not a comment
-  bool hasHeredoc;               // PHP: <<<ID ... ID
-  bool isBacktickRaw;            // Go and D: no escapes between backticks
-  bool hasTripleDouble = false;  // """ ... """ literals without escapes
-  bool hasTripleSingle = false;  // ''' ... ''' literals without escapes
+  const ByteTable* tables = kPlainTables;  // kPlainTables, kBacktickTables or kPhpTables
+  bool hasContinuation = false;            // backslash-newline continues "//"
+  bool hasNesting = false;                 // D's "/+" ... "+/"
+  bool hasNestedBlocks = false;            // Rust, Kotlin, Swift, Scala, Dart: "/*" ... "*/" nest
+  bool hasCppRaw = false;                  // R"delim( ... )delim"
+  bool hasVerbatim = false;                // C# @"...", $@"..." and @$"..."
+  bool hasQuoteRunRaw = false;             // C# """ ... """ raw strings (three or more quotes)
+  bool hasTextBlocks = false;              // Java """ ... """
+  bool hasRawPrefix = false;               // D's r"...", Dart's r"..." and r'...'
+  bool hasRustRaw = false;                 // r#"..."#
+  bool hasRustCharRule = false;            // a single quote opens only 'x' and '\...' (lifetimes)
+  bool hasDigitSeparators = false;         // C family: 1'000'000, 0xFF'FF
+  bool hasRegex = false;                   // JavaScript, TypeScript: /.../ literals
+  bool hasTemplates = false;               // JavaScript, TypeScript: `...${ expression }...`
+  bool hasAttributes = false;              // PHP: "#[" is code, not a comment
+  bool hasHeredoc = false;                 // PHP: <<<ID ... ID
+  bool isBacktickRaw = false;              // Go and D: no escapes between backticks
+  bool hasTripleDouble = false;            // """ ... """ literals without escapes
+  bool hasTripleSingle = false;            // ''' ... ''' literals without escapes
+  bool hasOneLineQuotes = false;           // '...' and "..." end at an unescaped line break
+  bool hasHashRaw = false;                 // Swift: #"..."#, ##"..."##, #"""..."""#
+  bool hasSlashy = false;                  // Groovy: /.../ where an operand may start, $/.../$
 };
 
-constexpr BraceFeatures kPlain{kPlainTables, false, false, false, false, false, false, false,
-                               false,        false, false, false, false, false, false, false};
-
 constexpr BraceFeatures FeaturesOf(FileTypeId type) {
-  BraceFeatures features = kPlain;
+  BraceFeatures features;
   features.hasDigitSeparators = type >= kTypeCpp && type <= kTypeInline;
+  features.hasOneLineQuotes = (type >= kTypeCpp && type <= kTypeJavaScript) || type == kTypeGo ||
+                              type == kTypeTypeScript || (type >= kTypeKotlin && type <= kTypeGroovy);
   switch (type) {
     case kTypeD:
       features.tables = kBacktickTables;
@@ -90,7 +104,7 @@ constexpr BraceFeatures FeaturesOf(FileTypeId type) {
     case kTypeJavaScript:
     case kTypeTypeScript:
       features.tables = kBacktickTables;
-      features.hasRegex = true;
+      features.hasRegex = features.hasTemplates = true;
       break;
     case kTypeGo:
       features.tables = kBacktickTables;
@@ -104,15 +118,18 @@ constexpr BraceFeatures FeaturesOf(FileTypeId type) {
       features.hasRustRaw = features.hasRustCharRule = features.hasNestedBlocks = true;
       break;
     case kTypeKotlin:
-    case kTypeSwift:
     case kTypeScala:
       features.hasNestedBlocks = features.hasTripleDouble = true;
       break;
+    case kTypeSwift:
+      features.hasNestedBlocks = features.hasTripleDouble = features.hasHashRaw = true;
+      break;
     case kTypeDart:
       features.hasNestedBlocks = features.hasTripleDouble = features.hasTripleSingle = true;
+      features.hasRawPrefix = true;
       break;
     case kTypeGroovy:
-      features.hasTripleDouble = features.hasTripleSingle = true;
+      features.hasTripleDouble = features.hasTripleSingle = features.hasSlashy = true;
       break;
     default:
       break;
@@ -133,11 +150,18 @@ static_assert(!kFeatures[kTypeObjCpp].hasCppRaw && kFeatures[kTypeObjCpp].hasCon
 static_assert(kFeatures[kTypeInline].hasDigitSeparators && !kFeatures[kTypeD].hasDigitSeparators &&
               !kFeatures[kTypeCSharp].hasDigitSeparators);
 static_assert(kFeatures[kTypePhp].hasHeredoc == (kFeatures[kTypePhp].tables == kPhpTables));
+static_assert(kFeatures[kTypeGo].hasOneLineQuotes && kFeatures[kTypeGroovy].hasOneLineQuotes &&
+              !kFeatures[kTypeD].hasOneLineQuotes && !kFeatures[kTypePhp].hasOneLineQuotes &&
+              !kFeatures[kTypeRust].hasOneLineQuotes);
+static_assert(kFeatures[kTypeTypeScript].hasTemplates && !kFeatures[kTypeGo].hasTemplates);
 
 constexpr ByteTable kInsideBlockComment = MakeInsideTable('*');
 constexpr ByteTable kInsideNestingPlus = MakeInsideTable('/', '+');
 constexpr ByteTable kInsideNestingStar = MakeInsideTable('/', '*');
 constexpr ByteTable kInsideTextBlock = MakeInsideTable('"', '\\');
+constexpr ByteTable kInsideTemplate = MakeInsideTable('`', '\\', '$');
+constexpr ByteTable kInsideSlashy = MakeInsideTable('/', '\\');
+constexpr ByteTable kInsideDollarSlashy = MakeInsideTable('/', '$');
 
 constexpr bool IsDecimalDigit(uint8_t byte) {
   return byte >= '0' && byte <= '9';
@@ -350,6 +374,52 @@ int64_t ScanTextBlock(const uint8_t*& cursor, const uint8_t* end, int64_t& blank
                            return false;
                          }
                          StepEscapePair(p, limit, blankSoFar);
+                         return false;
+                       });
+}
+
+// The text of a template literal, cursor after its backtick or after the '}' of an
+// expression: ends after the closing backtick, or (when expressions are allowed)
+// after "${", with opensExpression set; escapes as in quoted literals.
+int64_t ScanTemplateText(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines,
+                         bool allowsExpressions, bool& opensExpression) {
+  return WalkConstruct(cursor, end, blankLines, kInsideTemplate,
+                       [&](const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) {
+                         if (*p == '`') {
+                           ++p;
+                           return true;
+                         }
+                         if (*p == '\\') {
+                           StepEscapePair(p, limit, blankSoFar);
+                           return false;
+                         }
+                         blankSoFar = false;
+                         if (allowsExpressions && limit - p >= 2 && p[1] == '{') {
+                           p += 2;
+                           opensExpression = true;
+                           return true;
+                         }
+                         ++p;
+                         return false;
+                       });
+}
+
+// A Groovy slashy string, cursor after its '/': ends after the next '/' that no
+// backslash escapes. A dollar slashy string, cursor after "$/": ends after "/$";
+// "$/" and "$$" are escapes.
+int64_t ScanSlashy(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, bool isDollar) {
+  return WalkConstruct(cursor, end, blankLines, isDollar ? kInsideDollarSlashy : kInsideSlashy,
+                       [isDollar](const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) {
+                         blankSoFar = false;
+                         const uint8_t byte = *p;
+                         const uint8_t next = limit - p >= 2 ? p[1] : 0;
+                         if (byte == '/' && (!isDollar || next == '$')) {
+                           p += isDollar ? 2 : 1;
+                           return true;
+                         }
+                         const bool isEscape = isDollar ? byte == '$' && (next == '/' || next == '$')
+                                                        : byte == '\\' && next == '/';
+                         p += isEscape ? 2 : 1;
                          return false;
                        });
 }
@@ -617,34 +687,40 @@ class BraceScan {
         continue;
       }
       cursor_ = cursor;
-      switch (action) {
-        case kActSlash:
-          StepSlash(state);
-          break;
-        case kActDoubleQuote:
-        case kActSingleQuote:
-          StepQuote(state);
-          break;
-        case kActBacktick:
-          StepBacktickLiteral(state);
-          break;
-        case kActHash:
-          StepHash(state);
-          break;
-        case kActLess:
-          StepLess(state);
-          break;
-        default:
-          assert(false && "action without a handler in the brace scanner");
-          ++cursor_;
-          break;
-      }
+      StepAction(state, action);
       cursor = cursor_;
     }
     tally_.Finish(totals, type, state, end_[-1], commentRanToEnd_);
   }
 
  private:
+  // Every action but the line breaks, which the loops take themselves. Always inlined:
+  // the template steps make it recursive, and a call here would cost every language.
+  [[gnu::always_inline]] void StepAction(LineState& state, uint8_t action) {
+    switch (action) {
+      case kActSlash:
+        StepSlash(state);
+        break;
+      case kActDoubleQuote:
+      case kActSingleQuote:
+        StepQuote(state);
+        break;
+      case kActBacktick:
+        StepBacktickLiteral(state);
+        break;
+      case kActHash:
+        StepHash(state);
+        break;
+      case kActLess:
+        StepLess(state);
+        break;
+      default:
+        assert(false && "action without a handler in the brace scanner");
+        ++cursor_;
+        break;
+    }
+  }
+
   void FoldLiteral(LineState& state, int64_t contentLines) {
     tally_.FoldLiteral(state, contentLines, blankLines_);
   }
@@ -660,7 +736,7 @@ class BraceScan {
 
   // '/': a line comment, a block or nesting comment, a regular expression, or a
   // division.
-  void StepSlash(LineState& state) {
+  [[gnu::always_inline]] void StepSlash(LineState& state) {
     const uint8_t next = end_ - cursor_ >= 2 ? cursor_[1] : 0;
     if (next == '/') {
       StepLineComment(state, 2, features_.hasContinuation);
@@ -668,9 +744,20 @@ class BraceScan {
       StepBlockComment(state, features_.hasNestedBlocks ? '*' : 0);
     } else if (next == '+' && features_.hasNesting) {
       StepBlockComment(state, '+');
-    } else if (!(features_.hasRegex && StepRegex(state))) {
+    } else if (!(features_.hasRegex && StepRegex(state)) &&
+               !(features_.hasSlashy && StepSlashyLiteral(state))) {
       StepOrdinary(state, punctBit_);
     }
+  }
+
+  // Groovy: a '/' where an operand may start opens a slashy string, "$/" a dollar
+  // slashy string; both may span lines. True when it opened one.
+  bool StepSlashyLiteral(LineState& state) {
+    const bool isDollar = cursor_ != text_ && cursor_[-1] == '$';
+    if (!isDollar && !MayOpenRegex(text_, cursor_)) return false;
+    ++cursor_;
+    FoldLiteral(state, ScanSlashy(cursor_, end_, blankLines_, isDollar));
+    return true;
   }
 
   // A line comment whose opener is openerLength bytes at the cursor.
@@ -699,11 +786,25 @@ class BraceScan {
   }
 
   // A double or single quote: the literal forms of the type, tried in turn.
-  void StepQuote(LineState& state) {
+  [[gnu::always_inline]] void StepQuote(LineState& state) {
     const uint8_t quote = *cursor_;
+    if (features_.hasHashRaw && quote == '"' && StepHashRawLiteral(state)) return;
     if (StepTripleQuotedLiteral(state, quote)) return;
     if (quote == '\'' ? StepCharacterOrSeparator(state) : StepQuoteRunLiteral(state)) return;
     StepQuotedLiteral(state, quote);
+  }
+
+  // Swift: a double quote after '#'s opens a raw string that ends at a double quote
+  // followed by as many '#'s (#"...", #"""...). '#'s right after a double quote are
+  // the end of a string before, not an opener. True when the quote opened one.
+  bool StepHashRawLiteral(LineState& state) {
+    const uint8_t* hashes = cursor_;
+    while (hashes != text_ && hashes[-1] == '#') --hashes;
+    const int64_t hashCount = cursor_ - hashes;
+    if (hashCount == 0 || (hashes != text_ && hashes[-1] == '"')) return false;
+    ++cursor_;
+    FoldLiteral(state, ScanRustRawString(cursor_, end_, blankLines_, hashCount));
+    return true;
   }
 
   // Kotlin, Swift, Scala, Dart, Groovy: """...""" (and '''...''' in Dart and Groovy),
@@ -782,20 +883,72 @@ class BraceScan {
       contentLines = ScanCppRawString(cursor_, end_, blankLines_, quote);
     } else if (features_.hasVerbatim && before == '@') {
       contentLines = ScanDoubledQuote(cursor_, end_, blankLines_, quote);
-    } else if (features_.hasRawPrefix && before == 'r') {
-      contentLines = ScanQuoted(cursor_, end_, blankLines_, quote, true);
     } else if (hashCount >= 0) {
       contentLines = ScanRustRawString(cursor_, end_, blankLines_, hashCount);
     } else {
-      contentLines = ScanQuoted(cursor_, end_, blankLines_, quote, false);
+      const bool isRaw = features_.hasRawPrefix && before == 'r';
+      contentLines = features_.hasOneLineQuotes ? ScanQuotedLine(cursor_, end_, blankLines_, quote, isRaw)
+                                                : ScanQuoted(cursor_, end_, blankLines_, quote, isRaw);
     }
     FoldLiteral(state, contentLines);
   }
 
-  // `...`: raw in Go and D, with escapes in JavaScript and TypeScript.
+  // `...`: raw in Go and D; in JavaScript and TypeScript a template literal.
   void StepBacktickLiteral(LineState& state) {
+    if (features_.hasTemplates) {
+      state.flags = StepTemplateLiteral(state.flags);
+      return;
+    }
     ++cursor_;
     FoldLiteral(state, ScanQuoted(cursor_, end_, blankLines_, '`', features_.isBacktickRaw));
+  }
+
+  // A template literal: its text is a literal with escapes, and each "${" in it
+  // opens an expression read by the language's own rules (comments, literals,
+  // templates within) up to the brace that closes it, where the text goes on.
+  // Recursive through StepTemplateExpression, at most kMaxTemplateNesting deep. Takes
+  // and returns the line's flags by value, so that the callers' line state never has
+  // its address taken and stays in a register.
+  [[gnu::noinline]] uint32_t StepTemplateLiteral(uint32_t flags) {
+    LineState state;
+    state.flags = flags;
+    ++cursor_;
+    for (;;) {
+      bool opensExpression = false;
+      FoldLiteral(state, ScanTemplateText(cursor_, end_, blankLines_, templateNesting_ < kMaxTemplateNesting,
+                                          opensExpression));
+      if (!opensExpression) return state.flags;
+      ++templateNesting_;
+      StepTemplateExpression(state);
+      --templateNesting_;
+      if (cursor_ == end_) return state.flags;
+    }
+  }
+
+  // The expression of a template's "${", cursor just after it: the main loop's rules
+  // with the braces counted; ends just after the '}' that closes it, or at end.
+  void StepTemplateExpression(LineState& state) {
+    const ByteTable& table = kTemplateTables[conservative_ ? 1 : 0];
+    int64_t braceDepth = 0;
+    while (cursor_ != end_) {
+      cursor_ = SkipOrdinaryBytes(cursor_, end_, table, state.flags);
+      if (cursor_ == end_) return;
+      const uint8_t action = table[*cursor_];
+      if (action <= kActByteOrderMark) {
+        StepLineBreakOrMark(action, cursor_, end_, state, tally_, punctBit_);
+      } else if (action == kActOpener) {
+        ++braceDepth;
+        StepOrdinary(state, punctBit_);
+      } else if (action != kActCloser) {
+        StepAction(state, action);
+      } else if (braceDepth == 0) {
+        ++cursor_;
+        return;
+      } else {
+        --braceDepth;
+        StepOrdinary(state, punctBit_);
+      }
+    }
   }
 
   // PHP '#': a line comment, except "#[" which opens an attribute (code).
@@ -834,6 +987,7 @@ class BraceScan {
   LineTally tally_;
   bool commentRanToEnd_ = false;
   int64_t blankLines_ = 0;
+  int templateNesting_ = 0;  // template expressions open around the cursor
   // The plain scan also skips the memos of these two: the fuzz target compares both.
   DigitSeparatorTest<kIsVectorised> separatorTest_;
   RegexFinder<kIsVectorised> regexFinder_;

@@ -14,7 +14,9 @@
 namespace qm {
 namespace {
 
-constexpr FileTypeId kBraceTypes[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 14, 15, 16, 17};
+constexpr FileTypeId kBraceTypes[] = {1,           2,          3,          4,         5,          6,  7,
+                                      8,           9,          10,         14,        15,         16, 17,
+                                      kTypeKotlin, kTypeSwift, kTypeScala, kTypeDart, kTypeGroovy};
 
 using Counts = std::array<int64_t, 5>;  // lines, blank, comment, code, punctuation
 
@@ -33,10 +35,12 @@ Counts Scan(bool isVectorised, FileTypeId type, const std::string& text) {
 
 TEST(BraceScannerVector, ActionAtEveryOffsetAfterCodeMatchesBytewise) {
   // Every byte that is an action in some brace language, and some that are not.
-  const char* const probes[] = {
-      "\n",   "\r",   "\r\n", "\xEF\xBB\xBF", "\xEF", "/",      "//",   "/*",     "*/",       "\"", "'",
-      "`",    "#",    "<",    "<<<ID\n",      "R\"(", "@\"",    "r#\"", "}",      "\xC3\xA9", " ",  "\t",
-      "\\\n", "=/a/", "(/[/", "1'0",          "'a'",  "\"\"\"", "#[",   "<<< X\n"};
+  const char* const probes[] = {"\n",       "\r",       "\r\n",    "\xEF\xBB\xBF", "\xEF",  "/",
+                                "//",       "/*",       "*/",      "\"",           "'",     "`",
+                                "#",        "<",        "<<<ID\n", "R\"(",         "@\"",   "r#\"",
+                                "}",        "\xC3\xA9", " ",       "\t",           "\\\n",  "=/a/",
+                                "(/[/",     "1'0",      "'a'",     "\"\"\"",       "#[",    "<<< X\n",
+                                "`${`'`}`", "${\n}",    "#\"a\"#", "$/a/$",        "r'\\\n"};
   for (bool conservative : {true, false}) {
     BuildCharClassTable(conservative);
     for (const char* probe : probes) {
