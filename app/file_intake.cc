@@ -769,7 +769,7 @@ bool Intake(CountTotals& totals, const SharedString& root, const SharedString& d
   if (!isParallel) FinishPendingFiles();
   FileTypeId type = FileTypeOf(preparedName);
   int64_t kept = 0;  // bytes of a "#!" line read from a stream to find the type
-  if (type == kTypeUnknown && settings.allLanguages && preparedName.Find(".") < 0) {
+  if (type == kTypeUnknown && settings.allLanguages && IsShebangCandidate(preparedName)) {
     if (stream == nullptr) {
       BuildFullPath(openPath, directory, name);
       type = SniffDiskFile();

@@ -35,8 +35,8 @@ struct ExtraRow {
   SharedString text;
   ExtensionEntry entry;
 };
-enum class RowKind { kExtension, kFileName, kInterpreter };
-Array<ExtraRow> extraRows[3];
+enum class RowKind { kExtension, kFileName, kInterpreter, kNamePrefix };
+Array<ExtraRow> extraRows[4];
 
 template <typename Visit>
 void ForEachWord(const char* words, Visit visit) {
@@ -49,11 +49,13 @@ void ForEachWord(const char* words, Visit visit) {
   }
 }
 
+// A file name ending in '*' ("Kconfig.*") is a prefix row of the text before the '*'.
 void AddRows(RowKind kind, const char* words, FileTypeId type) {
-  Array<ExtraRow>& rows = extraRows[static_cast<int>(kind)];
-  ForEachWord(words, [&rows, type](const char* begin, const char* end) {
+  ForEachWord(words, [kind, type](const char* begin, const char* end) {
+    const bool isPrefix = kind == RowKind::kFileName && end[-1] == '*';
+    Array<ExtraRow>& rows = extraRows[static_cast<int>(isPrefix ? RowKind::kNamePrefix : kind)];
     ExtraRow row;
-    row.text = SharedString(begin, end);
+    row.text = SharedString(begin, isPrefix ? end - 1 : end);
     row.text.ToLower();
     row.entry.type = type;
     rows.PushBack(std::move(row));
@@ -145,12 +147,23 @@ FileTypeId FileTypeOf(const SharedString& preparedName) {
   const char* end = text + preparedName.Length();
   if (!fileNameMap.IsEmpty()) {
     if (const ExtensionEntry* const* row = fileNameMap.Find(text, end)) return (*row)->type;
+    for (const ExtraRow& row : extraRows[static_cast<int>(RowKind::kNamePrefix)]) {
+      if (preparedName.StartsWith(row.text.CStr())) return row.entry.type;
+    }
   }
   const char* dot = end;
   while (dot != text && dot[-1] != '.') --dot;
   if (dot == text) return kTypeUnknown;
   const ExtensionEntry* const* row = extensionMap.Find(dot - 1, end);
   return row != nullptr ? (*row)->type : kTypeUnknown;
+}
+
+bool IsShebangCandidate(const SharedString& preparedName) {
+  const char* text = preparedName.CStr();
+  const char* end = text + preparedName.Length();
+  const char* dot = end;
+  while (dot != text && dot[-1] != '.') --dot;
+  return dot == text || extensionMap.Find(dot - 1, end) == nullptr;
 }
 
 FileTypeId ShebangTypeOf(const uint8_t* bytes, int64_t count) {
@@ -234,6 +247,7 @@ SharedString CommentSyntaxOf(const LanguageRules& rules) {
     if ((rule.flags & kIsLiteral) != 0) continue;
     AppendWords(out, rule.opener, "");
     if ((rule.openerFlags & kBeforeLetter) != 0) out.Append("word");
+    if (rule.closer == nullptr) continue;  // to the end of the text
     out.Append(" ", 1);
     out.Append(rule.closer);
   }
@@ -275,7 +289,9 @@ void PrintLanguageList() {
     AppendWords(listed.files, language.extensions, "");
     AppendWords(listed.files, language.fileNames, "");
     AppendWords(listed.files, language.interpreters, "#!");
-    listed.comments = CommentSyntaxOf(language.rules);
+    listed.comments = IsPythonTableType(kTypeFirstTable + i)
+                          ? SharedString(kBuiltinCommentSyntax[kTypePython])
+                          : CommentSyntaxOf(language.rules);
     languages.PushBack(std::move(listed));
   }
   StableSort(languages.Data(), languages.Count(), [](const ListedLanguage& a, const ListedLanguage& b) {

@@ -74,6 +74,10 @@ void ClassifyText(LineTotals& totals, FileTypeId type, const uint8_t* text, int3
       ScanPascal(totals, type, text, length);
       break;
     default:
+      if (IsPythonTableType(type)) {
+        ScanPython(totals, type, text, length);
+        break;
+      }
       if (type >= kTypeFirstTable && !IsBraceTableType(type)) {
         ScanGenericLanguage(totals, type, text, length);
         break;
