@@ -90,6 +90,10 @@ const LanguageTables& TablesOf(FileTypeId type) {
     if (rules.heredoc != HeredocStyle::kNone) MarkCandidate(table, '<', false);
     if (rules.charPrefix != 0) MarkCandidate(table, rules.charPrefix, false);
     if (rules.hasPercentLiterals) MarkCandidate(table, '%', false);
+    if (rules.hasBlockScalars) {
+      MarkCandidate(table, '|', false);
+      MarkCandidate(table, '>', false);
+    }
     assert(HasMainTableShape(table));
   }
   for (int i = 0; i < kMaxBlocks; ++i) {
@@ -606,6 +610,7 @@ class GenericScan {
     if (rules_.regexWords != nullptr && byte == '/' && StepSlashRegex()) return;
     if (byte == rules_.charPrefix && byte != 0 && StepCharPrefix()) return;
     if (byte == '%' && rules_.hasPercentLiterals && StepPercentLiteral()) return;
+    if ((byte == '|' || byte == '>') && rules_.hasBlockScalars && StepBlockScalarIndicator()) return;
     if (byte == rules_.escapeOutside && byte != 0) {
       if (end_ - cursor_ >= 2 && !IsLineBreak(cursor_[1])) {
         state_.flags |= Ordinary(byte) | Ordinary(cursor_[1]);
@@ -709,39 +714,151 @@ class GenericScan {
     return (last == ':' || last == '-' || last == '?') && p != at;
   }
 
-  // Makefiles: whether the cursor's line is a recipe line (see hasRecipes). The
-  // answer for the last line asked about is kept, so each line is looked at once.
+  // Makefiles: whether the cursor's line is a recipe line (see hasRecipes): its
+  // logical line (the lines joined by backslashes) starts with a tab, and the nearest
+  // logical line above that is not one too, nor blank, a comment or a conditional
+  // (ifeq ... endif), is a rule ("target: prerequisites"). The answer for the last
+  // logical line asked about is kept, and a walk up stops there, so each line is
+  // looked at a bounded number of times.
   bool IsRecipeLine() {
-    const uint8_t* start = cursor_;
-    while (start != text_ && !IsLineBreak(start[-1])) --start;
-    if (start == recipeLineStart_) return isRecipeLine_;
-    // Back over the lines this one continues, to the first of them.
-    const uint8_t* first = start;
-    bool isKnown = false;
+    const uint8_t* lineStart = cursor_;
+    while (lineStart != text_ && !IsLineBreak(lineStart[-1])) --lineStart;
+    const uint8_t* const first = LogicalLineStart(lineStart);
+    if (first == recipeLineStart_) return isRecipeLine_;
     bool isRecipe = false;
-    while (first != text_) {
-      const uint8_t* lineBreak = first - 1;
-      if (*lineBreak == '\n' && lineBreak != text_ && lineBreak[-1] == '\r') --lineBreak;
-      if (lineBreak == text_ || lineBreak[-1] != '\\') break;
-      const uint8_t* previous = lineBreak;
-      while (previous != text_ && !IsLineBreak(previous[-1])) --previous;
-      if (previous == recipeLineStart_) {
-        isKnown = true;
-        isRecipe = isRecipeLine_;
+    if (first != end_ && *first == '\t') {
+      const uint8_t* above = first;
+      while (above != text_) {
+        above = LogicalLineStart(PreviousLineStart(above));
+        if (above == recipeLineStart_) {
+          isRecipe = isRecipeLine_;
+          break;
+        }
+        if (*above == '\t' || *above == '#' || IsBlankLine(above) || IsConditionalLine(above)) continue;
+        isRecipe = IsRuleLine(above);
         break;
       }
-      first = previous;
     }
-    if (!isKnown) isRecipe = first != end_ && *first == '\t';
-    recipeLineStart_ = start;
+    recipeLineStart_ = first;
     isRecipeLine_ = isRecipe;
     return isRecipe;
   }
 
-  // After a line break: the bodies of the heredocs opened on the line that just ended,
-  // one after the other; the closing line of each but the last counts as code here,
-  // the last one's is left to the main loop.
+  // The start of the line before the one that starts at `line`. Requires: line != text_.
+  const uint8_t* PreviousLineStart(const uint8_t* line) const {
+    const uint8_t* p = line - 1;
+    if (*p == '\n' && p != text_ && p[-1] == '\r') --p;
+    while (p != text_ && !IsLineBreak(p[-1])) --p;
+    return p;
+  }
+
+  // The first of the lines that `line` continues after backslashes (or `line`).
+  const uint8_t* LogicalLineStart(const uint8_t* line) const {
+    while (line != text_) {
+      const uint8_t* p = line - 1;
+      if (*p == '\n' && p != text_ && p[-1] == '\r') --p;
+      if (p == text_ || p[-1] != '\\') break;
+      line = PreviousLineStart(line);
+    }
+    return line;
+  }
+
+  bool IsBlankLine(const uint8_t* line) const {
+    for (const uint8_t* p = line; p != end_ && !IsLineBreak(*p); ++p) {
+      if (*p > 32) return false;
+    }
+    return true;
+  }
+
+  // A make conditional: ifeq, ifneq, ifdef, ifndef, else or endif first on the line.
+  bool IsConditionalLine(const uint8_t* line) const {
+    const uint8_t* p = line;
+    while (p != end_ && (*p == ' ' || *p == '\t')) ++p;
+    const uint8_t* word = p;
+    while (p != end_ && IsAsciiLetter(*p)) ++p;
+    return HasWord("ifeq ifneq ifdef ifndef else endif", word, static_cast<size_t>(p - word));
+  }
+
+  // A rule: in the logical line, a ':' not followed by '=' comes before any '=' or '#'.
+  bool IsRuleLine(const uint8_t* line) const {
+    for (const uint8_t* p = line; p != end_; ++p) {
+      if (IsLineBreak(*p) && (p == line || p[-1] != '\\')) return false;
+      if (*p == '=' || *p == '#') return false;
+      if (*p == ':') return end_ - p < 2 || p[1] != '=';
+    }
+    return false;
+  }
+
+  // YAML: a '|' or '>' at the cursor that opens a block scalar: true when it did (its
+  // body waits for the end of the line, with the column its lines must pass).
+  bool StepBlockScalarIndicator() {
+    const uint8_t* after = cursor_ + 1;
+    while (after != end_ && (*after == '-' || *after == '+' || IsDigit(*after))) ++after;
+    const uint8_t* p = after;
+    while (p != end_ && (*p == ' ' || *p == '\t')) ++p;
+    if (p != end_ && !IsLineBreak(*p) && !(*p == '#' && p != after)) return false;
+    const uint8_t* before = cursor_;
+    while (before != text_ && (before[-1] == ' ' || before[-1] == '\t')) --before;
+    if (before == cursor_ || before == text_) return false;
+    const uint8_t indicator = before[-1];
+    if (indicator != ':' && indicator != '-' && indicator != '?') return false;
+    // The parent's column: the '-' or '?' before the indicator, or else the key's start
+    // (the line's first byte after its spaces and "- " entries).
+    const uint8_t* lineStart = before;
+    while (lineStart != text_ && !IsLineBreak(lineStart[-1])) --lineStart;
+    const uint8_t* parent = before - 1;
+    if (indicator == ':') {
+      parent = lineStart;
+      for (;;) {
+        while (parent != before && *parent == ' ') ++parent;
+        if (before - parent < 2 || parent[0] != '-' || parent[1] != ' ') break;
+        parent += 2;
+      }
+    }
+    blockScalarColumn_ = parent - lineStart;
+    state_.flags |= Ordinary(*cursor_);
+    cursor_ = after;
+    return true;
+  }
+
+  // After the line that opened a block scalar: its lines, text (code) or blank, up to
+  // the first line that is not blank and not indented past blockScalarColumn_. A last
+  // line without a break is left to the main loop as code.
+  void ScanBlockScalarBody() {
+    const uint8_t* p = cursor_;
+    while (p != end_) {
+      const uint8_t* const lineEnd = FindLineBreak(p, end_);
+      const uint8_t* text = p;
+      while (text != lineEnd && *text == ' ') ++text;
+      bool isBlank = true;
+      for (const uint8_t* q = text; q != lineEnd; ++q) {
+        if (*q > 32) {
+          isBlank = false;
+          break;
+        }
+      }
+      if (!isBlank && text - p <= blockScalarColumn_) break;
+      if (lineEnd == end_) {
+        if (!isBlank) state_.flags |= kHasCode;
+        p = end_;
+        break;
+      }
+      ++tally_.lines;
+      ++tally_.byCategory[isBlank ? kBlankLine : kCodeLine];
+      p = lineEnd + 1;
+      if (*lineEnd == '\r' && p != end_ && *p == '\n') ++p;
+    }
+    cursor_ = p;
+  }
+
+  // After a line break: the body of a block scalar, or the bodies of the heredocs
+  // opened on the line that just ended, one after the other; the closing line of each
+  // heredoc but the last counts as code here, the last one's is left to the main loop.
   void StartPendingHeredocs() {
+    if (blockScalarColumn_ >= 0) {
+      ScanBlockScalarBody();
+      blockScalarColumn_ = -1;
+    }
     for (int i = 0; i < pendingCount_; ++i) {
       ScanHeredocBody(cursor_, end_, pending_[i], tally_);
       if (i + 1 == pendingCount_ || cursor_ == end_) break;
@@ -766,8 +883,9 @@ class GenericScan {
   HeredocTag pending_[kMaxPendingHeredocs];
   int pendingCount_ = 0;
   bool commentRanToEnd_ = false;
-  const uint8_t* recipeLineStart_ = nullptr;  // the line IsRecipeLine last answered for
+  const uint8_t* recipeLineStart_ = nullptr;  // the logical line IsRecipeLine last answered for
   bool isRecipeLine_ = false;
+  int64_t blockScalarColumn_ = -1;  // -1, or a block scalar waits for the next line
 };
 
 }  // namespace

@@ -68,7 +68,8 @@ constexpr LanguageRules kVerilogRules{.lineComments = {kSlashes}, .blocks = {kCB
 // - Makefiles: recipe lines (a tab first) belong to the shell: '#' starts a comment
 //   there only at the start of a word and never continues, quotes are literals.
 // - YAML: only a scalar that starts with a quote is quoted; an apostrophe inside plain
-//   or block text opens nothing.
+//   or block text opens nothing, and a block scalar's lines ("key: |") are text even
+//   where they start with '#'.
 // - Data and prose (YAML, INI, Markdown, reStructuredText) count punctuation-only lines
 //   as code; reStructuredText comments share ".." with directives and are not told apart.
 constexpr LanguageEntry kEntries[] = {
@@ -192,7 +193,8 @@ constexpr LanguageEntry kEntries[] = {
      "",
      {.lineComments = {kShellHash},
       .quotes = {{'"', '\\', kScalarStart}, {'\'', 0, kDoubledQuote | kScalarStart}},
-      .hasPunctuation = false}},
+      .hasPunctuation = false,
+      .hasBlockScalars = true}},
     {"TOML",
      ".toml",
      "",

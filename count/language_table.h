@@ -113,10 +113,16 @@ struct LanguageRules {
   // for regexWords), opens a literal up to the matching delimiter (brackets pair and
   // nest, a backslash escapes).
   bool hasPercentLiterals = false;
-  // Makefiles: a line starting with a tab, or continuing such a line after a
-  // backslash, is a recipe line handed to the shell: a line comment opens there only at
-  // the start of a word and never continues, and kInRecipe quotes open literals.
+  // Makefiles: a line starting with a tab after a rule ("target: prerequisites"; only
+  // other such lines, blank lines, comments and conditionals between), or continuing
+  // such a line after a backslash, is a recipe line handed to the shell: a line
+  // comment opens there only at the start of a word and never continues, and
+  // kInRecipe quotes open literals.
   bool hasRecipes = false;
+  // YAML: "|" or ">" (with chomping and indentation indicators) ending a line after
+  // "key: ", "- " or "? " opens a block scalar: the lines after it that are blank or
+  // indented deeper than its key (or its "-") are text, code when not blank.
+  bool hasBlockScalars = false;
 };
 
 struct LanguageEntry {
