@@ -724,20 +724,19 @@ class GenericScan {
     const uint8_t* lineStart = cursor_;
     while (lineStart != text_ && !IsLineBreak(lineStart[-1])) --lineStart;
     const uint8_t* const first = LogicalLineStart(lineStart);
+    if (first == end_ || *first != '\t') return false;
     if (first == recipeLineStart_) return isRecipeLine_;
     bool isRecipe = false;
-    if (first != end_ && *first == '\t') {
-      const uint8_t* above = first;
-      while (above != text_) {
-        above = LogicalLineStart(PreviousLineStart(above));
-        if (above == recipeLineStart_) {
-          isRecipe = isRecipeLine_;
-          break;
-        }
-        if (*above == '\t' || *above == '#' || IsBlankLine(above) || IsConditionalLine(above)) continue;
-        isRecipe = IsRuleLine(above);
+    const uint8_t* above = first;
+    while (above != text_) {
+      above = LogicalLineStart(PreviousLineStart(above));
+      if (above == recipeLineStart_) {
+        isRecipe = isRecipeLine_;
         break;
       }
+      if (*above == '\t' || *above == '#' || IsBlankLine(above) || IsConditionalLine(above)) continue;
+      isRecipe = IsRuleLine(above);
+      break;
     }
     recipeLineStart_ = first;
     isRecipeLine_ = isRecipe;
@@ -883,7 +882,7 @@ class GenericScan {
   HeredocTag pending_[kMaxPendingHeredocs];
   int pendingCount_ = 0;
   bool commentRanToEnd_ = false;
-  const uint8_t* recipeLineStart_ = nullptr;  // the logical line IsRecipeLine last answered for
+  const uint8_t* recipeLineStart_ = nullptr;  // the last tab-led logical line IsRecipeLine judged
   bool isRecipeLine_ = false;
   int64_t blockScalarColumn_ = -1;  // -1, or a block scalar waits for the next line
 };

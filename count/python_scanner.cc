@@ -82,12 +82,14 @@ int64_t PrefixedOpenerLength(const uint8_t* cursor, const uint8_t* end) {
 
 // Skips ordinary bytes as SkipOrdinaryBytes does, brackets among them, adding the
 // brackets' depth changes to depth (a block of four bytes is read again only when it
-// holds a bracket). Stops at the first action or at end.
+// holds a bracket). Stops at the first action or at end. kIsBlockwise false reads
+// byte by byte (the reference the fuzz target holds the blocks to).
 // Hot: see bench/classify_bench.cc.
+template <bool kIsBlockwise>
 inline const uint8_t* SkipCodeAndBrackets(const uint8_t* cursor, const uint8_t* end, const ByteTable& table,
                                           uint32_t& flags, int64_t& depth) {
   uint32_t seen = flags;
-  while (end - cursor >= 4) {
+  while (kIsBlockwise && end - cursor >= 4) {
     const uint32_t entries = table[cursor[0]] | table[cursor[1]] | table[cursor[2]] | table[cursor[3]];
     if (entries > kLastOrdinary) {
       if (entries >= kActLineFeed) break;
@@ -143,7 +145,10 @@ int64_t ScanTripleQuoted(const uint8_t*& cursor, const uint8_t* end, int64_t& bl
                        });
 }
 
-void ScanPython(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length) {
+namespace {
+
+template <bool kIsBlockwise>
+void Scan(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length) {
   assert(length > 0);
   const bool conservative = IsConservativeMode();
   const ByteTable& startTable = kStartTables[conservative ? 1 : 0];
@@ -172,7 +177,7 @@ void ScanPython(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_
   };
   while (cursor != end) {
     const ByteTable& table = (state.flags & kHasCode) != 0 ? codeTable : startTable;
-    cursor = SkipCodeAndBrackets(cursor, end, table, state.flags, bracketDepth);
+    cursor = SkipCodeAndBrackets<kIsBlockwise>(cursor, end, table, state.flags, bracketDepth);
     if (cursor == end) break;
     const uint8_t action = table[*cursor];
     if (action <= kActByteOrderMark) {
@@ -220,6 +225,16 @@ void ScanPython(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_
     }
   }
   tally.Finish(totals, type, state, end[-1], commentRanToEnd);
+}
+
+}  // namespace
+
+void ScanPython(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length) {
+  Scan<true>(totals, type, text, length);
+}
+
+void ScanPythonBytewise(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length) {
+  Scan<false>(totals, type, text, length);
 }
 
 }  // namespace qm
