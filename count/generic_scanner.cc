@@ -24,6 +24,7 @@ struct LanguageTables {
   ByteTable main[2];
   ByteTable insideBlock[kMaxBlocks];
   ByteTable insideQuote[kMaxQuotes];
+  bool hasColumnZeroBlocks;  // blocks whose opener stands first on a line, looked for there
   bool isBuilt;
 };
 
@@ -71,10 +72,15 @@ const LanguageTables& TablesOf(FileTypeId type) {
         MarkCandidate(table, static_cast<uint8_t>(rule.opener[0]), (rule.flags & kIgnoreCase) != 0);
       }
     }
+    // A block that opens only first on a line ("=begin", "__END__") is looked for at
+    // each line start instead, so that its first byte ('=', '_') costs nothing elsewhere.
     for (const BlockRule& rule : rules.blocks) {
-      if (rule.opener != nullptr) {
-        MarkCandidate(table, static_cast<uint8_t>(rule.opener[0]), (rule.openerFlags & kIgnoreCase) != 0);
+      if (rule.opener == nullptr) continue;
+      if ((rule.openerFlags & kAtColumnZero) != 0) {
+        tables.hasColumnZeroBlocks = true;
+        continue;
       }
+      MarkCandidate(table, static_cast<uint8_t>(rule.opener[0]), (rule.openerFlags & kIgnoreCase) != 0);
     }
     for (const QuoteRule& rule : rules.quotes) {
       if (rule.quote != 0) MarkCandidate(table, rule.quote, false);
@@ -415,6 +421,7 @@ class GenericScan {
     const ByteTable& table = tables_.main[conservative_ ? 1 : 0];
     const uint32_t punctBit = conservative_ && rules_.hasPunctuation ? kHasPunctuation : kHasCode;
     cursor_ = text_;
+    StepLineStart();
     while (cursor_ != end_) {
       cursor_ = SkipOrdinaryBytes(cursor_, end_, table, state_.flags);
       if (cursor_ == end_) break;
@@ -424,7 +431,10 @@ class GenericScan {
         continue;
       }
       StepLineBreakOrMark(action, cursor_, end_, state_, tally_, punctBit);
-      if (action != kActByteOrderMark) StartPendingHeredocs();
+      if (action != kActByteOrderMark) {
+        StartPendingHeredocs();
+        StepLineStart();
+      }
     }
     tally_.Finish(totals, type, state_, end_[-1], commentRanToEnd_);
   }
@@ -432,14 +442,15 @@ class GenericScan {
  private:
   uint32_t Ordinary(uint8_t byte) const { return OrdinaryBits(byte, conservative_, rules_.hasPunctuation); }
 
-  // The length of the first `length` bytes of `opener` at the cursor when they and
-  // the flags match, else 0.
-  size_t MatchOpener(const char* opener, size_t length, uint8_t flags) const {
-    if (static_cast<size_t>(end_ - cursor_) < length) return 0;
+  // The length of `opener` (or of its first maxLength bytes) at the cursor when its
+  // text and the flags match, else 0.
+  size_t MatchOpener(const char* opener, uint8_t flags, size_t maxLength = SIZE_MAX) const {
     const bool ignoreCase = (flags & kIgnoreCase) != 0;
-    for (size_t i = 0; i < length; ++i) {
-      const uint8_t byte = ignoreCase ? LowerAscii(cursor_[i]) : cursor_[i];
-      if (byte != static_cast<uint8_t>(opener[i])) return 0;
+    size_t length = 0;
+    for (; length < maxLength && opener[length] != 0; ++length) {
+      if (cursor_ + length == end_) return 0;
+      const uint8_t byte = ignoreCase ? LowerAscii(cursor_[length]) : cursor_[length];
+      if (byte != static_cast<uint8_t>(opener[length])) return 0;
     }
     const bool isFirstOnLine = (state_.flags & (kHasCode | kHasPunctuation)) == 0;
     const uint8_t* after = cursor_ + length;
@@ -582,7 +593,7 @@ class GenericScan {
     if ((rule.flags & kLongBracket) != 0) {
       // The opener without its last '[', then '='s and '['.
       const size_t prefixLength = std::strlen(rule.opener) - 1;
-      if (MatchOpener(rule.opener, prefixLength, rule.openerFlags) == 0) return false;
+      if (MatchOpener(rule.opener, rule.openerFlags, prefixLength) == 0) return false;
       const uint8_t* p = cursor_ + prefixLength;
       while (p != end_ && *p == '=') ++p;
       if (p == end_ || *p != '[') return false;
@@ -590,7 +601,7 @@ class GenericScan {
       cursor_ = p + 1;
       contentLines = ScanLuaLongBracket(cursor_, end_, blankLines, level);
     } else {
-      const size_t length = MatchOpener(rule.opener, std::strlen(rule.opener), rule.openerFlags);
+      const size_t length = MatchOpener(rule.opener, rule.openerFlags);
       if (length == 0) return false;
       cursor_ += length;
       contentLines = (rule.flags & kToEnd) != 0 ? CountConstructLines(cursor_, end_, blankLines)
@@ -602,6 +613,16 @@ class GenericScan {
       tally_.FoldComment(state_, contentLines, blankLines);
     }
     return true;
+  }
+
+  // At the start of a line (or of the text): the blocks that open only there.
+  void StepLineStart() {
+    if (!tables_.hasColumnZeroBlocks || cursor_ == end_) return;
+    for (int i = 0; i < kMaxBlocks; ++i) {
+      const BlockRule& rule = rules_.blocks[i];
+      if (rule.opener == nullptr) break;
+      if ((rule.openerFlags & kAtColumnZero) != 0 && StepBlock(rule, tables_.insideBlock[i])) return;
+    }
   }
 
   void StepCandidate() {
@@ -624,11 +645,12 @@ class GenericScan {
     for (int i = 0; i < kMaxBlocks; ++i) {
       const BlockRule& rule = rules_.blocks[i];
       if (rule.opener == nullptr) break;
-      if (StepBlock(rule, tables_.insideBlock[i])) return;
+      // Blocks that open first on a line were tried there (StepLineStart).
+      if ((rule.openerFlags & kAtColumnZero) == 0 && StepBlock(rule, tables_.insideBlock[i])) return;
     }
     for (const LineCommentRule& rule : rules_.lineComments) {
       if (rule.opener == nullptr) break;
-      const size_t length = MatchOpener(rule.opener, std::strlen(rule.opener), rule.flags);
+      const size_t length = MatchOpener(rule.opener, rule.flags);
       if (length == 0) continue;
       bool hasContinuation = rules_.hasContinuation;
       if (rules_.hasRecipes && IsRecipeLine()) {
@@ -639,6 +661,7 @@ class GenericScan {
       cursor_ += length;
       commentRanToEnd_ = tally_.FoldLineComment(state_, cursor_, end_, hasContinuation);
       StartPendingHeredocs();
+      StepLineStart();
       return;
     }
     for (int i = 0; i < kMaxQuotes; ++i) {
