@@ -352,7 +352,8 @@ bool FileIntake::Take(const Origin& origin) {
   }
   FileTypeId type = FileTypeOf(preparedName_);
   int64_t kept = 0;  // bytes of a "#!" line read from a stream to find the type
-  if (type == kTypeUnknown && settings.allLanguages && preparedName_.Find(".") < 0 && !origin.isSpecial) {
+  if (type == kTypeUnknown && settings.allLanguages && IsShebangCandidate(preparedName_) &&
+      !origin.isSpecial) {
     buildFullPath();
     type = SniffType(origin, kept);
   }

@@ -37,7 +37,7 @@ struct ExtraRow {
   SharedString text;
   ExtensionEntry entry;
 };
-enum class RowKind { kExtension, kFileName, kInterpreter };
+enum class RowKind { kExtension, kFileName, kInterpreter, kNamePrefix };
 
 template <typename Visit>
 void ForEachWord(const char* words, Visit visit) {
@@ -59,17 +59,19 @@ void MapRows(const Array<ExtraRow>& rows, StringRefMap<ExtensionEntry>& map) {
 }
 
 struct ExtraTables {
-  Array<ExtraRow> rows[3];  // by RowKind
+  Array<ExtraRow> rows[4];  // by RowKind
   StringRefMap<ExtensionEntry> fileNames;
   StringRefMap<ExtensionEntry> interpreters;
 
   const Array<ExtraRow>& Rows(RowKind kind) const { return rows[static_cast<int>(kind)]; }
 
+  // A file name ending in '*' ("Kconfig.*") is a prefix row of the text before the '*'.
   void AddRows(RowKind kind, const char* words, FileTypeId type) {
-    Array<ExtraRow>& target = rows[static_cast<int>(kind)];
-    ForEachWord(words, [&target, type](const char* begin, const char* end) {
+    ForEachWord(words, [this, kind, type](const char* begin, const char* end) {
+      const bool isPrefix = kind == RowKind::kFileName && end[-1] == '*';
+      Array<ExtraRow>& target = rows[static_cast<int>(isPrefix ? RowKind::kNamePrefix : kind)];
       ExtraRow row;
-      row.text = SharedString(begin, end);
+      row.text = SharedString(begin, isPrefix ? end - 1 : end);
       row.text.ToLower();
       row.entry.type = type;
       target.PushBack(std::move(row));
@@ -150,13 +152,25 @@ FileTypeId FileTypeOf(const SharedString& preparedName) {
   const char* text = preparedName.CStr();
   const char* end = text + preparedName.Length();
   if (settings.allLanguages) {
-    if (const ExtensionEntry* const* row = Extras().fileNames.Find(text, end)) return (*row)->type;
+    const ExtraTables& extras = Extras();
+    if (const ExtensionEntry* const* row = extras.fileNames.Find(text, end)) return (*row)->type;
+    for (const ExtraRow& row : extras.Rows(RowKind::kNamePrefix)) {
+      if (preparedName.StartsWith(row.text.CStr())) return row.entry.type;
+    }
   }
   const char* dot = end;
   while (dot != text && dot[-1] != '.') --dot;
   if (dot == text) return kTypeUnknown;
   const ExtensionEntry* const* row = extensionMap.Find(dot - 1, end);
   return row != nullptr ? (*row)->type : kTypeUnknown;
+}
+
+bool IsShebangCandidate(const SharedString& preparedName) {
+  const char* text = preparedName.CStr();
+  const char* end = text + preparedName.Length();
+  const char* dot = end;
+  while (dot != text && dot[-1] != '.') --dot;
+  return dot == text || extensionMap.Find(dot - 1, end) == nullptr;
 }
 
 FileTypeId ShebangTypeOf(const uint8_t* bytes, int64_t count) {
@@ -241,6 +255,7 @@ SharedString CommentSyntaxOf(const LanguageRules& rules) {
     if ((rule.flags & kIsLiteral) != 0) continue;
     AppendWords(out, rule.opener, "");
     if ((rule.openerFlags & kBeforeLetter) != 0) out.Append("word");
+    if (rule.closer == nullptr) continue;  // to the end of the text
     out.Append(" ", 1);
     out.Append(rule.closer);
   }
@@ -282,7 +297,9 @@ void PrintLanguageList() {
     AppendWords(listed.files, language.extensions, "");
     AppendWords(listed.files, language.fileNames, "");
     AppendWords(listed.files, language.interpreters, "#!");
-    listed.comments = CommentSyntaxOf(language.rules);
+    listed.comments = IsPythonTableType(kTypeFirstTable + i)
+                          ? SharedString(kBuiltinCommentSyntax[kTypePython])
+                          : CommentSyntaxOf(language.rules);
     languages.PushBack(std::move(listed));
   }
   StableSort(languages.Data(), languages.Count(), [](const ListedLanguage& a, const ListedLanguage& b) {

@@ -4,9 +4,10 @@
 // thread before counting and only read afterwards.
 
 // With -al the language table (count/language_table.h) adds its extensions, exact
-// file names and "#!" interpreters; only then is a file's content inspected
-// (ShebangTypeOf, for a name without a dot). Names given to FileTypeOf and
-// IsExcludedName are prepared by intake: trimmed, ASCII-lowered.
+// file names, name prefixes and "#!" interpreters; only then is a file's content
+// inspected (ShebangTypeOf, for a name IsShebangCandidate accepts). Names given to
+// FileTypeOf, IsShebangCandidate and IsExcludedName are prepared by intake: trimmed,
+// ASCII-lowered.
 #pragma once
 
 #include "core/hash_table.h"
@@ -38,9 +39,15 @@ extern StringRefMap<ExtensionEntry> extensionMap;
 // tables built once from the language table and constant after.
 void BuildExtensionMap();
 
-// FileTypeId of a prepared name: with -al an exact file name first, then the
-// extension by the last '.'; 0 when unknown or without a dot.
+// FileTypeId of a prepared name: with -al an exact file name first, then a name
+// prefix ("kconfig." from "Kconfig.*"), then the extension by the last '.'; 0 when
+// unknown or without a dot. Cost: one hash lookup per kind, one compare per prefix.
 FileTypeId FileTypeOf(const SharedString& preparedName);
+
+// Whether a file of this prepared name is typed by its "#!" line (with -al, when
+// FileTypeOf found no type): the name has no dot, or an extension that no language
+// and no -fe claims (".sample", ".tc"). One hash lookup.
+bool IsShebangCandidate(const SharedString& preparedName);
 
 // FileTypeId named by a "#!" line at the start of bytes (only the first 128 bytes and
 // line are read): the interpreter's file name, or with "env" the first argument that is

@@ -37,33 +37,47 @@ static_assert(HasMainTableShape(kPhpTables[0]) && HasMainTableShape(kPhpTables[1
 static_assert(kPlainTables[1]['}'] == kHasPunctuation && kPlainTables[0]['}'] == kHasCode);
 static_assert(kPlainTables[1]['`'] == kHasPunctuation && kPhpTables[1]['#'] == kActHash);
 
+// Inside a template literal's ${ }: JavaScript's table with the braces as actions, so
+// that the brace closing the expression is found. Read without the vector search.
+constexpr ByteTable kTemplateTables[2] = {
+    WithAction(WithAction(kBacktickTables[0], '{', kActOpener), '}', kActCloser),
+    WithAction(WithAction(kBacktickTables[1], '{', kActOpener), '}', kActCloser)};
+static_assert(HasMainTableShape(kTemplateTables[0]) && HasMainTableShape(kTemplateTables[1]));
+
+// Template literals nest inside ${ } at most this deep; deeper, "${" is text. Each
+// level is a frame of the scan's recursion, so the bound keeps the stack small.
+constexpr int kMaxTemplateNesting = 16;
+
 struct BraceFeatures {
-  const ByteTable* tables;       // kPlainTables, kBacktickTables or kPhpTables
-  bool hasContinuation;          // backslash-newline continues "//"
-  bool hasNesting;               // D's "/+" ... "+/"
-  bool hasNestedBlocks;          // Rust, Kotlin, Swift, Scala, Dart: "/*" ... "*/" nest
-  bool hasCppRaw;                // R"delim( ... )delim"
-  bool hasVerbatim;              // C# @"...", $@"..." and @$"..."
-  bool hasQuoteRunRaw;           // C# """ ... """ raw strings (three or more quotes)
-  bool hasTextBlocks;            // Java """ ... """
-  bool hasRawPrefix;             // D's r"..."
-  bool hasRustRaw;               // r#"..."#
-  bool hasRustCharRule;          // a single quote opens only 'x' and '\...' (lifetimes)
-  bool hasDigitSeparators;       // C family: 1'000'000, 0xFF'FF
-  bool hasRegex;                 // JavaScript, TypeScript: /.../ literals
-  bool hasAttributes;            // PHP: "#[" is code, not a comment
-  bool hasHeredoc;               // PHP: <<<ID ... ID
-  bool isBacktickRaw;            // Go and D: no escapes between backticks
-  bool hasTripleDouble = false;  // """ ... """ literals without escapes
-  bool hasTripleSingle = false;  // ''' ... ''' literals without escapes
+  const ByteTable* tables = kPlainTables;  // kPlainTables, kBacktickTables or kPhpTables
+  bool hasContinuation = false;            // backslash-newline continues "//"
+  bool hasNesting = false;                 // D's "/+" ... "+/"
+  bool hasNestedBlocks = false;            // Rust, Kotlin, Swift, Scala, Dart: "/*" ... "*/" nest
+  bool hasCppRaw = false;                  // R"delim( ... )delim"
+  bool hasVerbatim = false;                // C# @"...", $@"..." and @$"..."
+  bool hasQuoteRunRaw = false;             // C# """ ... """ raw strings (three or more quotes)
+  bool hasTextBlocks = false;              // Java """ ... """
+  bool hasRawPrefix = false;               // D's r"...", Dart's r"..." and r'...'
+  bool hasRustRaw = false;                 // r#"..."#
+  bool hasRustCharRule = false;            // a single quote opens only 'x' and '\...' (lifetimes)
+  bool hasDigitSeparators = false;         // C family: 1'000'000, 0xFF'FF
+  bool hasRegex = false;                   // JavaScript, TypeScript: /.../ literals
+  bool hasTemplates = false;               // JavaScript, TypeScript: `...${ expression }...`
+  bool hasAttributes = false;              // PHP: "#[" is code, not a comment
+  bool hasHeredoc = false;                 // PHP: <<<ID ... ID
+  bool isBacktickRaw = false;              // Go and D: no escapes between backticks
+  bool hasTripleDouble = false;            // """ ... """ literals without escapes
+  bool hasTripleSingle = false;            // ''' ... ''' literals without escapes
+  bool hasOneLineQuotes = false;           // '...' and "..." end at an unescaped line break
+  bool hasHashRaw = false;                 // Swift: #"..."#, ##"..."##, #"""..."""#
+  bool hasSlashy = false;                  // Groovy: /.../ where an operand may start, $/.../$
 };
 
-constexpr BraceFeatures kPlain{kPlainTables, false, false, false, false, false, false, false,
-                               false,        false, false, false, false, false, false, false};
-
 constexpr BraceFeatures FeaturesOf(FileTypeId type) {
-  BraceFeatures features = kPlain;
+  BraceFeatures features;
   features.hasDigitSeparators = type >= kTypeCpp && type <= kTypeInline;
+  features.hasOneLineQuotes = (type >= kTypeCpp && type <= kTypeJavaScript) || type == kTypeGo ||
+                              type == kTypeTypeScript || (type >= kTypeKotlin && type <= kTypeGroovy);
   switch (type) {
     case kTypeD:
       features.tables = kBacktickTables;
@@ -90,7 +104,7 @@ constexpr BraceFeatures FeaturesOf(FileTypeId type) {
     case kTypeJavaScript:
     case kTypeTypeScript:
       features.tables = kBacktickTables;
-      features.hasRegex = true;
+      features.hasRegex = features.hasTemplates = true;
       break;
     case kTypeGo:
       features.tables = kBacktickTables;
@@ -104,15 +118,18 @@ constexpr BraceFeatures FeaturesOf(FileTypeId type) {
       features.hasRustRaw = features.hasRustCharRule = features.hasNestedBlocks = true;
       break;
     case kTypeKotlin:
-    case kTypeSwift:
     case kTypeScala:
       features.hasNestedBlocks = features.hasTripleDouble = true;
       break;
+    case kTypeSwift:
+      features.hasNestedBlocks = features.hasTripleDouble = features.hasHashRaw = true;
+      break;
     case kTypeDart:
       features.hasNestedBlocks = features.hasTripleDouble = features.hasTripleSingle = true;
+      features.hasRawPrefix = true;
       break;
     case kTypeGroovy:
-      features.hasTripleDouble = features.hasTripleSingle = true;
+      features.hasTripleDouble = features.hasTripleSingle = features.hasSlashy = true;
       break;
     default:
       break;
@@ -133,11 +150,18 @@ static_assert(!kFeatures[kTypeObjCpp].hasCppRaw && kFeatures[kTypeObjCpp].hasCon
 static_assert(kFeatures[kTypeInline].hasDigitSeparators && !kFeatures[kTypeD].hasDigitSeparators &&
               !kFeatures[kTypeCSharp].hasDigitSeparators);
 static_assert(kFeatures[kTypePhp].hasHeredoc == (kFeatures[kTypePhp].tables == kPhpTables));
+static_assert(kFeatures[kTypeGo].hasOneLineQuotes && kFeatures[kTypeGroovy].hasOneLineQuotes &&
+              !kFeatures[kTypeD].hasOneLineQuotes && !kFeatures[kTypePhp].hasOneLineQuotes &&
+              !kFeatures[kTypeRust].hasOneLineQuotes);
+static_assert(kFeatures[kTypeTypeScript].hasTemplates && !kFeatures[kTypeGo].hasTemplates);
 
 constexpr ByteTable kInsideBlockComment = MakeInsideTable('*');
 constexpr ByteTable kInsideNestingPlus = MakeInsideTable('/', '+');
 constexpr ByteTable kInsideNestingStar = MakeInsideTable('/', '*');
 constexpr ByteTable kInsideTextBlock = MakeInsideTable('"', '\\');
+constexpr ByteTable kInsideTemplate = MakeInsideTable('`', '\\', '$');
+constexpr ByteTable kInsideSlashy = MakeInsideTable('/', '\\');
+constexpr ByteTable kInsideDollarSlashy = MakeInsideTable('/', '$');
 
 constexpr bool IsDecimalDigit(uint8_t byte) {
   return byte >= '0' && byte <= '9';
@@ -350,6 +374,52 @@ int64_t ScanTextBlock(const uint8_t*& cursor, const uint8_t* end, int64_t& blank
                            return false;
                          }
                          StepEscapePair(p, limit, blankSoFar);
+                         return false;
+                       });
+}
+
+// The text of a template literal, cursor after its backtick or after the '}' of an
+// expression: ends after the closing backtick, or (when expressions are allowed)
+// after "${", with opensExpression set; escapes as in quoted literals.
+int64_t ScanTemplateText(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines,
+                         bool allowsExpressions, bool& opensExpression) {
+  return WalkConstruct(cursor, end, blankLines, kInsideTemplate,
+                       [&](const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) {
+                         if (*p == '`') {
+                           ++p;
+                           return true;
+                         }
+                         if (*p == '\\') {
+                           StepEscapePair(p, limit, blankSoFar);
+                           return false;
+                         }
+                         blankSoFar = false;
+                         if (allowsExpressions && limit - p >= 2 && p[1] == '{') {
+                           p += 2;
+                           opensExpression = true;
+                           return true;
+                         }
+                         ++p;
+                         return false;
+                       });
+}
+
+// A Groovy slashy string, cursor after its '/': ends after the next '/' that no
+// backslash escapes. A dollar slashy string, cursor after "$/": ends after "/$";
+// "$/" and "$$" are escapes.
+int64_t ScanSlashy(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, bool isDollar) {
+  return WalkConstruct(cursor, end, blankLines, isDollar ? kInsideDollarSlashy : kInsideSlashy,
+                       [isDollar](const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) {
+                         blankSoFar = false;
+                         const uint8_t byte = *p;
+                         const uint8_t next = limit - p >= 2 ? p[1] : 0;
+                         if (byte == '/' && (!isDollar || next == '$')) {
+                           p += isDollar ? 2 : 1;
+                           return true;
+                         }
+                         const bool isEscape = isDollar ? byte == '$' && (next == '/' || next == '$')
+                                                        : byte == '\\' && next == '/';
+                         p += isEscape ? 2 : 1;
                          return false;
                        });
 }
@@ -582,177 +652,351 @@ int64_t ScanHeredoc(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLi
 
 namespace {
 
+// One scan of one text: the loop skips ordinary bytes, ends lines, and hands every
+// other action byte to the step of the construct it may open. A step starts with
+// cursor_ on its byte and leaves it after what it read (at least one byte), with the
+// line's state and tally brought up to date; blankLines_ is the out-parameter of the
+// construct scanners. The loop's own cursor, the line's state and the vector search
+// are locals, which the compiler keeps in registers (the member cursor_, whose address
+// the construct scanners take, costs memory traffic: about 3% more instructions on
+// the headers when the loop used it).
+// Hot: see bench/classify_bench.cc.
 template <bool kIsVectorised>
-void Scan(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length) {
-  assert(type > kTypeUnknown && type <= kTypeGroovy && length > 0);
-  const BraceFeatures& features = kFeatures[type];
-  const bool conservative = IsConservativeMode();
-  const ByteTable& table = features.tables[conservative ? 1 : 0];
-  const ActionFinder<kIsVectorised> finder(table, ActionBytesFor(features.tables, conservative));
-  const uint32_t punctBit = PunctuationBit(conservative);
-  const uint8_t* cursor = text;
-  const uint8_t* const end = text + length;
-  LineState state;
-  LineTally tally;
-  bool commentRanToEnd = false;
-  int64_t blankLines = 0;
-  // The plain scan also skips the memos of these two: the fuzz target compares both.
-  DigitSeparatorTest<kIsVectorised> separatorTest;
-  RegexFinder<kIsVectorised> regexFinder;
-  while (cursor != end) {
-    cursor = finder.Skip(cursor, end, state.flags);
-    if (cursor == end) break;
-    const uint8_t action = table[*cursor];
+class BraceScan {
+ public:
+  BraceScan(FileTypeId type, const uint8_t* text, int32_t length, bool conservative)
+      : features_(kFeatures[type]),
+        conservative_(conservative),
+        punctBit_(PunctuationBit(conservative)),
+        text_(text),
+        end_(text + length),
+        cursor_(text) {}
+
+  void Run(LineTotals& totals, FileTypeId type) {
+    LineState state;
+    const ByteTable& table = features_.tables[conservative_ ? 1 : 0];
+    const ActionFinder<kIsVectorised> finder(table, ActionBytesFor(features_.tables, conservative_));
+    const uint8_t* cursor = cursor_;
+    const uint8_t* const end = end_;
+    while (cursor != end) {
+      cursor = finder.Skip(cursor, end, state.flags);
+      if (cursor == end) break;
+      const uint8_t action = table[*cursor];
+      if (action <= kActByteOrderMark) {
+        StepLineBreakOrMark(action, cursor, end, state, tally_, punctBit_);
+        continue;
+      }
+      cursor_ = cursor;
+      StepAction(state, action);
+      cursor = cursor_;
+    }
+    tally_.Finish(totals, type, state, end_[-1], commentRanToEnd_);
+  }
+
+ private:
+  // Every action but the line breaks, which the loops take themselves. Always inlined:
+  // the template steps make it recursive, and a call here would cost every language.
+  [[gnu::always_inline]] void StepAction(LineState& state, uint8_t action) {
     switch (action) {
-      case kActLineFeed:
-      case kActCarriageReturn:
-      case kActByteOrderMark:
-        StepLineBreakOrMark(action, cursor, end, state, tally, punctBit);
+      case kActSlash:
+        StepSlash(state);
         break;
-      case kActSlash: {
-        const uint8_t next = end - cursor >= 2 ? cursor[1] : 0;
-        const uint8_t* regexEnd = nullptr;
-        if (next == '/') {
-          cursor += 2;
-          commentRanToEnd = tally.FoldLineComment(state, cursor, end, features.hasContinuation);
-        } else if (next == '*') {
-          cursor += 2;
-          const int64_t contentLines = features.hasNestedBlocks
-                                           ? ScanNestingComment(cursor, end, blankLines, '*')
-                                           : ScanBlockComment(cursor, end, blankLines);
-          tally.FoldComment(state, contentLines, blankLines);
-        } else if (next == '+' && features.hasNesting) {
-          cursor += 2;
-          const int64_t contentLines = ScanNestingComment(cursor, end, blankLines, '+');
-          tally.FoldComment(state, contentLines, blankLines);
-        } else if (features.hasRegex && MayOpenRegex(text, cursor) &&
-                   (regexEnd = regexFinder.Find(cursor + 1, end)) != nullptr) {
-          cursor = regexEnd;
-          tally.FoldLiteral(state, 0, 0);
-        } else {
-          state.flags |= punctBit;
-          ++cursor;
-        }
-        break;
-      }
       case kActDoubleQuote:
-      case kActSingleQuote: {
-        const uint8_t quote = *cursor;
-        const bool hasTriple = quote == '"' ? features.hasTripleDouble : features.hasTripleSingle;
-        if (hasTriple && end - cursor >= 3 && cursor[1] == quote && cursor[2] == quote) {
-          cursor += 3;
-          const int64_t contentLines = ScanTripleQuoted(cursor, end, blankLines, quote);
-          tally.FoldLiteral(state, contentLines, blankLines);
-          break;
-        }
-        const int before = cursor != text ? cursor[-1] : -1;
-        int64_t contentLines;
-        if (quote == '\'') {
-          if (features.hasRustCharRule) {
-            const int64_t literalSize = RustCharLiteralSize(cursor, end);
-            if (literalSize < 0) {
-              state.flags |= kHasCode;
-              ++cursor;
-              break;
-            }
-            if (literalSize > 0) {
-              const uint8_t* const stop = cursor + literalSize;
-              ++cursor;
-              contentLines = CountConstructLines(cursor, stop, blankLines);
-              tally.FoldLiteral(state, contentLines, blankLines);
-              break;
-            }
-          } else if (features.hasDigitSeparators && separatorTest.IsSeparator(text, cursor, end)) {
-            state.flags |= kHasCode;
-            ++cursor;
-            break;
-          }
-        } else {
-          const bool isVerbatim =
-              features.hasVerbatim &&
-              (before == '@' || (before == '$' && cursor - text >= 2 && cursor[-2] == '@'));
-          // A C# opener takes its whole run of quotes; a Java one only three (counting
-          // further would read a long run again at every text block it holds).
-          const int64_t quoteLimit = features.hasQuoteRunRaw && !isVerbatim ? end - cursor
-                                     : features.hasTextBlocks               ? 3
-                                                                            : 1;
-          int64_t quoteCount = 1;
-          while (quoteCount < quoteLimit && quoteCount < end - cursor && cursor[quoteCount] == '"')
-            ++quoteCount;
-          if (features.hasQuoteRunRaw && !isVerbatim && quoteCount >= 3) {
-            cursor += quoteCount;
-            contentLines = ScanQuoteRunRaw(cursor, end, blankLines, quoteCount);
-            tally.FoldLiteral(state, contentLines, blankLines);
-            break;
-          }
-          if (features.hasTextBlocks && quoteCount >= 3) {
-            cursor += 3;
-            contentLines = ScanTextBlock(cursor, end, blankLines);
-            tally.FoldLiteral(state, contentLines, blankLines);
-            break;
-          }
-          if (isVerbatim) {
-            ++cursor;
-            contentLines = ScanDoubledQuote(cursor, end, blankLines, quote);
-            tally.FoldLiteral(state, contentLines, blankLines);
-            break;
-          }
-        }
-        const int64_t hashCount = features.hasRustRaw && quote == '"' ? RawHashCount(text, cursor) : -1;
-        ++cursor;
-        if (features.hasCppRaw && before == 'R') {
-          contentLines = ScanCppRawString(cursor, end, blankLines, quote);
-        } else if (features.hasVerbatim && before == '@') {
-          contentLines = ScanDoubledQuote(cursor, end, blankLines, quote);
-        } else if (features.hasRawPrefix && before == 'r') {
-          contentLines = ScanQuoted(cursor, end, blankLines, quote, true);
-        } else if (hashCount >= 0) {
-          contentLines = ScanRustRawString(cursor, end, blankLines, hashCount);
-        } else {
-          contentLines = ScanQuoted(cursor, end, blankLines, quote, false);
-        }
-        tally.FoldLiteral(state, contentLines, blankLines);
+      case kActSingleQuote:
+        StepQuote(state);
         break;
-      }
-      case kActBacktick: {
-        ++cursor;
-        const int64_t contentLines = ScanQuoted(cursor, end, blankLines, '`', features.isBacktickRaw);
-        tally.FoldLiteral(state, contentLines, blankLines);
+      case kActBacktick:
+        StepBacktickLiteral(state);
         break;
-      }
       case kActHash:
-        if (features.hasAttributes && end - cursor >= 2 && cursor[1] == '[') {
-          state.flags |= punctBit;
-          ++cursor;
-          break;
-        }
-        ++cursor;
-        commentRanToEnd = tally.FoldLineComment(state, cursor, end, false);
+        StepHash(state);
         break;
-      case kActLess: {
-        const bool isTriple =
-            features.hasHeredoc && end - cursor >= 3 && cursor[1] == '<' && cursor[2] == '<';
-        if (isTriple) {
-          const uint8_t* body = cursor + 3;
-          const int64_t contentLines = ScanHeredoc(body, end, blankLines);
-          if (contentLines >= 0) {
-            cursor = body;
-            tally.FoldLiteral(state, contentLines, blankLines);
-            break;
-          }
-        }
-        // Not a heredoc: "<<<" is three ordinary bytes, any other '<' one.
-        state.flags |= punctBit;
-        cursor += isTriple ? 3 : 1;
+      case kActLess:
+        StepLess(state);
         break;
-      }
       default:
         assert(false && "action without a handler in the brace scanner");
-        ++cursor;
+        ++cursor_;
         break;
     }
   }
-  tally.Finish(totals, type, state, end[-1], commentRanToEnd);
+
+  void FoldLiteral(LineState& state, int64_t contentLines) {
+    tally_.FoldLiteral(state, contentLines, blankLines_);
+  }
+  void FoldComment(LineState& state, int64_t contentLines) {
+    tally_.FoldComment(state, contentLines, blankLines_);
+  }
+
+  // A byte that opens nothing here: ordinary punctuation, or code.
+  void StepOrdinary(LineState& state, uint32_t bit) {
+    state.flags |= bit;
+    ++cursor_;
+  }
+
+  // '/': a line comment, a block or nesting comment, a regular expression, or a
+  // division.
+  [[gnu::always_inline]] void StepSlash(LineState& state) {
+    const uint8_t next = end_ - cursor_ >= 2 ? cursor_[1] : 0;
+    if (next == '/') {
+      StepLineComment(state, 2, features_.hasContinuation);
+    } else if (next == '*') {
+      StepBlockComment(state, features_.hasNestedBlocks ? '*' : 0);
+    } else if (next == '+' && features_.hasNesting) {
+      StepBlockComment(state, '+');
+    } else if (!(features_.hasRegex && StepRegex(state)) &&
+               !(features_.hasSlashy && StepSlashyLiteral(state))) {
+      StepOrdinary(state, punctBit_);
+    }
+  }
+
+  // Groovy: a '/' where an operand may start opens a slashy string, "$/" a dollar
+  // slashy string; both may span lines. True when it opened one.
+  bool StepSlashyLiteral(LineState& state) {
+    const bool isDollar = cursor_ != text_ && cursor_[-1] == '$';
+    if (!isDollar && !MayOpenRegex(text_, cursor_)) return false;
+    ++cursor_;
+    FoldLiteral(state, ScanSlashy(cursor_, end_, blankLines_, isDollar));
+    return true;
+  }
+
+  // A line comment whose opener is openerLength bytes at the cursor.
+  void StepLineComment(LineState& state, int openerLength, bool hasContinuation) {
+    cursor_ += openerLength;
+    commentRanToEnd_ = tally_.FoldLineComment(state, cursor_, end_, hasContinuation);
+  }
+
+  // "/*" ... "*/" (nestingInner 0), or a nesting comment whose inner byte is
+  // nestingInner: D's "/+" ... "+/", or "/*" ... "*/" where blocks nest.
+  void StepBlockComment(LineState& state, uint8_t nestingInner) {
+    cursor_ += 2;
+    FoldComment(state, nestingInner != 0 ? ScanNestingComment(cursor_, end_, blankLines_, nestingInner)
+                                         : ScanBlockComment(cursor_, end_, blankLines_));
+  }
+
+  // JavaScript and TypeScript: a '/' where an expression may start opens a regular
+  // expression literal if one closes on its line. True when it did.
+  bool StepRegex(LineState& state) {
+    if (!MayOpenRegex(text_, cursor_)) return false;
+    const uint8_t* const regexEnd = regexFinder_.Find(cursor_ + 1, end_);
+    if (regexEnd == nullptr) return false;
+    cursor_ = regexEnd;
+    tally_.FoldLiteral(state, 0, 0);
+    return true;
+  }
+
+  // A double or single quote: the literal forms of the type, tried in turn.
+  [[gnu::always_inline]] void StepQuote(LineState& state) {
+    const uint8_t quote = *cursor_;
+    if (features_.hasHashRaw && quote == '"' && StepHashRawLiteral(state)) return;
+    if (StepTripleQuotedLiteral(state, quote)) return;
+    if (quote == '\'' ? StepCharacterOrSeparator(state) : StepQuoteRunLiteral(state)) return;
+    StepQuotedLiteral(state, quote);
+  }
+
+  // Swift: a double quote after '#'s opens a raw string that ends at a double quote
+  // followed by as many '#'s (#"...", #"""...). '#'s right after a double quote are
+  // the end of a string before, not an opener. True when the quote opened one.
+  bool StepHashRawLiteral(LineState& state) {
+    const uint8_t* hashes = cursor_;
+    while (hashes != text_ && hashes[-1] == '#') --hashes;
+    const int64_t hashCount = cursor_ - hashes;
+    if (hashCount == 0 || (hashes != text_ && hashes[-1] == '"')) return false;
+    ++cursor_;
+    FoldLiteral(state, ScanRustRawString(cursor_, end_, blankLines_, hashCount));
+    return true;
+  }
+
+  // Kotlin, Swift, Scala, Dart, Groovy: """...""" (and '''...''' in Dart and Groovy),
+  // without escapes. True when the quote opened one.
+  bool StepTripleQuotedLiteral(LineState& state, uint8_t quote) {
+    const bool hasTriple = quote == '"' ? features_.hasTripleDouble : features_.hasTripleSingle;
+    if (!hasTriple || end_ - cursor_ < 3 || cursor_[1] != quote || cursor_[2] != quote) return false;
+    cursor_ += 3;
+    FoldLiteral(state, ScanTripleQuoted(cursor_, end_, blankLines_, quote));
+    return true;
+  }
+
+  // A single quote that is not a quoted literal's opener, or opens a literal of its own
+  // form: Rust's character literals (a lifetime or label is code), the C family's digit
+  // separators. True when handled; false leaves it to StepQuotedLiteral.
+  bool StepCharacterOrSeparator(LineState& state) {
+    if (features_.hasRustCharRule) {
+      const int64_t literalSize = RustCharLiteralSize(cursor_, end_);
+      if (literalSize == 0) return false;
+      if (literalSize < 0) {
+        StepOrdinary(state, kHasCode);
+        return true;
+      }
+      const uint8_t* const stop = cursor_ + literalSize;
+      ++cursor_;
+      FoldLiteral(state, CountConstructLines(cursor_, stop, blankLines_));
+      return true;
+    }
+    if (features_.hasDigitSeparators && separatorTest_.IsSeparator(text_, cursor_, end_)) {
+      StepOrdinary(state, kHasCode);
+      return true;
+    }
+    return false;
+  }
+
+  // The double-quote forms that begin with a run of quotes or a prefix: C# raw strings
+  // (three or more quotes), Java text blocks, C# verbatim strings. True when the quote
+  // opened one.
+  bool StepQuoteRunLiteral(LineState& state) {
+    const int before = cursor_ != text_ ? cursor_[-1] : -1;
+    const bool isVerbatim = features_.hasVerbatim &&
+                            (before == '@' || (before == '$' && cursor_ - text_ >= 2 && cursor_[-2] == '@'));
+    // A C# opener takes its whole run of quotes; a Java one only three (counting
+    // further would read a long run again at every text block it holds).
+    const int64_t quoteLimit = features_.hasQuoteRunRaw && !isVerbatim ? end_ - cursor_
+                               : features_.hasTextBlocks               ? 3
+                                                                       : 1;
+    int64_t quoteCount = 1;
+    while (quoteCount < quoteLimit && quoteCount < end_ - cursor_ && cursor_[quoteCount] == '"') ++quoteCount;
+    if (features_.hasQuoteRunRaw && !isVerbatim && quoteCount >= 3) {
+      cursor_ += quoteCount;
+      FoldLiteral(state, ScanQuoteRunRaw(cursor_, end_, blankLines_, quoteCount));
+      return true;
+    }
+    if (features_.hasTextBlocks && quoteCount >= 3) {
+      cursor_ += 3;
+      FoldLiteral(state, ScanTextBlock(cursor_, end_, blankLines_));
+      return true;
+    }
+    if (isVerbatim) {
+      ++cursor_;
+      FoldLiteral(state, ScanDoubledQuote(cursor_, end_, blankLines_, '"'));
+      return true;
+    }
+    return false;
+  }
+
+  // A literal of one quote, read by the rules its prefix calls for: C++ raw strings
+  // R"x(...)x", C# @'...', D r"...", Rust r#"..."#, or an ordinary quoted literal.
+  void StepQuotedLiteral(LineState& state, uint8_t quote) {
+    const int before = cursor_ != text_ ? cursor_[-1] : -1;
+    const int64_t hashCount = features_.hasRustRaw && quote == '"' ? RawHashCount(text_, cursor_) : -1;
+    ++cursor_;
+    int64_t contentLines;
+    if (features_.hasCppRaw && before == 'R') {
+      contentLines = ScanCppRawString(cursor_, end_, blankLines_, quote);
+    } else if (features_.hasVerbatim && before == '@') {
+      contentLines = ScanDoubledQuote(cursor_, end_, blankLines_, quote);
+    } else if (hashCount >= 0) {
+      contentLines = ScanRustRawString(cursor_, end_, blankLines_, hashCount);
+    } else {
+      const bool isRaw = features_.hasRawPrefix && before == 'r';
+      contentLines = features_.hasOneLineQuotes ? ScanQuotedLine(cursor_, end_, blankLines_, quote, isRaw)
+                                                : ScanQuoted(cursor_, end_, blankLines_, quote, isRaw);
+    }
+    FoldLiteral(state, contentLines);
+  }
+
+  // `...`: raw in Go and D; in JavaScript and TypeScript a template literal.
+  void StepBacktickLiteral(LineState& state) {
+    if (features_.hasTemplates) {
+      state.flags = StepTemplateLiteral(state.flags);
+      return;
+    }
+    ++cursor_;
+    FoldLiteral(state, ScanQuoted(cursor_, end_, blankLines_, '`', features_.isBacktickRaw));
+  }
+
+  // A template literal: its text is a literal with escapes, and each "${" in it
+  // opens an expression read by the language's own rules (comments, literals,
+  // templates within) up to the brace that closes it, where the text goes on.
+  // Recursive through StepTemplateExpression, at most kMaxTemplateNesting deep. Takes
+  // and returns the line's flags by value, so that the callers' line state never has
+  // its address taken and stays in a register.
+  [[gnu::noinline]] uint32_t StepTemplateLiteral(uint32_t flags) {
+    LineState state;
+    state.flags = flags;
+    ++cursor_;
+    for (;;) {
+      bool opensExpression = false;
+      FoldLiteral(state, ScanTemplateText(cursor_, end_, blankLines_, templateNesting_ < kMaxTemplateNesting,
+                                          opensExpression));
+      if (!opensExpression) return state.flags;
+      ++templateNesting_;
+      StepTemplateExpression(state);
+      --templateNesting_;
+      if (cursor_ == end_) return state.flags;
+    }
+  }
+
+  // The expression of a template's "${", cursor just after it: the main loop's rules
+  // with the braces counted; ends just after the '}' that closes it, or at end.
+  void StepTemplateExpression(LineState& state) {
+    const ByteTable& table = kTemplateTables[conservative_ ? 1 : 0];
+    int64_t braceDepth = 0;
+    while (cursor_ != end_) {
+      cursor_ = SkipOrdinaryBytes(cursor_, end_, table, state.flags);
+      if (cursor_ == end_) return;
+      const uint8_t action = table[*cursor_];
+      if (action <= kActByteOrderMark) {
+        StepLineBreakOrMark(action, cursor_, end_, state, tally_, punctBit_);
+      } else if (action == kActOpener) {
+        ++braceDepth;
+        StepOrdinary(state, punctBit_);
+      } else if (action != kActCloser) {
+        StepAction(state, action);
+      } else if (braceDepth == 0) {
+        ++cursor_;
+        return;
+      } else {
+        --braceDepth;
+        StepOrdinary(state, punctBit_);
+      }
+    }
+  }
+
+  // PHP '#': a line comment, except "#[" which opens an attribute (code).
+  void StepHash(LineState& state) {
+    if (features_.hasAttributes && end_ - cursor_ >= 2 && cursor_[1] == '[') {
+      StepOrdinary(state, punctBit_);
+      return;
+    }
+    StepLineComment(state, 1, false);
+  }
+
+  // PHP '<': "<<<" may open a heredoc or nowdoc; otherwise "<<<" is three ordinary
+  // bytes and any other '<' one.
+  void StepLess(LineState& state) {
+    const bool isTriple =
+        features_.hasHeredoc && end_ - cursor_ >= 3 && cursor_[1] == '<' && cursor_[2] == '<';
+    if (isTriple) {
+      const uint8_t* body = cursor_ + 3;
+      const int64_t contentLines = ScanHeredoc(body, end_, blankLines_);
+      if (contentLines >= 0) {
+        cursor_ = body;
+        FoldLiteral(state, contentLines);
+        return;
+      }
+    }
+    state.flags |= punctBit_;
+    cursor_ += isTriple ? 3 : 1;
+  }
+
+  const BraceFeatures& features_;
+  const bool conservative_;
+  const uint32_t punctBit_;
+  const uint8_t* const text_;
+  const uint8_t* const end_;
+  const uint8_t* cursor_;
+  LineTally tally_;
+  bool commentRanToEnd_ = false;
+  int64_t blankLines_ = 0;
+  int templateNesting_ = 0;  // template expressions open around the cursor
+  // The plain scan also skips the memos of these two: the fuzz target compares both.
+  DigitSeparatorTest<kIsVectorised> separatorTest_;
+  RegexFinder<kIsVectorised> regexFinder_;
+};
+
+template <bool kIsVectorised>
+void Scan(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length) {
+  assert(type > kTypeUnknown && type <= kTypeGroovy && length > 0);
+  BraceScan<kIsVectorised>(type, text, length, IsConservativeMode()).Run(totals, type);
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 // Scala, Dart and Groovy. The differences per type, fixed for a whole call:
 //
 //   C++, C, ObjC++, ObjC, header:  a backslash before a line break continues "//"
+//   all but D, PHP and Rust:       '...' and "..." end at a line break that no
+//                                  backslash escapes (it stays the caller's)
 //   C++, header, inline:           R"delim( ... )delim" raw strings
 //   C++, C, ObjC++, ObjC, header,  a quote between hex digits of a number separates
 //   inline:                        digits (1'000'000, 0xFF'FF)
@@ -16,8 +18,11 @@
 //   C#:                            @"...", $@"...", @$"..." verbatim strings with
 //                                  doubled quotes; """ ... """ raw strings (3+ quotes)
 //   Java:                          """ ... """ text blocks
-//   JavaScript, TypeScript:        `...` literals with escapes; /.../ regular
-//                                  expressions where an expression may start
+//   JavaScript, TypeScript:        `...` template literals with escapes, whose ${ }
+//                                  expressions are read by these same rules (nested
+//                                  templates, comments) up to their closing brace;
+//                                  /.../ regular expressions where an expression may
+//                                  start
 //   Go:                            raw `...` literals
 //   PHP:                           "#" line comments but "#[" attributes; <<<ID
 //                                  heredocs and nowdocs ending at an indented "ID"
@@ -25,13 +30,17 @@
 //                                  block comments nest; a single quote opens only
 //                                  'x' and '\...' (so lifetimes and labels are code)
 //   Kotlin, Swift, Scala:          nesting "/*" ... "*/", """...""" literals (no escapes)
-//   Dart:                          the same, and '''...'''
-//   Groovy:                        """...""" and '''...''' literals
+//   Swift:                         #"..."#, #"""..."""# raw strings (any number of '#')
+//   Dart:                          the same as Kotlin, '''...''', and r"..." r'...' raw
+//   Groovy:                        """...""" and '''...''' literals; /.../ slashy strings
+//                                  where an operand may start and $/.../$ dollar
+//                                  slashy strings, both across lines
 //
 // Comments (and the lines they cross) count as comment unless code or punctuation
 // shares the line; literals count as code, their blank inner lines as blank. An
 // unclosed construct runs to the end of the text. Nothing is allocated except the
-// terminator of a C++ raw string (a copy of its delimiter, per literal).
+// terminator of a C++ raw string (a copy of its delimiter, per literal); template
+// literals nest at most 16 deep (deeper, "${" is text), each level a stack frame.
 #pragma once
 
 #include <cstdint>

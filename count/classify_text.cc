@@ -74,6 +74,10 @@ void ClassifyText(LineTotals& totals, FileTypeId type, const uint8_t* text, int3
       ScanPascal(totals, type, text, length);
       break;
     default:
+      if (IsPythonTableType(type)) {
+        ScanPython(totals, type, text, length);
+        break;
+      }
       if (type >= kTypeFirstTable && !IsBraceTableType(type)) {
         ScanGenericLanguage(totals, type, text, length);
         break;
@@ -95,6 +99,31 @@ int64_t ScanQuoted(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLin
                          StepEscapePair(p, limit, blankSoFar);
                          return false;
                        });
+}
+
+int64_t ScanQuotedLine(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, uint8_t quote,
+                       bool isRaw) {
+  assert(cursor <= end);
+  const ByteTable& table = QuotedTable(quote, isRaw);
+  const uint8_t* p = cursor;
+  int64_t contentLines = 0;
+  while (p != end) {
+    p = SkipToStop(p, end, table);
+    if (p == end || IsLineBreak(*p)) break;
+    const uint8_t byte = *p++;
+    if (byte == quote) break;
+    // A backslash: it takes the byte after it, a line break (CR LF) included.
+    if (p == end) break;
+    if (IsLineBreak(*p)) {
+      ++contentLines;
+      if (*p++ == '\r' && p != end && *p == '\n') ++p;
+    } else {
+      ++p;
+    }
+  }
+  cursor = p;
+  blankLines = 0;
+  return contentLines;
 }
 
 int64_t ScanDoubledQuote(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, uint8_t quote) {

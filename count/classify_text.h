@@ -51,7 +51,8 @@ bool IsConservativeMode();
 // Adds nothing for type kTypeUnknown, a type outside 1..kTypeInvalid - 1, or length <= 0.
 // Types 1-10 and 14-17 use the brace-language rules, 11 Lua, 12 Python, 13 Pascal; the
 // language-table types (count/language_table.h) the generic scanner, except Kotlin,
-// Swift, Scala, Dart and Groovy, which use the brace-language rules.
+// Swift, Scala, Dart and Groovy, which use the brace-language rules, and Starlark,
+// which uses Python's.
 void ClassifyText(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length);
 
 }  // namespace qm

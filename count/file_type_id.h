@@ -34,7 +34,8 @@ inline constexpr FileTypeId kTypeTypeScript = 16;
 inline constexpr FileTypeId kTypeRust = 17;
 
 // The language table's entries take the ids from kTypeFirstTable on, in table order;
-// the first five are read by the brace scanner, the rest by the generic scanner.
+// the first five are read by the brace scanner, Starlark by the Python scanner, the
+// rest by the generic scanner.
 inline constexpr FileTypeId kTypeFirstTable = 18;
 inline constexpr FileTypeId kTypeKotlin = 18;
 inline constexpr FileTypeId kTypeSwift = 19;
@@ -42,7 +43,9 @@ inline constexpr FileTypeId kTypeScala = 20;
 inline constexpr FileTypeId kTypeDart = 21;
 inline constexpr FileTypeId kTypeGroovy = 22;
 // Entries of the language table (checked against the table itself).
-inline constexpr int kTableLanguageCount = 71;
+inline constexpr int kTableLanguageCount = 76;
+// The last entry, read by the Python scanner (checked against the table's name).
+inline constexpr FileTypeId kTypeStarlark = kTypeFirstTable + 75;
 inline constexpr FileTypeId kTypeInvalid = kTypeFirstTable + kTableLanguageCount;
 
 // Entries of every per-type counter array: one per FileTypeId below kTypeInvalid.

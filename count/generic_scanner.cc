@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "count/language_table.h"
+#include "count/lua_scanner.h"
 
 namespace qm {
 
@@ -23,6 +24,7 @@ struct LanguageTables {
   ByteTable main[2];
   ByteTable insideBlock[kMaxBlocks];
   ByteTable insideQuote[kMaxQuotes];
+  bool hasColumnZeroBlocks;  // blocks whose opener stands first on a line, looked for there
   bool isBuilt;
 };
 
@@ -70,10 +72,15 @@ const LanguageTables& TablesOf(FileTypeId type) {
         MarkCandidate(table, static_cast<uint8_t>(rule.opener[0]), (rule.flags & kIgnoreCase) != 0);
       }
     }
+    // A block that opens only first on a line ("=begin", "__END__") is looked for at
+    // each line start instead, so that its first byte ('=', '_') costs nothing elsewhere.
     for (const BlockRule& rule : rules.blocks) {
-      if (rule.opener != nullptr) {
-        MarkCandidate(table, static_cast<uint8_t>(rule.opener[0]), (rule.openerFlags & kIgnoreCase) != 0);
+      if (rule.opener == nullptr) continue;
+      if ((rule.openerFlags & kAtColumnZero) != 0) {
+        tables.hasColumnZeroBlocks = true;
+        continue;
       }
+      MarkCandidate(table, static_cast<uint8_t>(rule.opener[0]), (rule.openerFlags & kIgnoreCase) != 0);
     }
     for (const QuoteRule& rule : rules.quotes) {
       if (rule.quote != 0) MarkCandidate(table, rule.quote, false);
@@ -87,11 +94,18 @@ const LanguageTables& TablesOf(FileTypeId type) {
     }
     if (rules.regexWords != nullptr) MarkCandidate(table, '/', false);
     if (rules.heredoc != HeredocStyle::kNone) MarkCandidate(table, '<', false);
+    if (rules.charPrefix != 0) MarkCandidate(table, rules.charPrefix, false);
+    if (rules.hasPercentLiterals) MarkCandidate(table, '%', false);
+    if (rules.hasBlockScalars) {
+      MarkCandidate(table, '|', false);
+      MarkCandidate(table, '>', false);
+    }
     assert(HasMainTableShape(table));
   }
   for (int i = 0; i < kMaxBlocks; ++i) {
     const BlockRule& rule = rules.blocks[i];
-    if (rule.opener == nullptr) continue;
+    // A long bracket is read by its own scanner; a block to the end needs no stops.
+    if (rule.opener == nullptr || (rule.flags & (kLongBracket | kToEnd)) != 0) continue;
     tables.insideBlock[i] =
         MakeInsideTable(static_cast<uint8_t>(rule.closer[0]),
                         (rule.flags & kNests) != 0 ? static_cast<uint8_t>(rule.opener[0]) : -1);
@@ -283,9 +297,11 @@ const uint8_t* SkipDelimited(const uint8_t* p, const uint8_t* end, uint8_t opene
   return p;
 }
 
+// A byte that may delimit a quote-like literal: any ASCII byte above 32 but an
+// identifier byte, ';' or a closing bracket (m,x, and s{a}{b} are literals).
 bool IsDelimiter(uint8_t byte) {
-  return byte > 32 && byte < 0x80 && !IsIdentifierByte(byte) && byte != ',' && byte != ';' && byte != ')' &&
-         byte != ']' && byte != '}' && byte != '>';
+  return byte > 32 && byte < 0x80 && !IsIdentifierByte(byte) && byte != ';' && byte != ')' && byte != ']' &&
+         byte != '}' && byte != '>';
 }
 
 struct HeredocTag {
@@ -372,6 +388,26 @@ void ScanHeredocBody(const uint8_t*& cursor, const uint8_t* end, const HeredocTa
   cursor = p;
 }
 
+// The number of pairs "((" not closed by a later "))" between the start of the line
+// holding `at` and `at`: above 0 inside shell arithmetic ($(( )), (( ))).
+int64_t OpenArithmeticOnLine(const uint8_t* text, const uint8_t* at) {
+  const uint8_t* p = at;
+  while (p != text && !IsLineBreak(p[-1])) --p;
+  int64_t depth = 0;
+  while (at - p >= 2) {
+    if (p[0] == p[1] && (p[0] == '(' || p[0] == ')')) {
+      depth += p[0] == '(' ? 1 : -1;
+      p += 2;
+    } else {
+      ++p;
+    }
+  }
+  return depth;
+}
+
+// Heredocs opened on one line, their bodies waiting for the next line.
+inline constexpr int kMaxPendingHeredocs = 8;
+
 class GenericScan {
  public:
   GenericScan(FileTypeId type, const uint8_t* text, int32_t length)
@@ -385,6 +421,7 @@ class GenericScan {
     const ByteTable& table = tables_.main[conservative_ ? 1 : 0];
     const uint32_t punctBit = conservative_ && rules_.hasPunctuation ? kHasPunctuation : kHasCode;
     cursor_ = text_;
+    StepLineStart();
     while (cursor_ != end_) {
       cursor_ = SkipOrdinaryBytes(cursor_, end_, table, state_.flags);
       if (cursor_ == end_) break;
@@ -394,7 +431,10 @@ class GenericScan {
         continue;
       }
       StepLineBreakOrMark(action, cursor_, end_, state_, tally_, punctBit);
-      if (action != kActByteOrderMark) StartPendingHeredoc();
+      if (action != kActByteOrderMark) {
+        StartPendingHeredocs();
+        StepLineStart();
+      }
     }
     tally_.Finish(totals, type, state_, end_[-1], commentRanToEnd_);
   }
@@ -402,14 +442,15 @@ class GenericScan {
  private:
   uint32_t Ordinary(uint8_t byte) const { return OrdinaryBits(byte, conservative_, rules_.hasPunctuation); }
 
-  // The length of `opener` at the cursor when its text and its flags match, else 0.
-  size_t MatchOpener(const char* opener, uint8_t flags) const {
-    const size_t length = std::strlen(opener);
-    if (static_cast<size_t>(end_ - cursor_) < length) return 0;
+  // The length of `opener` (or of its first maxLength bytes) at the cursor when its
+  // text and the flags match, else 0.
+  size_t MatchOpener(const char* opener, uint8_t flags, size_t maxLength = SIZE_MAX) const {
     const bool ignoreCase = (flags & kIgnoreCase) != 0;
-    for (size_t i = 0; i < length; ++i) {
-      const uint8_t byte = ignoreCase ? LowerAscii(cursor_[i]) : cursor_[i];
-      if (byte != static_cast<uint8_t>(opener[i])) return 0;
+    size_t length = 0;
+    for (; length < maxLength && opener[length] != 0; ++length) {
+      if (cursor_ + length == end_) return 0;
+      const uint8_t byte = ignoreCase ? LowerAscii(cursor_[length]) : cursor_[length];
+      if (byte != static_cast<uint8_t>(opener[length])) return 0;
     }
     const bool isFirstOnLine = (state_.flags & (kHasCode | kHasPunctuation)) == 0;
     const uint8_t* after = cursor_ + length;
@@ -420,7 +461,22 @@ class GenericScan {
     if ((flags & kBeforeSpace) != 0 && after != end_ && *after > 32) return 0;
     if ((flags & kBeforeLetter) != 0 && !isLetterAfter) return 0;
     if ((flags & kNotDirective) != 0 && isFirstOnLine && isLetterAfter) return 0;
+    if ((flags & kNotBeforeOpenBlock) != 0 && OpensBlockLaterOnLine(after)) return 0;
     return length;
+  }
+
+  // Whether the first block rule's opener stands in [from, end of its line) without
+  // its closer after it on that line.
+  bool OpensBlockLaterOnLine(const uint8_t* from) const {
+    const BlockRule& rule = rules_.blocks[0];
+    if (rule.opener == nullptr || rule.closer == nullptr) return false;
+    const uint8_t* const lineEnd = FindLineBreak(from, end_);
+    const size_t lineBytes = static_cast<size_t>(lineEnd - from);
+    const void* opener = memmem(from, lineBytes, rule.opener, std::strlen(rule.opener));
+    if (opener == nullptr) return false;
+    const uint8_t* const body = static_cast<const uint8_t*>(opener) + std::strlen(rule.opener);
+    return memmem(body, static_cast<size_t>(lineEnd - body), rule.closer, std::strlen(rule.closer)) ==
+           nullptr;
   }
 
   // A quote-like operator whose word starts at the cursor: true when it opened a
@@ -463,22 +519,24 @@ class GenericScan {
     return true;
   }
 
+  // Whether an operand may start at `at`: first on its line, after one of
+  // ( , = : [ ! & | ? { } ; ~ or after a word of regexWords (not a "$" variable).
+  bool IsOperandPlace(const uint8_t* at) const {
+    const uint8_t* before = at;
+    while (before != text_ && (before[-1] == ' ' || before[-1] == '\t')) --before;
+    if (before == text_ || IsLineBreak(before[-1])) return true;
+    const uint8_t last = before[-1];
+    if (last != 0 && std::strchr("(,=:[!&|?{};~", last) != nullptr) return true;
+    if (!IsIdentifierByte(last)) return false;
+    const uint8_t* word = before;
+    while (word != text_ && IsIdentifierByte(word[-1])) --word;
+    return (word == text_ || word[-1] != '$') &&
+           HasWord(rules_.regexWords, word, static_cast<size_t>(before - word));
+  }
+
   // A '/' where an operand is expected: true when it opened a /.../ literal on its line.
   bool StepSlashRegex() {
-    const uint8_t* before = cursor_;
-    while (before != text_ && (before[-1] == ' ' || before[-1] == '\t')) --before;
-    bool isOperandPlace = before == text_ || IsLineBreak(before[-1]);
-    if (!isOperandPlace) {
-      const uint8_t last = before[-1];
-      isOperandPlace = last != 0 && std::strchr("(,=:[!&|?{};~", last) != nullptr;
-      if (!isOperandPlace && IsIdentifierByte(last)) {
-        const uint8_t* word = before;
-        while (word != text_ && IsIdentifierByte(word[-1])) --word;
-        isOperandPlace = (word == text_ || word[-1] != '$') &&
-                         HasWord(rules_.regexWords, word, static_cast<size_t>(before - word));
-      }
-    }
-    if (!isOperandPlace) return false;
+    if (!IsOperandPlace(cursor_)) return false;
     bool isInClass = false;
     for (const uint8_t* p = cursor_ + 1; p != end_ && !IsLineBreak(*p); ++p) {
       if (*p == '\\' && end_ - p >= 2 && !IsLineBreak(p[1])) {
@@ -496,10 +554,84 @@ class GenericScan {
     return false;
   }
 
+  // Ruby's ?x: true when the cursor's charPrefix made a character literal (code).
+  bool StepCharPrefix() {
+    const uint8_t* p = cursor_ + 1;
+    if (p == end_ || *p <= 32) return false;
+    if (*p == '\\' && end_ - p >= 2 && !IsLineBreak(p[1])) ++p;
+    ++p;
+    if (p != end_ && (IsIdentifierByte(*p) || *p >= 0x80)) return false;
+    state_.flags |= kHasCode;
+    cursor_ = p;
+    return true;
+  }
+
+  // Ruby's %q( ), %w[ ], %r{ }, %( ) ...: true when the '%' opened a literal.
+  bool StepPercentLiteral() {
+    const uint8_t* p = cursor_ + 1;
+    const bool hasLetter = p != end_ && std::memchr("qQwWiIrsx", *p, 9) != nullptr;
+    if (hasLetter) {
+      if (cursor_ != text_ && (IsIdentifierByte(cursor_[-1]) || cursor_[-1] == ')' || cursor_[-1] == ']'))
+        return false;
+      ++p;
+    } else if (!IsOperandPlace(cursor_)) {
+      return false;
+    }
+    if (p == end_ || *p <= 32 || *p >= 0x80 || IsIdentifierByte(*p) || (!hasLetter && *p == '='))
+      return false;
+    LiteralLines lines;
+    cursor_ = SkipDelimited(p + 1, end_, *p, CloserOf(*p), lines);
+    tally_.FoldLiteral(state_, lines.contentLines, lines.blankLines);
+    return true;
+  }
+
+  // A block pair whose opener matched at the cursor (openerLength bytes), or a long
+  // bracket: true when it opened (now scanned).
+  bool StepBlock(const BlockRule& rule, const ByteTable& inside) {
+    int64_t blankLines = 0;
+    int64_t contentLines = 0;
+    if ((rule.flags & kLongBracket) != 0) {
+      // The opener without its last '[', then '='s and '['.
+      const size_t prefixLength = std::strlen(rule.opener) - 1;
+      if (MatchOpener(rule.opener, rule.openerFlags, prefixLength) == 0) return false;
+      const uint8_t* p = cursor_ + prefixLength;
+      while (p != end_ && *p == '=') ++p;
+      if (p == end_ || *p != '[') return false;
+      const int64_t level = p - (cursor_ + prefixLength);
+      cursor_ = p + 1;
+      contentLines = ScanLuaLongBracket(cursor_, end_, blankLines, level);
+    } else {
+      const size_t length = MatchOpener(rule.opener, rule.openerFlags);
+      if (length == 0) return false;
+      cursor_ += length;
+      contentLines = (rule.flags & kToEnd) != 0 ? CountConstructLines(cursor_, end_, blankLines)
+                                                : ScanBlock(cursor_, end_, blankLines, rule, inside);
+    }
+    if ((rule.flags & kIsLiteral) != 0) {
+      tally_.FoldLiteral(state_, contentLines, blankLines);
+    } else {
+      tally_.FoldComment(state_, contentLines, blankLines);
+    }
+    return true;
+  }
+
+  // At the start of a line (or of the text): the blocks that open only there.
+  void StepLineStart() {
+    if (!tables_.hasColumnZeroBlocks || cursor_ == end_) return;
+    for (int i = 0; i < kMaxBlocks; ++i) {
+      const BlockRule& rule = rules_.blocks[i];
+      if (rule.opener == nullptr) break;
+      if ((rule.openerFlags & kAtColumnZero) != 0 && StepBlock(rule, tables_.insideBlock[i])) return;
+    }
+  }
+
   void StepCandidate() {
     const uint8_t byte = *cursor_;
     if (rules_.quoteWords != nullptr && IsAsciiLetter(byte) && StepQuoteLike()) return;
     if (rules_.regexWords != nullptr && byte == '/' && StepSlashRegex()) return;
+    if (byte == rules_.charPrefix && byte != 0 && StepCharPrefix()) return;
+    if (byte == '%' && rules_.hasPercentLiterals && StepPercentLiteral()) return;
+    if ((byte == '|' || byte == '>') && rules_.hasBlockScalars && StepBlockScalarIndicator()) return;
     if (byte == rules_.escapeOutside && byte != 0) {
       if (end_ - cursor_ >= 2 && !IsLineBreak(cursor_[1])) {
         state_.flags |= Ordinary(byte) | Ordinary(cursor_[1]);
@@ -513,25 +645,23 @@ class GenericScan {
     for (int i = 0; i < kMaxBlocks; ++i) {
       const BlockRule& rule = rules_.blocks[i];
       if (rule.opener == nullptr) break;
-      const size_t length = MatchOpener(rule.opener, rule.openerFlags);
-      if (length == 0) continue;
-      cursor_ += length;
-      int64_t blankLines = 0;
-      const int64_t contentLines = ScanBlock(cursor_, end_, blankLines, rule, tables_.insideBlock[i]);
-      if ((rule.flags & kIsLiteral) != 0) {
-        tally_.FoldLiteral(state_, contentLines, blankLines);
-      } else {
-        tally_.FoldComment(state_, contentLines, blankLines);
-      }
-      return;
+      // Blocks that open first on a line were tried there (StepLineStart).
+      if ((rule.openerFlags & kAtColumnZero) == 0 && StepBlock(rule, tables_.insideBlock[i])) return;
     }
     for (const LineCommentRule& rule : rules_.lineComments) {
       if (rule.opener == nullptr) break;
       const size_t length = MatchOpener(rule.opener, rule.flags);
       if (length == 0) continue;
+      bool hasContinuation = rules_.hasContinuation;
+      if (rules_.hasRecipes && IsRecipeLine()) {
+        // The shell's comment: at the start of a word, to the end of its line.
+        if (!IsWordStart(text_, cursor_)) continue;
+        hasContinuation = false;
+      }
       cursor_ += length;
-      commentRanToEnd_ = tally_.FoldLineComment(state_, cursor_, end_, rules_.hasContinuation);
-      StartPendingHeredoc();
+      commentRanToEnd_ = tally_.FoldLineComment(state_, cursor_, end_, hasContinuation);
+      StartPendingHeredocs();
+      StepLineStart();
       return;
     }
     for (int i = 0; i < kMaxQuotes; ++i) {
@@ -541,29 +671,38 @@ class GenericScan {
       if (StepQuote(rule, tables_.insideQuote[i])) return;
       break;
     }
-    if (byte == '<' && rules_.heredoc != HeredocStyle::kNone && end_ - cursor_ >= 3 && cursor_[1] == '<' &&
-        cursor_[2] == '<') {
-      // A here-string (<<<"text"), not a heredoc: its own '<'s must not open one either.
-      state_.flags |= Ordinary(byte);
-      cursor_ += 3;
-      return;
-    }
-    if (byte == '<' && rules_.heredoc != HeredocStyle::kNone && pending_.id == nullptr) {
-      HeredocTag tag;
-      if (const uint8_t* after = ParseHeredocOpener(cursor_, end_, rules_.heredoc, tag)) {
-        pending_ = tag;
-        state_.flags |= kHasCode;
-        cursor_ = after;
-        return;
-      }
-    }
+    if (byte == '<' && rules_.heredoc != HeredocStyle::kNone && StepHeredocOpener()) return;
     state_.flags |= Ordinary(byte);
     ++cursor_;
+  }
+
+  // A '<' where heredocs exist: true when it was handled (a heredoc opener, now
+  // waiting for the end of the line, or a here-string's "<<<" or an arithmetic shift,
+  // taken whole so that their own '<'s open nothing).
+  bool StepHeredocOpener() {
+    const bool isHereString = end_ - cursor_ >= 3 && cursor_[1] == '<' && cursor_[2] == '<';
+    const bool isShift = !isHereString && end_ - cursor_ >= 2 && cursor_[1] == '<' &&
+                         rules_.heredoc == HeredocStyle::kShell && OpenArithmeticOnLine(text_, cursor_) > 0;
+    if (isHereString || isShift) {
+      state_.flags |= Ordinary('<');
+      cursor_ += isHereString ? 3 : 2;
+      return true;
+    }
+    if (pendingCount_ == kMaxPendingHeredocs) return false;
+    HeredocTag tag;
+    const uint8_t* const after = ParseHeredocOpener(cursor_, end_, rules_.heredoc, tag);
+    if (after == nullptr) return false;
+    pending_[pendingCount_++] = tag;
+    state_.flags |= kHasCode;
+    cursor_ = after;
+    return true;
   }
 
   // A quote at the cursor: true when it opened a literal (now scanned).
   bool StepQuote(const QuoteRule& rule, const ByteTable& inside) {
     if ((rule.flags & kNotAfterWord) != 0 && IsAfterWord(text_, cursor_)) return false;
+    if ((rule.flags & kInRecipe) != 0 && !IsRecipeLine()) return false;
+    if ((rule.flags & kScalarStart) != 0 && !IsScalarStart(cursor_)) return false;
     if ((rule.flags & kCharLiteral) != 0) {
       if (rule.escape != 0 && end_ - cursor_ >= 2 && cursor_[1] == rule.escape) {
         ++cursor_;
@@ -588,11 +727,171 @@ class GenericScan {
     return true;
   }
 
-  // After a line break: the body of a heredoc opened on the line that just ended.
-  void StartPendingHeredoc() {
-    if (pending_.id == nullptr) return;
-    ScanHeredocBody(cursor_, end_, pending_, tally_);
-    pending_ = HeredocTag();
+  // YAML: whether a scalar may start at `at` (see kScalarStart).
+  bool IsScalarStart(const uint8_t* at) const {
+    const uint8_t* p = at;
+    while (p != text_ && (p[-1] == ' ' || p[-1] == '\t')) --p;
+    if (p == text_ || IsLineBreak(p[-1])) return true;
+    const uint8_t last = p[-1];
+    if (last == '[' || last == '{' || last == ',') return true;
+    return (last == ':' || last == '-' || last == '?') && p != at;
+  }
+
+  // Makefiles: whether the cursor's line is a recipe line (see hasRecipes): its
+  // logical line (the lines joined by backslashes) starts with a tab, and the nearest
+  // logical line above that is not one too, nor blank, a comment or a conditional
+  // (ifeq ... endif), is a rule ("target: prerequisites"). The answer for the last
+  // logical line asked about is kept, and a walk up stops there, so each line is
+  // looked at a bounded number of times.
+  bool IsRecipeLine() {
+    const uint8_t* lineStart = cursor_;
+    while (lineStart != text_ && !IsLineBreak(lineStart[-1])) --lineStart;
+    const uint8_t* const first = LogicalLineStart(lineStart);
+    if (first == end_ || *first != '\t') return false;
+    if (first == recipeLineStart_) return isRecipeLine_;
+    bool isRecipe = false;
+    const uint8_t* above = first;
+    while (above != text_) {
+      above = LogicalLineStart(PreviousLineStart(above));
+      if (above == recipeLineStart_) {
+        isRecipe = isRecipeLine_;
+        break;
+      }
+      if (*above == '\t' || *above == '#' || IsBlankLine(above) || IsConditionalLine(above)) continue;
+      isRecipe = IsRuleLine(above);
+      break;
+    }
+    recipeLineStart_ = first;
+    isRecipeLine_ = isRecipe;
+    return isRecipe;
+  }
+
+  // The start of the line before the one that starts at `line`. Requires: line != text_.
+  const uint8_t* PreviousLineStart(const uint8_t* line) const {
+    const uint8_t* p = line - 1;
+    if (*p == '\n' && p != text_ && p[-1] == '\r') --p;
+    while (p != text_ && !IsLineBreak(p[-1])) --p;
+    return p;
+  }
+
+  // The first of the lines that `line` continues after backslashes (or `line`).
+  const uint8_t* LogicalLineStart(const uint8_t* line) const {
+    while (line != text_) {
+      const uint8_t* p = line - 1;
+      if (*p == '\n' && p != text_ && p[-1] == '\r') --p;
+      if (p == text_ || p[-1] != '\\') break;
+      line = PreviousLineStart(line);
+    }
+    return line;
+  }
+
+  bool IsBlankLine(const uint8_t* line) const {
+    for (const uint8_t* p = line; p != end_ && !IsLineBreak(*p); ++p) {
+      if (*p > 32) return false;
+    }
+    return true;
+  }
+
+  // A make conditional: ifeq, ifneq, ifdef, ifndef, else or endif first on the line.
+  bool IsConditionalLine(const uint8_t* line) const {
+    const uint8_t* p = line;
+    while (p != end_ && (*p == ' ' || *p == '\t')) ++p;
+    const uint8_t* word = p;
+    while (p != end_ && IsAsciiLetter(*p)) ++p;
+    return HasWord("ifeq ifneq ifdef ifndef else endif", word, static_cast<size_t>(p - word));
+  }
+
+  // A rule: in the logical line, a ':' not followed by '=' comes before any '=' or '#'.
+  bool IsRuleLine(const uint8_t* line) const {
+    for (const uint8_t* p = line; p != end_; ++p) {
+      if (IsLineBreak(*p) && (p == line || p[-1] != '\\')) return false;
+      if (*p == '=' || *p == '#') return false;
+      if (*p == ':') return end_ - p < 2 || p[1] != '=';
+    }
+    return false;
+  }
+
+  // YAML: a '|' or '>' at the cursor that opens a block scalar: true when it did (its
+  // body waits for the end of the line, with the column its lines must pass).
+  bool StepBlockScalarIndicator() {
+    const uint8_t* after = cursor_ + 1;
+    while (after != end_ && (*after == '-' || *after == '+' || IsDigit(*after))) ++after;
+    const uint8_t* p = after;
+    while (p != end_ && (*p == ' ' || *p == '\t')) ++p;
+    if (p != end_ && !IsLineBreak(*p) && !(*p == '#' && p != after)) return false;
+    const uint8_t* before = cursor_;
+    while (before != text_ && (before[-1] == ' ' || before[-1] == '\t')) --before;
+    if (before == cursor_ || before == text_) return false;
+    const uint8_t indicator = before[-1];
+    if (indicator != ':' && indicator != '-' && indicator != '?') return false;
+    // The parent's column: the '-' or '?' before the indicator, or else the key's start
+    // (the line's first byte after its spaces and "- " entries).
+    const uint8_t* lineStart = before;
+    while (lineStart != text_ && !IsLineBreak(lineStart[-1])) --lineStart;
+    const uint8_t* parent = before - 1;
+    if (indicator == ':') {
+      parent = lineStart;
+      for (;;) {
+        while (parent != before && *parent == ' ') ++parent;
+        if (before - parent < 2 || parent[0] != '-' || parent[1] != ' ') break;
+        parent += 2;
+      }
+    }
+    blockScalarColumn_ = parent - lineStart;
+    state_.flags |= Ordinary(*cursor_);
+    cursor_ = after;
+    return true;
+  }
+
+  // After the line that opened a block scalar: its lines, text (code) or blank, up to
+  // the first line that is not blank and not indented past blockScalarColumn_. A last
+  // line without a break is left to the main loop as code.
+  void ScanBlockScalarBody() {
+    const uint8_t* p = cursor_;
+    while (p != end_) {
+      const uint8_t* const lineEnd = FindLineBreak(p, end_);
+      const uint8_t* text = p;
+      while (text != lineEnd && *text == ' ') ++text;
+      bool isBlank = true;
+      for (const uint8_t* q = text; q != lineEnd; ++q) {
+        if (*q > 32) {
+          isBlank = false;
+          break;
+        }
+      }
+      if (!isBlank && text - p <= blockScalarColumn_) break;
+      if (lineEnd == end_) {
+        if (!isBlank) state_.flags |= kHasCode;
+        p = end_;
+        break;
+      }
+      ++tally_.lines;
+      ++tally_.byCategory[isBlank ? kBlankLine : kCodeLine];
+      p = lineEnd + 1;
+      if (*lineEnd == '\r' && p != end_ && *p == '\n') ++p;
+    }
+    cursor_ = p;
+  }
+
+  // After a line break: the body of a block scalar, or the bodies of the heredocs
+  // opened on the line that just ended, one after the other; the closing line of each
+  // heredoc but the last counts as code here, the last one's is left to the main loop.
+  void StartPendingHeredocs() {
+    if (blockScalarColumn_ >= 0) {
+      ScanBlockScalarBody();
+      blockScalarColumn_ = -1;
+    }
+    for (int i = 0; i < pendingCount_; ++i) {
+      ScanHeredocBody(cursor_, end_, pending_[i], tally_);
+      if (i + 1 == pendingCount_ || cursor_ == end_) break;
+      const uint8_t* const lineEnd = FindLineBreak(cursor_, end_);
+      if (lineEnd == end_) break;
+      ++tally_.lines;
+      ++tally_.byCategory[kCodeLine];
+      cursor_ = lineEnd + 1;
+      if (*lineEnd == '\r' && cursor_ != end_ && *cursor_ == '\n') ++cursor_;
+    }
+    pendingCount_ = 0;
   }
 
   const LanguageRules& rules_;
@@ -603,8 +902,12 @@ class GenericScan {
   const uint8_t* cursor_ = nullptr;
   LineState state_;
   LineTally tally_;
-  HeredocTag pending_;
+  HeredocTag pending_[kMaxPendingHeredocs];
+  int pendingCount_ = 0;
   bool commentRanToEnd_ = false;
+  const uint8_t* recipeLineStart_ = nullptr;  // the last tab-led logical line IsRecipeLine judged
+  bool isRecipeLine_ = false;
+  int64_t blockScalarColumn_ = -1;  // -1, or a block scalar waits for the next line
 };
 
 }  // namespace

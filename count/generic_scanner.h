@@ -5,8 +5,13 @@
 // byte tables, scans may run on several threads at once.
 
 // The entry's data: its line-comment openers, block pairs, quotes, escape byte,
-// heredocs and punctuation rule. Heredoc identifiers are spans of the text. One pass
-// over the bytes.
+// heredocs and punctuation rule, and the few rules of one language (Makefile recipes,
+// YAML block scalars, Ruby's ?x and %-literals). Heredoc identifiers are spans of the
+// text; at most 8 heredocs wait for the end of a line (more open nothing). One pass
+// over the bytes, plus look-arounds within a line: the rest of a line after an
+// assembly ';', the start of a line before a shell "<<" or a YAML '|'; a Makefile's
+// recipe test walks up to the last tab-led line it judged or the nearest make line,
+// so over a whole text it reads each line a bounded number of times.
 #pragma once
 
 #include <cstdint>

@@ -25,6 +25,8 @@ constexpr LineCommentRule kShellHash{"#", kAtWordStart};
 constexpr LineCommentRule kDashes{"--", kAnywhere};
 constexpr LineCommentRule kSemicolon{";", kAnywhere};
 constexpr LineCommentRule kPercent{"%", kAnywhere};
+// A line holding only __END__ ends the code: the rest of the text is comment.
+constexpr BlockRule kEndOfCode{"__END__", kAtColumnZero | kBeforeSpace, nullptr, kToEnd};
 
 constexpr LanguageRules kShellRules{.lineComments = {kShellHash},
                                     .quotes = {kDq, kSqRaw, kBq},
@@ -59,7 +61,15 @@ constexpr LanguageRules kVerilogRules{.lineComments = {kSlashes}, .blocks = {kCB
 //   text never opens a literal. JSX and TSX quotes open a literal only when no letter,
 //   digit or closing bracket stands right before them, so "Don't" in JSX text is text.
 // - Assembly: '#' followed by a letter first on a line is a preprocessor directive
-//   (code); elsewhere '#', ';', "//" and a leading '@' (ARM) start comments.
+//   (code); elsewhere '#', ';', "//" start comments, and so do '@' (ARM), '|' (m68k)
+//   and '!' (SH, SPARC) first on a line, where no x86 operator can stand. A ';' is a
+//   statement separator, not a comment, when a block comment opens after it on its
+//   line and does not close there (x86 "movl %eax, %ebx;	/* start").
+// - Makefiles: recipe lines (a tab first) belong to the shell: '#' starts a comment
+//   there only at the start of a word and never continues, quotes are literals.
+// - YAML: only a scalar that starts with a quote is quoted; an apostrophe inside plain
+//   or block text opens nothing, and a block scalar's lines ("key: |") are text even
+//   where they start with '#'.
 // - Data and prose (YAML, INI, Markdown, reStructuredText) count punctuation-only lines
 //   as code; reStructuredText comments share ".." with directives and are not told apart.
 constexpr LanguageEntry kEntries[] = {
@@ -105,12 +115,19 @@ constexpr LanguageEntry kEntries[] = {
      ".mk .mak .make .am",
      "Makefile GNUmakefile Kbuild",
      "make",
-     {.lineComments = {kHash}, .escapeOutside = '\\', .hasContinuation = true}},
+     {.lineComments = {kHash},
+      .quotes = {{'"', '\\', kOneLine | kInRecipe}, {'\'', 0, kOneLine | kInRecipe}},
+      .escapeOutside = '\\',
+      .hasContinuation = true,
+      .hasRecipes = true}},
     {"CMake script",
      ".cmake",
      "CMakeLists.txt",
      "",
-     {.lineComments = {kHash}, .blocks = {{"#[[", kAnywhere, "]]", 0}}, .quotes = {kDq}}},
+     {.lineComments = {kHash},
+      .blocks = {{"#[[", kAnywhere, "]]", kLongBracket},
+                 {"[[", kAtWordStart, "]]", kIsLiteral | kLongBracket}},
+      .quotes = {kDq}}},
     {"Dockerfile",
      ".dockerfile",
      "Dockerfile Containerfile",
@@ -124,15 +141,22 @@ constexpr LanguageEntry kEntries[] = {
      "Gemfile Rakefile Vagrantfile Podfile Guardfile Brewfile config.ru",
      "ruby jruby",
      {.lineComments = {kHash},
-      .blocks = {{"=begin", kAtColumnZero, "=end", kCloserAtColumnZero}},
+      .blocks = {{"=begin", kAtColumnZero, "=end", kCloserAtColumnZero}, kEndOfCode},
       .quotes = {kDq, kSq, kBq},
-      .heredoc = HeredocStyle::kTagged}},
+      .escapeOutside = '$',
+      .heredoc = HeredocStyle::kTagged,
+      .regexWords = "if elsif unless while until and or not return when then else puts print in split scan "
+                    "match gsub sub",
+      .charPrefix = '?',
+      .hasPercentLiterals = true}},
     {"Perl source",
-     ".pl .pm .pod .psgi",
+     ".pl .pm .pod .psgi .perl .t",
      "",
      "perl",
      {.lineComments = {kShellHash},
-      .blocks = {{"=", kAtColumnZero | kBeforeLetter, "=cut", kCloserAtColumnZero}},
+      .blocks = {{"=", kAtColumnZero | kBeforeLetter, "=cut", kCloserAtColumnZero},
+                 kEndOfCode,
+                 {"__DATA__", kAtColumnZero | kBeforeSpace, nullptr, kToEnd}},
       .quotes = {kDq, kSq},
       .escapeOutside = '$',
       .heredoc = HeredocStyle::kTagged,
@@ -168,8 +192,9 @@ constexpr LanguageEntry kEntries[] = {
      "",
      "",
      {.lineComments = {kShellHash},
-      .quotes = {{'"', '\\', kNotAfterWord}, {'\'', 0, kDoubledQuote | kNotAfterWord}},
-      .hasPunctuation = false}},
+      .quotes = {{'"', '\\', kScalarStart}, {'\'', 0, kDoubledQuote | kScalarStart}},
+      .hasPunctuation = false,
+      .hasBlockScalars = true}},
     {"TOML",
      ".toml",
      "",
@@ -194,7 +219,12 @@ constexpr LanguageEntry kEntries[] = {
      ".s .asm .nasm",
      "",
      "",
-     {.lineComments = {kSemicolon, {"#", kNotDirective}, kSlashes, {"@", kFirstOnLine}},
+     {.lineComments = {{";", kNotBeforeOpenBlock},
+                       {"#", kNotDirective},
+                       kSlashes,
+                       {"@", kFirstOnLine},
+                       {"|", kFirstOnLine},
+                       {"!", kFirstOnLine}},
       .blocks = {kCBlock},
       .quotes = {{'"', '\\', kOneLine}}}},
     {"Fortran 77 source",
@@ -305,7 +335,11 @@ constexpr LanguageEntry kEntries[] = {
      "",
      "tclsh wish expect",
      {.lineComments = {kShellHash}, .quotes = {kDq}, .escapeOutside = '\\'}},
-    {"AWK script", ".awk", "", "awk gawk mawk nawk", {.lineComments = {kHash}, .quotes = {kDq}}},
+    {"AWK script",
+     ".awk",
+     "",
+     "awk gawk mawk nawk",
+     {.lineComments = {kHash}, .quotes = {kDq}, .regexWords = "return print printf"}},
     {"Terraform source",
      ".tf .tfvars .hcl",
      "",
@@ -346,8 +380,46 @@ constexpr LanguageEntry kEntries[] = {
      {.lineComments = {kHash}, .blocks = {kTripleSq}, .quotes = {kSq}}},
     {"CUDA source", ".cu .cuh", "", "", kCLikeRules},
     {"GLSL source", ".glsl .vert .frag .geom .tesc .tese", "", "", kCLikeRules},
+    {"Device Tree",
+     ".dts .dtsi",
+     "",
+     "",
+     {.lineComments = {kSlashes}, .blocks = {kCBlock}, .quotes = {{'"', '\\', kOneLine}}}},
+    {"Kconfig",
+     "",
+     "Kconfig Kconfig.*",
+     "",
+     {.lineComments = {kHash}, .quotes = {{'"', '\\', kOneLine}, {'\'', '\\', kOneLine}}}},
+    {"AsciiDoc",
+     ".adoc .asciidoc",
+     "",
+     "",
+     {.lineComments = {{"//", kAtColumnZero}},
+      .blocks = {{"////", kAtColumnZero | kBeforeSpace, "////", kCloserAtColumnZero}},
+      .hasPunctuation = false}},
+    {"gettext catalog",
+     ".po .pot",
+     "",
+     "",
+     {.lineComments = {{"#", kFirstOnLine}}, .quotes = {{'"', '\\', kOneLine}}}},
+    // Read by the Python scanner (IsPythonTableType); the rules describe it.
+    {"Starlark",
+     ".bzl .star",
+     "BUILD BUILD.bazel WORKSPACE WORKSPACE.bazel",
+     "",
+     {.lineComments = {kHash}, .blocks = {kTripleDq, kTripleSq}, .quotes = {kDq, kSq}}},
 };
 static_assert(std::size(kEntries) == kTableLanguageCount, "kTableLanguageCount must match the table");
+
+constexpr bool IsNamed(const char* name, const char* expected) {
+  while (*name != 0 && *name == *expected) {
+    ++name;
+    ++expected;
+  }
+  return *name == *expected;
+}
+static_assert(IsNamed(kEntries[kTypeStarlark - kTypeFirstTable].name, "Starlark"));
+static_assert(IsNamed(kEntries[kTypeGroovy - kTypeFirstTable].name, "Groovy source"));
 
 constexpr bool HasShortNames() {
   for (const LanguageEntry& entry : kEntries) {

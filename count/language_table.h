@@ -28,6 +28,9 @@ inline constexpr uint8_t kIgnoreCase = 8;     // ASCII letters match either case
 inline constexpr uint8_t kBeforeSpace = 16;   // followed by a byte <= 32 or the end of the text
 inline constexpr uint8_t kBeforeLetter = 32;  // followed by an ASCII letter
 inline constexpr uint8_t kNotDirective = 64;  // first on its line and followed by a letter, it is code
+// Not when the rest of its line holds the first block rule's opener without the
+// closer after it (assembly: "movl %eax, %ebx;	/* start" opens the block comment).
+inline constexpr uint8_t kNotBeforeOpenBlock = 128;
 
 struct LineCommentRule {
   const char* opener = nullptr;  // null: no rule
@@ -38,6 +41,11 @@ struct LineCommentRule {
 inline constexpr uint8_t kNests = 1;               // each further opener inside raises the depth
 inline constexpr uint8_t kIsLiteral = 2;           // a literal (code), not a comment
 inline constexpr uint8_t kCloserAtColumnZero = 4;  // the closer counts only as the first byte of a line
+// A long bracket: the opener ends in "[[" and the closer is "]]"; any number of '='
+// may stand between the opener's two brackets, and then the closer needs as many
+// between its own (CMake "#[==[ ... ]==]", "[=[ ... ]=]").
+inline constexpr uint8_t kLongBracket = 8;
+inline constexpr uint8_t kToEnd = 16;  // no closer: the block runs to the end of the text (Perl __END__)
 
 struct BlockRule {
   const char* opener = nullptr;  // null: no rule
@@ -52,6 +60,11 @@ inline constexpr uint8_t kOneLine = 2;       // the literal also ends at a line 
 inline constexpr uint8_t kCharLiteral = 4;   // opens only 'x' (one UTF-8 character) or an escape: 'a' 'b'
 inline constexpr uint8_t kNotAfterWord =
     8;  // no literal after a letter, digit, '_', ')', ']', '}', '.' or byte >= 0x80
+// Only in a recipe line (LanguageRules::hasRecipes).
+inline constexpr uint8_t kInRecipe = 16;
+// Only where a YAML scalar starts: first on its line (after spaces), after '[', '{' or
+// ',' (spaces between allowed), or after ':', '-' or '?' and at least one space.
+inline constexpr uint8_t kScalarStart = 32;
 
 struct QuoteRule {
   uint8_t quote = 0;   // 0: no rule
@@ -64,9 +77,11 @@ struct QuoteRule {
 // spaces, then a bare, quoted or backslash-escaped identifier. kTagged (Ruby, Perl,
 // HCL): "<<", optional "~" or "-" (indented closing line), no spaces, then a quoted
 // identifier or a bare one starting with a capital letter or '_'.
+// Several heredocs may open on one line; their bodies follow one after the other. A
+// shell "<<" inside "$(( ))" or "(( ))" on its line is a shift, not a heredoc.
 enum class HeredocStyle : uint8_t { kNone, kShell, kTagged };
 
-inline constexpr int kMaxLineComments = 4;
+inline constexpr int kMaxLineComments = 6;
 inline constexpr int kMaxBlocks = 3;
 inline constexpr int kMaxQuotes = 3;
 
@@ -89,6 +104,25 @@ struct LanguageRules {
   // A '/' where an operand is expected (first on its line, or after one of ( , = : [ !
   // & | ? { } ; ~ or a word of regexWords) opens a /.../ literal ending on its line.
   const char* regexWords = nullptr;
+  // Ruby: charPrefix ('?') followed by one byte that no identifier byte follows is a
+  // character literal (?' is a quote character, not an opener); a backslash after it
+  // takes one more byte.
+  uint8_t charPrefix = 0;
+  // Ruby: "%" with one of q Q w W i I r s x and any delimiter that is no letter, digit
+  // or space, or "%" and a delimiter other than '=' where an operand is expected (as
+  // for regexWords), opens a literal up to the matching delimiter (brackets pair and
+  // nest, a backslash escapes).
+  bool hasPercentLiterals = false;
+  // Makefiles: a line starting with a tab after a rule ("target: prerequisites"; only
+  // other such lines, blank lines, comments and conditionals between), or continuing
+  // such a line after a backslash, is a recipe line handed to the shell: a line
+  // comment opens there only at the start of a word and never continues, and
+  // kInRecipe quotes open literals.
+  bool hasRecipes = false;
+  // YAML: "|" or ">" (with chomping and indentation indicators) ending a line after
+  // "key: ", "- " or "? " opens a block scalar: the lines after it that are blank or
+  // indented deeper than its key (or its "-") are text, code when not blank.
+  bool hasBlockScalars = false;
 };
 
 struct LanguageEntry {
@@ -106,6 +140,13 @@ extern const LanguageEntry* const kLanguageTable;
 // generic one; their entries' rules describe them for the language listing.
 constexpr bool IsBraceTableType(FileTypeId type) {
   return type >= kTypeKotlin && type <= kTypeGroovy;
+}
+
+// The table types read by the Python scanner (count/python_scanner.h) rather than the
+// generic one: Starlark, with Python's docstrings; its entry's rules describe it for
+// the listing.
+constexpr bool IsPythonTableType(FileTypeId type) {
+  return type == kTypeStarlark;
 }
 
 // The entry of a table type. Requires: kTypeFirstTable <= type < kTypeInvalid.

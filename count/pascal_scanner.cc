@@ -36,10 +36,7 @@ void FoldPascalComment(LineTally& tally, LineState& state, int64_t contentLines,
 int64_t ScanPascalComment(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, bool isParenStar,
                           bool& isDirective) {
   assert(cursor <= end);
-  // The closer is above 32, so this look-ahead stops at or before it.
-  const uint8_t* firstText = cursor;
-  while (firstText != end && *firstText <= 32) ++firstText;
-  isDirective = firstText != end && *firstText == '$';
+  isDirective = cursor != end && *cursor == '$';
   if (!isParenStar) {
     return WalkConstruct(cursor, end, blankLines, kInsideBraceComment,
                          [](const uint8_t*& p, const uint8_t*, bool&) {

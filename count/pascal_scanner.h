@@ -5,9 +5,10 @@
 
 // "//" starts a line comment (no continuation); "{" ... "}" and "(*" ... "*)" are
 // comments that do not nest, the one form being plain text inside the other. A
-// comment whose first byte above 32 is "$" is a compiler directive and counts as
-// code, its blank inner lines as blank. Single- and double-quoted literals have no
-// escapes; a doubled quote stands for one quote.
+// comment whose opener is followed at once by "$" ("{$", "(*$") is a compiler
+// directive and counts as code, its blank inner lines as blank; "{ $define X}" is a
+// comment. Single- and double-quoted literals have no escapes; a doubled quote
+// stands for one quote.
 #pragma once
 
 #include <cstdint>
@@ -22,8 +23,8 @@ void ScanPascal(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_
 
 // A Pascal comment, cursor just after "{" (isParenStar false) or "(*" (true); the
 // contract of the construct scanners in classify_text.h. Ends after the first "}"
-// or "*)" respectively. isDirective is set to whether the first byte above 32 after
-// the opener, on whatever line, is "$".
+// or "*)" respectively. isDirective is set to whether the byte right after the
+// opener is "$".
 int64_t ScanPascalComment(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, bool isParenStar,
                           bool& isDirective);
 

@@ -13,6 +13,10 @@
 #include "count/file_type_id.h"
 #include "count/line_totals.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace qm {
 
 // The code characters of conservative mode; the single source of both CharClassTable
@@ -124,6 +128,13 @@ struct LineTally {
 int64_t ScanQuoted(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, uint8_t quote,
                    bool isRaw);
 
+// A quoted literal that cannot span lines: as ScanQuoted, but an unescaped line
+// break ends it before the break (the cursor is left on it, for the caller's line);
+// unless isRaw, a backslash before a line break continues it on the next line, a
+// content line. It never has blank lines.
+int64_t ScanQuotedLine(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, uint8_t quote,
+                       bool isRaw);
+
 // A literal without escapes in which two `quote` bytes in a row stand for one quote
 // (Pascal strings, C# verbatim strings). A doubled quote is text: it makes its line
 // a content line. One quote byte ends the literal.
@@ -156,7 +167,7 @@ inline constexpr uint8_t kInSpace = 0;
 inline constexpr uint8_t kInText = 1;
 inline constexpr uint8_t kInStop = 2;
 
-constexpr ByteTable MakeInsideTable(int stop1 = -1, int stop2 = -1) {
+constexpr ByteTable MakeInsideTable(int stop1 = -1, int stop2 = -1, int stop3 = -1) {
   ByteTable table{};
   for (int byte = 0; byte < 256; ++byte) {
     table[byte] = byte <= 32 ? kInSpace : kInText;
@@ -165,6 +176,7 @@ constexpr ByteTable MakeInsideTable(int stop1 = -1, int stop2 = -1) {
   table['\r'] = kInStop;
   if (stop1 >= 0) table[stop1] = kInStop;
   if (stop2 >= 0) table[stop2] = kInStop;
+  if (stop3 >= 0) table[stop3] = kInStop;
   return table;
 }
 
@@ -264,8 +276,21 @@ int64_t CountConstructLines(const uint8_t*& cursor, const uint8_t* stop, int64_t
 // Inside table whose only stops are CR and LF.
 inline constexpr ByteTable kInsideAnything = MakeInsideTable();
 
-// The first CR or LF in [cursor, end), or end.
+// The first CR or LF in [cursor, end), or end; 16 bytes a step where SSE2 is
+// available (comments are long runs without a stop).
 inline const uint8_t* FindLineBreak(const uint8_t* cursor, const uint8_t* end) {
+#if defined(__SSE2__)
+  const __m128i lineFeeds = _mm_set1_epi8('\n');
+  const __m128i carriageReturns = _mm_set1_epi8('\r');
+  while (end - cursor >= 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cursor));
+    const __m128i hits =
+        _mm_or_si128(_mm_cmpeq_epi8(bytes, lineFeeds), _mm_cmpeq_epi8(bytes, carriageReturns));
+    const uint32_t mask = static_cast<uint32_t>(_mm_movemask_epi8(hits));
+    if (mask != 0) return cursor + __builtin_ctz(mask);
+    cursor += 16;
+  }
+#endif
   return SkipToStop(cursor, end, kInsideAnything);
 }
 
@@ -289,8 +314,10 @@ enum Action : uint8_t {
   kActParen,
   kActMinus,
   kActBracket,  // Lua '[': a long bracket if '=' signs and '[' follow
+  kActOpener,   // an opening bracket whose depth is counted (Python; '{' in a template's ${ })
+  kActCloser,   // the closing bracket of the same
 };
-static_assert((kActLineFeed & ~kLastOrdinary) != 0 && kActBracket < 32);
+static_assert((kActLineFeed & ~kLastOrdinary) != 0 && kActCloser < 32);
 // The three actions of every language come first, so that one comparison finds them.
 static_assert(kActCarriageReturn == kActLineFeed + 1 && kActByteOrderMark == kActLineFeed + 2);
 

@@ -3,8 +3,9 @@
 // the default types and every language-table type); the rest is the text. The text is copied into a buffer of
 // exactly its size so that any read past its end is caught by the address sanitizer. Besides memory safety it
 // checks exactness: every line lands in exactly one category, the line total equals the lines of the text,
-// and greedy mode counts no punctuation. For the brace languages the fast scanner must also agree, counter
-// for counter, with the plain byte-by-byte scan it is an optimisation of.
+// and greedy mode counts no punctuation. For the brace languages and those read by the Python scanner the
+// fast scanner must also agree, counter for counter, with the plain byte-by-byte scan it is an optimisation
+// of (the vector search, the memos, the bracket counting by blocks of four bytes).
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "count/brace_scanner.h"
 #include "count/classify_text.h"
 #include "count/language_table.h"
+#include "count/python_scanner.h"
 
 namespace {
 
@@ -48,12 +50,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (totals.lineCount[type] != categories || totals.lineCount[type] != expectedLines) std::abort();
   if (!conservative && totals.punctLines[type] != 0) std::abort();
 
-  const bool isBrace = type != qm::kTypeUnknown && type != qm::kTypeLua && type != qm::kTypePython &&
+  const bool isPython = type == qm::kTypePython || qm::IsPythonTableType(type);
+  const bool isBrace = type != qm::kTypeUnknown && type != qm::kTypeLua && !isPython &&
                        type != qm::kTypePascal && (type < qm::kTypeFirstTable || qm::IsBraceTableType(type));
-  if (isBrace && length > 0) {
+  if ((isBrace || isPython) && length > 0) {
     qm::LineTotals plain;
     plain.ResetLines();
-    qm::ScanBraceLanguageBytewise(plain, type, text.get(), static_cast<int32_t>(length));
+    (isPython ? qm::ScanPythonBytewise : qm::ScanBraceLanguageBytewise)(plain, type, text.get(),
+                                                                        static_cast<int32_t>(length));
     if (plain.lineCount[type] != totals.lineCount[type] ||
         plain.blankLines[type] != totals.blankLines[type] ||
         plain.commentLines[type] != totals.commentLines[type] ||

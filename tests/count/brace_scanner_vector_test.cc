@@ -1,6 +1,7 @@
-// The brace scanner looks for the end of a line that already holds code 16 bytes at a
-// time; these tests hold it to the byte-at-a-time scan on texts that put every action
-// byte at every offset of a 16-byte step.
+// The brace and Python scanners look for the end of a line that already holds code 16
+// bytes at a time (Python counting brackets on the way); these tests hold them to the
+// byte-at-a-time scans on texts that put every action byte and bracket at every
+// offset of a 16-byte step.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -10,11 +11,14 @@
 
 #include "count/brace_scanner.h"
 #include "count/classify_text.h"
+#include "count/python_scanner.h"
 
 namespace qm {
 namespace {
 
-constexpr FileTypeId kBraceTypes[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 14, 15, 16, 17};
+constexpr FileTypeId kBraceTypes[] = {1,           2,          3,          4,         5,          6,  7,
+                                      8,           9,          10,         14,        15,         16, 17,
+                                      kTypeKotlin, kTypeSwift, kTypeScala, kTypeDart, kTypeGroovy};
 
 using Counts = std::array<int64_t, 5>;  // lines, blank, comment, code, punctuation
 
@@ -25,18 +29,25 @@ Counts Scan(bool isVectorised, FileTypeId type, const std::string& text) {
   std::memcpy(exact.get(), text.data(), text.size());
   LineTotals totals;
   totals.ResetLines();
-  (isVectorised ? ScanBraceLanguage : ScanBraceLanguageBytewise)(totals, type, exact.get(),
-                                                                 static_cast<int32_t>(text.size()));
+  if (type == kTypePython) {
+    (isVectorised ? ScanPython : ScanPythonBytewise)(totals, type, exact.get(),
+                                                     static_cast<int32_t>(text.size()));
+  } else {
+    (isVectorised ? ScanBraceLanguage : ScanBraceLanguageBytewise)(totals, type, exact.get(),
+                                                                   static_cast<int32_t>(text.size()));
+  }
   return {totals.lineCount[type], totals.blankLines[type], totals.commentLines[type], totals.codeLines[type],
           totals.punctLines[type]};
 }
 
 TEST(BraceScannerVector, ActionAtEveryOffsetAfterCodeMatchesBytewise) {
   // Every byte that is an action in some brace language, and some that are not.
-  const char* const probes[] = {
-      "\n",   "\r",   "\r\n", "\xEF\xBB\xBF", "\xEF", "/",      "//",   "/*",     "*/",       "\"", "'",
-      "`",    "#",    "<",    "<<<ID\n",      "R\"(", "@\"",    "r#\"", "}",      "\xC3\xA9", " ",  "\t",
-      "\\\n", "=/a/", "(/[/", "1'0",          "'a'",  "\"\"\"", "#[",   "<<< X\n"};
+  const char* const probes[] = {"\n",       "\r",       "\r\n",    "\xEF\xBB\xBF", "\xEF",  "/",
+                                "//",       "/*",       "*/",      "\"",           "'",     "`",
+                                "#",        "<",        "<<<ID\n", "R\"(",         "@\"",   "r#\"",
+                                "}",        "\xC3\xA9", " ",       "\t",           "\\\n",  "=/a/",
+                                "(/[/",     "1'0",      "'a'",     "\"\"\"",       "#[",    "<<< X\n",
+                                "`${`'`}`", "${\n}",    "#\"a\"#", "$/a/$",        "r'\\\n"};
   for (bool conservative : {true, false}) {
     BuildCharClassTable(conservative);
     for (const char* probe : probes) {
@@ -50,6 +61,26 @@ TEST(BraceScannerVector, ActionAtEveryOffsetAfterCodeMatchesBytewise) {
               << "type " << type << ", probe " << probe << ", offset " << offset << ", conservative "
               << conservative;
         }
+      }
+    }
+  }
+  BuildCharClassTable(true);
+}
+
+// A bracket left open before a triple quote at the start of a line makes it code; the
+// open count must come out the same however the brackets fell into 16-byte steps.
+TEST(PythonScannerVector, BracketsAndActionsAtEveryOffsetMatchBytewise) {
+  const char* const probes[] = {"(", ")",  "[",    "]{",           "}", "\n",  "#",
+                                "'", "\"", "\r\n", "\xEF\xBB\xBF", "r", "\\\n"};
+  for (bool conservative : {true, false}) {
+    BuildCharClassTable(conservative);
+    for (const char* probe : probes) {
+      for (int offset = 0; offset < 40; ++offset) {
+        const std::string text = "x = f" +
+                                 std::string(static_cast<size_t>(offset), offset % 2 == 0 ? 'a' : '(') +
+                                 probe + " b\n\"\"\"doc\"\"\"\n)" + probe + "\n'''x'''\n";
+        EXPECT_EQ(Scan(true, kTypePython, text), Scan(false, kTypePython, text))
+            << "probe " << probe << ", offset " << offset << ", conservative " << conservative;
       }
     }
   }

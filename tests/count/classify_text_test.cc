@@ -8,6 +8,8 @@
 #include <sstream>
 #include <string>
 
+#include "count/language_table.h"
+
 namespace qm {
 namespace {
 
@@ -93,6 +95,21 @@ std::string Unescape(const std::string& text) {
   return bytes;
 }
 
+// The language-table type one of whose extensions or file names is `name`, or 0.
+FileTypeId TableTypeOfFile(const std::string& name) {
+  for (FileTypeId type = kTypeFirstTable; type < kTypeInvalid; ++type) {
+    const LanguageEntry& entry = LanguageOf(type);
+    for (const char* words : {entry.extensions, entry.fileNames}) {
+      std::istringstream list(words);
+      std::string word;
+      while (list >> word) {
+        if (word == name) return type;
+      }
+    }
+  }
+  return kTypeUnknown;
+}
+
 // The hand-counted cases of tests/count/scanner_cases.txt (every scanner, each case in
 // the mode it names; a case of type * in every type and both modes).
 TEST(Scanners, HandCountedCases) {
@@ -118,7 +135,10 @@ TEST(Scanners, HandCountedCases) {
     std::getline(fields, text);
     text = Unescape(text);
     const Counts greedy{expected.blank, expected.comment, 0, expected.code + expected.punct};
-    const int first = type == "*" ? 1 : std::stoi(type);
+    const int first = type == "*"                        ? 1
+                      : type[0] >= '0' && type[0] <= '9' ? std::stoi(type)
+                                                         : TableTypeOfFile(type);
+    ASSERT_NE(first, kTypeUnknown) << "line " << lineNumber << ": no type " << type;
     for (int each = first; each <= (type == "*" ? 17 : first); ++each) {
       EXPECT_EQ(Classify(each, text, mode == 'c'), expected) << "line " << lineNumber << ", type " << each;
       if (type == "*") {
