@@ -1,5 +1,7 @@
 #include "app/report_model.h"
 
+#include <cstring>
+
 #include "app/file_types.h"
 #include "app/settings.h"
 #include "core/path.h"
@@ -17,12 +19,40 @@ SharedString DirectoryOf(const SharedString& path) {
   return JoinPath(normalized, "..");
 }
 
-// Deepest directory holding every listed file read from disk, or empty.
+// Whether the directory of a path ending in this name is that of its text up to the
+// name: no byte of the name takes part in normalising (see core/path.h), so that paths
+// of one directory give one result.
+bool IsPlainName(const char* name, const char* end) {
+  if (name == end || static_cast<unsigned char>(end[-1]) <= ' ' || end[-1] == '.') return false;
+  for (const char* cursor = name; cursor < end; ++cursor) {
+    if (*cursor == '\\' || *cursor == '"' || *cursor == '\'') return false;
+  }
+  return true;
+}
+
+// Deepest directory holding every listed file read from disk, or empty. Hot for -f
+// and the page: files of the directory just seen are passed over without normalising
+// their paths again.
 SharedString CommonDirectory(const Array<FileRecord>& records) {
   SharedString common;
   bool isFirst = true;
+  const FileRecord* previous = nullptr;  // the last record whose directory was taken
+  int32_t previousPrefix = 0;            // its text up to and including the last '/'
   for (const FileRecord& record : records) {
     if (!record.onDisk || record.lines == 0) continue;
+    const char* const text = record.path.CStr();
+    const char* const end = text + record.path.Length();
+    const char* name = end;
+    while (name != text && name[-1] != '/') --name;
+    const int32_t prefix = static_cast<int32_t>(name - text);
+    if (previous != nullptr && prefix == previousPrefix && prefix > 0 && IsPlainName(name, end) &&
+        std::memcmp(text, previous->path.CStr(), static_cast<size_t>(prefix)) == 0) {
+      continue;
+    }
+    if (IsPlainName(name, end)) {
+      previous = &record;
+      previousPrefix = prefix;
+    }
     const SharedString directory = DirectoryOf(record.path);
     if (isFirst) {
       common = directory;
@@ -65,6 +95,7 @@ void AddLanguages(ReportModel& model, const CountTotals& totals) {
 
 void AddFiles(ReportModel& model, const Array<FileRecord>& records) {
   const SharedString common = CommonDirectory(records);
+  Array<FileRow> rows;
   for (const FileRecord& record : records) {
     if (record.lines == 0) continue;
     FileRow row;
@@ -77,13 +108,21 @@ void AddFiles(ReportModel& model, const Array<FileRecord>& records) {
     row.type = record.type;
     row.language = TypeNames[record.type];
     row.counts = {1, record.blank, record.comment, record.punctuation, record.code};
-    model.files.PushBack(std::move(row));
+    rows.PushBack(std::move(row));
   }
-  StableSort(model.files.Data(), model.files.Count(), [](const FileRow& a, const FileRow& b) {
+  // Hot for -f and the page: indexes are sorted, and each row moved once.
+  Array<int32_t> order;
+  order.Reserve(rows.Count());
+  for (int32_t i = 0; i < rows.Count(); ++i) order.PushBack(i);
+  StableSort(order.Data(), order.Count(), [&rows](int32_t left, int32_t right) {
+    const FileRow& a = rows[left];
+    const FileRow& b = rows[right];
     if (a.counts.code != b.counts.code) return a.counts.code > b.counts.code;
     if (a.type != b.type) return a.type < b.type;
     return a.path.Compare(b.path) < 0;
   });
+  model.files.Reserve(rows.Count());
+  for (const int32_t i : order) model.files.PushBack(std::move(rows[i]));
 }
 
 }  // namespace
