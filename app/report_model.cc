@@ -1,9 +1,13 @@
 #include "app/report_model.h"
 
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "app/file_types.h"
+#include "app/report_writer.h"
 #include "app/settings.h"
+#include "core/hash_table.h"
 #include "core/path.h"
 #include "core/stable_sort.h"
 
@@ -105,6 +109,12 @@ void AddFiles(ReportModel& model, const Array<FileRecord>& records) {
       row.path.EraseLeft(common.Length());
     }
     row.archive = record.archive;
+    row.location = row.path;
+    if (!row.archive.IsEmpty()) {
+      row.location = row.archive;
+      row.location.Append("/", 1);
+      row.location.Append(row.path);
+    }
     row.type = record.type;
     row.language = TypeNames[record.type];
     row.counts = {1, record.blank, record.comment, record.punctuation, record.code};
@@ -125,7 +135,137 @@ void AddFiles(ReportModel& model, const Array<FileRecord>& records) {
   for (const int32_t i : order) model.files.PushBack(std::move(rows[i]));
 }
 
+// Code lines of one type below one directory: a list per directory, linked through
+// one pool (most directories hold few languages).
+struct TypeCode {
+  FileTypeId type;
+  int64_t code;
+  int32_t next;  // index in the pool, or -1
+};
+
+// Where the directory holding text[0, end) ends: before the slashes in front of its
+// name (0 for the root).
+int32_t ParentEnd(const char* text, int32_t end) {
+  while (end > 0 && text[end - 1] != '/') --end;
+  while (end > 0 && text[end - 1] == '/') --end;
+  return end;
+}
+
+void AddDirectories(ReportModel& model) {
+  Array<DirectoryRow>& directories = model.directories;
+  StringSet index;  // directory path -> row: rows are made in insertion order
+  index.Insert(SharedString());
+  directories.PushBack(DirectoryRow());
+  Array<int32_t> firstTypeCode;
+  firstTypeCode.PushBack(-1);
+  Array<TypeCode> pool;
+  Array<int32_t> missing;  // ends of the directories of a file not seen yet, deepest first
+  for (int32_t f = 0; f < model.files.Count(); ++f) {
+    FileRow& file = model.files[f];
+    const char* const text = file.location.CStr();
+    // The file's directory is looked up first; only a new one has its parents looked
+    // up (and made) too.
+    int32_t end = ParentEnd(text, file.location.Length());
+    int32_t parent = 0;
+    missing.Clear();
+    while (end > 0) {
+      parent = index.IndexOf(text, text + end);
+      if (parent >= 0) break;
+      missing.PushBack(end);
+      end = ParentEnd(text, end);
+      parent = 0;
+    }
+    for (int32_t k = missing.Count() - 1; k >= 0; --k) {
+      const int32_t row = directories.Count();
+      DirectoryRow directory;
+      directory.path = SharedString(text, text + missing[k]);
+      directory.nameStart = missing[k];
+      while (directory.nameStart > 0 && text[directory.nameStart - 1] != '/') --directory.nameStart;
+      directory.parent = parent;
+      index.Insert(directory.path);
+      directories.PushBack(std::move(directory));
+      directories[parent].directories.PushBack(row);
+      firstTypeCode.PushBack(-1);
+      parent = row;
+    }
+    file.directory = parent;
+    directories[parent].fileRows.PushBack(f);
+    for (int32_t d = parent; d >= 0; d = directories[d].parent) {
+      DirectoryRow& directory = directories[d];
+      ++directory.files;
+      directory.code = SaturatingAdd(directory.code, file.counts.code);
+      int32_t entry = firstTypeCode[d];
+      while (entry >= 0 && pool[entry].type != file.type) entry = pool[entry].next;
+      if (entry < 0) {
+        entry = pool.Count();
+        pool.PushBack(TypeCode{file.type, 0, firstTypeCode[d]});
+        firstTypeCode[d] = entry;
+      }
+      pool[entry].code = SaturatingAdd(pool[entry].code, file.counts.code);
+    }
+  }
+  for (int32_t d = 0; d < directories.Count(); ++d) {
+    DirectoryRow& directory = directories[d];
+    for (int32_t entry = firstTypeCode[d]; entry >= 0; entry = pool[entry].next) {
+      const TypeCode& typeCode = pool[entry];
+      if (directory.mainType == kTypeUnknown || typeCode.code > directory.mainCode ||
+          (typeCode.code == directory.mainCode && typeCode.type < directory.mainType)) {
+        directory.mainType = typeCode.type;
+        directory.mainCode = typeCode.code;
+      }
+    }
+    StableSort(directory.directories.Data(), directory.directories.Count(),
+               [&directories](int32_t a, int32_t b) {
+                 if (directories[a].code != directories[b].code)
+                   return directories[a].code > directories[b].code;
+                 return directories[a].path.Compare(directories[b].path) < 0;
+               });
+  }
+}
+
+ColumnTotals SumColumns(const ColumnTotals& a, const ColumnTotals& b) {
+  return {SaturatingAdd(a.files, b.files), SaturatingAdd(a.blank, b.blank),
+          SaturatingAdd(a.comment, b.comment), SaturatingAdd(a.punctuation, b.punctuation),
+          SaturatingAdd(a.code, b.code)};
+}
+
+// The saved and current sides of every language row; in the greedy layout the saved
+// punctuation counts as code, as the counted lines do.
+void AddComparison(ReportModel& model, const SavedCounts& saved) {
+  SavedComparison& comparison = model.comparison;
+  for (const LanguageRow& row : model.languages) {
+    ColumnTotals savedRow = saved.byType[row.type];
+    if (!model.isConservative) {
+      savedRow.code = SaturatingAdd(savedRow.code, savedRow.punctuation);
+      savedRow.punctuation = 0;
+    }
+    const ColumnTotals currentRow = SumColumns(row.counts, savedRow);
+    comparison.saved.PushBack(savedRow);
+    comparison.current.PushBack(currentRow);
+    comparison.savedTotal = SumColumns(comparison.savedTotal, savedRow);
+    comparison.currentTotal = SumColumns(comparison.currentTotal, currentRow);
+  }
+}
+
+// SOURCE_DATE_EPOCH when it is a decimal number of seconds, else now.
+int64_t CountingTime() {
+  if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch != nullptr && *epoch != 0) {
+    char* end = nullptr;
+    const long long seconds = std::strtoll(epoch, &end, 10);
+    if (*end == 0 && seconds >= 0) return seconds;
+  }
+  return static_cast<int64_t>(std::time(nullptr));
+}
+
 }  // namespace
+
+void KeepSavedCounts(const CountTotals& loaded, SavedCounts& saved) {
+  // LoadDiffCsv holds every counter within +-kDiffCounterLimit: negating cannot overflow.
+  for (FileTypeId type = 0; type < kTypeSlots; ++type) {
+    saved.byType[type] = {-loaded.fileCount[type], -loaded.blankLines[type], -loaded.commentLines[type],
+                          -loaded.punctLines[type], -loaded.codeLines[type]};
+  }
+}
 
 int64_t SaturatingAdd(int64_t a, int64_t b) {
   int64_t sum;
@@ -133,7 +273,9 @@ int64_t SaturatingAdd(int64_t a, int64_t b) {
   return sum;
 }
 
-ReportModel BuildReportModel(const CountTotals& totals, bool isConservative) {
+ReportModel BuildReportModel(const CountTotals& totals, bool isConservative, const SavedCounts* saved) {
+  const ReportFormat* format = settings.reportFormat;
+  const bool needsFileRows = format != nullptr && format->needsFileRows;
   ReportModel model;
   model.isConservative = isConservative;
   model.isPretty = settings.prettyPrint;
@@ -141,10 +283,23 @@ ReportModel BuildReportModel(const CountTotals& totals, bool isConservative) {
   model.listsExtensions = settings.listExtensions;
   model.diffFile = settings.diffFile;
   model.maxFileSize = settings.maxFileSize;
+  model.standardInputName = settings.stdinName;
+  model.inputs = settings.dirArgs;
+  model.options = settings.optionArgs;
+  model.countedAt = CountingTime();
   AddLanguages(model, totals);
-  if (model.hasFileRows) AddFiles(model, fileRecords);
+  if (model.hasFileRows || needsFileRows) AddFiles(model, fileRecords);
+  if (needsFileRows) AddDirectories(model);
   model.anomalies = {totals.errorCount, totals.tooBigCount,  totals.dupCount,
                      totals.emptyCount, totals.utf16LeCount, totals.utf16BeCount};
+  if (format != nullptr && format->needsAnomalyPaths) {
+    model.hasAnomalyPaths = true;
+    model.anomalyPaths = totals.anomalyPaths;
+  }
+  if (saved != nullptr) {
+    model.hasComparison = true;
+    AddComparison(model, *saved);
+  }
   if (model.listsExtensions) {
     for (int32_t i = 0; i < uniqueExtensions.Count(); ++i) model.extensions.PushBack(uniqueExtensions.Key(i));
   }

@@ -47,6 +47,11 @@ struct Settings {
   Array<SharedString> excludeExtValues;  // -xe values as typed, the first excludeExts entries
   bool useGitignore = false;             // -gi
   SharedString jsonFile;                 // -json file, --json=file
+  SharedString htmlFile;                 // -html file, --html=file
+  SharedString mdFile;                   // -md file, --md=file
+  // Every option as typed, in order, a value given as the next argument after a space
+  // ("-g", "-xd=a,b", "-html page.html"): what a report shows of the command line.
+  Array<SharedString> optionArgs;
   // The report that replaces the table (its option's file names where it goes), or
   // null for the table. Set at the end of a successful parse.
   const ReportFormat* reportFormat = nullptr;
