@@ -15,10 +15,14 @@ forked by this script inherits the script's own high-water mark, so without GNU 
 the peak shown is only an upper bound (marked "<=").
 
 Usage: scripts/bench_tree.py [--tree DIR] [--runs N] [--binary PATH] [--compare PATH]
-                             [--jobs LIST] [--archive] [-- extra quillmet args]
+                             [--compare-args ARGS] [--jobs LIST] [--archive]
+                             [-- extra quillmet args]
 Without --tree it uses the Linux source unpacked into ~/.cache/quillmet-bench
 (from Debian's linux-source-6.1 package), falling back to /usr/include. --compare
-times a second quillmet binary in the same session (before/after a change). --jobs 1,2,0
+times a second quillmet binary in the same session (before/after a change);
+--compare-args "-html /tmp/page.html" times the same binary with these arguments
+added (a report format against the table); either prints the median and range of
+the per-turn ratios of wall and CPU time to the first quillmet run. --jobs 1,2,0
 times one quillmet run per thread count (0: the default, one per CPU). --archive
 counts a .tar.gz of the tree instead (made once beside it, read with -sa); its floor is
 md5sum of the archive.
@@ -116,6 +120,7 @@ def main():
     parser.add_argument("--binary", default=os.path.join(os.path.dirname(__file__), "..", "build",
                                                          "release", "quillmet"))
     parser.add_argument("--compare", help="a second quillmet binary to time in the same session")
+    parser.add_argument("--compare-args", help="arguments a second run of the same binary adds, timed in turn")
     parser.add_argument("--jobs", help="comma-separated thread counts to time (0: the default)")
     parser.add_argument("--archive", action="store_true", help="count a .tar.gz of the tree")
     parser.add_argument("extra", nargs="*")
@@ -152,6 +157,8 @@ def main():
         commands.append(Command("quillmet", [args.binary, *args.extra, target]))
     if args.compare:
         commands.append(Command("compared", [args.compare, *args.extra, target]))
+    if args.compare_args:
+        commands.append(Command("with args", [args.binary, *args.compare_args.split(), *args.extra, target]))
     for command in commands:
         command.run(use_gnu_time)  # warms the page cache
     for _ in range(args.runs):
@@ -162,6 +169,13 @@ def main():
     floor = results[0]
     for command, (median, cpu) in zip(commands[1:], results[1:]):
         print(f"{command.label} / md5sum floor: {median / floor[0]:.2f} wall, {cpu / floor[1]:.2f} cpu")
+    if args.compare or args.compare_args:
+        # Runs taken in turn share the machine's load: their ratios are steadier than the medians'.
+        base, other = commands[1], commands[-1]
+        for index, kind in ((0, "wall"), (1, "cpu")):
+            ratios = sorted(o[index] / b[index] for b, o in zip(base.runs, other.runs))
+            print(f"{other.label} / {base.label} per turn, {kind}: median {statistics.median(ratios):.3f}, "
+                  f"range {ratios[0]:.3f}..{ratios[-1]:.3f}")
 
 
 if __name__ == "__main__":
