@@ -1,8 +1,8 @@
 // The HTML page (-html): the report model as one self-contained HTML5 document: styles
 // inline, charts as inline SVG, one small script that only adds table sorting and
 // quick tooltips; no request to any network or other file, and everything readable
-// with scripts off. A pure function of the model; any thread. Size: bounded whatever
-// the tree (see below); the Linux tree's page is about 0.3 MB.
+// with scripts off. A pure function of the model; any thread. Size: a bounded number
+// of rows and shapes whatever the tree (see below); the Linux tree's page is 0.43 MB.
 
 // Sections, in order (the nav links them): what was counted (inputs, options, date,
 // totals); the languages as bars split into code, comment, punctuation and blank,
