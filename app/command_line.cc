@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "app/file_types.h"
 #include "app/message_output.h"
@@ -204,17 +205,21 @@ CommandLineOutcome ReadCommandLine(int argc, const char* const* argv) {
       return CommandLineOutcome::kInvalid;
     }
     // The next argument is the value, whatever it looks like ("-f", "stdout").
+    SharedString typed(argument);
     if (match == Match::kSeparate) {
       value = argv[i + 1];
       if (!option.apply(value, settings)) {
         PrintInvalid(argument);
         return CommandLineOutcome::kInvalid;
       }
+      typed.Append(" ", 1);
+      typed.Append(value);
       ++i;
     } else if (!option.apply(value, settings)) {
       PrintInvalid(argument);
       return CommandLineOutcome::kInvalid;
     }
+    settings.optionArgs.PushBack(std::move(typed));
     if (option.report != nullptr) reportArguments[entry] = argument;
     if (option.apply != nullptr && option.longText != nullptr &&
         std::strcmp(option.longText, "--history") == 0) {

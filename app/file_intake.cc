@@ -134,8 +134,8 @@ struct FileIntake::Entry {
   int32_t pathStart = 0;  // of the zero-terminated full path in the batch's paths
   int32_t pathLength = 0;
   int64_t byteStart = 0;            // of a member's bytes in the batch's bytes
-  SharedString displayPath;         // with -la; a notice's line
-  SharedString archive;             // with -f, a member's archive as shown
+  SharedString displayPath;         // with -la or anomaly paths kept; a notice's line
+  SharedString archive;             // with file records, a member's archive as shown
   ContentSource* source = nullptr;  // kSourced: where the bytes are
   ContentId id;
   FileFacts facts;  // a member's read outcome is set when it is read
@@ -201,7 +201,8 @@ class FileIntake::MemberSink final : public ArchiveMemberSink {
 
  private:
   void Refuse(const SharedString& directory, const SharedString& name, ContentRead outcome) {
-    intake_.AddRefused(outcome, settings.listAnomalies ? DisplayPathOf({}, directory, name) : SharedString());
+    intake_.AddRefused(outcome,
+                       intake_.keepsDisplayPaths_ ? DisplayPathOf({}, directory, name) : SharedString());
   }
 
   FileIntake& intake_;
@@ -232,8 +233,13 @@ void ContentFactsCache::Insert(const ContentId& id, FileTypeId type, const FileF
 }
 
 FileIntake::FileIntake(CountTotals& totals, MessageOutput& output, ProgressDisplay& progress,
-                       Exclusions& exclusions)
-    : totals_(totals), output_(output), progress_(progress), exclusions_(exclusions) {}
+                       Exclusions& exclusions, IntakeRecording recording)
+    : totals_(totals),
+      output_(output),
+      progress_(progress),
+      exclusions_(exclusions),
+      recording_(recording),
+      keepsDisplayPaths_(settings.listAnomalies || recording.keepsAnomalyPaths) {}
 
 FileIntake::~FileIntake() {
   Finish();
@@ -367,7 +373,7 @@ bool FileIntake::Take(const Origin& origin) {
   if (origin.isSpecial || isTooBig) {
     AddRefused(
         isTooBig ? ContentRead::kTooBig : ContentRead::kOpenFailed,
-        settings.listAnomalies ? DisplayPathOf(origin.root, origin.directory, origin.name) : SharedString());
+        keepsDisplayPaths_ ? DisplayPathOf(origin.root, origin.directory, origin.name) : SharedString());
     return true;
   }
   // A revision's file met before (at another point of a history) is not read again.
@@ -469,7 +475,7 @@ bool FileIntake::ScanArchiveStream(const SharedString& preparedName, const Share
 void FileIntake::AddRefused(ContentRead outcome, const SharedString& displayPath) {
   Entry& entry = AddEntry(kBytes, 0);
   entry.facts.outcome = outcome;
-  if (settings.listAnomalies) entry.displayPath = displayPath;
+  if (keepsDisplayPaths_) entry.displayPath = displayPath;
   SubmitIfFull();
 }
 
@@ -504,9 +510,9 @@ void FileIntake::SetPaths(Entry& entry, const Origin& origin) {
   entry.pathLength = fullPath_.Length();
   batch.paths.Append(fullPath_.CStr(), fullPath_.Length());
   batch.paths.PushBack('\0');
-  if (settings.listAnomalies) entry.displayPath = DisplayPathOf(origin.root, origin.directory, origin.name);
+  if (keepsDisplayPaths_) entry.displayPath = DisplayPathOf(origin.root, origin.directory, origin.name);
   // Only archive members are taken while an archive is scanned.
-  if (settings.byFile) entry.archive = currentArchive_;
+  if (recording_.keepsFileRecords) entry.archive = currentArchive_;
 }
 
 // Reads the rest of a stream file (its first `kept` bytes are there) into the open
@@ -684,7 +690,14 @@ void FileIntake::Merge(int32_t slot) {
       continue;
     }
     output_.Error("%s", entry.displayPath.CStr());
-    if (entry.countsError) ++totals_.errorCount;
+    if (entry.countsError) {
+      ++totals_.errorCount;
+      if (recording_.keepsAnomalyPaths) {
+        const SharedString& line = entry.displayPath;
+        const int32_t length = line.EndsWith("\n") ? line.Length() - 1 : line.Length();
+        totals_.anomalyPaths.errors.Add(SharedString(line.CStr(), line.CStr() + length), SharedString());
+      }
+    }
     if (entry.failsRun) output_.NoteRunFailure();
   }
   batch.entryCount = 0;
@@ -700,39 +713,51 @@ void FileIntake::Count(Entry& entry, const char* fullPath, int32_t fullPathLengt
   auto report = [this, &entry, isListing](const char* format) {
     if (isListing) output_.Info(format, Shown(entry.displayPath).CStr());
   };
+  // The report's lists of anomalies: the paths as -la names them.
+  auto note = [this, &entry](AnomalyPathList& list, const char* detail) {
+    if (recording_.keepsAnomalyPaths) list.Add(entry.displayPath, SharedString(detail));
+  };
+  AnomalyPaths& paths = totals_.anomalyPaths;
   switch (facts.outcome) {
     case ContentRead::kRead:
       break;
     case ContentRead::kOpenFailed:
       report("couldn't open file: %s\n");
+      note(paths.errors, "couldn't open file");
       ++totals_.errorCount;
       return;
     case ContentRead::kTooBig:
       report("file too big: %s\n");
+      note(paths.tooBig, "");
       ++totals_.tooBigCount;
       return;
     case ContentRead::kReadFailed:
     case ContentRead::kNoMemory:
       report("couldn't read file: %s\n");
+      note(paths.errors, "couldn't read file");
       ++totals_.errorCount;
       return;
     case ContentRead::kStreamFailed:
       report("couldn't open/read file: %s\n");
+      note(paths.errors, "couldn't open/read file");
       ++totals_.errorCount;
       return;
   }
   const int64_t sizeInBytes = facts.sizeInBytes;
   if (sizeInBytes == 0) {
     report("empty file: %s\n");
+    note(paths.empty, "");
     ++totals_.emptyCount;
     return;
   }
   if (facts.utf16Kind == Utf16Kind::kLittleEndian) {
     ++totals_.utf16LeCount;
     report("UTF-16 LE file: %s\n");
+    note(paths.utf16, "LE");
   } else if (facts.utf16Kind == Utf16Kind::kBigEndian) {
     ++totals_.utf16BeCount;
     report("UTF-16 BE file: %s\n");
+    note(paths.utf16, "BE");
   }
 
   const bool isOnDisk = entry.kind == kDiskFile;
@@ -760,6 +785,9 @@ void FileIntake::Count(Entry& entry, const char* fullPath, int32_t fullPathLengt
                        Md5Hex(facts.digest).CStr());
           output_.Info("\tdup source: %s\n", Shown(totals_.digests.Value(digestIndex)).CStr());
         }
+        if (recording_.keepsAnomalyPaths) {
+          paths.duplicates.Add(entry.displayPath, totals_.digests.Value(digestIndex));
+        }
         ++totals_.dupCount;
         return;
       }
@@ -777,7 +805,7 @@ void FileIntake::Count(Entry& entry, const char* fullPath, int32_t fullPathLengt
   totals_.commentLines[type] += lines.comment;
   totals_.codeLines[type] += lines.code;
   totals_.punctLines[type] += lines.punctuation;
-  if (!settings.byFile) return;
+  if (!recording_.keepsFileRecords) return;
   FileRecord record;
   record.lines = lines.lines;
   record.blank = lines.blank;

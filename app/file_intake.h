@@ -16,10 +16,11 @@
 // (or an archive member's file name). Its type and exclusion are decided on a prepared
 // copy (white space trimmed, ASCII lowered). When a file enters, its full path (its
 // directory's exact absolute path or an archive member's directory inside the
-// archive, '/', and the untouched name) and, with -la or for an archive, its display
-// path (the full path relative to the root: the walked argument, a file argument's
-// directory; an archive member's path inside the archive) are built once and travel
-// with it to its -la lines, its digest map entry and its -f row.
+// archive, '/', and the untouched name) and, with -la, with anomaly paths kept or for
+// an archive, its display path (the full path relative to the root: the walked
+// argument, a file argument's directory; an archive member's path inside the archive)
+// are built once and travel with it to its -la lines, its anomaly path, its digest map
+// entry and its file record.
 //
 // Order. Files, archive members and messages (Notice) go into one queue of batches;
 // worker threads read, measure, hash where they must, decode and classify the files
@@ -91,8 +92,11 @@ class ContentFactsCache {
 
 class FileIntake final : private OrderedPipeline::Client {
  public:
-  // The totals, output, progress and exclusions belong to the run and outlive the intake.
-  FileIntake(CountTotals& totals, MessageOutput& output, ProgressDisplay& progress, Exclusions& exclusions);
+  // The totals, output, progress and exclusions belong to the run and outlive the
+  // intake; recording says what it keeps beyond the totals (file records into the
+  // run-wide fileRecords, anomaly paths into totals.anomalyPaths).
+  FileIntake(CountTotals& totals, MessageOutput& output, ProgressDisplay& progress, Exclusions& exclusions,
+             IntakeRecording recording);
   ~FileIntake();
   FileIntake(const FileIntake&) = delete;
   FileIntake& operator=(const FileIntake&) = delete;
@@ -189,6 +193,9 @@ class FileIntake final : private OrderedPipeline::Client {
   ProgressDisplay& progress_;
   Exclusions& exclusions_;
   ContentFactsCache* factsCache_ = nullptr;
+  const IntakeRecording recording_;
+  // Display paths are built for -la and for the anomaly paths.
+  const bool keepsDisplayPaths_;
   OrderedPipeline pipeline_;
   Array<FileBatch> batches_;
   Array<WorkerScratch> scratch_;  // one per worker, then one for this thread

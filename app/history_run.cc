@@ -102,7 +102,7 @@ bool CountHistory(int32_t workerCount, MessageOutput& output, ProgressDisplay& p
     CountTotals totals;
     ResetTotals(totals);
     {
-      FileIntake intake(totals, output, progress, exclusions);
+      FileIntake intake(totals, output, progress, exclusions, IntakeRecording{});
       intake.SetFactsCache(&cache);
       intake.Start(workerCount);
       for (const HistoryArgument& argument : arguments) {

@@ -4,37 +4,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/report_text.h"
+
 namespace qm {
 
 namespace {
-
-// Length of the valid UTF-8 sequence (2 to 4 bytes) at cursor, or 0. Overlong forms,
-// surrogates and code points above U+10FFFF are not valid.
-int32_t Utf8SequenceLength(const uint8_t* cursor, const uint8_t* end) {
-  const uint8_t lead = cursor[0];
-  int32_t length;
-  uint8_t low = 0x80;
-  uint8_t high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (end - cursor < length) return 0;
-  if (cursor[1] < low || cursor[1] > high) return 0;
-  for (int32_t i = 2; i < length; ++i) {
-    if (cursor[i] < 0x80 || cursor[i] > 0xBF) return 0;
-  }
-  return length;
-}
 
 void AppendKey(SharedString& out, const char* key) {
   out.Append("\"", 1);

@@ -1,7 +1,9 @@
 #include "app/option_table.h"
 
 #include "app/csv_report.h"
+#include "app/html_report.h"
 #include "app/json_report.h"
+#include "app/markdown_report.h"
 
 namespace qm {
 
@@ -156,6 +158,13 @@ const OptionSpec kOptionTable[] = {
     {"-json", "--json", kAnyForm, ValueCompletion::kFile,
      "-json <filename> output results as json instead (stdout: to stdout)",
      OptionEffect::kApply, [](const char* v, Settings& s) { return SetFile(v, s.jsonFile); }, &kJsonReport},
+    {"-html", "--html", kAnyForm, ValueCompletion::kFile,
+     "-html <filename> output results as one self-contained html page instead\n"
+     "    (languages, a treemap of the directories, the biggest files, anomalies)",
+     OptionEffect::kApply, [](const char* v, Settings& s) { return SetFile(v, s.htmlFile); }, &kHtmlReport},
+    {"-md", "--md", kAnyForm, ValueCompletion::kFile,
+     "-md <filename> output results as markdown tables instead (stdout: to stdout)",
+     OptionEffect::kApply, [](const char* v, Settings& s) { return SetFile(v, s.mdFile); }, &kMarkdownReport},
     {"-diff", "--diff", kAnyForm, ValueCompletion::kFile,
      "-diff <filename> diff results with previously saved csv",
      OptionEffect::kApply, [](const char* v, Settings& s) { return SetFile(v, s.diffFile); }, nullptr},

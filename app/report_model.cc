@@ -1,7 +1,13 @@
 #include "app/report_model.h"
 
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
 #include "app/file_types.h"
+#include "app/report_writer.h"
 #include "app/settings.h"
+#include "core/hash_table.h"
 #include "core/path.h"
 #include "core/stable_sort.h"
 
@@ -17,12 +23,40 @@ SharedString DirectoryOf(const SharedString& path) {
   return JoinPath(normalized, "..");
 }
 
-// Deepest directory holding every listed file read from disk, or empty.
+// Whether the directory of a path ending in this name is that of its text up to the
+// name: no byte of the name takes part in normalising (see core/path.h), so that paths
+// of one directory give one result.
+bool IsPlainName(const char* name, const char* end) {
+  if (name == end || static_cast<unsigned char>(end[-1]) <= ' ' || end[-1] == '.') return false;
+  for (const char* cursor = name; cursor < end; ++cursor) {
+    if (*cursor == '\\' || *cursor == '"' || *cursor == '\'') return false;
+  }
+  return true;
+}
+
+// Deepest directory holding every listed file read from disk, or empty. Hot for -f
+// and the page: files of the directory just seen are passed over without normalising
+// their paths again.
 SharedString CommonDirectory(const Array<FileRecord>& records) {
   SharedString common;
   bool isFirst = true;
+  const FileRecord* previous = nullptr;  // the last record whose directory was taken
+  int32_t previousPrefix = 0;            // its text up to and including the last '/'
   for (const FileRecord& record : records) {
     if (!record.onDisk || record.lines == 0) continue;
+    const char* const text = record.path.CStr();
+    const char* const end = text + record.path.Length();
+    const char* name = end;
+    while (name != text && name[-1] != '/') --name;
+    const int32_t prefix = static_cast<int32_t>(name - text);
+    if (previous != nullptr && prefix == previousPrefix && prefix > 0 && IsPlainName(name, end) &&
+        std::memcmp(text, previous->path.CStr(), static_cast<size_t>(prefix)) == 0) {
+      continue;
+    }
+    if (IsPlainName(name, end)) {
+      previous = &record;
+      previousPrefix = prefix;
+    }
     const SharedString directory = DirectoryOf(record.path);
     if (isFirst) {
       common = directory;
@@ -65,6 +99,7 @@ void AddLanguages(Array<LanguageRow>& languages, ColumnTotals& total, const Coun
 
 void AddFiles(ReportModel& model, const Array<FileRecord>& records) {
   const SharedString common = CommonDirectory(records);
+  Array<FileRow> rows;
   for (const FileRecord& record : records) {
     if (record.lines == 0) continue;
     FileRow row;
@@ -74,19 +109,163 @@ void AddFiles(ReportModel& model, const Array<FileRecord>& records) {
       row.path.EraseLeft(common.Length());
     }
     row.archive = record.archive;
+    row.location = row.path;
+    if (!row.archive.IsEmpty()) {
+      row.location = row.archive;
+      row.location.Append("/", 1);
+      row.location.Append(row.path);
+    }
     row.type = record.type;
     row.language = TypeNames[record.type];
     row.counts = {1, record.blank, record.comment, record.punctuation, record.code};
-    model.files.PushBack(std::move(row));
+    rows.PushBack(std::move(row));
   }
-  StableSort(model.files.Data(), model.files.Count(), [](const FileRow& a, const FileRow& b) {
+  // Hot for -f and the page: indexes are sorted, and each row moved once.
+  Array<int32_t> order;
+  order.Reserve(rows.Count());
+  for (int32_t i = 0; i < rows.Count(); ++i) order.PushBack(i);
+  StableSort(order.Data(), order.Count(), [&rows](int32_t left, int32_t right) {
+    const FileRow& a = rows[left];
+    const FileRow& b = rows[right];
     if (a.counts.code != b.counts.code) return a.counts.code > b.counts.code;
     if (a.type != b.type) return a.type < b.type;
     return a.path.Compare(b.path) < 0;
   });
+  model.files.Reserve(rows.Count());
+  for (const int32_t i : order) model.files.PushBack(std::move(rows[i]));
+}
+
+// Code lines of one type below one directory: a list per directory, linked through
+// one pool (most directories hold few languages).
+struct TypeCode {
+  FileTypeId type;
+  int64_t code;
+  int32_t next;  // index in the pool, or -1
+};
+
+// Where the directory holding text[0, end) ends: before the slashes in front of its
+// name (0 for the root).
+int32_t ParentEnd(const char* text, int32_t end) {
+  while (end > 0 && text[end - 1] != '/') --end;
+  while (end > 0 && text[end - 1] == '/') --end;
+  return end;
+}
+
+void AddDirectories(ReportModel& model) {
+  Array<DirectoryRow>& directories = model.directories;
+  StringSet index;  // directory path -> row: rows are made in insertion order
+  index.Insert(SharedString());
+  directories.PushBack(DirectoryRow());
+  Array<int32_t> firstTypeCode;
+  firstTypeCode.PushBack(-1);
+  Array<TypeCode> pool;
+  Array<int32_t> missing;  // ends of the directories of a file not seen yet, deepest first
+  for (int32_t f = 0; f < model.files.Count(); ++f) {
+    FileRow& file = model.files[f];
+    const char* const text = file.location.CStr();
+    // The file's directory is looked up first; only a new one has its parents looked
+    // up (and made) too.
+    int32_t end = ParentEnd(text, file.location.Length());
+    int32_t parent = 0;
+    missing.Clear();
+    while (end > 0) {
+      parent = index.IndexOf(text, text + end);
+      if (parent >= 0) break;
+      missing.PushBack(end);
+      end = ParentEnd(text, end);
+      parent = 0;
+    }
+    for (int32_t k = missing.Count() - 1; k >= 0; --k) {
+      const int32_t row = directories.Count();
+      DirectoryRow directory;
+      directory.path = SharedString(text, text + missing[k]);
+      directory.nameStart = missing[k];
+      while (directory.nameStart > 0 && text[directory.nameStart - 1] != '/') --directory.nameStart;
+      directory.parent = parent;
+      index.Insert(directory.path);
+      directories.PushBack(std::move(directory));
+      directories[parent].directories.PushBack(row);
+      firstTypeCode.PushBack(-1);
+      parent = row;
+    }
+    file.directory = parent;
+    directories[parent].fileRows.PushBack(f);
+    for (int32_t d = parent; d >= 0; d = directories[d].parent) {
+      DirectoryRow& directory = directories[d];
+      ++directory.files;
+      directory.code = SaturatingAdd(directory.code, file.counts.code);
+      int32_t entry = firstTypeCode[d];
+      while (entry >= 0 && pool[entry].type != file.type) entry = pool[entry].next;
+      if (entry < 0) {
+        entry = pool.Count();
+        pool.PushBack(TypeCode{file.type, 0, firstTypeCode[d]});
+        firstTypeCode[d] = entry;
+      }
+      pool[entry].code = SaturatingAdd(pool[entry].code, file.counts.code);
+    }
+  }
+  for (int32_t d = 0; d < directories.Count(); ++d) {
+    DirectoryRow& directory = directories[d];
+    for (int32_t entry = firstTypeCode[d]; entry >= 0; entry = pool[entry].next) {
+      const TypeCode& typeCode = pool[entry];
+      if (directory.mainType == kTypeUnknown || typeCode.code > directory.mainCode ||
+          (typeCode.code == directory.mainCode && typeCode.type < directory.mainType)) {
+        directory.mainType = typeCode.type;
+        directory.mainCode = typeCode.code;
+      }
+    }
+    StableSort(directory.directories.Data(), directory.directories.Count(),
+               [&directories](int32_t a, int32_t b) {
+                 if (directories[a].code != directories[b].code)
+                   return directories[a].code > directories[b].code;
+                 return directories[a].path.Compare(directories[b].path) < 0;
+               });
+  }
+}
+
+ColumnTotals SumColumns(const ColumnTotals& a, const ColumnTotals& b) {
+  return {SaturatingAdd(a.files, b.files), SaturatingAdd(a.blank, b.blank),
+          SaturatingAdd(a.comment, b.comment), SaturatingAdd(a.punctuation, b.punctuation),
+          SaturatingAdd(a.code, b.code)};
+}
+
+// The saved and current sides of every language row; in the greedy layout the saved
+// punctuation counts as code, as the counted lines do.
+void AddComparison(ReportModel& model, const SavedCounts& saved) {
+  SavedComparison& comparison = model.comparison;
+  for (const LanguageRow& row : model.languages) {
+    ColumnTotals savedRow = saved.byType[row.type];
+    if (!model.isConservative) {
+      savedRow.code = SaturatingAdd(savedRow.code, savedRow.punctuation);
+      savedRow.punctuation = 0;
+    }
+    const ColumnTotals currentRow = SumColumns(row.counts, savedRow);
+    comparison.saved.PushBack(savedRow);
+    comparison.current.PushBack(currentRow);
+    comparison.savedTotal = SumColumns(comparison.savedTotal, savedRow);
+    comparison.currentTotal = SumColumns(comparison.currentTotal, currentRow);
+  }
+}
+
+// SOURCE_DATE_EPOCH when it is a decimal number of seconds, else now.
+int64_t CountingTime() {
+  if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch != nullptr && *epoch != 0) {
+    char* end = nullptr;
+    const long long seconds = std::strtoll(epoch, &end, 10);
+    if (*end == 0 && seconds >= 0) return seconds;
+  }
+  return static_cast<int64_t>(std::time(nullptr));
 }
 
 }  // namespace
+
+void KeepSavedCounts(const CountTotals& loaded, SavedCounts& saved) {
+  // LoadDiffCsv holds every counter within +-kDiffCounterLimit: negating cannot overflow.
+  for (FileTypeId type = 0; type < kTypeSlots; ++type) {
+    saved.byType[type] = {-loaded.fileCount[type], -loaded.blankLines[type], -loaded.commentLines[type],
+                          -loaded.punctLines[type], -loaded.codeLines[type]};
+  }
+}
 
 int64_t SaturatingAdd(int64_t a, int64_t b) {
   int64_t sum;
@@ -103,7 +282,9 @@ HistoryPoint BuildHistoryPoint(const CountTotals& totals, const SharedString& co
   return point;
 }
 
-ReportModel BuildReportModel(const CountTotals& totals, bool isConservative) {
+ReportModel BuildReportModel(const CountTotals& totals, bool isConservative, const SavedCounts* saved) {
+  const ReportFormat* format = settings.reportFormat;
+  const bool needsFileRows = format != nullptr && format->needsFileRows;
   ReportModel model;
   model.isConservative = isConservative;
   model.isPretty = settings.prettyPrint;
@@ -111,10 +292,23 @@ ReportModel BuildReportModel(const CountTotals& totals, bool isConservative) {
   model.listsExtensions = settings.listExtensions;
   model.diffFile = settings.diffFile;
   model.maxFileSize = settings.maxFileSize;
+  model.standardInputName = settings.stdinName;
+  model.inputs = settings.dirArgs;
+  model.options = settings.optionArgs;
+  model.countedAt = CountingTime();
   AddLanguages(model.languages, model.total, totals);
-  if (model.hasFileRows) AddFiles(model, fileRecords);
+  if (model.hasFileRows || needsFileRows) AddFiles(model, fileRecords);
+  if (needsFileRows) AddDirectories(model);
   model.anomalies = {totals.errorCount, totals.tooBigCount,  totals.dupCount,
                      totals.emptyCount, totals.utf16LeCount, totals.utf16BeCount};
+  if (format != nullptr && format->needsAnomalyPaths) {
+    model.hasAnomalyPaths = true;
+    model.anomalyPaths = totals.anomalyPaths;
+  }
+  if (saved != nullptr) {
+    model.hasComparison = true;
+    AddComparison(model, *saved);
+  }
   if (model.listsExtensions) {
     for (int32_t i = 0; i < uniqueExtensions.Count(); ++i) model.extensions.PushBack(uniqueExtensions.Key(i));
   }

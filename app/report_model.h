@@ -1,8 +1,10 @@
 // The report model: everything a report of one run shows, as one value built once at
-// the end of the run: the language rows in table order, the file rows in order, the
-// total row, the anomaly counts, the extensions met and the -diff state. Every report
-// format renders this value and nothing else (app/table_report.h, csv_report.h,
-// json_report.h). Built on the thread that owns the run; a plain value afterwards.
+// the end of the run: what was counted (inputs, options, date), the language rows in
+// table order, the file rows in order with their directories, the total row, the
+// anomaly counts and paths, the extensions met and the -diff state with the saved and
+// current numbers. Every report format renders this value and nothing else
+// (app/table_report.h, csv_report.h, json_report.h, markdown_report.h, html_report.h).
+// Built on the thread that owns the run; a plain value afterwards.
 
 // Rows and order, stable byte for byte from run to run: languages by code lines,
 // largest first, then by smaller type id; files by code, largest first, then by smaller
@@ -13,6 +15,11 @@
 // by the deepest directory common to all of them; paths of stream contents (archive
 // members, standard input, file arguments) stay whole. Paths are raw bytes: each
 // format escapes them its own way.
+//
+// Directories (for a format that needs file rows, the page's treemap): every
+// directory of the file rows' locations, split at '/' (a leading or doubled '/' makes
+// no empty name), row 0 the root; each with the sums of the file rows below it. Memory:
+// at most one row per '/' of the locations; built in time linear in their length.
 #pragma once
 
 #include <cstdint>
@@ -40,11 +47,25 @@ struct LanguageRow {
 };
 
 struct FileRow {
-  SharedString path;     // as shown: shortened (files from disk), raw bytes
-  SharedString archive;  // an archive member's archive, as -la shows it; else empty
+  SharedString path;      // as shown: shortened (files from disk), raw bytes
+  SharedString archive;   // an archive member's archive, as -la shows it; else empty
+  SharedString location;  // an archive member's archive, '/' and path; else path
   FileTypeId type = kTypeUnknown;
   const char* language = "";  // the type's display name
   ColumnTotals counts;        // files is 1
+  int32_t directory = -1;     // its row in directories, when the model has them
+};
+
+struct DirectoryRow {
+  SharedString path;                   // the locations' text up to this directory; empty for the root
+  int32_t nameStart = 0;               // where its own name begins in path
+  int32_t parent = -1;                 // -1 for the root
+  int64_t files = 0;                   // file rows at any depth below
+  int64_t code = 0;                    // their code lines
+  FileTypeId mainType = kTypeUnknown;  // the type of most of those lines (ties: the smaller id)
+  int64_t mainCode = 0;                // its code lines below
+  Array<int32_t> directories;          // child rows: most code first, then by path
+  Array<int32_t> fileRows;             // file rows right inside, in file-row order
 };
 
 struct AnomalyCounts {
@@ -64,6 +85,21 @@ struct HistoryPoint {
   ColumnTotals total;
 };
 
+// With -diff the language rows and total are current minus saved; these are the two
+// sides, in the same order.
+struct SavedComparison {
+  Array<ColumnTotals> saved;  // per language row
+  Array<ColumnTotals> current;
+  ColumnTotals savedTotal;
+  ColumnTotals currentTotal;
+};
+
+// The saved side of a -diff run per type: LoadDiffCsv subtracts the saved file's
+// numbers from fresh totals; KeepSavedCounts copies them back out before counting.
+struct SavedCounts {
+  ColumnTotals byType[kTypeSlots];
+};
+
 struct ReportModel {
   // Layout: a punctuation column (conservative) or punctuation folded into code.
   bool isConservative = true;
@@ -72,20 +108,39 @@ struct ReportModel {
   bool listsExtensions = false;  // -le
   SharedString diffFile;         // -diff: the saved file's name as given; empty without
   int64_t maxFileSize = 0;       // bytes: the limit the too-big line names
+  // What was counted: the --stdin name (empty without) and the arguments, as typed;
+  // the options as typed; when (seconds since 1970, UTC: SOURCE_DATE_EPOCH when it
+  // holds a number, else the time the model was built).
+  SharedString standardInputName;
+  Array<SharedString> inputs;
+  Array<SharedString> options;
+  int64_t countedAt = 0;
   Array<LanguageRow> languages;
   ColumnTotals total;
-  Array<FileRow> files;  // only with hasFileRows
+  // With hasFileRows, or for a format that needs file rows; directories only for the
+  // latter.
+  Array<FileRow> files;
+  Array<DirectoryRow> directories;
   AnomalyCounts anomalies;
+  bool hasAnomalyPaths = false;  // for a format that needs them
+  AnomalyPaths anomalyPaths;
+  bool hasComparison = false;  // -diff (with its saved numbers)
+  SavedComparison comparison;
   Array<SharedString> extensions;  // met, first seen first (only with listsExtensions)
   // --history: the points, oldest first; the report is of them alone.
   bool isHistory = false;
   Array<HistoryPoint> history;
 };
 
-// Builds the model of a run from its totals, the run's fileRecords (-f) and
-// uniqueExtensions (-le) and the settings' report options; isConservative is the
-// layout the run reports in (a -diff file saved in the other mode makes it greedy).
-ReportModel BuildReportModel(const CountTotals& totals, bool isConservative);
+// The saved side of totals that LoadDiffCsv has just loaded (nothing counted yet).
+void KeepSavedCounts(const CountTotals& loaded, SavedCounts& saved);
+
+// Builds the model of a run from its totals, the run's fileRecords (-f, or for a
+// report format that needs file rows) and uniqueExtensions (-le) and the settings'
+// report options; isConservative is the layout the run reports in (a -diff file saved
+// in the other mode makes it greedy); saved, with -diff, the saved side.
+ReportModel BuildReportModel(const CountTotals& totals, bool isConservative,
+                             const SavedCounts* saved = nullptr);
 
 // The language rows and total of one point of a history, from its totals.
 HistoryPoint BuildHistoryPoint(const CountTotals& totals, const SharedString& commit,

@@ -166,6 +166,14 @@ bool IsReportOnStandardOutput() {
   return format != nullptr && settings.*format->file == "stdout";
 }
 
+IntakeRecording RecordingForReport() {
+  const ReportFormat* format = settings.reportFormat;
+  IntakeRecording recording;
+  recording.keepsFileRecords = settings.byFile || (format != nullptr && format->needsFileRows);
+  recording.keepsAnomalyPaths = format != nullptr && format->needsAnomalyPaths;
+  return recording;
+}
+
 bool WriteRunReport(const ReportModel& model, MessageOutput& output) {
   const ReportFormat* format = settings.reportFormat;
   if (format == nullptr) {

@@ -28,11 +28,17 @@ namespace qm {
 struct ReportFormat {
   const char* kind;  // in messages: "CSV", "JSON"
   SharedString (*render)(const ReportModel&);
-  SharedString Settings::*file;  // the file its option names
+  SharedString Settings::*file;    // the file its option names
+  bool needsFileRows = false;      // the file rows also without -f (a page's treemap)
+  bool needsAnomalyPaths = false;  // the paths of the anomalies (a page's lists)
 };
 
 // Whether the report goes to standard output instead of the table ("-csv stdout").
 bool IsReportOnStandardOutput();
+
+// What intake must record for the report the settings ask for: file records with -f
+// or for a format that needs file rows, anomaly paths for one that needs them.
+IntakeRecording RecordingForReport();
 
 // The report of the run: with settings.reportFormat that format (and the -le list on
 // the info stream), else the table on standard output. False when a report file could

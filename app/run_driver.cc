@@ -219,9 +219,13 @@ int RunCount() {
   // in the other one.
   bool isConservative = settings.conservative;
   bool isFoldingPunctuation = false;
-  if (!settings.diffFile.IsEmpty()) {
+  // With -diff, the saved side for the reports that show it next to the current one.
+  SavedCounts saved;
+  const bool isDiff = !settings.diffFile.IsEmpty();
+  if (isDiff) {
     DiffLayout savedLayout = DiffLayout::kUnknown;
     if (!LoadDiffCsv(settings.diffFile, totals, savedLayout, output)) output.NoteRunFailure();
+    KeepSavedCounts(totals, saved);
     if (savedLayout != DiffLayout::kUnknown && (savedLayout == DiffLayout::kConservative) != isConservative) {
       isConservative = savedLayout == DiffLayout::kConservative;
       isFoldingPunctuation = true;
@@ -242,7 +246,7 @@ int RunCount() {
   }
   {
     RevisionSources sources;  // outlive the intake, whose workers read them
-    FileIntake intake(totals, output, progress, exclusions);
+    FileIntake intake(totals, output, progress, exclusions, RecordingForReport());
     intake.Start(WorkerCount());
     if (!settings.stdinName.IsEmpty()) {
       intake.TakeStream(settings.stdinName, SharedString(), settings.stdinName, StandardInput());
@@ -256,7 +260,9 @@ int RunCount() {
     isConservative = false;
   }
   progress.Finish();
-  if (!WriteRunReport(BuildReportModel(totals, isConservative), output)) output.NoteRunFailure();
+  if (!WriteRunReport(BuildReportModel(totals, isConservative, isDiff ? &saved : nullptr), output)) {
+    output.NoteRunFailure();
+  }
   exclusions.ReportUnused(output);
   ReportUnknownTypes(totals, output);
   output.FinishStandardOutput();

@@ -21,6 +21,15 @@ void ResetTotals(CountTotals& totals) {
   totals.tooBigCount = 0;
   totals.digests.Clear();
   totals.deferredDigests.Clear();
+  totals.anomalyPaths = AnomalyPaths();
+}
+
+void AnomalyPathList::Add(const SharedString& path, const SharedString& detail) {
+  if (kept.Count() < kAnomalyPathsKept) {
+    kept.PushBack(AnomalyPath{path, detail});
+  } else {
+    ++leftOut;
+  }
 }
 
 void ClearRunState() {

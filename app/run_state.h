@@ -5,9 +5,10 @@
 
 // CountTotals extends the engine's LineTotals (lineCount, blankLines, commentLines,
 // codeLines, punctLines) with the file and byte counters, the six anomaly counters, the
-// digest map and the content classes of the files whose digest waits. All counters
-// are signed 64-bit: after a -diff CSV is loaded they may be negative. ClearRunState
-// is idempotent.
+// digest map, the content classes of the files whose digest waits and, when the report
+// lists them, the first kAnomalyPathsKept paths of each kind of anomaly (a report of
+// any tree holds at most 5 such lists). All counters are signed 64-bit: after a -diff
+// CSV is loaded they may be negative. ClearRunState is idempotent.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +21,41 @@
 #include "count/line_totals.h"
 
 namespace qm {
+
+// What intake records beyond the totals, for the report: a FileRecord per counted file
+// (-f, or a report that draws files), and the anomaly paths below. The run decides
+// before intake starts.
+struct IntakeRecording {
+  bool keepsFileRecords = false;
+  bool keepsAnomalyPaths = false;
+};
+
+// Paths of one kind of anomaly, in the order met: the first kAnomalyPathsKept, then
+// only a count of those left out.
+inline constexpr int32_t kAnomalyPathsKept = 100;
+
+struct AnomalyPath {
+  SharedString path;    // as -la names the file (raw bytes); a message's text for the
+                        // errors no file stands for (an archive that cannot be read)
+  SharedString detail;  // errors: what failed; duplicates: the path of the copy counted;
+                        // UTF-16: "LE" or "BE"; else empty
+};
+
+struct AnomalyPathList {
+  Array<AnomalyPath> kept;
+  int64_t leftOut = 0;
+
+  // Keeps the entry while fewer than kAnomalyPathsKept are, else counts it.
+  void Add(const SharedString& path, const SharedString& detail);
+};
+
+struct AnomalyPaths {
+  AnomalyPathList errors;  // unreadable files and archives, arguments that cannot be used
+  AnomalyPathList tooBig;
+  AnomalyPathList duplicates;
+  AnomalyPathList empty;
+  AnomalyPathList utf16;
+};
 
 struct CountTotals : LineTotals {
   int64_t fileCount[kTypeSlots];  // entry 0: files of unknown type (not read)
@@ -36,12 +72,13 @@ struct CountTotals : LineTotals {
   // Content classes met by counted files, with the paths of the files not yet hashed
   // (app/deferred_digests.h).
   DeferredDigests deferredDigests;
+  AnomalyPaths anomalyPaths;  // filled when intake keeps anomaly paths
 };
 
-// Sets every counter to 0 and empties digests and deferredDigests.
+// Sets every counter to 0 and empties digests, deferredDigests and anomalyPaths.
 void ResetTotals(CountTotals& totals);
 
-// One row per counted file, kept only with -f.
+// One row per counted file, kept only when intake keeps file records.
 struct FileRecord {
   SharedString path;  // full path as intake built it
   FileTypeId type = kTypeUnknown;

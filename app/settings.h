@@ -51,6 +51,11 @@ struct Settings {
   SharedString jsonFile;                 // -json file, --json=file
   SharedString gitRevision;              // -git=REV: directories read at this revision
   int32_t historyPoints = 0;             // --history=N: points of the first-parent history
+  SharedString htmlFile;                 // -html file, --html=file
+  SharedString mdFile;                   // -md file, --md=file
+  // Every option as typed, in order, a value given as the next argument after a space
+  // ("-g", "-xd=a,b", "-html page.html"): what a report shows of the command line.
+  Array<SharedString> optionArgs;
   // The report that replaces the table (its option's file names where it goes), or
   // null for the table. Set at the end of a successful parse.
   const ReportFormat* reportFormat = nullptr;

@@ -19,6 +19,7 @@
 #include "app/directory_walk.h"
 #include "app/file_intake.h"
 #include "app/file_types.h"
+#include "app/report_writer.h"
 #include "app/run_state.h"
 #include "app/settings.h"
 #include "core/array.h"
@@ -127,7 +128,7 @@ void BM_WalkAndCount(benchmark::State& state) {
   Exclusions exclusions;
   for (auto _ : state) {
     ResetTotals(totals);
-    FileIntake intake(totals, output, progress, exclusions);
+    FileIntake intake(totals, output, progress, exclusions, RecordingForReport());
     intake.Start(0);
     WalkDirectory(intake, exclusions, TreeRoot(), 0);
     intake.Finish();

@@ -1,5 +1,5 @@
 # bash completion for quillmet: options, file names after the options that take one
-# (-csv FILE, --json=FILE, ...), directories after -xd= (each item of its list),
+# (-csv FILE, --json=FILE, --html FILE, ...), directories after -xd= (each item of its list),
 # nothing after options that take a number, a list or a name (-j, -max=, -xe=), and
 # directories or files as arguments (only those after "--").
 # scripts/check_install_and_docs.py holds this file to the tool's option table.
@@ -12,9 +12,9 @@ _quillmet() {
     --exclude-name= -fe= --force-ext --force-ext= -le --list-extensions -la --list-anomalies
     -max= --max-file-size --max-file-size= -j -j= --jobs --jobs= -stdin= --stdin --stdin=
     -sa --scan-archives -al --all-languages --languages -git= --git --git= --history --history= -csv -csv= --csv --csv= -json -json=
-    --json --json= -diff -diff= --diff --diff= --"
+    --json --json= -html -html= --html --html= -md -md= --md --md= -diff -diff= --diff --diff= --"
   # Options whose value is the next argument.
-  local separate=" -csv --csv -json --json -diff --diff -j --jobs --exclude-dir --exclude-ext "
+  local separate=" -csv --csv -json --json -html --html -md --md -diff --diff -j --jobs --exclude-dir --exclude-ext "
   separate+="--exclude-name --force-ext --max-file-size --stdin --git --history "
   COMPREPLY=()
   # After "--" every argument is a directory or file.
@@ -43,7 +43,7 @@ _quillmet() {
     value=$current
   fi
   case $option in
-    -csv|--csv|-json|--json|-diff|--diff)
+    -csv|--csv|-json|--json|-html|--html|-md|--md|-diff|--diff)
       COMPREPLY=($(compgen -f -- "$value"))
       return
       ;;

@@ -123,7 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     qm::RevisionContent content(git);
     qm::SharedString subPath, reason;
     if (!git.Open(repository.c_str(), subPath, reason)) std::abort();
-    qm::FileIntake intake(totals, output, progress, exclusions);
+    qm::FileIntake intake(totals, output, progress, exclusions, qm::IntakeRecording{});
     intake.Start(0);
     qm::GitObjectId tree;
     for (uint8_t& byte : tree.bytes) byte = 0x01;

@@ -15,11 +15,14 @@ forked by this script inherits the script's own high-water mark, so without GNU 
 the peak shown is only an upper bound (marked "<=").
 
 Usage: scripts/bench_tree.py [--tree DIR] [--runs N] [--binary PATH] [--compare PATH]
-                             [--jobs LIST] [--archive [gz|xz|bz2|zst]] [--own-group]
+                             [--compare-args ARGS] [--jobs LIST] [--archive [gz|xz|bz2|zst]] [--own-group]
                              [-- extra quillmet args]
 Without --tree it uses the Linux source unpacked into ~/.cache/quillmet-bench
 (from Debian's linux-source-6.1 package), falling back to /usr/include. --compare
-times a second quillmet binary in the same session (before/after a change). --jobs 1,2,0
+times a second quillmet binary in the same session (before/after a change);
+--compare-args "-html /tmp/page.html" times the same binary with these arguments
+added (a report format against the table); either prints the median and range of
+the per-turn ratios of wall and CPU time to the first quillmet run. --jobs 1,2,0
 times one quillmet run per thread count (0: the default, one per CPU). --archive
 counts a .tar.gz of the tree instead (made once beside it, read with -sa); its floor is
 md5sum of the archive. --archive xz, bz2 or zst counts a .tar.xz, .tar.bz2 or .tar.zst
@@ -145,6 +148,7 @@ def main():
     parser.add_argument("--binary", default=os.path.join(os.path.dirname(__file__), "..", "build",
                                                          "release", "quillmet"))
     parser.add_argument("--compare", help="a second quillmet binary to time in the same session")
+    parser.add_argument("--compare-args", help="arguments a second run of the same binary adds, timed in turn")
     parser.add_argument("--jobs", help="comma-separated thread counts to time (0: the default)")
     parser.add_argument("--archive", nargs="?", const="gz", choices=["gz", "xz", "bz2", "zst"],
                         help="count a compressed tar of the tree (default gz)")
@@ -181,6 +185,8 @@ def main():
         commands.append(Command("quillmet", [args.binary, *args.extra, target]))
     if args.compare:
         commands.append(Command("compared", [args.compare, *args.extra, target]))
+    if args.compare_args:
+        commands.append(Command("with args", [args.binary, *args.compare_args.split(), *args.extra, target]))
     if args.own_group:
         for command in commands:
             command.argv = ["setsid", "-w", "sh", "-c", 'echo -10 > /proc/self/autogroup && exec "$@"', "sh",
@@ -194,12 +200,14 @@ def main():
     results = [command.report(files, size, use_gnu_time) for command in commands]
     floor = results[0]
     for command, (median, cpu) in zip(commands[1:], results[1:]):
-        # Runs of one turn share the machine's load of that moment: their ratios vary
-        # less than the medians do on a shared machine.
-        turns = sorted(run[0] / base[0] for run, base in zip(command.runs, commands[0].runs))
-        print(f"{command.label} / {commands[0].label} floor: {median / floor[0]:.2f} wall, "
-              f"{cpu / floor[1]:.2f} cpu; per turn {statistics.median(turns):.2f} wall "
-              f"({turns[0]:.2f}..{turns[-1]:.2f})")
+        print(f"{command.label} / md5sum floor: {median / floor[0]:.2f} wall, {cpu / floor[1]:.2f} cpu")
+    if args.compare or args.compare_args:
+        # Runs taken in turn share the machine's load: their ratios are steadier than the medians'.
+        base, other = commands[1], commands[-1]
+        for index, kind in ((0, "wall"), (1, "cpu")):
+            ratios = sorted(o[index] / b[index] for b, o in zip(base.runs, other.runs))
+            print(f"{other.label} / {base.label} per turn, {kind}: median {statistics.median(ratios):.3f}, "
+                  f"range {ratios[0]:.3f}..{ratios[-1]:.3f}")
 
 
 if __name__ == "__main__":

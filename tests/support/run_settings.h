@@ -10,6 +10,7 @@
 #include "app/file_intake.h"
 #include "app/message_output.h"
 #include "app/progress_display.h"
+#include "app/report_writer.h"
 #include "app/run_state.h"
 
 namespace qm::test {
@@ -20,7 +21,7 @@ bool ConfigureRun(const std::vector<std::string>& options, const std::string& ro
 // An intake into totals, started with workerCount workers.
 struct TestIntake {
   explicit TestIntake(CountTotals& totals, int32_t workerCount = 0)
-      : intake(totals, output, progress, exclusions) {
+      : intake(totals, output, progress, exclusions, RecordingForReport()) {
     intake.Start(workerCount);
   }
   MessageOutput output;

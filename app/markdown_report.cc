@@ -1,0 +1,116 @@
+#include "app/markdown_report.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "app/report_text.h"
+
+namespace qm {
+
+namespace {
+
+void AppendCell(SharedString& out, int64_t value) {
+  char text[24];
+  const int length = std::snprintf(text, sizeof text, " %" PRId64 " |", value);
+  out.Append(text, length);
+}
+
+// "| a | b |" then the alignment row: the first textColumns columns left, the rest
+// right.
+void AppendHeader(SharedString& out, const char* const* names, int32_t count, int32_t textColumns = 1) {
+  out.Append("|");
+  for (int32_t i = 0; i < count; ++i) {
+    out.Append(" ");
+    out.Append(names[i]);
+    out.Append(" |");
+  }
+  out.Append("\n|");
+  for (int32_t i = 0; i < count; ++i) out.Append(i < textColumns ? " :-- |" : " --: |");
+  out.Append("\n");
+}
+
+void AppendLineCells(SharedString& out, const ColumnTotals& counts, bool withPunctuation) {
+  AppendCell(out, counts.blank);
+  AppendCell(out, counts.comment);
+  if (withPunctuation) AppendCell(out, counts.punctuation);
+  AppendCell(out, counts.code);
+  out.Append("\n");
+}
+
+}  // namespace
+
+const ReportFormat kMarkdownReport = {"Markdown", RenderMarkdown, &Settings::mdFile};
+
+SharedString RenderMarkdown(const ReportModel& model) {
+  const bool withPunctuation = model.isConservative;
+  SharedString out;
+  if (model.hasComparison) {
+    out.Append("Current minus saved in ");
+    AppendMarkdownText(out, model.diffFile);
+    out.Append(".\n\n");
+  }
+  const char* const languageColumns[] = {"Language", "Files", "Blank", "Comment", "Punctuation", "Code"};
+  const char* const greedyLanguageColumns[] = {"Language", "Files", "Blank", "Comment", "Code"};
+  if (withPunctuation) {
+    AppendHeader(out, languageColumns, 6);
+  } else {
+    AppendHeader(out, greedyLanguageColumns, 5);
+  }
+  for (const LanguageRow& row : model.languages) {
+    out.Append("| ");
+    AppendMarkdownText(out, row.name);
+    out.Append(" |");
+    AppendCell(out, row.counts.files);
+    AppendLineCells(out, row.counts, withPunctuation);
+  }
+  out.Append("| Total |");
+  AppendCell(out, model.total.files);
+  AppendLineCells(out, model.total, withPunctuation);
+
+  if (model.hasComparison) {
+    const SavedComparison& comparison = model.comparison;
+    out.Append("\n");
+    const char* const columns[] = {"Language",   "Saved files",  "Current files",
+                                   "Saved code", "Current code", "Change in code"};
+    AppendHeader(out, columns, 6);
+    auto appendRow = [&out](const char* name, const ColumnTotals& saved, const ColumnTotals& current,
+                            int64_t change) {
+      out.Append("| ");
+      AppendMarkdownText(out, name);
+      out.Append(" |");
+      AppendCell(out, saved.files);
+      AppendCell(out, current.files);
+      AppendCell(out, saved.code);
+      AppendCell(out, current.code);
+      AppendCell(out, change);
+      out.Append("\n");
+    };
+    for (int32_t i = 0; i < model.languages.Count(); ++i) {
+      appendRow(model.languages[i].name, comparison.saved[i], comparison.current[i],
+                model.languages[i].counts.code);
+    }
+    appendRow("Total", comparison.savedTotal, comparison.currentTotal, model.total.code);
+  }
+
+  if (model.hasFileRows) {
+    out.Append("\n");
+    const char* const fileColumns[] = {"File", "Language", "Blank", "Comment", "Punctuation", "Code"};
+    const char* const greedyFileColumns[] = {"File", "Language", "Blank", "Comment", "Code"};
+    if (withPunctuation) {
+      AppendHeader(out, fileColumns, 6, 2);
+    } else {
+      AppendHeader(out, greedyFileColumns, 5, 2);
+    }
+    for (const FileRow& row : model.files) {
+      out.Append("| ");
+      AppendMarkdownText(out, row.location);
+      out.Append(" | ");
+      AppendMarkdownText(out, row.language);
+      out.Append(" |");
+      AppendLineCells(out, row.counts, withPunctuation);
+    }
+  }
+  return out;
+}
+
+}  // namespace qm
