@@ -66,7 +66,8 @@ svg text{fill:var(--fg);font-size:12px;pointer-events:none}
 .l4{fill:var(--l4);background:var(--l4)}.l5{fill:var(--l5);background:var(--l5)}
 .l6{fill:var(--l6);background:var(--l6)}.l7{fill:var(--l7);background:var(--l7)}
 .l8{fill:var(--l8);background:var(--l8)}.lx{fill:var(--lx);background:var(--lx)}
-.axis{stroke:var(--fg);stroke-width:1}
+.axis{stroke:var(--fg);stroke-width:1}.grid{stroke:var(--rule);stroke-width:1}
+rect.hit{fill:transparent}rect.hit:hover{fill:var(--fg);fill-opacity:.08}
 rect.d{fill-opacity:.3;stroke:var(--bg);stroke-width:2}
 rect.f{stroke:var(--bg);stroke-width:.5}
 text.h{font-size:10px;paint-order:stroke;stroke:var(--bg);stroke-width:3px;stroke-linejoin:round}
@@ -331,6 +332,34 @@ TreemapRect Inset(const TreemapRect& box, double left, double top, double right,
   return TreemapRect{box.x + left, box.y + top, box.width - left - right, box.height - top - bottom};
 }
 
+// Days since 1970-01-01 of a "YYYY-MM-DD" date (0 when it is not one).
+int64_t DayNumber(const SharedString& date) {
+  int year = 0;
+  unsigned month = 0;
+  unsigned day = 0;
+  if (std::sscanf(date.CStr(), "%d-%u-%u", &year, &month, &day) != 3 || month < 1 || month > 12) return 0;
+  // Days from the civil calendar, counted from a March-based year.
+  year -= month <= 2 ? 1 : 0;
+  const int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const int64_t yearOfEra = year - era * 400;
+  const int64_t dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+  const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + dayOfEra - 719468;
+}
+
+// The step of a value axis: 1, 2 or 5 times a power of ten, giving at most about
+// six ticks up to top.
+int64_t AxisStep(int64_t top) {
+  int64_t step = 1;
+  while (true) {
+    for (const int64_t factor : {1, 2, 5}) {
+      if (top / (step * factor) <= 5) return step * factor;
+    }
+    if (step > INT64_MAX / 100) return step * 10;
+    step *= 10;
+  }
+}
+
 class PageWriter {
  public:
   explicit PageWriter(const ReportModel& model);
@@ -358,8 +387,10 @@ class PageWriter {
   void WriteTreemap();
   void WriteBiggestFiles();
   void WriteAnomalies();
+  void WriteHistory();
 
   void WriteLanguageBars();
+  void WriteHistoryChart(const Array<HistoryLanguage>& languages);
   void WriteCountsHeader(const char* firstColumn, bool withFiles);
   void WriteCountAttributes(const ColumnTotals& counts, bool withFiles);
   void WriteCountCells(const ColumnTotals& counts, bool withFiles, bool isSigned);
@@ -385,17 +416,33 @@ class PageWriter {
   bool hasGreyShape_ = false;  // a shape of the grey of other languages was drawn
 };
 
+// A history has no file rows or anomalies: its page is the growth over time and the
+// languages of its newest point.
 const PageWriter::Section PageWriter::kSections[] = {
+    {"history", "Growth over time", [](const ReportModel& model) { return model.isHistory; },
+     &PageWriter::WriteHistory},
     {"languages", "Languages", [](const ReportModel&) { return true; }, &PageWriter::WriteLanguages},
     {"saved", "Compared with the saved run", [](const ReportModel& model) { return model.hasComparison; },
      &PageWriter::WriteSavedComparison},
-    {"treemap", "Where the code lives", [](const ReportModel&) { return true; }, &PageWriter::WriteTreemap},
-    {"biggest", "The biggest files", [](const ReportModel&) { return true; }, &PageWriter::WriteBiggestFiles},
-    {"anomalies", "Anomalies", [](const ReportModel&) { return true; }, &PageWriter::WriteAnomalies},
+    {"treemap", "Where the code lives", [](const ReportModel& model) { return !model.isHistory; },
+     &PageWriter::WriteTreemap},
+    {"biggest", "The biggest files", [](const ReportModel& model) { return !model.isHistory; },
+     &PageWriter::WriteBiggestFiles},
+    {"anomalies", "Anomalies", [](const ReportModel& model) { return !model.isHistory; },
+     &PageWriter::WriteAnomalies},
 };
 
 PageWriter::PageWriter(const ReportModel& model) : model_(model), isDiff_(model.hasComparison) {
   std::memset(hueOfType_, -1, sizeof hueOfType_);
+  if (model.isHistory) {
+    // The languages drawn over time keep their hue at every point.
+    int8_t hue = 0;
+    for (const HistoryLanguage& language : HistoryLanguages(model)) {
+      if (hue == kLanguageHues) break;
+      hueOfType_[language.type] = hue++;
+    }
+    return;
+  }
   // Hues go to the languages of the most code (the current code after -diff).
   Array<int32_t> order;
   for (int32_t i = 0; i < model.languages.Count(); ++i) order.PushBack(i);
@@ -592,6 +639,14 @@ void PageWriter::WriteLanguages() {
   if (model_.languages.IsEmpty()) {
     out_.Append("<p>No file of a known language had lines.</p>\n");
     return;
+  }
+  if (model_.isHistory) {
+    const HistoryPoint& newest = model_.history.Back();
+    out_.Append("<p>At the newest point, commit <code>");
+    AppendHtmlText(out_, newest.commit);
+    out_.Append("</code> of ");
+    AppendHtmlText(out_, newest.date);
+    out_.Append(".</p>\n");
   }
   if (isDiff_) {
     out_.Append("<p>Lines gained (right of the axis) and lost (left of it) per language since ");
@@ -1167,11 +1222,264 @@ void PageWriter::WriteAnomalies() {
   for (const auto& kind : kinds) WriteAnomalyList(kind.label, kind.list, kind.count);
 }
 
+void PageWriter::WriteHistory() {
+  const Array<HistoryPoint>& points = model_.history;
+  if (points.IsEmpty()) {
+    out_.Append("<p>The history has no commit to count.</p>\n");
+    return;
+  }
+  const Array<HistoryLanguage> languages = HistoryLanguages(model_);
+  out_.Append("<p>Code lines at ");
+  AppendPlain(out_, points.Count());
+  out_.Append(points.Count() == 1 ? " point" : " points");
+  out_.Append(" evenly spaced along the first-parent history, from ");
+  AppendHtmlText(out_, points[0].date);
+  out_.Append(" to ");
+  AppendHtmlText(out_, points.Back().date);
+  out_.Append(", stacked by language (those that reach 1% of the code at some point).</p>\n");
+  WriteHistoryChart(languages);
+  out_.Append("<h3>The points</h3>\n<table class=\"sortable\" id=\"history-table\">\n");
+  WriteCountsHeader("Date", true);
+  out_.Append("<th scope=\"col\">Commit</th>");
+  out_.Append("</tr></thead>\n<tbody>\n");
+  for (const HistoryPoint& point : points) {
+    out_.Append("<tr data-commit=\"");
+    AppendHtmlText(out_, point.commit);
+    out_.Append("\"");
+    WriteCountAttributes(point.total, true);
+    out_.Append("><td>");
+    AppendHtmlText(out_, point.date);
+    out_.Append("</td>");
+    WriteCountCells(point.total, true, false);
+    out_.Append("<td><code title=\"");
+    AppendHtmlText(out_, point.commit);
+    out_.Append("\">");
+    AppendHtmlText(out_, point.commit.CStr(),
+                   point.commit.CStr() + (point.commit.Length() < 8 ? point.commit.Length() : 8));
+    out_.Append("</code></td></tr>\n");
+  }
+  out_.Append("</tbody>\n</table>\n");
+}
+
+// Stacked areas of code lines over time, one per language drawn on its own and one
+// for the rest; x is the commit date (a date earlier than the point before is drawn
+// at that point's), y the code lines. Every point has a column whose title lists its
+// numbers.
+void PageWriter::WriteHistoryChart(const Array<HistoryLanguage>& languages) {
+  constexpr double kWidth = 1200;
+  constexpr double kHeight = 420;
+  constexpr double kLeft = 80;
+  constexpr double kRight = 16;
+  constexpr double kTop = 10;
+  constexpr double kBottom = 28;
+  const Array<HistoryPoint>& points = model_.history;
+  const int32_t count = points.Count();
+  const bool isPretty = model_.isPretty;
+
+  // The series: each language drawn on its own, then the other languages together.
+  const int32_t drawn = languages.Count() < kLanguageHues ? languages.Count() : kLanguageHues;
+  bool hasRest = false;
+  Array<int64_t> rest;
+  int64_t top = 1;
+  for (const HistoryPoint& point : points) {
+    int64_t listed = 0;
+    for (int32_t k = 0; k < drawn; ++k) listed += CodeAt(point, languages[k].type);
+    rest.PushBack(point.total.code - listed);
+    hasRest = hasRest || point.total.code > listed;
+    if (point.total.code > top) top = point.total.code;
+  }
+  const int64_t step = AxisStep(top);
+  const int64_t axisTop = (top + step - 1) / step * step;
+
+  Array<double> xs;
+  int64_t firstDay = DayNumber(points[0].date);
+  int64_t lastDay = firstDay;
+  for (const HistoryPoint& point : points) {
+    const int64_t day = DayNumber(point.date);
+    if (day > lastDay) lastDay = day;
+  }
+  const double plotWidth = kWidth - kLeft - kRight;
+  const double plotHeight = kHeight - kTop - kBottom;
+  int64_t previousDay = firstDay;
+  for (int32_t i = 0; i < count; ++i) {
+    int64_t day = DayNumber(points[i].date);
+    if (day < previousDay) day = previousDay;
+    previousDay = day;
+    const double share = lastDay > firstDay
+                             ? static_cast<double>(day - firstDay) / static_cast<double>(lastDay - firstDay)
+                         : count > 1 ? static_cast<double>(i) / (count - 1)
+                                     : 0.5;
+    xs.PushBack(kLeft + share * plotWidth);
+  }
+  auto yOf = [&](int64_t value) {
+    return kTop + plotHeight - static_cast<double>(value) / static_cast<double>(axisTop) * plotHeight;
+  };
+
+  out_.Append("<figure>\n<svg viewBox=\"0 0 ");
+  AppendCoordinate(out_, kWidth);
+  out_.Append(" ");
+  AppendCoordinate(out_, kHeight);
+  out_.Append(
+      "\" role=\"img\"><title>Code lines per language over time</title><desc>Stacked areas, one per "
+      "language, of the code lines at each point of the history, oldest on the left; dates on the "
+      "horizontal axis. The table below holds every point's numbers.</desc>\n");
+  // The value axis: grid lines and their numbers.
+  for (int64_t value = 0; value <= axisTop; value += step) {
+    const double y = yOf(value);
+    out_.Append("<line class=\"grid\" x1=\"");
+    AppendCoordinate(out_, kLeft);
+    out_.Append("\" x2=\"");
+    AppendCoordinate(out_, kWidth - kRight);
+    out_.Append("\" y1=\"");
+    AppendCoordinate(out_, y);
+    out_.Append("\" y2=\"");
+    AppendCoordinate(out_, y);
+    out_.Append("\"/><text x=\"");
+    AppendCoordinate(out_, kLeft - 6);
+    out_.Append("\" y=\"");
+    AppendCoordinate(out_, y + 4);
+    out_.Append("\" text-anchor=\"end\">");
+    AppendCount(out_, value, isPretty);
+    out_.Append("</text>\n");
+    if (axisTop - value < step) break;
+  }
+  // The areas, bottom up: each between the running sum below it and that plus itself.
+  Array<int64_t> below;
+  below.Resize(count);
+  for (int64_t& value : below) value = 0;
+  const int32_t seriesCount = drawn + (hasRest ? 1 : 0);
+  for (int32_t k = 0; k < seriesCount; ++k) {
+    const bool isRest = k == drawn;
+    Array<int64_t> above;
+    for (int32_t i = 0; i < count; ++i) {
+      const int64_t code = isRest ? rest[i] : CodeAt(points[i], languages[k].type);
+      above.PushBack(below[i] + code);
+    }
+    out_.Append("<path class=\"");
+    out_.Append(isRest ? kGreyClass : LanguageClass(languages[k].type));
+    out_.Append("\" d=\"M");
+    // One point is drawn as a band across the whole plot.
+    const double firstX = count == 1 ? kLeft : xs[0];
+    const double lastX = count == 1 ? kWidth - kRight : xs[count - 1];
+    for (int32_t i = 0; i < count; ++i) {
+      AppendCoordinate(out_, count == 1 ? firstX : xs[i]);
+      out_.Append(" ");
+      AppendCoordinate(out_, yOf(above[i]));
+      out_.Append(" L");
+    }
+    if (count == 1) {
+      AppendCoordinate(out_, lastX);
+      out_.Append(" ");
+      AppendCoordinate(out_, yOf(above[0]));
+      out_.Append(" L");
+      AppendCoordinate(out_, lastX);
+      out_.Append(" ");
+      AppendCoordinate(out_, yOf(below[0]));
+      out_.Append(" L");
+    }
+    for (int32_t i = count - 1; i >= 0; --i) {
+      AppendCoordinate(out_, count == 1 ? firstX : xs[i]);
+      out_.Append(" ");
+      AppendCoordinate(out_, yOf(below[i]));
+      out_.Append(i == 0 ? "Z" : " L");
+    }
+    out_.Append("\"><title>");
+    if (isRest) {
+      out_.Append("other languages");
+    } else {
+      AppendHtmlText(out_, languages[k].name);
+    }
+    out_.Append(": ");
+    AppendCount(out_, above[0] - below[0], isPretty);
+    out_.Append(" code lines at ");
+    AppendHtmlText(out_, points[0].date);
+    out_.Append(", ");
+    AppendCount(out_, above[count - 1] - below[count - 1], isPretty);
+    out_.Append(" at ");
+    AppendHtmlText(out_, points[count - 1].date);
+    out_.Append("</title></path>\n");
+    below = std::move(above);
+  }
+  out_.Append("<line class=\"axis\" x1=\"");
+  AppendCoordinate(out_, kLeft);
+  out_.Append("\" x2=\"");
+  AppendCoordinate(out_, kWidth - kRight);
+  out_.Append("\" y1=\"");
+  AppendCoordinate(out_, kTop + plotHeight);
+  out_.Append("\" y2=\"");
+  AppendCoordinate(out_, kTop + plotHeight);
+  out_.Append("\"/>\n");
+  // Dates under the axis where they do not crowd each other; the first and last always.
+  constexpr double kDateRoom = 96;
+  double lastLabelEnd = -1e9;
+  for (int32_t i = 0; i < count; ++i) {
+    const bool isLast = i == count - 1;
+    const double x = xs[i];
+    if (!isLast && (x - kDateRoom / 2 < lastLabelEnd || x + kDateRoom > xs[count - 1] - kDateRoom / 2))
+      continue;
+    if (isLast && i > 0 && x - kDateRoom < lastLabelEnd) continue;
+    const char* anchor = i == 0 ? "start" : isLast ? "end" : "middle";
+    out_.Append("<text x=\"");
+    AppendCoordinate(out_, x);
+    out_.Append("\" y=\"");
+    AppendCoordinate(out_, kHeight - 8);
+    out_.Append("\" text-anchor=\"");
+    out_.Append(anchor);
+    out_.Append("\">");
+    AppendHtmlText(out_, points[i].date);
+    out_.Append("</text>\n");
+    lastLabelEnd = i == 0 ? x + kDateRoom : isLast ? x : x + kDateRoom / 2;
+  }
+  // A column a point, between the midpoints to its neighbours, titled with its numbers.
+  for (int32_t i = 0; i < count; ++i) {
+    const double left = i == 0 ? kLeft : (xs[i - 1] + xs[i]) / 2;
+    const double right = i == count - 1 ? kWidth - kRight : (xs[i] + xs[i + 1]) / 2;
+    if (right - left <= 0) continue;
+    out_.Append("<rect class=\"hit\"");
+    AppendBox(out_, TreemapRect{left, kTop, right - left, plotHeight});
+    out_.Append("><title>");
+    AppendHtmlText(out_, points[i].date);
+    out_.Append(" ");
+    AppendHtmlText(out_, points[i].commit.CStr(),
+                   points[i].commit.CStr() + (points[i].commit.Length() < 8 ? points[i].commit.Length() : 8));
+    out_.Append(": ");
+    AppendCount(out_, points[i].total.code, isPretty);
+    out_.Append(" code lines");
+    for (int32_t k = 0; k < drawn; ++k) {
+      out_.Append(k == 0 ? " (" : ", ");
+      AppendHtmlText(out_, languages[k].name);
+      out_.Append(" ");
+      AppendCount(out_, CodeAt(points[i], languages[k].type), isPretty);
+    }
+    if (drawn > 0) out_.Append(")");
+    out_.Append("</title></rect>\n");
+  }
+  out_.Append("</svg>\n<figcaption><ul class=\"legend\">");
+  for (int32_t k = 0; k < drawn; ++k) {
+    out_.Append("<li><span class=\"swatch ");
+    out_.Append(LanguageClass(languages[k].type));
+    out_.Append("\" aria-hidden=\"true\">\xC2\xA0</span>");
+    AppendHtmlText(out_, languages[k].name);
+    out_.Append("</li>");
+  }
+  if (hasRest)
+    out_.Append("<li><span class=\"swatch lx\" aria-hidden=\"true\">\xC2\xA0</span>other languages</li>");
+  out_.Append("</ul></figcaption>\n</figure>\n");
+}
+
 }  // namespace
 
 const ReportFormat kHtmlReport = {"HTML", RenderHtml, &Settings::htmlFile, true, true};
 
 SharedString RenderHtml(const ReportModel& model) {
+  if (model.isHistory && !model.history.IsEmpty()) {
+    // The languages and totals shown are those of the newest point.
+    ReportModel newest = model;
+    newest.languages = model.history.Back().languages;
+    newest.total = model.history.Back().total;
+    PageWriter page(newest);
+    return page.Render();
+  }
   PageWriter page(model);
   return page.Render();
 }

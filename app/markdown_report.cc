@@ -41,7 +41,60 @@ void AppendLineCells(SharedString& out, const ColumnTotals& counts, bool withPun
 
 const ReportFormat kMarkdownReport = {"Markdown", RenderMarkdown, &Settings::mdFile};
 
+namespace {
+
+void AppendShortCommit(SharedString& out, const HistoryPoint& point) {
+  out.Append(point.commit.CStr(), point.commit.Length() < 8 ? point.commit.Length() : 8);
+}
+
+// A history: a row a point, then the code lines of the languages that reach 1% of the
+// code at some point.
+SharedString RenderHistoryMarkdown(const ReportModel& model) {
+  const bool withPunctuation = model.isConservative;
+  SharedString out;
+  const char* const columns[] = {"Date", "Commit", "Files", "Blank", "Comment", "Punctuation", "Code"};
+  const char* const greedyColumns[] = {"Date", "Commit", "Files", "Blank", "Comment", "Code"};
+  if (withPunctuation) {
+    AppendHeader(out, columns, 7, 2);
+  } else {
+    AppendHeader(out, greedyColumns, 6, 2);
+  }
+  for (const HistoryPoint& point : model.history) {
+    out.Append("| ");
+    AppendMarkdownText(out, point.date);
+    out.Append(" | ");
+    AppendShortCommit(out, point);
+    out.Append(" |");
+    AppendCell(out, point.total.files);
+    AppendLineCells(out, point.total, withPunctuation);
+  }
+  const Array<HistoryLanguage> languages = HistoryLanguages(model);
+  if (languages.IsEmpty()) return out;
+  out.Append("\nCode lines by language\n\n| Date | Commit |");
+  for (const HistoryLanguage& language : languages) {
+    out.Append(" ");
+    AppendMarkdownText(out, language.name);
+    out.Append(" |");
+  }
+  out.Append("\n| :-- | :-- |");
+  for (int32_t i = 0; i < languages.Count(); ++i) out.Append(" --: |");
+  out.Append("\n");
+  for (const HistoryPoint& point : model.history) {
+    out.Append("| ");
+    AppendMarkdownText(out, point.date);
+    out.Append(" | ");
+    AppendShortCommit(out, point);
+    out.Append(" |");
+    for (const HistoryLanguage& language : languages) AppendCell(out, CodeAt(point, language.type));
+    out.Append("\n");
+  }
+  return out;
+}
+
+}  // namespace
+
 SharedString RenderMarkdown(const ReportModel& model) {
+  if (model.isHistory) return RenderHistoryMarkdown(model);
   const bool withPunctuation = model.isConservative;
   SharedString out;
   if (model.hasComparison) {

@@ -282,6 +282,31 @@ HistoryPoint BuildHistoryPoint(const CountTotals& totals, const SharedString& co
   return point;
 }
 
+Array<HistoryLanguage> HistoryLanguages(const ReportModel& model) {
+  Array<HistoryLanguage> languages;
+  for (const HistoryPoint& point : model.history) {
+    for (const LanguageRow& row : point.languages) {
+      if (point.total.code <= 0 || row.counts.code * 100 < point.total.code) continue;
+      int32_t index = 0;
+      while (index < languages.Count() && languages[index].type != row.type) ++index;
+      if (index == languages.Count()) languages.PushBack(HistoryLanguage{row.type, row.name, 0});
+      if (row.counts.code > languages[index].mostCode) languages[index].mostCode = row.counts.code;
+    }
+  }
+  StableSort(languages.Data(), languages.Count(), [](const HistoryLanguage& a, const HistoryLanguage& b) {
+    if (a.mostCode != b.mostCode) return a.mostCode > b.mostCode;
+    return a.type < b.type;
+  });
+  return languages;
+}
+
+int64_t CodeAt(const HistoryPoint& point, FileTypeId type) {
+  for (const LanguageRow& row : point.languages) {
+    if (row.type == type) return row.counts.code;
+  }
+  return 0;
+}
+
 ReportModel BuildReportModel(const CountTotals& totals, bool isConservative, const SavedCounts* saved) {
   const ReportFormat* format = settings.reportFormat;
   const bool needsFileRows = format != nullptr && format->needsFileRows;

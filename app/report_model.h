@@ -146,6 +146,18 @@ ReportModel BuildReportModel(const CountTotals& totals, bool isConservative,
 HistoryPoint BuildHistoryPoint(const CountTotals& totals, const SharedString& commit,
                                const SharedString& date);
 
+// The languages of a history drawn on their own: those that reach 1% of the code at
+// some point, most code lines (at their highest) first.
+struct HistoryLanguage {
+  FileTypeId type;
+  const char* name;
+  int64_t mostCode;
+};
+Array<HistoryLanguage> HistoryLanguages(const ReportModel& model);
+
+// The code lines of a language at a point (0 where it has none).
+int64_t CodeAt(const HistoryPoint& point, FileTypeId type);
+
 // a + b, saturating at the 64-bit limits.
 int64_t SaturatingAdd(int64_t a, int64_t b);
 

@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "app/message_output.h"
-#include "core/stable_sort.h"
 
 namespace qm {
 
@@ -166,27 +165,15 @@ SharedString RenderHistoryTable(const ReportModel& model) {
   struct Column {
     FileTypeId type;
     const char* name;
-    int64_t mostCode;
     int32_t width;
   };
   Array<Column> columns;
-  for (const HistoryPoint& point : model.history) {
-    for (const LanguageRow& row : point.languages) {
-      if (point.total.code <= 0 || row.counts.code * 100 < point.total.code) continue;
-      int32_t index = 0;
-      while (index < columns.Count() && columns[index].type != row.type) ++index;
-      if (index == columns.Count()) {
-        const int32_t nameLength = static_cast<int32_t>(std::strlen(row.name));
-        columns.PushBack(Column{row.type, row.name, 0, nameLength > numberWidth ? nameLength : numberWidth});
-      }
-      if (row.counts.code > columns[index].mostCode) columns[index].mostCode = row.counts.code;
-    }
+  for (const HistoryLanguage& language : HistoryLanguages(model)) {
+    const int32_t nameLength = static_cast<int32_t>(std::strlen(language.name));
+    columns.PushBack(
+        Column{language.type, language.name, nameLength > numberWidth ? nameLength : numberWidth});
   }
   if (columns.IsEmpty()) return out;
-  StableSort(columns.Data(), columns.Count(), [](const Column& a, const Column& b) {
-    if (a.mostCode != b.mostCode) return a.mostCode > b.mostCode;
-    return a.type < b.type;
-  });
   int32_t width = kTypeNameWidth;
   for (const Column& column : columns) width += 1 + column.width;
   out.Append("\nCode lines by language\n");
@@ -200,11 +187,7 @@ SharedString RenderHistoryTable(const ReportModel& model) {
   for (const HistoryPoint& point : model.history) {
     appendPointName(point);
     for (int32_t i = 0; i < columns.Count(); ++i) {
-      int64_t code = 0;
-      for (const LanguageRow& row : point.languages) {
-        if (row.type == columns[i].type) code = row.counts.code;
-      }
-      appendNumber(code, columns[i].width);
+      appendNumber(CodeAt(point, columns[i].type), columns[i].width);
       out.Append(i + 1 == columns.Count() ? "\n" : " ", 1);
     }
   }

@@ -4,7 +4,8 @@
 checked for: nothing reported by `tidy -errors -quiet`; no console error; no request
 but the page itself; a 1280x800 screenshot that is not blank; the language rows and
 the total read from the DOM equal to -json of the same run; sorting by a column that
-sorts; and, with scripts off, the same rows.
+sorts; and, with scripts off, the same rows. The page of a small repository's
+--history is held to -json the same way: its points, and the languages of the newest.
 
     tests/html/page_in_browser.py --tool build/debug/quillmet
 
@@ -30,6 +31,8 @@ READ_ROWS = '''[...document.querySelectorAll("#language-table tr[data-language]"
   }
   return [row.dataset.language, numbers];
 })'''
+READ_POINTS = '''[...document.querySelectorAll("#history-table tr[data-commit]")].map(row =>
+  [row.dataset.commit, row.cells[0].textContent, Number(row.dataset.files), Number(row.dataset.code)])'''
 SORT_BY_CODE_TWICE = '''(() => {
   const head = document.querySelector("#language-table thead th[data-key=code]");
   head.click();
@@ -67,9 +70,27 @@ def make_tree(root):
         out.write('int w;\n'.encode('utf-16'))
 
 
-def tool_json(tool, arguments):
+def make_repository(root):
+    environment = dict(os.environ, GIT_AUTHOR_NAME='q', GIT_AUTHOR_EMAIL='q@example.org', GIT_COMMITTER_NAME='q',
+                       GIT_COMMITTER_EMAIL='q@example.org')
+    subprocess.run(['git', 'init', '-q', '-b', 'main', root], check=True)
+    for day, (name, text) in enumerate([('a.c', 'int a;\n'), ('b.py', 'x = 1\n# note\n'), ('a.c', 'int a;\n{\n}\n')]):
+        with open(os.path.join(root, name), 'w') as out:
+            out.write(text)
+        environment['GIT_AUTHOR_DATE'] = environment['GIT_COMMITTER_DATE'] = '2021-0%d-01T12:00:00Z' % (day + 1)
+        subprocess.run(['git', 'add', '-A'], cwd=root, check=True, env=environment)
+        subprocess.run(['git', 'commit', '-qm', str(day)], cwd=root, check=True, env=environment)
+
+
+def tool_document(tool, arguments):
     result = subprocess.run([tool, '-json', 'stdout'] + arguments, capture_output=True, check=True)
-    document = json.loads(result.stdout)
+    return json.loads(result.stdout)
+
+
+def tool_json(tool, arguments):
+    document = tool_document(tool, arguments)
+    if 'history' in document:
+        document = document['history'][-1]
     rows = [[language['name'], {k: v for k, v in language.items() if k != 'name'}]
             for language in document['languages']]
     return rows + [['Total', document['total']]]
@@ -103,6 +124,10 @@ def check_page(browser, tool, name, arguments, directory):
           '%s: sorting by code twice gives %s %r' % (name, state, order))
     check(page.console_errors() == [], '%s: console errors %r' % (name, page.console_errors()))
     check(page.requests == [url], '%s: requests %r' % (name, page.requests))
+    if any(argument.startswith('--history') for argument in arguments):
+        points = [[point['commit'], point['date'], point['total']['files'], point['total']['code']]
+                  for point in tool_document(tool, arguments)['history']]
+        check(page.evaluate(READ_POINTS) == points, '%s: the points differ from -json %r' % (name, points))
     quiet = browser.open(url, 1280, 800, scripts=False)
     check(quiet.evaluate(READ_ROWS) == expected, '%s: the rows differ with scripts off' % name)
     check(quiet.requests == [url], '%s: requests with scripts off %r' % (name, quiet.requests))
@@ -125,6 +150,9 @@ def main():
         with open(os.path.join(tree, 'src/main.c'), 'a') as out:
             out.write('int more;\n')
         check_page(browser, tool, 'diff', ['-diff', os.path.join(directory, 'saved.csv'), tree], directory)
+        repository = os.path.join(directory, 'repository')
+        make_repository(repository)
+        check_page(browser, tool, 'history', ['--history=3', repository], directory)
     return 1 if FAILURES else 0
 
 
