@@ -120,19 +120,23 @@ void AddFiles(ReportModel& model, const Array<FileRecord>& records) {
     row.counts = {1, record.blank, record.comment, record.punctuation, record.code};
     rows.PushBack(std::move(row));
   }
-  // Hot for -f and the page: indexes are sorted, and each row moved once.
-  Array<int32_t> order;
+  // Hot for -f and the page: small keys are sorted, the rows' paths read only on ties,
+  // and each row moved once.
+  struct SortKey {
+    int64_t code;
+    FileTypeId type;
+    int32_t row;
+  };
+  Array<SortKey> order;
   order.Reserve(rows.Count());
-  for (int32_t i = 0; i < rows.Count(); ++i) order.PushBack(i);
-  StableSort(order.Data(), order.Count(), [&rows](int32_t left, int32_t right) {
-    const FileRow& a = rows[left];
-    const FileRow& b = rows[right];
-    if (a.counts.code != b.counts.code) return a.counts.code > b.counts.code;
+  for (int32_t i = 0; i < rows.Count(); ++i) order.PushBack(SortKey{rows[i].counts.code, rows[i].type, i});
+  StableSort(order.Data(), order.Count(), [&rows](const SortKey& a, const SortKey& b) {
+    if (a.code != b.code) return a.code > b.code;
     if (a.type != b.type) return a.type < b.type;
-    return a.path.Compare(b.path) < 0;
+    return rows[a.row].path.Compare(rows[b.row].path) < 0;
   });
   model.files.Reserve(rows.Count());
-  for (const int32_t i : order) model.files.PushBack(std::move(rows[i]));
+  for (const SortKey& key : order) model.files.PushBack(std::move(rows[key.row]));
 }
 
 // Code lines of one type below one directory: a list per directory, linked through
