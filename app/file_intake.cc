@@ -139,6 +139,8 @@ struct FileIntake::Entry {
   ContentSource* source = nullptr;  // kSourced: where the bytes are
   ContentId id;
   FileFacts facts;  // a member's read outcome is set when it is read
+  Array<uint8_t> text;  // with keepsTexts, as classified
+  bool hasAddedBreak = false;
 };
 
 struct FileIntake::FileBatch {
@@ -629,8 +631,10 @@ void FileIntake::WorkOnEntry(FileBatch& batch, Entry& entry, WorkerScratch& scra
   if (facts.outcome != ContentRead::kRead || facts.sizeInBytes == 0) return;
   const int64_t size = facts.sizeInBytes;
   facts.utf16Kind = DetectUtf16(bytes, size);
+  // A compare counts every path: nothing is a duplicate, nothing needs a digest.
   const bool mustHash =
-      isDigestStateKnown ? MustHashNow(totals_.deferredDigests, size, facts.contentClass, canReadAgain)
+      recording_.keepsTexts ? false
+      : isDigestStateKnown  ? MustHashNow(totals_.deferredDigests, size, facts.contentClass, canReadAgain)
                          : !canReadAgain || size < kDeferredMinBytes || facts.utf16Kind != Utf16Kind::kNone;
   bool isKnownDuplicate = false;
   if (mustHash) {
@@ -645,6 +649,15 @@ void FileIntake::WorkOnEntry(FileBatch& batch, Entry& entry, WorkerScratch& scra
   const Text text = DecodeContent(facts, bytes, scratch.utf16);
   if (facts.outcome == ContentRead::kRead && !isKnownDuplicate)
     CountLines(facts, entry.type, text, scratch.lines);
+  if (recording_.keepsTexts && facts.outcome == ContentRead::kRead) {
+    entry.text.Clear();
+    if (!entry.text.TryReserve(text.length)) {
+      facts.outcome = ContentRead::kNoMemory;
+      return;
+    }
+    entry.text.Append(text.bytes, text.length);
+    entry.hasAddedBreak = text.hasAddedBreak;
+  }
 }
 
 // An entry whose buffer a worker could not have is worked on again by this thread once
@@ -764,7 +777,9 @@ void FileIntake::Count(Entry& entry, const char* fullPath, int32_t fullPathLengt
   // A revision's file is read again from its source, by its id.
   const bool isSourced = entry.kind == kSourced || entry.kind == kKnown;
   const WaitingSource again{isSourced ? entry.source : nullptr, entry.id};
-  if (!MustHashNow(totals_.deferredDigests, sizeInBytes, facts.contentClass, isOnDisk || isSourced)) {
+  if (recording_.keepsTexts) {
+    // Every path counts.
+  } else if (!MustHashNow(totals_.deferredDigests, sizeInBytes, facts.contentClass, isOnDisk || isSourced)) {
     DeferDigest(totals_.deferredDigests, sizeInBytes, facts.contentClass,
                 SharedString(fullPath, fullPath + fullPathLength), entry.displayPath, again);
   } else {
@@ -818,6 +833,12 @@ void FileIntake::Count(Entry& entry, const char* fullPath, int32_t fullPathLengt
   // A revision's files are shown as a checkout's would be.
   record.onDisk = isOnDisk || entry.kind == kSourced || entry.kind == kKnown;
   record.archive = entry.archive;
+  if (recording_.keepsTexts) {
+    record.text = std::move(entry.text);
+    record.hasAddedBreak = entry.hasAddedBreak;
+    record.hasId = isSourced;
+    record.id = entry.id;
+  }
   fileRecords.PushBack(std::move(record));
 }
 

@@ -206,9 +206,9 @@ void SplitLines(const uint8_t* text, int64_t length, Array<LineSpan>& lines) {
   while (cursor < end) {
     const uint8_t* lineEnd = cursor;
     while (lineEnd < end && *lineEnd != '\n' && *lineEnd != '\r') ++lineEnd;
+    if (lineEnd < end) lineEnd += *lineEnd == '\r' && lineEnd + 1 < end && lineEnd[1] == '\n' ? 2 : 1;
     lines.PushBack(LineSpan{cursor, static_cast<int32_t>(lineEnd - cursor)});
-    if (lineEnd == end) break;
-    cursor = lineEnd + (*lineEnd == '\r' && lineEnd + 1 < end && lineEnd[1] == '\n' ? 2 : 1);
+    cursor = lineEnd;
   }
 }
 

@@ -22,7 +22,7 @@ inline constexpr int64_t kMaxDiffCost = int64_t{1} << 26;
 
 struct LineSpan {
   const uint8_t* bytes = nullptr;
-  int32_t length = 0;  // without its line break
+  int32_t length = 0;  // with its line break: "a\n" and "a" are different lines
 };
 
 // `same` equal lines, then `removed` lines of the old text replaced by `added` lines
@@ -38,7 +38,8 @@ struct DiffRun {
 void DiffLines(const Array<LineSpan>& oldLines, const Array<LineSpan>& newLines, Array<DiffRun>& runs);
 
 // Splits a text into its lines as the classifier does: a line ends at LF, CR LF or a
-// lone CR; a last line without a break is a line; an empty text has none.
+// lone CR, which belongs to it; a last line without a break is a line; an empty text
+// has none.
 void SplitLines(const uint8_t* text, int64_t length, Array<LineSpan>& lines);
 
 }  // namespace qm
