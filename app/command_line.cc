@@ -259,9 +259,9 @@ CommandLineOutcome ReadCommandLine(int argc, const char* const* argv) {
         std::strcmp(option.longText, "--history") == 0) {
       historyArgument = argument;
     }
-    if (option.longText != nullptr && (std::strcmp(option.longText, "--compare") == 0 ||
-                                       (std::strcmp(option.longText, "--git") == 0 &&
-                                        settings.gitRevision.Find("..") >= 0))) {
+    if (option.longText != nullptr &&
+        (std::strcmp(option.longText, "--compare") == 0 ||
+         (std::strcmp(option.longText, "--git") == 0 && settings.gitRevision.Find("..") >= 0))) {
       compareArgument = argument;
     }
   }

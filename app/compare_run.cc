@@ -172,8 +172,8 @@ class PairComparer final : private OrderedPipeline::Client {
     }
     const int64_t oldLength = OwnLength(*oldSource);
     const int64_t newLength = OwnLength(*newSource);
-    if (oldLength == newLength && std::memcmp(oldSource->text.Data(), newSource->text.Data(),
-                                              static_cast<size_t>(oldLength)) == 0) {
+    if (oldLength == newLength &&
+        std::memcmp(oldSource->text.Data(), newSource->text.Data(), static_cast<size_t>(oldLength)) == 0) {
       pair.status = FileChange::kSame;
       AddWhole(changes.same, newRecord);
       return;
@@ -289,7 +289,8 @@ void AddLanguageRows(CompareReport& report, const Array<FileRecord>& oldRecords,
   }
   for (FileTypeId type = 1; type < kTypeSlots; ++type) {
     const ChangeCounts& changes = byType[type];
-    if (LinesOf(changes.same) + LinesOf(changes.modified) + LinesOf(changes.added) + LinesOf(changes.removed) ==
+    if (LinesOf(changes.same) + LinesOf(changes.modified) + LinesOf(changes.added) +
+            LinesOf(changes.removed) ==
         0) {
       continue;
     }
@@ -350,18 +351,14 @@ Array<SharedString> CompareKeys(const CompareSide& side) {
     } else {
       key = record.path;
     }
+    // One top directory above every member is the archive's root.
+    if (record.archive == side.archive && !side.archiveTop.IsEmpty() &&
+        key.StartsWith(side.archiveTop.CStr()) && key.Length() > side.archiveTop.Length() &&
+        key[side.archiveTop.Length()] == '/') {
+      key = SharedString(key.CStr() + side.archiveTop.Length() + 1, key.CStr() + key.Length());
+    }
     keys.PushBack(std::move(key));
   }
-  if (!isArchiveSide || keys.IsEmpty()) return keys;
-  // One top directory above every member is the archive's root.
-  const int32_t slash = keys[0].Find("/");
-  if (slash <= 0) return keys;
-  for (const SharedString& key : keys) {
-    if (key.Length() <= slash || key[slash] != '/' || std::memcmp(key.CStr(), keys[0].CStr(), slash) != 0) {
-      return keys;
-    }
-  }
-  for (SharedString& key : keys) key = SharedString(key.CStr() + slash + 1, key.CStr() + key.Length());
   return keys;
 }
 
@@ -400,7 +397,9 @@ void CompareSides(int32_t workerCount, CompareSide& oldSide, CompareSide& newSid
   texts.Add(newRecords);
   PairMoves(oldRecords, newRecords, texts, pairs);
   for (ComparePair& pair : pairs) {
-    pair.status = pair.oldIndex < 0 ? FileChange::kAdded : pair.newIndex < 0 ? FileChange::kRemoved : pair.status;
+    pair.status = pair.oldIndex < 0   ? FileChange::kAdded
+                  : pair.newIndex < 0 ? FileChange::kRemoved
+                                      : pair.status;
   }
   PairComparer(oldRecords, newRecords, texts, pairs).Run(workerCount);
 

@@ -35,8 +35,9 @@ namespace qm {
 // One counted side: its file records (with texts) and where its paths start.
 struct CompareSide {
   Array<FileRecord> records;
-  SharedString root;     // a directory or revision: the walked directory's path
-  SharedString archive;  // an archive: its name as intake shows it (the argument)
+  SharedString root;        // a directory or revision: the walked directory's path
+  SharedString archive;     // an archive: its name as intake shows it (the argument)
+  SharedString archiveTop;  // the one top directory of all its members, or empty
 };
 
 // Fills model.compare (languages in table order: most code lines in NEW first, then

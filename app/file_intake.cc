@@ -138,7 +138,7 @@ struct FileIntake::Entry {
   SharedString archive;             // with file records, a member's archive as shown
   ContentSource* source = nullptr;  // kSourced: where the bytes are
   ContentId id;
-  FileFacts facts;  // a member's read outcome is set when it is read
+  FileFacts facts;      // a member's read outcome is set when it is read
   Array<uint8_t> text;  // with keepsTexts, as classified
   bool hasAddedBreak = false;
 };
@@ -166,6 +166,7 @@ class FileIntake::MemberSink final : public ArchiveMemberSink {
 
   bool Member(DirectoryListing& directory, const SharedString& name, Stream& data,
               const uint32_t* size) override {
+    intake_.NoteMemberDirectory(directory.Path(), name);
     intake_.Take(Origin{SharedString(), directory.Path(), name, &data, size, false});
     return true;
   }
@@ -203,6 +204,7 @@ class FileIntake::MemberSink final : public ArchiveMemberSink {
 
  private:
   void Refuse(const SharedString& directory, const SharedString& name, ContentRead outcome) {
+    intake_.NoteMemberDirectory(directory, name);
     intake_.AddRefused(outcome,
                        intake_.keepsDisplayPaths_ ? DisplayPathOf({}, directory, name) : SharedString());
   }
@@ -473,6 +475,25 @@ bool FileIntake::ScanArchiveStream(const SharedString& preparedName, const Share
   return true;
 }
 
+// A member at the top counts as under a directory of its own name: a zip's record of
+// the directory "src/" is such a member, and no file can share a directory's name.
+void FileIntake::NoteMemberDirectory(const SharedString& directory, const SharedString& name) {
+  if (watchedArchive_.IsEmpty() || !(currentArchive_ == watchedArchive_)) return;
+  const char* path = directory.CStr();
+  const char* end = path + directory.Length();
+  while (path != end && (*path == '/' || (*path == '.' && path + 1 != end && path[1] == '/'))) ++path;
+  const char* slash = path;
+  while (slash != end && *slash != '/') ++slash;
+  const SharedString first = path == slash ? name : SharedString(path, slash);
+  if (!isTopSeen_) {
+    isTopSeen_ = true;
+    isTopSingle_ = !first.IsEmpty();
+    top_ = first;
+  } else if (!(first == top_)) {
+    isTopSingle_ = false;
+  }
+}
+
 // A file that will not be read: its outcome is known when it enters.
 void FileIntake::AddRefused(ContentRead outcome, const SharedString& displayPath) {
   Entry& entry = AddEntry(kBytes, 0);
@@ -635,7 +656,7 @@ void FileIntake::WorkOnEntry(FileBatch& batch, Entry& entry, WorkerScratch& scra
   const bool mustHash =
       recording_.keepsTexts ? false
       : isDigestStateKnown  ? MustHashNow(totals_.deferredDigests, size, facts.contentClass, canReadAgain)
-                         : !canReadAgain || size < kDeferredMinBytes || facts.utf16Kind != Utf16Kind::kNone;
+                           : !canReadAgain || size < kDeferredMinBytes || facts.utf16Kind != Utf16Kind::kNone;
   bool isKnownDuplicate = false;
   if (mustHash) {
     HashContent(facts, bytes);

@@ -106,7 +106,7 @@ struct CompareLanguageRow {
 // One file of a compare: its path (NEW's; OLD's when removed) below its side's root.
 struct CompareFileRow {
   SharedString path;
-  SharedString oldPath;  // OLD's path; empty when added
+  SharedString oldPath;            // OLD's path; empty when added
   FileTypeId type = kTypeUnknown;  // NEW's type; OLD's when removed
   const char* language = "";
   FileChange status = FileChange::kSame;

@@ -14,12 +14,12 @@
 #include <cstring>
 #include <memory>
 
+#include "app/compare_run.h"
 #include "app/diff_csv.h"
 #include "app/directory_walk.h"
 #include "app/exclusions.h"
 #include "app/file_intake.h"
 #include "app/file_types.h"
-#include "app/compare_run.h"
 #include "app/history_run.h"
 #include "app/message_output.h"
 #include "app/option_table.h"
@@ -210,8 +210,11 @@ void FoldPunctuationIntoCode(CountTotals& totals) {
 }
 
 // A compare: each side counted on its own, every path with its text, then compared.
-// For two revisions a content counted on the old side is not read again.
-void CountCompare(MessageOutput& output, ProgressDisplay& progress, Exclusions& exclusions, ReportModel& model) {
+// For two revisions a content counted on the old side is not read again. A side that
+// could not be read whole (not opened, a damaged archive) would show its files as
+// removed or added: false, after its message, and nothing is compared.
+bool CountCompare(MessageOutput& output, ProgressDisplay& progress, Exclusions& exclusions,
+                  ReportModel& model) {
   const bool isRevisions = !settings.gitRevision.IsEmpty();
   ContentFactsCache cache;
   CompareSide sides[2];
@@ -227,7 +230,8 @@ void CountCompare(MessageOutput& output, ProgressDisplay& progress, Exclusions& 
       struct stat info;
       if (isRevisions) {
         CountRevisionArgument(intake, exclusions, sources, argument,
-                              (side == 0 ? settings.compareOld : settings.compareNew).CStr(), &sides[side].root);
+                              (side == 0 ? settings.compareOld : settings.compareNew).CStr(),
+                              &sides[side].root);
       } else if (stat(argument.CStr(), &info) == 0 && S_ISDIR(info.st_mode)) {
         if (!RealPath(argument, sides[side].root) || sides[side].root.Length() >= PATH_MAX) {
           sides[side].root = argument;
@@ -235,12 +239,16 @@ void CountCompare(MessageOutput& output, ProgressDisplay& progress, Exclusions& 
         CountArgument(intake, exclusions, sources, argument);
       } else {
         sides[side].archive = argument;
+        intake.WatchArchiveTop(argument);
         CountArgument(intake, exclusions, sources, argument);
+        // The members are offered on this thread as the archive is read.
+        sides[side].archiveTop = intake.ArchiveTop();
       }
       intake.Finish();
     }
     sides[side].records = std::move(fileRecords);
     fileRecords.Clear();
+    if (output.HasRunFailed()) return false;
     AnomalyCounts& anomalies = model.anomalies;
     anomalies.errors += totals.errorCount;
     anomalies.tooBig += totals.tooBigCount;
@@ -249,6 +257,7 @@ void CountCompare(MessageOutput& output, ProgressDisplay& progress, Exclusions& 
     anomalies.utf16Be += totals.utf16BeCount;
   }
   CompareSides(WorkerCount(), sides[0], sides[1], model);
+  return true;
 }
 
 }  // namespace
@@ -280,9 +289,9 @@ int RunCount() {
   Exclusions exclusions;
   if (settings.compare) {
     ReportModel model = BuildReportModel(totals, isConservative);
-    CountCompare(output, progress, exclusions, model);
+    const bool isCompared = CountCompare(output, progress, exclusions, model);
     progress.Finish();
-    if (!WriteRunReport(model, output)) output.NoteRunFailure();
+    if (isCompared && !WriteRunReport(model, output)) output.NoteRunFailure();
     exclusions.ReportUnused(output);
     output.FinishStandardOutput();
     return output.ExitStatus();

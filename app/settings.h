@@ -56,8 +56,8 @@ struct Settings {
   bool compare = false;
   SharedString compareOld;
   SharedString compareNew;
-  SharedString htmlFile;                 // -html file, --html=file
-  SharedString mdFile;                   // -md file, --md=file
+  SharedString htmlFile;  // -html file, --html=file
+  SharedString mdFile;    // -md file, --md=file
   // Every option as typed, in order, a value given as the next argument after a space
   // ("-g", "-xd=a,b", "-html page.html"): what a report shows of the command line.
   Array<SharedString> optionArgs;
