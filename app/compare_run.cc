@@ -7,6 +7,7 @@
 #include "app/line_diff.h"
 #include "app/md5.h"
 #include "app/ordered_pipeline.h"
+#include "app/report_writer.h"
 #include "app/settings.h"
 #include "core/hash_table.h"
 #include "core/stable_sort.h"
@@ -404,7 +405,8 @@ void CompareSides(int32_t workerCount, CompareSide& oldSide, CompareSide& newSid
   PairComparer(oldRecords, newRecords, texts, pairs).Run(workerCount);
 
   AddLanguageRows(report, oldRecords, newRecords, pairs);
-  if (settings.byFile) {
+  const ReportFormat* format = settings.reportFormat;
+  if (settings.byFile || (format != nullptr && format->needsFileRows)) {
     for (const ComparePair& pair : pairs) {
       CompareFileRow row;
       const bool isRemoved = pair.newIndex < 0;
