@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "app/file_reading.h"
 #include "app/file_types.h"
 #include "app/line_diff.h"
 #include "app/md5.h"
@@ -28,41 +29,51 @@ struct ComparePair {
   ChangeCounts changes;
 };
 
-DigestKey KeyOfId(const ContentId& id) {
-  DigestKey key;
-  std::memcpy(key.bytes, id.bytes, sizeof key.bytes);
-  return key;
-}
-
-// Where the text of a record is: its own, or for a revision's content counted before
-// (not read again), that of a record of either side with the same id.
-class CompareTexts {
- public:
-  void Add(const Array<FileRecord>& records) {
-    for (const FileRecord& record : records) {
-      if (!record.hasId || record.text.IsEmpty()) continue;
-      const int32_t index = byId_.FindOrInsert(KeyOfId(record.id));
-      if (byId_.Value(index) == nullptr) byId_.Value(index) = &record;
-    }
-  }
-
-  // Null when no record holds it (nothing was read).
-  const FileRecord* SourceOf(const FileRecord& record) const {
-    if (!record.text.IsEmpty() || !record.hasId) return record.text.IsEmpty() ? nullptr : &record;
-    const FileRecord* const* found = byId_.Find(KeyOfId(record.id));
-    if (found == nullptr || std::memcmp((*found)->id.bytes, record.id.bytes, sizeof record.id.bytes) != 0) {
-      return nullptr;
-    }
-    return *found;
-  }
-
- private:
-  HashTable<DigestKey, const FileRecord*, DigestKeyTraits, false> byId_;
+// A file's text as classified (ending with a line break) and the length of its own
+// bytes (without the break intake added to a last line without one).
+struct TextView {
+  const uint8_t* bytes = nullptr;
+  int32_t length = 0;
+  int32_t ownLength = 0;
 };
 
-// The file's own bytes: the text without the break intake added.
-int64_t OwnLength(const FileRecord& source) {
-  return source.text.Count() - (source.hasAddedBreak ? 1 : 0);
+// What a text is read into: the file's bytes and, for UTF-16, its UTF-8 form.
+struct TextBuffer {
+  Array<uint8_t> raw;
+  Array<uint8_t> utf8;
+};
+
+// The text of a record: held (an archive member, a stream), read from its revision's
+// source or read from disk again, and turned into UTF-8 as intake did. False when it
+// cannot be had now (the file went away or grew past the limit since it was counted).
+bool LoadText(const FileRecord& record, TextBuffer& buffer, TextView& view) {
+  if (!record.text.IsEmpty()) {
+    view.bytes = record.text.Data();
+    view.length = record.text.Count();
+    view.ownLength = view.length - (record.hasAddedBreak ? 1 : 0);
+    return true;
+  }
+  if (record.source != nullptr) {
+    bool noMemory = false;
+    if (!record.source->ReadContent(record.id, buffer.raw, noMemory)) return false;
+  } else if (ReadFromDisk(record.path.CStr(), settings.maxFileSize, buffer.raw) != ContentRead::kRead) {
+    return false;
+  }
+  FileFacts facts;
+  MeasureContent(facts, buffer.raw.Data(), buffer.raw.Count());
+  if (facts.sizeInBytes == 0) return false;
+  facts.utf16Kind = DetectUtf16(buffer.raw.Data(), facts.sizeInBytes);
+  const Text text = DecodeContent(facts, buffer.raw.Data(), buffer.utf8);
+  if (facts.outcome != ContentRead::kRead) return false;
+  view.bytes = text.bytes;
+  view.length = text.length;
+  view.ownLength = text.length - (text.hasAddedBreak ? 1 : 0);
+  return true;
+}
+
+bool HasSameContentId(const FileRecord& a, const FileRecord& b) {
+  return a.source != nullptr && b.source != nullptr &&
+         std::memcmp(a.id.bytes, b.id.bytes, sizeof a.id.bytes) == 0;
 }
 
 void AddWhole(ColumnTotals& totals, const FileRecord& record) {
@@ -106,8 +117,8 @@ int64_t LinesOf(const ColumnTotals& totals) {
 class PairComparer final : private OrderedPipeline::Client {
  public:
   PairComparer(const Array<FileRecord>& oldRecords, const Array<FileRecord>& newRecords,
-               const CompareTexts& texts, Array<ComparePair>& pairs)
-      : oldRecords_(oldRecords), newRecords_(newRecords), texts_(texts), pairs_(pairs) {}
+               Array<ComparePair>& pairs)
+      : oldRecords_(oldRecords), newRecords_(newRecords), pairs_(pairs) {}
 
   void Run(int32_t workerCount) {
     pipeline_.Start(workerCount, workerCount * 2 + 2, this);
@@ -129,6 +140,8 @@ class PairComparer final : private OrderedPipeline::Client {
   struct Scratch {
     Scratch() { totals.ResetLines(); }
     LineTotals totals;
+    TextBuffer oldText;
+    TextBuffer newText;
     Array<uint8_t> oldKinds;
     Array<uint8_t> newKinds;
     Array<LineSpan> oldLines;
@@ -153,17 +166,15 @@ class PairComparer final : private OrderedPipeline::Client {
       return;
     }
     const FileRecord& newRecord = newRecords_[pair.newIndex];
-    if (pair.status == FileChange::kMoved ||
-        (oldRecord.hasId && newRecord.hasId &&
-         std::memcmp(oldRecord.id.bytes, newRecord.id.bytes, sizeof oldRecord.id.bytes) == 0)) {
+    if (pair.status == FileChange::kMoved || HasSameContentId(oldRecord, newRecord)) {
       AddWhole(changes.same, newRecord);
       return;
     }
-    const FileRecord* oldSource = texts_.SourceOf(oldRecord);
-    const FileRecord* newSource = texts_.SourceOf(newRecord);
     pair.status = FileChange::kModified;
-    if (oldSource == nullptr || newSource == nullptr) {
-      // No text to compare (cannot happen for what was counted): replaced whole.
+    TextView oldText;
+    TextView newText;
+    if (!LoadText(oldRecord, scratch.oldText, oldText) || !LoadText(newRecord, scratch.newText, newText)) {
+      // Gone since it was counted: replaced whole.
       AddWhole(changes.removed, oldRecord);
       AddWhole(changes.added, newRecord);
       changes.removed.files = 0;
@@ -171,18 +182,16 @@ class PairComparer final : private OrderedPipeline::Client {
       changes.modified.files = 1;
       return;
     }
-    const int64_t oldLength = OwnLength(*oldSource);
-    const int64_t newLength = OwnLength(*newSource);
-    if (oldLength == newLength &&
-        std::memcmp(oldSource->text.Data(), newSource->text.Data(), static_cast<size_t>(oldLength)) == 0) {
+    if (oldText.ownLength == newText.ownLength &&
+        std::memcmp(oldText.bytes, newText.bytes, static_cast<size_t>(oldText.ownLength)) == 0) {
       pair.status = FileChange::kSame;
       AddWhole(changes.same, newRecord);
       return;
     }
-    Classify(oldRecord.type, *oldSource, scratch, scratch.oldKinds);
-    Classify(newRecord.type, *newSource, scratch, scratch.newKinds);
-    SplitLines(oldSource->text.Data(), oldLength, scratch.oldLines);
-    SplitLines(newSource->text.Data(), newLength, scratch.newLines);
+    Classify(oldRecord.type, oldText, scratch, scratch.oldKinds);
+    Classify(newRecord.type, newText, scratch, scratch.newKinds);
+    SplitLines(oldText.bytes, oldText.ownLength, scratch.oldLines);
+    SplitLines(newText.bytes, newText.ownLength, scratch.newLines);
     DiffLines(scratch.oldLines, scratch.newLines, scratch.runs);
     const uint8_t* oldKinds = scratch.oldKinds.Data();
     const uint8_t* newKinds = scratch.newKinds.Data();
@@ -200,12 +209,10 @@ class PairComparer final : private OrderedPipeline::Client {
     changes.modified.files = 1;
   }
 
-  // The kind of every line of source's text, by the rules of type.
-  static void Classify(FileTypeId type, const FileRecord& source, Scratch& scratch, Array<uint8_t>& kinds) {
-    const uint8_t* text = source.text.Data();
-    const int32_t length = source.text.Count();
-    kinds.Resize(static_cast<int32_t>(CountTextLines(text, length)));
-    ClassifyText(scratch.totals, type, text, length, kinds.Data());
+  // The kind of every line of a text, by the rules of type.
+  static void Classify(FileTypeId type, const TextView& text, Scratch& scratch, Array<uint8_t>& kinds) {
+    kinds.Resize(static_cast<int32_t>(CountTextLines(text.bytes, text.length)));
+    ClassifyText(scratch.totals, type, text.bytes, text.length, kinds.Data());
     scratch.totals.lineCount[type] = 0;
     scratch.totals.blankLines[type] = 0;
     scratch.totals.commentLines[type] = 0;
@@ -215,7 +222,6 @@ class PairComparer final : private OrderedPipeline::Client {
 
   const Array<FileRecord>& oldRecords_;
   const Array<FileRecord>& newRecords_;
-  const CompareTexts& texts_;
   Array<ComparePair>& pairs_;
   OrderedPipeline pipeline_;
   Array<Scratch> scratch_;
@@ -230,14 +236,20 @@ Array<int32_t> KeyOrder(const Array<SharedString>& keys) {
   return order;
 }
 
-Md5Digest DigestOfText(const FileRecord& source) {
-  return Md5Of(source.text.Data(), static_cast<size_t>(OwnLength(source)));
+// The digest of a record's text, in digest; false when the text cannot be had.
+bool DigestOfText(const FileRecord& record, TextBuffer& buffer, Md5Digest& digest) {
+  TextView text;
+  if (!LoadText(record, buffer, text)) return false;
+  digest = Md5Of(text.bytes, static_cast<size_t>(text.ownLength));
+  return true;
 }
 
 // Pairs removed and added files of the same text as moved: each added file, in key
 // order, with the first removed file (in key order) of its text not taken yet.
 void PairMoves(const Array<FileRecord>& oldRecords, const Array<FileRecord>& newRecords,
-               const CompareTexts& texts, Array<ComparePair>& pairs) {
+               Array<ComparePair>& pairs) {
+  TextBuffer buffer;
+  Md5Digest digest;
   // Removed files by digest: the first in key order, then a chain through next.
   HashTable<DigestKey, int32_t, DigestKeyTraits, false> firstRemoved;
   Array<int32_t> next;
@@ -245,19 +257,27 @@ void PairMoves(const Array<FileRecord>& oldRecords, const Array<FileRecord>& new
   for (int32_t i = pairs.Count() - 1; i >= 0; --i) {
     next[i] = -1;
     if (pairs[i].newIndex >= 0 || pairs[i].oldIndex < 0) continue;
-    const FileRecord* source = texts.SourceOf(oldRecords[pairs[i].oldIndex]);
-    if (source == nullptr) continue;
-    const int32_t entry = firstRemoved.FindOrInsert(DigestOfText(*source));
+    if (!DigestOfText(oldRecords[pairs[i].oldIndex], buffer, digest)) continue;
+    const int32_t entry = firstRemoved.FindOrInsert(digest);
     // Filled from the back: an entry is new (0) or holds the removed file after this one.
     next[i] = firstRemoved.Value(entry) - 1;
     firstRemoved.Value(entry) = i + 1;
   }
   if (firstRemoved.IsEmpty()) return;
+  // Files of the same text have the same size: only added files of a removed one's size
+  // are read.
+  Array<int64_t> removedSizes;
+  for (const ComparePair& pair : pairs) {
+    if (pair.newIndex < 0) removedSizes.PushBack(oldRecords[pair.oldIndex].size);
+  }
+  std::sort(removedSizes.begin(), removedSizes.end());
   for (int32_t i = 0; i < pairs.Count(); ++i) {
     if (pairs[i].oldIndex >= 0 || pairs[i].newIndex < 0) continue;
-    const FileRecord* source = texts.SourceOf(newRecords[pairs[i].newIndex]);
-    if (source == nullptr) continue;
-    int32_t* head = firstRemoved.Find(DigestOfText(*source));
+    if (!std::binary_search(removedSizes.begin(), removedSizes.end(), newRecords[pairs[i].newIndex].size)) {
+      continue;
+    }
+    if (!DigestOfText(newRecords[pairs[i].newIndex], buffer, digest)) continue;
+    int32_t* head = firstRemoved.Find(digest);
     if (head == nullptr || *head == 0) continue;
     const int32_t removed = *head - 1;
     *head = next[removed] + 1;
@@ -393,16 +413,13 @@ void CompareSides(int32_t workerCount, CompareSide& oldSide, CompareSide& newSid
     if (order >= 0) pair.newIndex = newOrder[j++];
     pairs.PushBack(pair);
   }
-  CompareTexts texts;
-  texts.Add(oldRecords);
-  texts.Add(newRecords);
-  PairMoves(oldRecords, newRecords, texts, pairs);
+  PairMoves(oldRecords, newRecords, pairs);
   for (ComparePair& pair : pairs) {
     pair.status = pair.oldIndex < 0   ? FileChange::kAdded
                   : pair.newIndex < 0 ? FileChange::kRemoved
                                       : pair.status;
   }
-  PairComparer(oldRecords, newRecords, texts, pairs).Run(workerCount);
+  PairComparer(oldRecords, newRecords, pairs).Run(workerCount);
 
   AddLanguageRows(report, oldRecords, newRecords, pairs);
   const ReportFormat* format = settings.reportFormat;

@@ -18,9 +18,12 @@
 // type; removed lines count for OLD's language, the others for NEW's.
 //
 // Work and memory. Pairs are compared on the workers in batches, each into its own
-// result, so the report is the same at any -j. Both sides' texts are held (the records
-// hold them, about the size of both trees' counted files); a worker holds two kinds
-// arrays and two line lists of the pair it compares.
+// result, so the report is the same at any -j. A file from disk or of a revision is
+// read again when its pair is compared (a pair of equal revision content ids is not
+// read at all); only what cannot be read again, the members of an archive side, is held
+// (the records hold their texts). A worker holds the two texts of its pair, their kinds
+// and their line lists; moves read the removed files and the added ones of a removed
+// one's size on this thread.
 #pragma once
 
 #include <cstdint>

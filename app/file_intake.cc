@@ -670,7 +670,7 @@ void FileIntake::WorkOnEntry(FileBatch& batch, Entry& entry, WorkerScratch& scra
   const Text text = DecodeContent(facts, bytes, scratch.utf16);
   if (facts.outcome == ContentRead::kRead && !isKnownDuplicate)
     CountLines(facts, entry.type, text, scratch.lines);
-  if (recording_.keepsTexts && facts.outcome == ContentRead::kRead) {
+  if (recording_.keepsTexts && !canReadAgain && facts.outcome == ContentRead::kRead) {
     entry.text.Clear();
     if (!entry.text.TryReserve(text.length)) {
       facts.outcome = ContentRead::kNoMemory;
@@ -857,7 +857,7 @@ void FileIntake::Count(Entry& entry, const char* fullPath, int32_t fullPathLengt
   if (recording_.keepsTexts) {
     record.text = std::move(entry.text);
     record.hasAddedBreak = entry.hasAddedBreak;
-    record.hasId = isSourced;
+    if (isSourced) record.source = entry.source;
     record.id = entry.id;
   }
   fileRecords.PushBack(std::move(record));

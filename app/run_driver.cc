@@ -217,13 +217,13 @@ bool CountCompare(MessageOutput& output, ProgressDisplay& progress, Exclusions& 
                   ReportModel& model) {
   const bool isRevisions = !settings.gitRevision.IsEmpty();
   ContentFactsCache cache;
+  RevisionSources sources;  // the compare reads their contents again
   CompareSide sides[2];
   for (int32_t side = 0; side < 2; ++side) {
     const SharedString& argument = isRevisions ? settings.dirArgs[0] : settings.dirArgs[side];
     CountTotals totals;
     ResetTotals(totals);
     {
-      RevisionSources sources;
       FileIntake intake(totals, output, progress, exclusions, IntakeRecording{true, false, true});
       if (isRevisions) intake.SetFactsCache(&cache);
       intake.Start(WorkerCount());

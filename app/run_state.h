@@ -26,9 +26,9 @@ namespace qm {
 // What intake records beyond the totals, for the report: a FileRecord per counted file
 // (-f, or a report that draws files), and the anomaly paths below. The run decides
 // before intake starts.
-// keepsTexts (a compare, with file records): every counted file's record also holds
-// its text, unless a revision's content was counted before (its id says which), and no
-// file is a duplicate: every path is counted.
+// keepsTexts (a compare, with file records): the record of a counted file that cannot
+// be read again (an archive member, a stream) also holds its text; a revision's file
+// says where its content is; and no file is a duplicate: every path is counted.
 struct IntakeRecording {
   bool keepsFileRecords = false;
   bool keepsAnomalyPaths = false;
@@ -95,12 +95,13 @@ struct FileRecord {
   int64_t size = 0;      // bytes as read
   bool onDisk = false;   // found by the walk and read from disk
   SharedString archive;  // an archive member's archive, shown as in -la lines; else empty
-  // With keepsTexts: the text as classified (UTF-16 as UTF-8), which ends with a line
-  // break that the file lacks when hasAddedBreak; empty when a revision's content was
-  // counted before. A revision's file also has its content id.
+  // With keepsTexts: for a file that cannot be read again the text as classified
+  // (UTF-16 as UTF-8), which ends with a line break that the file lacks when
+  // hasAddedBreak; for a revision's file its content's source (which the record must
+  // not outlive) and id.
   Array<uint8_t> text;
   bool hasAddedBreak = false;
-  bool hasId = false;
+  ContentSource* source = nullptr;
   ContentId id;
 };
 
