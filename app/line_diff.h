@@ -7,8 +7,9 @@
 // least possible) unless the two texts differ so much that the search would pass
 // kMaxDiffCost steps: then the part not yet matched is taken as removed and added
 // whole, which is still a valid diff (every equal run is equal, every line is once
-// in a run), only not the shortest. Costs: time O((N + M) D) up to that bound, after
-// the common start and end are taken off; memory O(N + M).
+// in a run), only not the shortest. Lines that one text lacks are changes in any diff
+// and are taken out before the search. Costs: time O((N + M) D) up to that bound
+// (about a second), after the common start and end are taken off; memory O(N + M).
 #pragma once
 
 #include <cstdint>
@@ -18,7 +19,7 @@
 namespace qm {
 
 // Steps (diagonal extensions) the search may take before the rest is replaced whole.
-inline constexpr int64_t kMaxDiffCost = int64_t{1} << 26;
+inline constexpr int64_t kMaxDiffCost = int64_t{1} << 30;
 
 struct LineSpan {
   const uint8_t* bytes = nullptr;
