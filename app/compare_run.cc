@@ -109,10 +109,6 @@ void AddColumns(ColumnTotals& target, const ColumnTotals& more) {
   target.code += more.code;
 }
 
-int64_t LinesOf(const ColumnTotals& totals) {
-  return totals.blank + totals.comment + totals.punctuation + totals.code;
-}
-
 // Compares the pairs of a compare on the workers, each pair into its own result.
 class PairComparer final : private OrderedPipeline::Client {
  public:

@@ -1485,11 +1485,6 @@ void PageWriter::WriteHistoryChart(const Array<HistoryLanguage>& languages) {
   out_.Append("</ul></figcaption>\n</figure>\n");
 }
 
-// Lines of any kind.
-int64_t LinesOf(const ColumnTotals& counts) {
-  return counts.blank + counts.comment + counts.punctuation + counts.code;
-}
-
 void PageWriter::WriteCompare() {
   const CompareReport& report = model_.compare;
   const ChangeCounts& total = report.total;

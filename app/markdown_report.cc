@@ -91,11 +91,6 @@ SharedString RenderHistoryMarkdown(const ReportModel& model) {
   return out;
 }
 
-// Lines of any kind.
-int64_t LinesOf(const ColumnTotals& counts) {
-  return counts.blank + counts.comment + counts.punctuation + counts.code;
-}
-
 // A compare: a sentence naming the sides, four rows (same, modified, added, removed) a
 // language and for the total; with -f a row per changed file with its lines by change.
 SharedString RenderCompareMarkdown(const ReportModel& model) {

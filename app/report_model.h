@@ -201,6 +201,11 @@ Array<HistoryLanguage> HistoryLanguages(const ReportModel& model);
 // The code lines of a language at a point (0 where it has none).
 int64_t CodeAt(const HistoryPoint& point, FileTypeId type);
 
+// Blank, comment, punctuation and code lines together.
+inline int64_t LinesOf(const ColumnTotals& counts) {
+  return counts.blank + counts.comment + counts.punctuation + counts.code;
+}
+
 // a + b, saturating at the 64-bit limits.
 int64_t SaturatingAdd(int64_t a, int64_t b);
 

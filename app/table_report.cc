@@ -54,6 +54,22 @@ void AppendNumberCells(SharedString& out, const int64_t* values, int32_t count, 
   out.Append("\n", 1);
 }
 
+// The rule, the column names (File or Type, Files unless by file, the kinds of line)
+// and the rule again.
+void AppendHeading(SharedString& out, bool isByFile, bool isConservative, int32_t nameWidth,
+                   int32_t ruleWidth) {
+  const int32_t numberWidth = isConservative ? kConservativeNumberWidth : kGreedyNumberWidth;
+  PrintRule(out, ruleWidth);
+  AppendNameCell(out, isByFile ? "File" : "Type", 4, nameWidth);
+  if (!isByFile) AppendHeaderCell(out, "Files", numberWidth, false);
+  AppendHeaderCell(out, "Blank", numberWidth, false);
+  AppendHeaderCell(out, "Comment", numberWidth, false);
+  if (isConservative) AppendHeaderCell(out, "Punctuation", numberWidth, false);
+  AppendHeaderCell(out, "Code", numberWidth, true);
+  out.Append("\n", 1);
+  PrintRule(out, ruleWidth);
+}
+
 void AppendFormatted(SharedString& out, const char* format, int64_t value) {
   char text[96];
   const int length = std::snprintf(text, sizeof text, format, value);
@@ -205,15 +221,7 @@ SharedString RenderCompareTable(const ReportModel& model) {
   const int32_t numberWidth = isConservative ? kConservativeNumberWidth : kGreedyNumberWidth;
   const CompareReport& report = model.compare;
   PrintAnomalies(out, model);
-  PrintRule(out, kTypeNameWidth);
-  AppendNameCell(out, isByFile ? "File" : "Type", 4, kTypeNameWidth);
-  if (!isByFile) AppendHeaderCell(out, "Files", numberWidth, false);
-  AppendHeaderCell(out, "Blank", numberWidth, false);
-  AppendHeaderCell(out, "Comment", numberWidth, false);
-  if (isConservative) AppendHeaderCell(out, "Punctuation", numberWidth, false);
-  AppendHeaderCell(out, "Code", numberWidth, true);
-  out.Append("\n", 1);
-  PrintRule(out, kTypeNameWidth);
+  AppendHeading(out, isByFile, isConservative, kTypeNameWidth, kTypeNameWidth);
   auto appendChanges = [&](const ChangeCounts& changes, bool hasFiles) {
     const ColumnTotals* rows[4] = {&changes.same, &changes.modified, &changes.added, &changes.removed};
     const char* const names[4] = {"  same", "  modified", "  added", "  removed"};
@@ -278,15 +286,7 @@ SharedString RenderTable(const ReportModel& model) {
   const int32_t ruleWidth = !isByFile ? nameWidth : nameWidth - (isConservative ? 12 : 15);
 
   PrintAnomalies(out, model);
-  PrintRule(out, ruleWidth);
-  AppendNameCell(out, isByFile ? "File" : "Type", 4, nameWidth);
-  if (!isByFile) AppendHeaderCell(out, "Files", numberWidth, false);
-  AppendHeaderCell(out, "Blank", numberWidth, false);
-  AppendHeaderCell(out, "Comment", numberWidth, false);
-  if (isConservative) AppendHeaderCell(out, "Punctuation", numberWidth, false);
-  AppendHeaderCell(out, "Code", numberWidth, true);
-  out.Append("\n", 1);
-  PrintRule(out, ruleWidth);
+  AppendHeading(out, isByFile, isConservative, nameWidth, ruleWidth);
 
   // The by-file rows have no Files column, and greedy rows no punctuation value.
   auto appendRow = [&](const char* name, int32_t nameLength, const ColumnTotals& counts, bool hasFiles) {
