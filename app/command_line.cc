@@ -137,6 +137,39 @@ bool ChooseReportFormat(const Array<const char*>& reportArguments) {
   return true;
 }
 
+// A compare's two sides: -cmp OLD NEW (directories or archives), or -git=OLD..NEW DIR
+// (both revisions named). It reports what changed: no saved CSV, no history, no
+// standard input.
+bool ReadCompareSides(const char* compareArgument, const char* historyArgument) {
+  settings.compare = true;
+  const int32_t range = settings.gitRevision.Find("..");
+  if (range >= 0) {
+    const char* text = settings.gitRevision.CStr();
+    settings.compareOld = SharedString(text, text + range);
+    settings.compareNew = SharedString(text + range + 2, text + settings.gitRevision.Length());
+    if (settings.compareOld.IsEmpty() || settings.compareNew.IsEmpty() || settings.dirArgs.Count() != 1) {
+      std::fputs("-git=OLD..NEW compares one directory at two revisions: -git=OLD..NEW DIR\n", stderr);
+      return false;
+    }
+  } else {
+    if (settings.dirArgs.Count() != 2 || !settings.gitRevision.IsEmpty()) {
+      std::fputs("-cmp compares two directories or archives: -cmp OLD NEW\n", stderr);
+      return false;
+    }
+    settings.compareOld = settings.dirArgs[0];
+    settings.compareNew = settings.dirArgs[1];
+  }
+  if (!settings.stdinName.IsEmpty() || !settings.diffFile.IsEmpty()) {
+    PrintInvalid(compareArgument);
+    return false;
+  }
+  if (historyArgument != nullptr) {
+    PrintInvalid(historyArgument);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int AppMain(int argc, const char* const* argv) {
@@ -173,6 +206,7 @@ CommandLineOutcome ReadCommandLine(int argc, const char* const* argv) {
   if (IsVersionOnly(argc, argv)) return CommandLineOutcome::kVersion;
   bool isOptionsEnded = false;
   const char* historyArgument = nullptr;
+  const char* compareArgument = nullptr;  // -cmp, or -git=OLD..NEW
   // Per entry of the table that asks for a report format: the argument that did.
   Array<const char*> reportArguments;
   reportArguments.Resize(kOptionCount);
@@ -225,6 +259,11 @@ CommandLineOutcome ReadCommandLine(int argc, const char* const* argv) {
         std::strcmp(option.longText, "--history") == 0) {
       historyArgument = argument;
     }
+    if (option.longText != nullptr &&
+        (std::strcmp(option.longText, "--compare") == 0 ||
+         (std::strcmp(option.longText, "--git") == 0 && settings.gitRevision.Find("..") >= 0))) {
+      compareArgument = argument;
+    }
   }
   if (settings.stdinName.IsEmpty() && settings.dirArgs.IsEmpty() && !settings.listLanguages) {
     std::fputs("dirname(s) not specified\n", stderr);
@@ -234,6 +273,9 @@ CommandLineOutcome ReadCommandLine(int argc, const char* const* argv) {
   // A history reports its points: a saved CSV has nothing to be compared with.
   if (historyArgument != nullptr && !settings.diffFile.IsEmpty()) {
     PrintInvalid(historyArgument);
+    return CommandLineOutcome::kInvalid;
+  }
+  if (compareArgument != nullptr && !ReadCompareSides(compareArgument, historyArgument)) {
     return CommandLineOutcome::kInvalid;
   }
   FinaliseExclusions();

@@ -22,6 +22,60 @@ void AppendRowNumbers(SharedString& out, const ColumnTotals& counts, bool withPu
   AppendNumber(out, counts.code, '\n');
 }
 
+const char* const kChangeNames[4] = {"same", "modified", "added", "removed"};
+
+// A compare: four rows (same, modified, added, removed) a language, then the total's;
+// with -f instead four rows a file, every file, by path.
+SharedString RenderCompareCsv(const ReportModel& model) {
+  const bool withPunctuation = model.isConservative;
+  const CompareReport& report = model.compare;
+  auto rowsOf = [](const ChangeCounts& changes) {
+    struct Rows {
+      const ColumnTotals* rows[4];
+    };
+    return Rows{{&changes.same, &changes.modified, &changes.added, &changes.removed}};
+  };
+  if (model.hasFileRows) {
+    SharedString out(withPunctuation ? "File,Old File,Language,Status,Change,Blank,Comment,Punctuation,Code\n"
+                                     : "File,Old File,Language,Status,Change,Blank,Comment,Code\n");
+    for (const CompareFileRow& file : report.files) {
+      const auto rows = rowsOf(file.changes);
+      for (int32_t i = 0; i < 4; ++i) {
+        AppendCsvField(out, file.path.CStr());
+        out.Append(",");
+        AppendCsvField(out, file.oldPath.CStr());
+        out.Append(",");
+        AppendCsvField(out, file.language);
+        out.Append(",");
+        out.Append(FileChangeName(file.status));
+        out.Append(",");
+        out.Append(kChangeNames[i]);
+        out.Append(",");
+        AppendNumber(out, rows.rows[i]->blank, ',');
+        AppendNumber(out, rows.rows[i]->comment, ',');
+        if (withPunctuation) AppendNumber(out, rows.rows[i]->punctuation, ',');
+        AppendNumber(out, rows.rows[i]->code, '\n');
+      }
+    }
+    return out;
+  }
+  SharedString out(withPunctuation ? "Language,Change,Files,Blank,Comment,Punctuation,Code\n"
+                                   : "Language,Change,Files,Blank,Comment,Code\n");
+  auto appendRows = [&](const char* name, const ChangeCounts& changes) {
+    const auto rows = rowsOf(changes);
+    for (int32_t i = 0; i < 4; ++i) {
+      AppendCsvField(out, name);
+      out.Append(",");
+      out.Append(kChangeNames[i]);
+      out.Append(",");
+      AppendRowNumbers(out, *rows.rows[i], withPunctuation);
+    }
+  };
+  for (const CompareLanguageRow& row : report.languages) appendRows(row.name, row.changes);
+  appendRows("Total", report.total);
+  return out;
+}
+
 }  // namespace
 
 const ReportFormat kCsvReport = {"CSV", RenderCsv, &Settings::csvFile};
@@ -41,6 +95,7 @@ void AppendCsvField(SharedString& out, const char* text) {
 }
 
 SharedString RenderCsv(const ReportModel& model) {
+  if (model.isCompare) return RenderCompareCsv(model);
   const bool withPunctuation = model.isConservative;
   if (model.isHistory) {
     // A row a point and language, then the point's total.

@@ -138,7 +138,9 @@ struct FileIntake::Entry {
   SharedString archive;             // with file records, a member's archive as shown
   ContentSource* source = nullptr;  // kSourced: where the bytes are
   ContentId id;
-  FileFacts facts;  // a member's read outcome is set when it is read
+  FileFacts facts;      // a member's read outcome is set when it is read
+  Array<uint8_t> text;  // with keepsTexts, as classified
+  bool hasAddedBreak = false;
 };
 
 struct FileIntake::FileBatch {
@@ -164,6 +166,7 @@ class FileIntake::MemberSink final : public ArchiveMemberSink {
 
   bool Member(DirectoryListing& directory, const SharedString& name, Stream& data,
               const uint32_t* size) override {
+    intake_.NoteMemberDirectory(directory.Path(), name);
     intake_.Take(Origin{SharedString(), directory.Path(), name, &data, size, false});
     return true;
   }
@@ -201,6 +204,7 @@ class FileIntake::MemberSink final : public ArchiveMemberSink {
 
  private:
   void Refuse(const SharedString& directory, const SharedString& name, ContentRead outcome) {
+    intake_.NoteMemberDirectory(directory, name);
     intake_.AddRefused(outcome,
                        intake_.keepsDisplayPaths_ ? DisplayPathOf({}, directory, name) : SharedString());
   }
@@ -471,6 +475,25 @@ bool FileIntake::ScanArchiveStream(const SharedString& preparedName, const Share
   return true;
 }
 
+// A member at the top counts as under a directory of its own name: a zip's record of
+// the directory "src/" is such a member, and no file can share a directory's name.
+void FileIntake::NoteMemberDirectory(const SharedString& directory, const SharedString& name) {
+  if (watchedArchive_.IsEmpty() || !(currentArchive_ == watchedArchive_)) return;
+  const char* path = directory.CStr();
+  const char* end = path + directory.Length();
+  while (path != end && (*path == '/' || (*path == '.' && path + 1 != end && path[1] == '/'))) ++path;
+  const char* slash = path;
+  while (slash != end && *slash != '/') ++slash;
+  const SharedString first = path == slash ? name : SharedString(path, slash);
+  if (!isTopSeen_) {
+    isTopSeen_ = true;
+    isTopSingle_ = !first.IsEmpty();
+    top_ = first;
+  } else if (!(first == top_)) {
+    isTopSingle_ = false;
+  }
+}
+
 // A file that will not be read: its outcome is known when it enters.
 void FileIntake::AddRefused(ContentRead outcome, const SharedString& displayPath) {
   Entry& entry = AddEntry(kBytes, 0);
@@ -629,9 +652,11 @@ void FileIntake::WorkOnEntry(FileBatch& batch, Entry& entry, WorkerScratch& scra
   if (facts.outcome != ContentRead::kRead || facts.sizeInBytes == 0) return;
   const int64_t size = facts.sizeInBytes;
   facts.utf16Kind = DetectUtf16(bytes, size);
+  // A compare counts every path: nothing is a duplicate, nothing needs a digest.
   const bool mustHash =
-      isDigestStateKnown ? MustHashNow(totals_.deferredDigests, size, facts.contentClass, canReadAgain)
-                         : !canReadAgain || size < kDeferredMinBytes || facts.utf16Kind != Utf16Kind::kNone;
+      recording_.keepsTexts ? false
+      : isDigestStateKnown  ? MustHashNow(totals_.deferredDigests, size, facts.contentClass, canReadAgain)
+                           : !canReadAgain || size < kDeferredMinBytes || facts.utf16Kind != Utf16Kind::kNone;
   bool isKnownDuplicate = false;
   if (mustHash) {
     HashContent(facts, bytes);
@@ -645,6 +670,15 @@ void FileIntake::WorkOnEntry(FileBatch& batch, Entry& entry, WorkerScratch& scra
   const Text text = DecodeContent(facts, bytes, scratch.utf16);
   if (facts.outcome == ContentRead::kRead && !isKnownDuplicate)
     CountLines(facts, entry.type, text, scratch.lines);
+  if (recording_.keepsTexts && !canReadAgain && facts.outcome == ContentRead::kRead) {
+    entry.text.Clear();
+    if (!entry.text.TryReserve(text.length)) {
+      facts.outcome = ContentRead::kNoMemory;
+      return;
+    }
+    entry.text.Append(text.bytes, text.length);
+    entry.hasAddedBreak = text.hasAddedBreak;
+  }
 }
 
 // An entry whose buffer a worker could not have is worked on again by this thread once
@@ -764,7 +798,9 @@ void FileIntake::Count(Entry& entry, const char* fullPath, int32_t fullPathLengt
   // A revision's file is read again from its source, by its id.
   const bool isSourced = entry.kind == kSourced || entry.kind == kKnown;
   const WaitingSource again{isSourced ? entry.source : nullptr, entry.id};
-  if (!MustHashNow(totals_.deferredDigests, sizeInBytes, facts.contentClass, isOnDisk || isSourced)) {
+  if (recording_.keepsTexts) {
+    // Every path counts.
+  } else if (!MustHashNow(totals_.deferredDigests, sizeInBytes, facts.contentClass, isOnDisk || isSourced)) {
     DeferDigest(totals_.deferredDigests, sizeInBytes, facts.contentClass,
                 SharedString(fullPath, fullPath + fullPathLength), entry.displayPath, again);
   } else {
@@ -818,6 +854,12 @@ void FileIntake::Count(Entry& entry, const char* fullPath, int32_t fullPathLengt
   // A revision's files are shown as a checkout's would be.
   record.onDisk = isOnDisk || entry.kind == kSourced || entry.kind == kKnown;
   record.archive = entry.archive;
+  if (recording_.keepsTexts) {
+    record.text = std::move(entry.text);
+    record.hasAddedBreak = entry.hasAddedBreak;
+    if (isSourced) record.source = entry.source;
+    record.id = entry.id;
+  }
   fileRecords.PushBack(std::move(record));
 }
 

@@ -137,6 +137,13 @@ class FileIntake final : private OrderedPipeline::Client {
   void TakeStream(const SharedString& argument, const SharedString& directory, const SharedString& shownName,
                   Stream& stream);
 
+  // For a compare's archive side: from now on the members of the archive shown as
+  // archiveName (not those of archives inside it) are watched for a top directory.
+  void WatchArchiveTop(const SharedString& archiveName) { watchedArchive_ = archiveName; }
+  // The one first directory of every watched member's path; empty when a file lies at
+  // the top, members lie under two, or none was met.
+  SharedString ArchiveTop() const { return isTopSingle_ ? top_ : SharedString(); }
+
   // A line for standard error, printed after everything taken before it. countsError
   // adds one error to the totals; failsRun makes the run end with status 1.
   void TakeNotice(const SharedString& line, bool countsError, bool failsRun);
@@ -209,6 +216,12 @@ class FileIntake final : private OrderedPipeline::Client {
   // --stdin name, a walked archive's path below its argument, a nested one's outer
   // name, '/', and its path inside); empty outside archives.
   SharedString currentArchive_;
+  // WatchArchiveTop: the archive, the first directory met and whether all share it.
+  SharedString watchedArchive_;
+  SharedString top_;
+  bool isTopSingle_ = false;
+  bool isTopSeen_ = false;
+  void NoteMemberDirectory(const SharedString& directory, const SharedString& name);
 };
 
 }  // namespace qm

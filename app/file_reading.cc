@@ -238,7 +238,10 @@ Text DecodeContent(FileFacts& facts, uint8_t* bytes, Array<uint8_t>& scratch) {
     length = scratch.Count();
   }
   const uint8_t lastByte = textBytes[length - 1];
-  if (lastByte != '\r' && lastByte != '\n') textBytes[length++] = '\n';
+  if (lastByte != '\r' && lastByte != '\n') {
+    textBytes[length++] = '\n';
+    text.hasAddedBreak = true;
+  }
   text.bytes = textBytes;
   text.length = static_cast<int32_t>(length);
   return text;

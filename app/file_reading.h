@@ -67,6 +67,7 @@ struct FileFacts {
 struct Text {
   const uint8_t* bytes = nullptr;
   int32_t length = 0;
+  bool hasAddedBreak = false;  // the last byte is a line break the file lacks
 };
 
 // Reads the file at path (zero-terminated) whole into bytes, replacing what they held.

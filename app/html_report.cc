@@ -19,14 +19,13 @@ namespace {
 
 // Colours are CSS variables, so the dark scheme can change them: kinds of line
 // .c .m .p .b (code, comment, punctuation, blank), languages .l0 to .l8 and .lx for
-// the rest. Hues from palettes made to stay apart under the common colour-vision
-// deficiencies; each class colours an SVG shape (fill) or a legend swatch
-// (background).
+// the rest, changes .ca .cm .cr (added, modified, removed). Hues from palettes made to stay apart under the
+// common colour-vision deficiencies; each class colours an SVG shape (fill) or a legend swatch (background).
 constexpr char kStyle[] = R"CSS(
 :root{color-scheme:light dark;--bg:#fff;--fg:#1c1e23;--muted:#5a606d;--rule:#d8dbe2;--panel:#f4f5f7;
 --code:#0072b2;--comment:#e69f00;--punctuation:#cc79a7;--blank:#a3a3a3;
 --l0:#cc6677;--l1:#332288;--l2:#ddcc77;--l3:#117733;--l4:#88ccee;--l5:#882255;--l6:#44aa99;--l7:#999933;
---l8:#aa4499;--lx:#bbbbbb}
+--l8:#aa4499;--lx:#bbbbbb;--added:#228833;--modified:#ccbb44;--removed:#ee6677}
 @media (prefers-color-scheme:dark){:root{--bg:#15171b;--fg:#e3e5ea;--muted:#a2a8b5;--rule:#363a44;
 --panel:#1f2228;--code:#56b4e9;--blank:#7a7a7a;--l1:#6f63c4;--l5:#b9577e;--lx:#8a8a8a}}
 *{box-sizing:border-box}
@@ -50,7 +49,7 @@ table{border-collapse:collapse;margin:.6rem 0 1rem;font-variant-numeric:tabular-
 th,td{padding:.18rem .6rem;border-bottom:1px solid var(--rule);text-align:left;vertical-align:top}
 .n{text-align:right;white-space:nowrap}
 thead th{font-weight:600;color:var(--muted)}
-tfoot th,tfoot td{font-weight:600;border-top:2px solid var(--fg)}
+tfoot th,tfoot td{font-weight:600}tfoot tr:first-child>*{border-top:2px solid var(--fg)}
 th[tabindex]{cursor:pointer}
 th[aria-sort=descending]::after{content:" \25BE"}
 th[aria-sort=ascending]::after{content:" \25B4"}
@@ -66,6 +65,8 @@ svg text{fill:var(--fg);font-size:12px;pointer-events:none}
 .l4{fill:var(--l4);background:var(--l4)}.l5{fill:var(--l5);background:var(--l5)}
 .l6{fill:var(--l6);background:var(--l6)}.l7{fill:var(--l7);background:var(--l7)}
 .l8{fill:var(--l8);background:var(--l8)}.lx{fill:var(--lx);background:var(--lx)}
+.ca{fill:var(--added);background:var(--added)}.cm{fill:var(--modified);background:var(--modified)}
+.cr{fill:var(--removed);background:var(--removed)}
 .axis{stroke:var(--fg);stroke-width:1}.grid{stroke:var(--rule);stroke-width:1}
 rect.hit{fill:transparent}rect.hit:hover{fill:var(--fg);fill-opacity:.08}
 rect.d{fill-opacity:.3;stroke:var(--bg);stroke-width:2}
@@ -388,6 +389,9 @@ class PageWriter {
   void WriteBiggestFiles();
   void WriteAnomalies();
   void WriteHistory();
+  void WriteCompare();
+  void WriteChangeBars();
+  void WriteChangedFiles();
 
   void WriteLanguageBars();
   void WriteHistoryChart(const Array<HistoryLanguage>& languages);
@@ -417,16 +421,21 @@ class PageWriter {
 };
 
 // A history has no file rows or anomalies: its page is the growth over time and the
-// languages of its newest point.
+// languages of its newest point. A compare's is what changed, the languages of NEW and
+// the anomalies of both sides.
 const PageWriter::Section PageWriter::kSections[] = {
     {"history", "Growth over time", [](const ReportModel& model) { return model.isHistory; },
      &PageWriter::WriteHistory},
+    {"compare", "What changed", [](const ReportModel& model) { return model.isCompare; },
+     &PageWriter::WriteCompare},
     {"languages", "Languages", [](const ReportModel&) { return true; }, &PageWriter::WriteLanguages},
     {"saved", "Compared with the saved run", [](const ReportModel& model) { return model.hasComparison; },
      &PageWriter::WriteSavedComparison},
-    {"treemap", "Where the code lives", [](const ReportModel& model) { return !model.isHistory; },
+    {"treemap", "Where the code lives",
+     [](const ReportModel& model) { return !model.isHistory && !model.isCompare; },
      &PageWriter::WriteTreemap},
-    {"biggest", "The biggest files", [](const ReportModel& model) { return !model.isHistory; },
+    {"biggest", "The biggest files",
+     [](const ReportModel& model) { return !model.isHistory && !model.isCompare; },
      &PageWriter::WriteBiggestFiles},
     {"anomalies", "Anomalies", [](const ReportModel& model) { return !model.isHistory; },
      &PageWriter::WriteAnomalies},
@@ -554,6 +563,15 @@ void PageWriter::WriteHeader() {
                     "and code"
                   : "blank, comment and code (lines of punctuation alone count as code)");
   out_.Append("</dd>\n");
+  if (model_.isCompare) {
+    out_.Append("<dt>Compared</dt><dd>");
+    AppendCodeText(out_, model_.compare.oldName);
+    out_.Append(" \xE2\x86\x92 ");
+    AppendCodeText(out_, model_.compare.newName);
+    out_.Append(": the totals and languages are those of ");
+    AppendCodeText(out_, model_.compare.newName);
+    out_.Append("</dd>\n");
+  }
   if (isDiff_) {
     out_.Append("<dt>Compared with</dt><dd>");
     AppendCodeText(out_, model_.diffFile);
@@ -1467,11 +1485,245 @@ void PageWriter::WriteHistoryChart(const Array<HistoryLanguage>& languages) {
   out_.Append("</ul></figcaption>\n</figure>\n");
 }
 
+void PageWriter::WriteCompare() {
+  const CompareReport& report = model_.compare;
+  const ChangeCounts& total = report.total;
+  const bool isPretty = model_.isPretty;
+  out_.Append("<p>From ");
+  AppendCodeText(out_, report.oldName);
+  out_.Append(" to ");
+  AppendCodeText(out_, report.newName);
+  out_.Append(": ");
+  const struct {
+    int64_t count;
+    const char* what;
+  } parts[] = {
+      {total.modified.files, " files modified, "},    {total.added.files, " added, "},
+      {total.removed.files, " removed and "},         {total.same.files, " the same (moved ones too); "},
+      {LinesOf(total.modified), " lines modified, "}, {LinesOf(total.added), " added, "},
+      {LinesOf(total.removed), " removed and "},      {LinesOf(total.same), " the same.</p>\n"}};
+  for (const auto& part : parts) {
+    AppendCount(out_, part.count, isPretty);
+    out_.Append(part.what);
+  }
+  if (report.languages.IsEmpty()) {
+    out_.Append("<p>No file of a known language had lines on either side.</p>\n");
+    return;
+  }
+  WriteChangeBars();
+  out_.Append("<table id=\"compare-table\">\n");
+  WriteCountsHeader("Language</th><th scope=\"col\">Change", true);
+  out_.Append("</tr></thead>\n");
+  auto writeRows = [this](const char* name, const ChangeCounts& changes, bool isTotal) {
+    const ColumnTotals* rows[4] = {&changes.same, &changes.modified, &changes.added, &changes.removed};
+    const char* const names[4] = {"same", "modified", "added", "removed"};
+    for (int32_t i = 0; i < 4; ++i) {
+      out_.Append("<tr data-language=\"");
+      AppendHtmlText(out_, name);
+      out_.Append("\" data-change=\"");
+      out_.Append(names[i]);
+      out_.Append("\"");
+      WriteCountAttributes(*rows[i], true);
+      out_.Append(">");
+      if (i == 0) {
+        out_.Append(isTotal ? "<th scope=\"rowgroup\" rowspan=\"4\">" : "<td rowspan=\"4\">");
+        AppendHtmlText(out_, name);
+        out_.Append(isTotal ? "</th>" : "</td>");
+      }
+      out_.Append("<td>");
+      out_.Append(names[i]);
+      out_.Append("</td>");
+      WriteCountCells(*rows[i], true, false);
+      out_.Append("</tr>\n");
+    }
+  };
+  for (const CompareLanguageRow& row : report.languages) {
+    out_.Append("<tbody>\n");
+    writeRows(row.name, row.changes, false);
+    out_.Append("</tbody>\n");
+  }
+  out_.Append("<tfoot>\n");
+  writeRows("Total", total, true);
+  out_.Append("</tfoot>\n</table>\n");
+  WriteChangedFiles();
+}
+
+// A bar per language: removed lines left of the axis, modified and added ones right.
+void PageWriter::WriteChangeBars() {
+  const Array<CompareLanguageRow>& languages = model_.compare.languages;
+  double right = 0;
+  double left = 0;
+  for (const CompareLanguageRow& row : languages) {
+    right = std::max(right, static_cast<double>(LinesOf(row.changes.modified) + LinesOf(row.changes.added)));
+    left = std::max(left, static_cast<double>(LinesOf(row.changes.removed)));
+  }
+  const double barRoom = kBarsWidth - kBarLabelWidth - kBarNumberRoom * 2;
+  const double scale = right + left > 0 ? barRoom / (right + left) : 0;
+  const double axis = kBarLabelWidth + kBarNumberRoom + left * scale;
+  const double height = static_cast<double>(languages.Count()) * kBarRowHeight + 8;
+  out_.Append("<figure>\n<svg viewBox=\"0 0 ");
+  AppendCoordinate(out_, kBarsWidth);
+  out_.Append(" ");
+  AppendCoordinate(out_, height);
+  out_.Append(
+      "\" role=\"img\"><title>Lines changed per language</title><desc>One horizontal bar per language: "
+      "removed lines left of the axis, modified and added lines right of it, each number the lines on its "
+      "side. The table below holds every number by kind of line.</desc>\n");
+  double y = 4;
+  for (const CompareLanguageRow& row : languages) {
+    const int64_t removed = LinesOf(row.changes.removed);
+    const int64_t modified = LinesOf(row.changes.modified);
+    const int64_t added = LinesOf(row.changes.added);
+    out_.Append("<g><text x=\"");
+    AppendCoordinate(out_, kBarLabelWidth - 8);
+    out_.Append("\" y=\"");
+    AppendCoordinate(out_, y + kBarHeight - 3);
+    out_.Append("\" text-anchor=\"end\">");
+    AppendShortened(out_, row.name, row.name + std::strlen(row.name), kBarLabelCharacters);
+    out_.Append("</text>");
+    const struct {
+      const char* className;
+      int64_t lines;
+      double x;
+      const char* what;
+    } bars[] = {{"cr", removed, axis - static_cast<double>(removed) * scale, " lines removed"},
+                {"cm", modified, axis, " lines modified"},
+                {"ca", added, axis + static_cast<double>(modified) * scale, " lines added"}};
+    for (const auto& bar : bars) {
+      if (bar.lines == 0) continue;
+      out_.Append("<rect class=\"");
+      out_.Append(bar.className);
+      out_.Append("\"");
+      AppendBox(out_, TreemapRect{bar.x, y, static_cast<double>(bar.lines) * scale, kBarHeight});
+      out_.Append("><title>");
+      AppendHtmlText(out_, row.name);
+      out_.Append(": ");
+      AppendCount(out_, bar.lines, model_.isPretty);
+      out_.Append(bar.what);
+      out_.Append("</title></rect>");
+    }
+    if (removed > 0) {
+      out_.Append("<text x=\"");
+      AppendCoordinate(out_, axis - static_cast<double>(removed) * scale - 6);
+      out_.Append("\" y=\"");
+      AppendCoordinate(out_, y + kBarHeight - 3);
+      out_.Append("\" text-anchor=\"end\">\xE2\x88\x92");
+      AppendCount(out_, removed, model_.isPretty);
+      out_.Append("</text>");
+    }
+    out_.Append("<text x=\"");
+    AppendCoordinate(out_, axis + static_cast<double>(modified + added) * scale + 6);
+    out_.Append("\" y=\"");
+    AppendCoordinate(out_, y + kBarHeight - 3);
+    out_.Append("\">");
+    AppendCount(out_, modified + added, model_.isPretty);
+    out_.Append("</text></g>\n");
+    y += kBarRowHeight;
+  }
+  out_.Append("<line class=\"axis\" x1=\"");
+  AppendCoordinate(out_, axis);
+  out_.Append("\" x2=\"");
+  AppendCoordinate(out_, axis);
+  out_.Append("\" y1=\"0\" y2=\"");
+  AppendCoordinate(out_, height);
+  out_.Append(
+      "\"/>\n</svg>\n<figcaption><ul class=\"legend\">"
+      "<li><span class=\"swatch cm\" aria-hidden=\"true\">\xC2\xA0</span>modified</li>"
+      "<li><span class=\"swatch ca\" aria-hidden=\"true\">\xC2\xA0</span>added</li>"
+      "<li><span class=\"swatch cr\" aria-hidden=\"true\">\xC2\xA0</span>removed</li>"
+      "</ul></figcaption>\n</figure>\n");
+}
+
+// The files with the most lines modified, added and removed.
+void PageWriter::WriteChangedFiles() {
+  const Array<CompareFileRow>& files = model_.compare.files;
+  auto changedOf = [](const CompareFileRow& row) {
+    return LinesOf(row.changes.modified) + LinesOf(row.changes.added) + LinesOf(row.changes.removed);
+  };
+  Array<int32_t> order;
+  for (int32_t i = 0; i < files.Count(); ++i) {
+    if (changedOf(files[i]) > 0) order.PushBack(i);
+  }
+  StableSort(order.Data(), order.Count(),
+             [&](int32_t a, int32_t b) { return changedOf(files[a]) > changedOf(files[b]); });
+  const int32_t count = std::min(order.Count(), kBiggestFiles);
+  out_.Append("<h3>The most-changed files</h3>\n");
+  if (count == 0) {
+    out_.Append("<p>No file has a changed line.</p>\n");
+    return;
+  }
+  out_.Append("<p>The ");
+  AppendPlain(out_, count);
+  out_.Append(count == 1 ? " file" : " files");
+  out_.Append(" with the most lines modified, added and removed");
+  if (order.Count() > count) {
+    out_.Append(", of ");
+    AppendPlain(out_, order.Count());
+    out_.Append(" changed");
+  }
+  out_.Append(
+      ".</p>\n<table class=\"sortable\" id=\"changed-files\">\n<thead><tr><th scope=\"col\">File</th>"
+      "<th scope=\"col\">Status</th><th scope=\"col\">Language</th>"
+      "<th scope=\"col\" class=\"n\" data-key=\"modified\">Modified</th>"
+      "<th scope=\"col\" class=\"n\" data-key=\"added\">Added</th>"
+      "<th scope=\"col\" class=\"n\" data-key=\"removed\">Removed</th></tr></thead>\n<tbody>\n");
+  for (int32_t i = 0; i < count; ++i) {
+    const CompareFileRow& row = files[order[i]];
+    const int64_t values[3] = {LinesOf(row.changes.modified), LinesOf(row.changes.added),
+                               LinesOf(row.changes.removed)};
+    out_.Append("<tr data-modified=\"");
+    AppendPlain(out_, values[0]);
+    out_.Append("\" data-added=\"");
+    AppendPlain(out_, values[1]);
+    out_.Append("\" data-removed=\"");
+    AppendPlain(out_, values[2]);
+    out_.Append("\"><td>");
+    if (row.status == FileChange::kMoved) {
+      AppendCodeText(out_, row.oldPath);
+      out_.Append(" \xE2\x86\x92 ");
+    }
+    AppendCodeText(out_, row.path);
+    out_.Append("</td><td>");
+    out_.Append(FileChangeName(row.status));
+    out_.Append("</td><td>");
+    AppendHtmlText(out_, row.language);
+    out_.Append("</td>");
+    for (const int64_t value : values) AppendNumberCell(out_, value, model_.isPretty);
+    out_.Append("</tr>\n");
+  }
+  out_.Append("</tbody>\n</table>\n");
+}
+
 }  // namespace
 
 const ReportFormat kHtmlReport = {"HTML", RenderHtml, &Settings::htmlFile, true, true};
 
 SharedString RenderHtml(const ReportModel& model) {
+  if (model.isCompare) {
+    // The languages and totals shown are those of NEW: its same, modified and added lines.
+    ReportModel newest = model;
+    newest.languages.Clear();
+    newest.total = ColumnTotals();
+    for (const CompareLanguageRow& row : model.compare.languages) {
+      ColumnTotals counts = row.changes.same;
+      for (const ColumnTotals* more : {&row.changes.modified, &row.changes.added}) {
+        counts.files += more->files;
+        counts.blank += more->blank;
+        counts.comment += more->comment;
+        counts.punctuation += more->punctuation;
+        counts.code += more->code;
+      }
+      if (LinesOf(counts) == 0) continue;
+      newest.languages.PushBack(LanguageRow{row.type, row.name, counts});
+      newest.total.files += counts.files;
+      newest.total.blank += counts.blank;
+      newest.total.comment += counts.comment;
+      newest.total.punctuation += counts.punctuation;
+      newest.total.code += counts.code;
+    }
+    PageWriter page(newest);
+    return page.Render();
+  }
   if (model.isHistory && !model.history.IsEmpty()) {
     // The languages and totals shown are those of the newest point.
     ReportModel newest = model;

@@ -35,6 +35,89 @@ void AppendText(SharedString& out, const char* text) {
   AppendJsonString(out, text, text + std::strlen(text));
 }
 
+void AppendPath(SharedString& out, const SharedString& path) {
+  AppendJsonString(out, path.CStr(), path.CStr() + path.Length());
+}
+
+// "same": K, "modified": K, "added": K, "removed": K; K = {"files": n, "blank": n, ...}
+void AppendChanges(SharedString& out, const ChangeCounts& changes, bool withPunctuation) {
+  const ColumnTotals* rows[4] = {&changes.same, &changes.modified, &changes.added, &changes.removed};
+  const char* const names[4] = {"same", "modified", "added", "removed"};
+  for (int32_t i = 0; i < 4; ++i) {
+    AppendKey(out, names[i]);
+    out.Append("{");
+    AppendNumber(out, "files", rows[i]->files);
+    AppendLineCounts(out, *rows[i], withPunctuation);
+    out.Append(i == 3 ? "}" : "}, ");
+  }
+}
+
+// A compare: the sides, the languages and total by change, and with -f every file.
+void AppendCompare(SharedString& out, const ReportModel& model) {
+  const bool withPunctuation = model.isConservative;
+  const CompareReport& report = model.compare;
+  out.Append(",\n  ");
+  AppendKey(out, "compare");
+  out.Append("{");
+  AppendKey(out, "old");
+  AppendPath(out, report.oldName);
+  out.Append(", ");
+  AppendKey(out, "new");
+  AppendPath(out, report.newName);
+  out.Append("},\n  ");
+  AppendKey(out, "languages");
+  out.Append("[");
+  bool isFirst = true;
+  for (const CompareLanguageRow& row : report.languages) {
+    out.Append(isFirst ? "\n    {" : ",\n    {");
+    isFirst = false;
+    AppendKey(out, "name");
+    AppendText(out, row.name);
+    out.Append(", ");
+    AppendChanges(out, row.changes, withPunctuation);
+    out.Append("}");
+  }
+  out.Append(isFirst ? "],\n  " : "\n  ],\n  ");
+  AppendKey(out, "total");
+  out.Append("{");
+  AppendChanges(out, report.total, withPunctuation);
+  out.Append("},\n  ");
+  const AnomalyCounts& anomalies = model.anomalies;
+  AppendKey(out, "anomalies");
+  out.Append("{");
+  AppendNumber(out, "errors", anomalies.errors);
+  AppendNumber(out, "tooBig", anomalies.tooBig);
+  AppendNumber(out, "empty", anomalies.empty);
+  AppendNumber(out, "utf16", SaturatingAdd(anomalies.utf16Le, anomalies.utf16Be), true);
+  out.Append("},\n  ");
+  AppendKey(out, "files");
+  out.Append("[");
+  isFirst = true;
+  for (const CompareFileRow& row : report.files) {
+    out.Append(isFirst ? "\n    {" : ",\n    {");
+    isFirst = false;
+    AppendKey(out, "path");
+    AppendPath(out, row.path);
+    out.Append(", ");
+    AppendKey(out, "old_path");
+    if (row.status == FileChange::kAdded) {
+      out.Append("null");
+    } else {
+      AppendPath(out, row.oldPath);
+    }
+    out.Append(", ");
+    AppendKey(out, "language");
+    AppendText(out, row.language);
+    out.Append(", ");
+    AppendKey(out, "status");
+    AppendText(out, FileChangeName(row.status));
+    out.Append(", ");
+    AppendChanges(out, row.changes, withPunctuation);
+    out.Append("}");
+  }
+  out.Append(isFirst ? "]\n}\n" : "\n  ]\n}\n");
+}
+
 }  // namespace
 
 const ReportFormat kJsonReport = {"JSON", RenderJson, &Settings::jsonFile};
@@ -89,6 +172,10 @@ SharedString RenderJson(const ReportModel& model) {
   out.Append("{\n  ");
   AppendKey(out, "mode");
   AppendText(out, withPunctuation ? "conservative" : "greedy");
+  if (model.isCompare) {
+    AppendCompare(out, model);
+    return out;
+  }
   if (model.isHistory) {
     out.Append(",\n  ");
     AppendKey(out, "history");

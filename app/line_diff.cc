@@ -36,6 +36,8 @@ class LineNumbers {
     return number;
   }
 
+  int32_t Count() const { return lines_.Count(); }
+
  private:
   static uint64_t Hash(const LineSpan& line) {
     // FNV-1a over the bytes, then mixed (SplitMix64's finaliser) so every bit counts.
@@ -197,6 +199,44 @@ class Differ {
   int64_t cost_ = 0;
 };
 
+// A line that one side lacks is a change in every diff: such lines are marked at once
+// and the search runs over the others alone (often far fewer changes to search for,
+// and the same least number of them), its marks then put back in place.
+void MarkChanges(const Array<int32_t>& a, const Array<int32_t>& b, int32_t distinctLines,
+                 Array<uint8_t>& aChanged, Array<uint8_t>& bChanged) {
+  Array<uint8_t> inA;
+  Array<uint8_t> inB;
+  inA.Resize(distinctLines);
+  inB.Resize(distinctLines);
+  for (const int32_t number : a) inA[number] = 1;
+  for (const int32_t number : b) inB[number] = 1;
+  aChanged.Resize(a.Count());
+  bChanged.Resize(b.Count());
+  Array<int32_t> aKept;  // of a's lines that b holds too: their numbers, then where they are
+  Array<int32_t> bKept;
+  Array<int32_t> aAt;
+  Array<int32_t> bAt;
+  for (int32_t i = 0; i < a.Count(); ++i) {
+    aChanged[i] = inB[a[i]] == 0 ? 1 : 0;
+    if (aChanged[i] != 0) continue;
+    aKept.PushBack(a[i]);
+    aAt.PushBack(i);
+  }
+  for (int32_t j = 0; j < b.Count(); ++j) {
+    bChanged[j] = inA[b[j]] == 0 ? 1 : 0;
+    if (bChanged[j] != 0) continue;
+    bKept.PushBack(b[j]);
+    bAt.PushBack(j);
+  }
+  Array<uint8_t> aKeptChanged;
+  Array<uint8_t> bKeptChanged;
+  aKeptChanged.Resize(aKept.Count());
+  bKeptChanged.Resize(bKept.Count());
+  Differ(aKept, bKept, aKeptChanged, bKeptChanged).Run();
+  for (int32_t i = 0; i < aKept.Count(); ++i) aChanged[aAt[i]] = aKeptChanged[i];
+  for (int32_t j = 0; j < bKept.Count(); ++j) bChanged[bAt[j]] = bKeptChanged[j];
+}
+
 }  // namespace
 
 void SplitLines(const uint8_t* text, int64_t length, Array<LineSpan>& lines) {
@@ -206,9 +246,9 @@ void SplitLines(const uint8_t* text, int64_t length, Array<LineSpan>& lines) {
   while (cursor < end) {
     const uint8_t* lineEnd = cursor;
     while (lineEnd < end && *lineEnd != '\n' && *lineEnd != '\r') ++lineEnd;
+    if (lineEnd < end) lineEnd += *lineEnd == '\r' && lineEnd + 1 < end && lineEnd[1] == '\n' ? 2 : 1;
     lines.PushBack(LineSpan{cursor, static_cast<int32_t>(lineEnd - cursor)});
-    if (lineEnd == end) break;
-    cursor = lineEnd + (*lineEnd == '\r' && lineEnd + 1 < end && lineEnd[1] == '\n' ? 2 : 1);
+    cursor = lineEnd;
   }
 }
 
@@ -221,9 +261,7 @@ void DiffLines(const Array<LineSpan>& oldLines, const Array<LineSpan>& newLines,
   for (const LineSpan& line : newLines) b.PushBack(numbers.NumberOf(line));
   Array<uint8_t> aChanged;
   Array<uint8_t> bChanged;
-  aChanged.Resize(a.Count());
-  bChanged.Resize(b.Count());
-  Differ(a, b, aChanged, bChanged).Run();
+  MarkChanges(a, b, numbers.Count(), aChanged, bChanged);
   // Unchanged lines pair up in order; the changed ones between two pairs are a run's.
   int32_t i = 0;
   int32_t j = 0;

@@ -7,8 +7,9 @@
 // least possible) unless the two texts differ so much that the search would pass
 // kMaxDiffCost steps: then the part not yet matched is taken as removed and added
 // whole, which is still a valid diff (every equal run is equal, every line is once
-// in a run), only not the shortest. Costs: time O((N + M) D) up to that bound, after
-// the common start and end are taken off; memory O(N + M).
+// in a run), only not the shortest. Lines that one text lacks are changes in any diff
+// and are taken out before the search. Costs: time O((N + M) D) up to that bound
+// (about a second), after the common start and end are taken off; memory O(N + M).
 #pragma once
 
 #include <cstdint>
@@ -18,11 +19,11 @@
 namespace qm {
 
 // Steps (diagonal extensions) the search may take before the rest is replaced whole.
-inline constexpr int64_t kMaxDiffCost = int64_t{1} << 26;
+inline constexpr int64_t kMaxDiffCost = int64_t{1} << 30;
 
 struct LineSpan {
   const uint8_t* bytes = nullptr;
-  int32_t length = 0;  // without its line break
+  int32_t length = 0;  // with its line break: "a\n" and "a" are different lines
 };
 
 // `same` equal lines, then `removed` lines of the old text replaced by `added` lines
@@ -38,7 +39,8 @@ struct DiffRun {
 void DiffLines(const Array<LineSpan>& oldLines, const Array<LineSpan>& newLines, Array<DiffRun>& runs);
 
 // Splits a text into its lines as the classifier does: a line ends at LF, CR LF or a
-// lone CR; a last line without a break is a line; an empty text has none.
+// lone CR, which belongs to it; a last line without a break is a line; an empty text
+// has none.
 void SplitLines(const uint8_t* text, int64_t length, Array<LineSpan>& lines);
 
 }  // namespace qm

@@ -91,10 +91,68 @@ SharedString RenderHistoryMarkdown(const ReportModel& model) {
   return out;
 }
 
+// A compare: a sentence naming the sides, four rows (same, modified, added, removed) a
+// language and for the total; with -f a row per changed file with its lines by change.
+SharedString RenderCompareMarkdown(const ReportModel& model) {
+  const bool withPunctuation = model.isConservative;
+  const CompareReport& report = model.compare;
+  SharedString out("From ");
+  AppendMarkdownText(out, report.oldName);
+  out.Append(" to ");
+  AppendMarkdownText(out, report.newName);
+  out.Append(".\n\n");
+  const char* const columns[] = {"Language", "Change", "Files", "Blank", "Comment", "Punctuation", "Code"};
+  const char* const greedyColumns[] = {"Language", "Change", "Files", "Blank", "Comment", "Code"};
+  if (withPunctuation) {
+    AppendHeader(out, columns, 7, 2);
+  } else {
+    AppendHeader(out, greedyColumns, 6, 2);
+  }
+  auto appendRows = [&](const char* name, const ChangeCounts& changes) {
+    const ColumnTotals* rows[4] = {&changes.same, &changes.modified, &changes.added, &changes.removed};
+    const char* const names[4] = {"same", "modified", "added", "removed"};
+    for (int32_t i = 0; i < 4; ++i) {
+      out.Append("| ");
+      AppendMarkdownText(out, name);
+      out.Append(" | ");
+      out.Append(names[i]);
+      out.Append(" |");
+      AppendCell(out, rows[i]->files);
+      AppendLineCells(out, *rows[i], withPunctuation);
+    }
+  };
+  for (const CompareLanguageRow& row : report.languages) appendRows(row.name, row.changes);
+  appendRows("Total", report.total);
+  if (!model.hasFileRows) return out;
+  out.Append("\n");
+  const char* const fileColumns[] = {"Status", "File",     "Old file", "Language",
+                                     "Same",   "Modified", "Added",    "Removed"};
+  AppendHeader(out, fileColumns, 8, 4);
+  for (const CompareFileRow& row : report.files) {
+    if (row.status == FileChange::kSame) continue;
+    out.Append("| ");
+    out.Append(FileChangeName(row.status));
+    out.Append(" | ");
+    AppendMarkdownText(out, row.path);
+    out.Append(" | ");
+    if (row.status == FileChange::kMoved) AppendMarkdownText(out, row.oldPath);
+    out.Append(" | ");
+    AppendMarkdownText(out, row.language);
+    out.Append(" |");
+    AppendCell(out, LinesOf(row.changes.same));
+    AppendCell(out, LinesOf(row.changes.modified));
+    AppendCell(out, LinesOf(row.changes.added));
+    AppendCell(out, LinesOf(row.changes.removed));
+    out.Append("\n");
+  }
+  return out;
+}
+
 }  // namespace
 
 SharedString RenderMarkdown(const ReportModel& model) {
   if (model.isHistory) return RenderHistoryMarkdown(model);
+  if (model.isCompare) return RenderCompareMarkdown(model);
   const bool withPunctuation = model.isConservative;
   SharedString out;
   if (model.hasComparison) {

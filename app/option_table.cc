@@ -146,6 +146,10 @@ const OptionSpec kOptionTable[] = {
     {nullptr, "--history", kLongAttached | kLongSeparate, ValueCompletion::kText,
      "--history=N count N points of the first-parent history up to -git=REV (HEAD)", OptionEffect::kApply,
      [](const char* v, Settings& s) { return ParseHistoryPoints(v, s.historyPoints); }, nullptr},
+    {"-cmp", "--compare", 0, ValueCompletion::kNone,
+     "-cmp OLD NEW compare two directories or archives: lines same, modified,\n"
+     "    added and removed per language (-git=OLD..NEW dir: two revisions)",
+     OptionEffect::kApply, SetFlag<&Settings::compare, true>, nullptr},
     {nullptr, "--languages", 0, ValueCompletion::kNone, "--languages list the languages with their files and comments",
      OptionEffect::kApply, SetFlag<&Settings::listLanguages, true>, nullptr},
     {"-csv", "--csv", kAnyForm, ValueCompletion::kFile,

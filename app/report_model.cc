@@ -271,6 +271,22 @@ void KeepSavedCounts(const CountTotals& loaded, SavedCounts& saved) {
   }
 }
 
+const char* FileChangeName(FileChange change) {
+  switch (change) {
+    case FileChange::kSame:
+      return "same";
+    case FileChange::kModified:
+      return "modified";
+    case FileChange::kAdded:
+      return "added";
+    case FileChange::kRemoved:
+      return "removed";
+    case FileChange::kMoved:
+      return "moved";
+  }
+  return "";
+}
+
 int64_t SaturatingAdd(int64_t a, int64_t b) {
   int64_t sum;
   if (__builtin_add_overflow(a, b, &sum)) return b < 0 ? INT64_MIN : INT64_MAX;

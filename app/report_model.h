@@ -85,6 +85,42 @@ struct HistoryPoint {
   ColumnTotals total;
 };
 
+// A compare (-cmp, -git=OLD..NEW): the lines of a language, a file or the total by
+// what became of them. Files: same counts the files found unchanged (moved ones too),
+// modified those changed, added and removed those on one side only.
+struct ChangeCounts {
+  ColumnTotals same;
+  ColumnTotals modified;
+  ColumnTotals added;
+  ColumnTotals removed;
+};
+
+enum class FileChange : uint8_t { kSame, kModified, kAdded, kRemoved, kMoved };
+
+struct CompareLanguageRow {
+  FileTypeId type = kTypeUnknown;
+  const char* name = "";
+  ChangeCounts changes;
+};
+
+// One file of a compare: its path (NEW's; OLD's when removed) below its side's root.
+struct CompareFileRow {
+  SharedString path;
+  SharedString oldPath;            // OLD's path; empty when added
+  FileTypeId type = kTypeUnknown;  // NEW's type; OLD's when removed
+  const char* language = "";
+  FileChange status = FileChange::kSame;
+  ChangeCounts changes;
+};
+
+struct CompareReport {
+  SharedString oldName;  // the sides as given: arguments, or revisions
+  SharedString newName;
+  Array<CompareLanguageRow> languages;  // table order
+  ChangeCounts total;
+  Array<CompareFileRow> files;  // every file, by path (with -f)
+};
+
 // With -diff the language rows and total are current minus saved; these are the two
 // sides, in the same order.
 struct SavedComparison {
@@ -130,7 +166,14 @@ struct ReportModel {
   // --history: the points, oldest first; the report is of them alone.
   bool isHistory = false;
   Array<HistoryPoint> history;
+  // A compare: the report is of it alone.
+  bool isCompare = false;
+  CompareReport compare;
 };
+
+// The name of a change as reports show it: "same", "modified", "added", "removed",
+// "moved".
+const char* FileChangeName(FileChange change);
 
 // The saved side of totals that LoadDiffCsv has just loaded (nothing counted yet).
 void KeepSavedCounts(const CountTotals& loaded, SavedCounts& saved);
@@ -157,6 +200,11 @@ Array<HistoryLanguage> HistoryLanguages(const ReportModel& model);
 
 // The code lines of a language at a point (0 where it has none).
 int64_t CodeAt(const HistoryPoint& point, FileTypeId type);
+
+// Blank, comment, punctuation and code lines together.
+inline int64_t LinesOf(const ColumnTotals& counts) {
+  return counts.blank + counts.comment + counts.punctuation + counts.code;
+}
 
 // a + b, saturating at the 64-bit limits.
 int64_t SaturatingAdd(int64_t a, int64_t b);

@@ -114,7 +114,7 @@ void WalkTree(FileIntake& intake, Exclusions& exclusions, GitRepository& reposit
 
 bool WalkRevision(FileIntake& intake, Exclusions& exclusions, GitRepository& repository,
                   RevisionContent& content, const SharedString& argument, const char* revision,
-                  SharedString& reason) {
+                  SharedString& reason, SharedString* walkedRoot) {
   SharedString subPath;
   GitObjectId tree;
   if (!repository.Open(argument, subPath, reason) || !repository.FindTree(revision, subPath, tree, reason)) {
@@ -122,6 +122,7 @@ bool WalkRevision(FileIntake& intake, Exclusions& exclusions, GitRepository& rep
   }
   SharedString root = repository.Workdir();
   if (!subPath.IsEmpty()) AppendPathComponent(root, subPath);
+  if (walkedRoot != nullptr) *walkedRoot = root;
   WalkTree(intake, exclusions, repository, content, root, tree);
   return true;
 }

@@ -34,9 +34,10 @@ class RevisionContent final : public ContentSource {
 // Walks the tree of argument's directory at revision. False with reason set when the
 // directory is in no repository, the revision is unknown, or the directory did not
 // exist in it; nothing is counted then.
+// walkedRoot, when given, is set to the path the directory's checkout has.
 bool WalkRevision(FileIntake& intake, Exclusions& exclusions, GitRepository& repository,
                   RevisionContent& content, const SharedString& argument, const char* revision,
-                  SharedString& reason);
+                  SharedString& reason, SharedString* walkedRoot = nullptr);
 
 // Walks an already resolved tree whose checkout path is root.
 void WalkTree(FileIntake& intake, Exclusions& exclusions, GitRepository& repository, RevisionContent& content,

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <memory>
 
+#include "app/compare_run.h"
 #include "app/diff_csv.h"
 #include "app/directory_walk.h"
 #include "app/exclusions.h"
@@ -137,12 +138,13 @@ int32_t WorkerCount() {
 // With -git=REV: a directory argument is read at that revision of the repository that
 // holds it; the repositories stay open until the intake's run is over.
 void CountRevisionArgument(FileIntake& intake, Exclusions& exclusions, RevisionSources& sources,
-                           const SharedString& argument) {
+                           const SharedString& argument, const char* revision,
+                           SharedString* walkedRoot = nullptr) {
   sources.PushBack(std::make_unique<RevisionSource>());
   RevisionSource& source = *sources.Back();
   SharedString reason;
-  if (!WalkRevision(intake, exclusions, source.repository, source.content, argument,
-                    settings.gitRevision.CStr(), reason)) {
+  if (!WalkRevision(intake, exclusions, source.repository, source.content, argument, revision, reason,
+                    walkedRoot)) {
     ReportUnopenedArgument(intake, argument, reason.CStr());
   }
 }
@@ -171,7 +173,7 @@ void CountArgument(FileIntake& intake, Exclusions& exclusions, RevisionSources& 
     if (settings.gitRevision.IsEmpty()) {
       CountDirectoryArgument(intake, exclusions, argument);
     } else {
-      CountRevisionArgument(intake, exclusions, sources, argument);
+      CountRevisionArgument(intake, exclusions, sources, argument, settings.gitRevision.CStr());
     }
   } else if (S_ISREG(info.st_mode)) {
     CountFileArgument(intake, argument);
@@ -207,6 +209,57 @@ void FoldPunctuationIntoCode(CountTotals& totals) {
   }
 }
 
+// A compare: each side counted on its own, every path with its text, then compared.
+// For two revisions a content counted on the old side is not read again. A side that
+// could not be read whole (not opened, a damaged archive) would show its files as
+// removed or added: false, after its message, and nothing is compared.
+bool CountCompare(MessageOutput& output, ProgressDisplay& progress, Exclusions& exclusions,
+                  ReportModel& model) {
+  const bool isRevisions = !settings.gitRevision.IsEmpty();
+  ContentFactsCache cache;
+  RevisionSources sources;  // the compare reads their contents again
+  CompareSide sides[2];
+  for (int32_t side = 0; side < 2; ++side) {
+    const SharedString& argument = isRevisions ? settings.dirArgs[0] : settings.dirArgs[side];
+    CountTotals totals;
+    ResetTotals(totals);
+    {
+      FileIntake intake(totals, output, progress, exclusions, IntakeRecording{true, false, true});
+      if (isRevisions) intake.SetFactsCache(&cache);
+      intake.Start(WorkerCount());
+      struct stat info;
+      if (isRevisions) {
+        CountRevisionArgument(intake, exclusions, sources, argument,
+                              (side == 0 ? settings.compareOld : settings.compareNew).CStr(),
+                              &sides[side].root);
+      } else if (stat(argument.CStr(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        if (!RealPath(argument, sides[side].root) || sides[side].root.Length() >= PATH_MAX) {
+          sides[side].root = argument;
+        }
+        CountArgument(intake, exclusions, sources, argument);
+      } else {
+        sides[side].archive = argument;
+        intake.WatchArchiveTop(argument);
+        CountArgument(intake, exclusions, sources, argument);
+        // The members are offered on this thread as the archive is read.
+        sides[side].archiveTop = intake.ArchiveTop();
+      }
+      intake.Finish();
+    }
+    sides[side].records = std::move(fileRecords);
+    fileRecords.Clear();
+    if (output.HasRunFailed()) return false;
+    AnomalyCounts& anomalies = model.anomalies;
+    anomalies.errors += totals.errorCount;
+    anomalies.tooBig += totals.tooBigCount;
+    anomalies.empty += totals.emptyCount;
+    anomalies.utf16Le += totals.utf16LeCount;
+    anomalies.utf16Be += totals.utf16BeCount;
+  }
+  CompareSides(WorkerCount(), sides[0], sides[1], model);
+  return true;
+}
+
 }  // namespace
 
 int RunCount() {
@@ -234,6 +287,15 @@ int RunCount() {
   BuildCharClassTable(isConservative);
   ProgressDisplay progress(settings.showProgress);
   Exclusions exclusions;
+  if (settings.compare) {
+    ReportModel model = BuildReportModel(totals, isConservative);
+    const bool isCompared = CountCompare(output, progress, exclusions, model);
+    progress.Finish();
+    if (isCompared && !WriteRunReport(model, output)) output.NoteRunFailure();
+    exclusions.ReportUnused(output);
+    output.FinishStandardOutput();
+    return output.ExitStatus();
+  }
   if (settings.historyPoints > 0) {
     ReportModel model = BuildReportModel(totals, isConservative);
     if (CountHistory(WorkerCount(), output, progress, exclusions, model)) {

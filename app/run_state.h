@@ -13,6 +13,7 @@
 
 #include <cstdint>
 
+#include "app/content_source.h"
 #include "app/deferred_digests.h"
 #include "core/array.h"
 #include "core/hash_table.h"
@@ -25,9 +26,13 @@ namespace qm {
 // What intake records beyond the totals, for the report: a FileRecord per counted file
 // (-f, or a report that draws files), and the anomaly paths below. The run decides
 // before intake starts.
+// keepsTexts (a compare, with file records): the record of a counted file that cannot
+// be read again (an archive member, a stream) also holds its text; a revision's file
+// says where its content is; and no file is a duplicate: every path is counted.
 struct IntakeRecording {
   bool keepsFileRecords = false;
   bool keepsAnomalyPaths = false;
+  bool keepsTexts = false;
 };
 
 // Paths of one kind of anomaly, in the order met: the first kAnomalyPathsKept, then
@@ -90,6 +95,14 @@ struct FileRecord {
   int64_t size = 0;      // bytes as read
   bool onDisk = false;   // found by the walk and read from disk
   SharedString archive;  // an archive member's archive, shown as in -la lines; else empty
+  // With keepsTexts: for a file that cannot be read again the text as classified
+  // (UTF-16 as UTF-8), which ends with a line break that the file lacks when
+  // hasAddedBreak; for a revision's file its content's source (which the record must
+  // not outlive) and id.
+  Array<uint8_t> text;
+  bool hasAddedBreak = false;
+  ContentSource* source = nullptr;
+  ContentId id;
 };
 
 // The run-wide records intake fills (on the thread that owns the run) and the report

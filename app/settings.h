@@ -51,8 +51,13 @@ struct Settings {
   SharedString jsonFile;                 // -json file, --json=file
   SharedString gitRevision;              // -git=REV: directories read at this revision
   int32_t historyPoints = 0;             // --history=N: points of the first-parent history
-  SharedString htmlFile;                 // -html file, --html=file
-  SharedString mdFile;                   // -md file, --md=file
+  // -cmp OLD NEW: the two arguments compared; also set by -git=OLD..NEW (one directory
+  // at two revisions, the text before and after ".." in compareOld and compareNew).
+  bool compare = false;
+  SharedString compareOld;
+  SharedString compareNew;
+  SharedString htmlFile;  // -html file, --html=file
+  SharedString mdFile;    // -md file, --md=file
   // Every option as typed, in order, a value given as the next argument after a space
   // ("-g", "-xd=a,b", "-html page.html"): what a report shows of the command line.
   Array<SharedString> optionArgs;

@@ -54,6 +54,22 @@ void AppendNumberCells(SharedString& out, const int64_t* values, int32_t count, 
   out.Append("\n", 1);
 }
 
+// The rule, the column names (File or Type, Files unless by file, the kinds of line)
+// and the rule again.
+void AppendHeading(SharedString& out, bool isByFile, bool isConservative, int32_t nameWidth,
+                   int32_t ruleWidth) {
+  const int32_t numberWidth = isConservative ? kConservativeNumberWidth : kGreedyNumberWidth;
+  PrintRule(out, ruleWidth);
+  AppendNameCell(out, isByFile ? "File" : "Type", 4, nameWidth);
+  if (!isByFile) AppendHeaderCell(out, "Files", numberWidth, false);
+  AppendHeaderCell(out, "Blank", numberWidth, false);
+  AppendHeaderCell(out, "Comment", numberWidth, false);
+  if (isConservative) AppendHeaderCell(out, "Punctuation", numberWidth, false);
+  AppendHeaderCell(out, "Code", numberWidth, true);
+  out.Append("\n", 1);
+  PrintRule(out, ruleWidth);
+}
+
 void AppendFormatted(SharedString& out, const char* format, int64_t value) {
   char text[96];
   const int length = std::snprintf(text, sizeof text, format, value);
@@ -195,10 +211,63 @@ SharedString RenderHistoryTable(const ReportModel& model) {
   return out;
 }
 
+// A compare: under each language row (then the total's) the rows same, modified, added
+// and removed; with -f instead a row per changed file (its status and path), each with
+// the same four rows below it.
+SharedString RenderCompareTable(const ReportModel& model) {
+  SharedString out;
+  const bool isConservative = model.isConservative;
+  const bool isByFile = model.hasFileRows;
+  const int32_t numberWidth = isConservative ? kConservativeNumberWidth : kGreedyNumberWidth;
+  const CompareReport& report = model.compare;
+  PrintAnomalies(out, model);
+  AppendHeading(out, isByFile, isConservative, kTypeNameWidth, kTypeNameWidth);
+  auto appendChanges = [&](const ChangeCounts& changes, bool hasFiles) {
+    const ColumnTotals* rows[4] = {&changes.same, &changes.modified, &changes.added, &changes.removed};
+    const char* const names[4] = {"  same", "  modified", "  added", "  removed"};
+    for (int32_t i = 0; i < 4; ++i) {
+      int64_t values[5];
+      int32_t count = 0;
+      if (hasFiles) values[count++] = rows[i]->files;
+      values[count++] = rows[i]->blank;
+      values[count++] = rows[i]->comment;
+      if (isConservative) values[count++] = rows[i]->punctuation;
+      values[count++] = rows[i]->code;
+      AppendNameCell(out, names[i], static_cast<int32_t>(std::strlen(names[i])), kTypeNameWidth);
+      AppendNumberCells(out, values, count, numberWidth, model.isPretty);
+    }
+  };
+  if (isByFile) {
+    for (const CompareFileRow& row : report.files) {
+      if (row.status == FileChange::kSame) continue;
+      out.Append(FileChangeName(row.status));
+      out.Append(" ", 1);
+      if (row.status == FileChange::kMoved) {
+        out.Append(Shown(row.oldPath));
+        out.Append(" -> ");
+      }
+      out.Append(Shown(row.path));
+      out.Append("\n", 1);
+      appendChanges(row.changes, false);
+    }
+  } else {
+    for (const CompareLanguageRow& row : report.languages) {
+      out.Append(row.name);
+      out.Append("\n", 1);
+      appendChanges(row.changes, true);
+    }
+  }
+  PrintRule(out, kTypeNameWidth);
+  out.Append("Total\n");
+  appendChanges(report.total, !isByFile);
+  return out;
+}
+
 }  // namespace
 
 SharedString RenderTable(const ReportModel& model) {
   if (model.isHistory) return RenderHistoryTable(model);
+  if (model.isCompare) return RenderCompareTable(model);
   SharedString out;
   const bool isConservative = model.isConservative;
   const bool isByFile = model.hasFileRows;
@@ -217,15 +286,7 @@ SharedString RenderTable(const ReportModel& model) {
   const int32_t ruleWidth = !isByFile ? nameWidth : nameWidth - (isConservative ? 12 : 15);
 
   PrintAnomalies(out, model);
-  PrintRule(out, ruleWidth);
-  AppendNameCell(out, isByFile ? "File" : "Type", 4, nameWidth);
-  if (!isByFile) AppendHeaderCell(out, "Files", numberWidth, false);
-  AppendHeaderCell(out, "Blank", numberWidth, false);
-  AppendHeaderCell(out, "Comment", numberWidth, false);
-  if (isConservative) AppendHeaderCell(out, "Punctuation", numberWidth, false);
-  AppendHeaderCell(out, "Code", numberWidth, true);
-  out.Append("\n", 1);
-  PrintRule(out, ruleWidth);
+  AppendHeading(out, isByFile, isConservative, nameWidth, ruleWidth);
 
   // The by-file rows have no Files column, and greedy rows no punctuation value.
   auto appendRow = [&](const char* name, int32_t nameLength, const ColumnTotals& counts, bool hasFiles) {

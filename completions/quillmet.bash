@@ -11,7 +11,7 @@ _quillmet() {
     -xd= --exclude-dir --exclude-dir= -xe= --exclude-ext --exclude-ext= -xn= --exclude-name
     --exclude-name= -fe= --force-ext --force-ext= -le --list-extensions -la --list-anomalies
     -max= --max-file-size --max-file-size= -j -j= --jobs --jobs= -stdin= --stdin --stdin=
-    -sa --scan-archives -al --all-languages --languages -git= --git --git= --history --history= -csv -csv= --csv --csv= -json -json=
+    -sa --scan-archives -al --all-languages --languages -git= --git --git= --history --history= -cmp --compare -csv -csv= --csv --csv= -json -json=
     --json --json= -html -html= --html --html= -md -md= --md --md= -diff -diff= --diff --diff= --"
   # Options whose value is the next argument.
   local separate=" -csv --csv -json --json -html --html -md --md -diff --diff -j --jobs --exclude-dir --exclude-ext "

@@ -342,7 +342,9 @@ class RegexFinder {
 // A C# raw string opened by quoteCount >= 3 double quotes, cursor just after them:
 // ends after the next run of exactly quoteCount quotes; a longer or shorter run is
 // text. No escapes.
-int64_t ScanQuoteRunRaw(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, int64_t quoteCount) {
+template <typename Marks>
+int64_t ScanQuoteRunRaw(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, int64_t quoteCount,
+                        Marks marks) {
   const uint8_t* stop = end;
   const uint8_t* p = cursor;
   while (p != end) {
@@ -356,72 +358,82 @@ int64_t ScanQuoteRunRaw(const uint8_t*& cursor, const uint8_t* end, int64_t& bla
       break;
     }
   }
-  return CountConstructLines(cursor, stop, blankLines);
+  return CountConstructLines(cursor, stop, blankLines, marks);
 }
 
 // A Java text block, cursor just after its opening """: ends after the first """
 // whose first quote is not escaped; backslash pairs as in quoted literals.
-int64_t ScanTextBlock(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines) {
-  return WalkConstruct(cursor, end, blankLines, kInsideTextBlock,
-                       [](const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) {
-                         if (*p == '"') {
-                           blankSoFar = false;
-                           if (limit - p >= 3 && p[1] == '"' && p[2] == '"') {
-                             p += 3;
-                             return true;
-                           }
-                           ++p;
-                           return false;
-                         }
-                         StepEscapePair(p, limit, blankSoFar);
-                         return false;
-                       });
+template <typename Marks>
+int64_t ScanTextBlock(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, Marks marks) {
+  return WalkConstruct(
+      cursor, end, blankLines, kInsideTextBlock,
+      [](const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) {
+        if (*p == '"') {
+          blankSoFar = false;
+          if (limit - p >= 3 && p[1] == '"' && p[2] == '"') {
+            p += 3;
+            return true;
+          }
+          ++p;
+          return false;
+        }
+        StepEscapePair(p, limit, blankSoFar);
+        return false;
+      },
+      marks);
 }
 
 // The text of a template literal, cursor after its backtick or after the '}' of an
 // expression: ends after the closing backtick, or (when expressions are allowed)
 // after "${", with opensExpression set; escapes as in quoted literals.
+template <typename Marks>
 int64_t ScanTemplateText(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines,
-                         bool allowsExpressions, bool& opensExpression) {
-  return WalkConstruct(cursor, end, blankLines, kInsideTemplate,
-                       [&](const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) {
-                         if (*p == '`') {
-                           ++p;
-                           return true;
-                         }
-                         if (*p == '\\') {
-                           StepEscapePair(p, limit, blankSoFar);
-                           return false;
-                         }
-                         blankSoFar = false;
-                         if (allowsExpressions && limit - p >= 2 && p[1] == '{') {
-                           p += 2;
-                           opensExpression = true;
-                           return true;
-                         }
-                         ++p;
-                         return false;
-                       });
+                         bool allowsExpressions, bool& opensExpression, Marks marks) {
+  return WalkConstruct(
+      cursor, end, blankLines, kInsideTemplate,
+      [&](const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) {
+        if (*p == '`') {
+          ++p;
+          return true;
+        }
+        if (*p == '\\') {
+          StepEscapePair(p, limit, blankSoFar);
+          return false;
+        }
+        blankSoFar = false;
+        if (allowsExpressions && limit - p >= 2 && p[1] == '{') {
+          p += 2;
+          opensExpression = true;
+          return true;
+        }
+        ++p;
+        return false;
+      },
+      marks);
 }
 
 // A Groovy slashy string, cursor after its '/': ends after the next '/' that no
 // backslash escapes. A dollar slashy string, cursor after "$/": ends after "/$";
 // "$/" and "$$" are escapes.
-int64_t ScanSlashy(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, bool isDollar) {
-  return WalkConstruct(cursor, end, blankLines, isDollar ? kInsideDollarSlashy : kInsideSlashy,
-                       [isDollar](const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) {
-                         blankSoFar = false;
-                         const uint8_t byte = *p;
-                         const uint8_t next = limit - p >= 2 ? p[1] : 0;
-                         if (byte == '/' && (!isDollar || next == '$')) {
-                           p += isDollar ? 2 : 1;
-                           return true;
-                         }
-                         const bool isEscape = isDollar ? byte == '$' && (next == '/' || next == '$')
-                                                        : byte == '\\' && next == '/';
-                         p += isEscape ? 2 : 1;
-                         return false;
-                       });
+template <typename Marks>
+int64_t ScanSlashy(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, bool isDollar,
+                   Marks marks) {
+  return WalkConstruct(
+      cursor, end, blankLines, isDollar ? kInsideDollarSlashy : kInsideSlashy,
+      [isDollar](const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) {
+        blankSoFar = false;
+        const uint8_t byte = *p;
+        const uint8_t next = limit - p >= 2 ? p[1] : 0;
+        if (byte == '/' && (!isDollar || next == '$')) {
+          p += isDollar ? 2 : 1;
+          return true;
+        }
+        const bool isEscape =
+            isDollar ? byte == '$' && (next == '/' || next == '$') : byte == '\\' && next == '/';
+        p += isEscape ? 2 : 1;
+        return false;
+      },
+      marks);
 }
 
 // The number of '#' between an 'r' and the double quote at `quote`, or -1 when the
@@ -538,28 +550,35 @@ class ActionFinder {
 
 }  // namespace
 
-int64_t ScanBlockComment(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines) {
-  return WalkConstruct(cursor, end, blankLines, kInsideBlockComment, PairCloser<'/'>{});
+template <typename Marks>
+int64_t ScanBlockComment(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, Marks marks) {
+  return WalkConstruct(cursor, end, blankLines, kInsideBlockComment, PairCloser<'/'>{}, marks);
 }
 
-int64_t ScanNestingComment(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, uint8_t inner) {
+template <typename Marks>
+int64_t ScanNestingComment(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, uint8_t inner,
+                           Marks marks) {
   assert(inner == '+' || inner == '*');
   int64_t depth = 1;
-  return WalkConstruct(cursor, end, blankLines, inner == '+' ? kInsideNestingPlus : kInsideNestingStar,
-                       [&depth, inner](const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) {
-                         blankSoFar = false;
-                         const bool isPair = limit - p >= 2 && p[1] == (*p == '/' ? inner : '/');
-                         if (!isPair) {
-                           ++p;
-                           return false;
-                         }
-                         depth += *p == '/' ? 1 : -1;
-                         p += 2;
-                         return depth == 0;
-                       });
+  return WalkConstruct(
+      cursor, end, blankLines, inner == '+' ? kInsideNestingPlus : kInsideNestingStar,
+      [&depth, inner](const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) {
+        blankSoFar = false;
+        const bool isPair = limit - p >= 2 && p[1] == (*p == '/' ? inner : '/');
+        if (!isPair) {
+          ++p;
+          return false;
+        }
+        depth += *p == '/' ? 1 : -1;
+        p += 2;
+        return depth == 0;
+      },
+      marks);
 }
 
-int64_t ScanCppRawString(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, uint8_t quote) {
+template <typename Marks>
+int64_t ScanCppRawString(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, uint8_t quote,
+                         Marks marks) {
   assert(cursor <= end);
   const uint8_t* stop = end;
   const void* paren = std::memchr(cursor, '(', static_cast<size_t>(end - cursor));
@@ -574,11 +593,12 @@ int64_t ScanCppRawString(const uint8_t*& cursor, const uint8_t* end, int64_t& bl
     const void* found = memmem(body, static_cast<size_t>(end - body), terminator.data(), terminator.size());
     if (found != nullptr) stop = static_cast<const uint8_t*>(found) + terminator.size();
   }
-  return CountConstructLines(cursor, stop, blankLines);
+  return CountConstructLines(cursor, stop, blankLines, marks);
 }
 
-int64_t ScanRustRawString(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines,
-                          int64_t hashCount) {
+template <typename Marks>
+int64_t ScanRustRawString(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, int64_t hashCount,
+                          Marks marks) {
   assert(cursor <= end);
   const uint8_t* stop = end;
   const uint8_t* p = cursor;
@@ -597,10 +617,11 @@ int64_t ScanRustRawString(const uint8_t*& cursor, const uint8_t* end, int64_t& b
     }
     // The '#' run fell short, so no quote hides in it: go on after it.
   }
-  return CountConstructLines(cursor, stop, blankLines);
+  return CountConstructLines(cursor, stop, blankLines, marks);
 }
 
-int64_t ScanHeredoc(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines) {
+template <typename Marks>
+int64_t ScanHeredoc(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, Marks marks) {
   assert(cursor <= end);
   // The opener: spaces or tabs, the identifier (bare, or in single or double quotes),
   // the line break. The identifier is a span of the opening line, so nothing is copied.
@@ -623,6 +644,7 @@ int64_t ScanHeredoc(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLi
   bool blankSoFar = false;  // the opening line is always a content line
   while (p != end) {
     // p stands on a line break.
+    marks.Note(contentLines + blankCount, blankSoFar);
     if (blankSoFar) {
       ++blankCount;
     } else {
@@ -661,16 +683,18 @@ namespace {
 // the construct scanners take, costs memory traffic: about 3% more instructions on
 // the headers when the loop used it).
 // Hot: see bench/classify_bench.cc.
-template <bool kIsVectorised>
+template <bool kIsVectorised, typename Tally>
 class BraceScan {
  public:
-  BraceScan(FileTypeId type, const uint8_t* text, int32_t length, bool conservative)
+  BraceScan(FileTypeId type, const uint8_t* text, int32_t length, bool conservative, uint8_t* kinds)
       : features_(kFeatures[type]),
         conservative_(conservative),
         punctBit_(PunctuationBit(conservative)),
         text_(text),
         end_(text + length),
-        cursor_(text) {}
+        cursor_(text) {
+    tally_.kinds = kinds;
+  }
 
   void Run(LineTotals& totals, FileTypeId type) {
     LineState state;
@@ -756,7 +780,7 @@ class BraceScan {
     const bool isDollar = cursor_ != text_ && cursor_[-1] == '$';
     if (!isDollar && !MayOpenRegex(text_, cursor_)) return false;
     ++cursor_;
-    FoldLiteral(state, ScanSlashy(cursor_, end_, blankLines_, isDollar));
+    FoldLiteral(state, ScanSlashy(cursor_, end_, blankLines_, isDollar, tally_.Marks()));
     return true;
   }
 
@@ -770,8 +794,9 @@ class BraceScan {
   // nestingInner: D's "/+" ... "+/", or "/*" ... "*/" where blocks nest.
   void StepBlockComment(LineState& state, uint8_t nestingInner) {
     cursor_ += 2;
-    FoldComment(state, nestingInner != 0 ? ScanNestingComment(cursor_, end_, blankLines_, nestingInner)
-                                         : ScanBlockComment(cursor_, end_, blankLines_));
+    FoldComment(state, nestingInner != 0
+                           ? ScanNestingComment(cursor_, end_, blankLines_, nestingInner, tally_.Marks())
+                           : ScanBlockComment(cursor_, end_, blankLines_, tally_.Marks()));
   }
 
   // JavaScript and TypeScript: a '/' where an expression may start opens a regular
@@ -803,7 +828,7 @@ class BraceScan {
     const int64_t hashCount = cursor_ - hashes;
     if (hashCount == 0 || (hashes != text_ && hashes[-1] == '"')) return false;
     ++cursor_;
-    FoldLiteral(state, ScanRustRawString(cursor_, end_, blankLines_, hashCount));
+    FoldLiteral(state, ScanRustRawString(cursor_, end_, blankLines_, hashCount, tally_.Marks()));
     return true;
   }
 
@@ -813,7 +838,7 @@ class BraceScan {
     const bool hasTriple = quote == '"' ? features_.hasTripleDouble : features_.hasTripleSingle;
     if (!hasTriple || end_ - cursor_ < 3 || cursor_[1] != quote || cursor_[2] != quote) return false;
     cursor_ += 3;
-    FoldLiteral(state, ScanTripleQuoted(cursor_, end_, blankLines_, quote));
+    FoldLiteral(state, ScanTripleQuoted(cursor_, end_, blankLines_, quote, tally_.Marks()));
     return true;
   }
 
@@ -830,7 +855,7 @@ class BraceScan {
       }
       const uint8_t* const stop = cursor_ + literalSize;
       ++cursor_;
-      FoldLiteral(state, CountConstructLines(cursor_, stop, blankLines_));
+      FoldLiteral(state, CountConstructLines(cursor_, stop, blankLines_, tally_.Marks()));
       return true;
     }
     if (features_.hasDigitSeparators && separatorTest_.IsSeparator(text_, cursor_, end_)) {
@@ -856,17 +881,17 @@ class BraceScan {
     while (quoteCount < quoteLimit && quoteCount < end_ - cursor_ && cursor_[quoteCount] == '"') ++quoteCount;
     if (features_.hasQuoteRunRaw && !isVerbatim && quoteCount >= 3) {
       cursor_ += quoteCount;
-      FoldLiteral(state, ScanQuoteRunRaw(cursor_, end_, blankLines_, quoteCount));
+      FoldLiteral(state, ScanQuoteRunRaw(cursor_, end_, blankLines_, quoteCount, tally_.Marks()));
       return true;
     }
     if (features_.hasTextBlocks && quoteCount >= 3) {
       cursor_ += 3;
-      FoldLiteral(state, ScanTextBlock(cursor_, end_, blankLines_));
+      FoldLiteral(state, ScanTextBlock(cursor_, end_, blankLines_, tally_.Marks()));
       return true;
     }
     if (isVerbatim) {
       ++cursor_;
-      FoldLiteral(state, ScanDoubledQuote(cursor_, end_, blankLines_, '"'));
+      FoldLiteral(state, ScanDoubledQuote(cursor_, end_, blankLines_, '"', tally_.Marks()));
       return true;
     }
     return false;
@@ -880,15 +905,16 @@ class BraceScan {
     ++cursor_;
     int64_t contentLines;
     if (features_.hasCppRaw && before == 'R') {
-      contentLines = ScanCppRawString(cursor_, end_, blankLines_, quote);
+      contentLines = ScanCppRawString(cursor_, end_, blankLines_, quote, tally_.Marks());
     } else if (features_.hasVerbatim && before == '@') {
-      contentLines = ScanDoubledQuote(cursor_, end_, blankLines_, quote);
+      contentLines = ScanDoubledQuote(cursor_, end_, blankLines_, quote, tally_.Marks());
     } else if (hashCount >= 0) {
-      contentLines = ScanRustRawString(cursor_, end_, blankLines_, hashCount);
+      contentLines = ScanRustRawString(cursor_, end_, blankLines_, hashCount, tally_.Marks());
     } else {
       const bool isRaw = features_.hasRawPrefix && before == 'r';
-      contentLines = features_.hasOneLineQuotes ? ScanQuotedLine(cursor_, end_, blankLines_, quote, isRaw)
-                                                : ScanQuoted(cursor_, end_, blankLines_, quote, isRaw);
+      contentLines = features_.hasOneLineQuotes
+                         ? ScanQuotedLine(cursor_, end_, blankLines_, quote, isRaw)
+                         : ScanQuoted(cursor_, end_, blankLines_, quote, isRaw, tally_.Marks());
     }
     FoldLiteral(state, contentLines);
   }
@@ -900,7 +926,7 @@ class BraceScan {
       return;
     }
     ++cursor_;
-    FoldLiteral(state, ScanQuoted(cursor_, end_, blankLines_, '`', features_.isBacktickRaw));
+    FoldLiteral(state, ScanQuoted(cursor_, end_, blankLines_, '`', features_.isBacktickRaw, tally_.Marks()));
   }
 
   // A template literal: its text is a literal with escapes, and each "${" in it
@@ -916,7 +942,7 @@ class BraceScan {
     for (;;) {
       bool opensExpression = false;
       FoldLiteral(state, ScanTemplateText(cursor_, end_, blankLines_, templateNesting_ < kMaxTemplateNesting,
-                                          opensExpression));
+                                          opensExpression, tally_.Marks()));
       if (!opensExpression) return state.flags;
       ++templateNesting_;
       StepTemplateExpression(state);
@@ -967,7 +993,7 @@ class BraceScan {
         features_.hasHeredoc && end_ - cursor_ >= 3 && cursor_[1] == '<' && cursor_[2] == '<';
     if (isTriple) {
       const uint8_t* body = cursor_ + 3;
-      const int64_t contentLines = ScanHeredoc(body, end_, blankLines_);
+      const int64_t contentLines = ScanHeredoc(body, end_, blankLines_, tally_.Marks());
       if (contentLines >= 0) {
         cursor_ = body;
         FoldLiteral(state, contentLines);
@@ -984,7 +1010,7 @@ class BraceScan {
   const uint8_t* const text_;
   const uint8_t* const end_;
   const uint8_t* cursor_;
-  LineTally tally_;
+  Tally tally_;
   bool commentRanToEnd_ = false;
   int64_t blankLines_ = 0;
   int templateNesting_ = 0;  // template expressions open around the cursor
@@ -993,20 +1019,28 @@ class BraceScan {
   RegexFinder<kIsVectorised> regexFinder_;
 };
 
-template <bool kIsVectorised>
-void Scan(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length) {
+// Each instantiation is a function of its own: inlined into the one that picks it,
+// the counting scan would share that function's registers with the other.
+template <bool kIsVectorised, typename Tally>
+[[gnu::noinline]] void Scan(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length,
+                            uint8_t* kinds) {
   assert(type > kTypeUnknown && type <= kTypeGroovy && length > 0);
-  BraceScan<kIsVectorised>(type, text, length, IsConservativeMode()).Run(totals, type);
+  BraceScan<kIsVectorised, Tally>(type, text, length, IsConservativeMode(), kinds).Run(totals, type);
 }
 
 }  // namespace
 
-void ScanBraceLanguage(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length) {
-  Scan<true>(totals, type, text, length);
+void ScanBraceLanguage(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length,
+                       uint8_t* kinds) {
+  if (kinds == nullptr) {
+    Scan<true, LineTally>(totals, type, text, length, nullptr);
+  } else {
+    Scan<true, KindTally>(totals, type, text, length, kinds);
+  }
 }
 
 void ScanBraceLanguageBytewise(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length) {
-  Scan<false>(totals, type, text, length);
+  Scan<false, LineTally>(totals, type, text, length, nullptr);
 }
 
 }  // namespace qm

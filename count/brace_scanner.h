@@ -49,10 +49,12 @@
 
 namespace qm {
 
-// Adds the lines of text to totals' counters for `type`. Called by ClassifyText.
+// Adds the lines of text to totals' counters for `type` and, given kinds, writes each
+// line's category there. Called by ClassifyText.
 // Requires: type is 1..10, 14..17 or kTypeKotlin..kTypeGroovy, length > 0.
 // Hot: see bench/classify_bench.cc.
-void ScanBraceLanguage(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length);
+void ScanBraceLanguage(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length,
+                       uint8_t* kinds = nullptr);
 
 // The same scan with every byte looked up in the main-loop table, without the vector
 // search for the end of a line that already holds code, and without the memos that
@@ -66,23 +68,30 @@ void ScanBraceLanguageBytewise(LineTotals& totals, FileTypeId type, const uint8_
 // lines in blankLines).
 
 // "/*" ... "*/": ends after the first "*/".
-int64_t ScanBlockComment(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines);
+template <typename Marks = NoMarks>
+int64_t ScanBlockComment(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, Marks marks = {});
 
 // A nesting comment, cursor after its opener: D's "/+" ... "+/" (inner '+') or
 // Rust's, Kotlin's, Swift's, Scala's and Dart's "/*" ... "*/" (inner '*'). "/" inner raises the depth, inner
 // "/" lowers it, each pair taken as a unit with the opener tested first; ends after the closer that brings
 // the depth to 0.
-int64_t ScanNestingComment(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, uint8_t inner);
+template <typename Marks = NoMarks>
+int64_t ScanNestingComment(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, uint8_t inner,
+                           Marks marks = {});
 
 // A C++ raw string, cursor just after its opening quote (`quote`). The delimiter is
 // every byte up to the first "(" and the literal ends after ")" delimiter `quote`;
 // backslashes mean nothing. With no "(" after the quote the literal runs to the end.
 // Line breaks met while looking for "(" are counted like the ones inside.
-int64_t ScanCppRawString(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, uint8_t quote);
+template <typename Marks = NoMarks>
+int64_t ScanCppRawString(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, uint8_t quote,
+                         Marks marks = {});
 
 // A Rust raw string, cursor just after its opening double quote, opened with
 // hashCount '#' signs: ends after the first double quote followed by hashCount '#'.
-int64_t ScanRustRawString(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, int64_t hashCount);
+template <typename Marks = NoMarks>
+int64_t ScanRustRawString(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, int64_t hashCount,
+                          Marks marks = {});
 
 // A PHP heredoc or nowdoc, cursor just after "<<<". The opener is optional spaces
 // or tabs, an identifier (letters, digits, '_', bytes from 0x80; no leading digit),
@@ -90,6 +99,7 @@ int64_t ScanRustRawString(const uint8_t*& cursor, const uint8_t* end, int64_t& b
 // and the cursor is unchanged. The opening line is the first content line; the
 // heredoc ends on the first later line holding, after spaces or tabs, the identifier
 // not followed by an identifier byte, with the cursor just after the identifier.
-int64_t ScanHeredoc(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines);
+template <typename Marks = NoMarks>
+int64_t ScanHeredoc(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, Marks marks = {});
 
 }  // namespace qm

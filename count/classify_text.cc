@@ -61,45 +61,67 @@ bool IsConservativeMode() {
   return conservativeMode;
 }
 
+static_assert(int{kLineBlank} == int{kBlankLine} && int{kLineComment} == int{kCommentLine} &&
+              int{kLineCode} == int{kCodeLine} && int{kLinePunctuation} == int{kPunctLine});
+
+int64_t CountTextLines(const uint8_t* text, int64_t length) {
+  int64_t lines = 0;
+  for (int64_t i = 0; i < length; ++i) {
+    if (text[i] == '\n' || (text[i] == '\r' && (i + 1 == length || text[i + 1] != '\n'))) ++lines;
+  }
+  if (length > 0 && !IsLineBreak(text[length - 1])) ++lines;
+  return lines;
+}
+
 void ClassifyText(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length) {
+  ClassifyText(totals, type, text, length, nullptr);
+}
+
+void ClassifyText(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length, uint8_t* kinds) {
   if (type <= kTypeUnknown || type >= kTypeSlots || length <= 0 || text == nullptr) return;
   switch (type) {
     case kTypeLua:
-      ScanLua(totals, type, text, length);
+      ScanLua(totals, type, text, length, kinds);
       break;
     case kTypePython:
-      ScanPython(totals, type, text, length);
+      ScanPython(totals, type, text, length, kinds);
       break;
     case kTypePascal:
-      ScanPascal(totals, type, text, length);
+      ScanPascal(totals, type, text, length, kinds);
       break;
     default:
       if (IsPythonTableType(type)) {
-        ScanPython(totals, type, text, length);
+        ScanPython(totals, type, text, length, kinds);
         break;
       }
       if (type >= kTypeFirstTable && !IsBraceTableType(type)) {
-        ScanGenericLanguage(totals, type, text, length);
+        ScanGenericLanguage(totals, type, text, length, kinds);
         break;
       }
-      ScanBraceLanguage(totals, type, text, length);
+      ScanBraceLanguage(totals, type, text, length, kinds);
       break;
   }
 }
 
-int64_t ScanQuoted(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, uint8_t quote,
-                   bool isRaw) {
-  return WalkConstruct(cursor, end, blankLines, QuotedTable(quote, isRaw),
-                       [quote](const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) {
-                         if (*p == quote) {
-                           ++p;
-                           return true;
-                         }
-                         // A backslash: a stop only with escapes on.
-                         StepEscapePair(p, limit, blankSoFar);
-                         return false;
-                       });
+template <typename Marks>
+int64_t ScanQuoted(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, uint8_t quote, bool isRaw,
+                   Marks marks) {
+  return WalkConstruct(
+      cursor, end, blankLines, QuotedTable(quote, isRaw),
+      [quote](const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) {
+        if (*p == quote) {
+          ++p;
+          return true;
+        }
+        // A backslash: a stop only with escapes on.
+        StepEscapePair(p, limit, blankSoFar);
+        return false;
+      },
+      marks);
 }
+
+template int64_t ScanQuoted<NoMarks>(const uint8_t*&, const uint8_t*, int64_t&, uint8_t, bool, NoMarks);
+template int64_t ScanQuoted<LineMarks>(const uint8_t*&, const uint8_t*, int64_t&, uint8_t, bool, LineMarks);
 
 int64_t ScanQuotedLine(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, uint8_t quote,
                        bool isRaw) {
@@ -126,18 +148,25 @@ int64_t ScanQuotedLine(const uint8_t*& cursor, const uint8_t* end, int64_t& blan
   return contentLines;
 }
 
-int64_t ScanDoubledQuote(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, uint8_t quote) {
-  return WalkConstruct(cursor, end, blankLines, QuotedTable(quote, true),
-                       [quote](const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) {
-                         if (limit - p >= 2 && p[1] == quote) {
-                           blankSoFar = false;
-                           p += 2;
-                           return false;
-                         }
-                         ++p;
-                         return true;
-                       });
+template <typename Marks>
+int64_t ScanDoubledQuote(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, uint8_t quote,
+                         Marks marks) {
+  return WalkConstruct(
+      cursor, end, blankLines, QuotedTable(quote, true),
+      [quote](const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) {
+        if (limit - p >= 2 && p[1] == quote) {
+          blankSoFar = false;
+          p += 2;
+          return false;
+        }
+        ++p;
+        return true;
+      },
+      marks);
 }
+
+template int64_t ScanDoubledQuote<NoMarks>(const uint8_t*&, const uint8_t*, int64_t&, uint8_t, NoMarks);
+template int64_t ScanDoubledQuote<LineMarks>(const uint8_t*&, const uint8_t*, int64_t&, uint8_t, LineMarks);
 
 int64_t ScanLineComment(const uint8_t*& cursor, const uint8_t* end, bool hasContinuation,
                         int64_t& commentLines) {
@@ -164,8 +193,12 @@ int64_t ScanLineComment(const uint8_t*& cursor, const uint8_t* end, bool hasCont
   }
 }
 
-int64_t CountConstructLines(const uint8_t*& cursor, const uint8_t* stop, int64_t& blankLines) {
-  return WalkConstruct(cursor, stop, blankLines, kInsideAnything, NoCloser{});
+template <typename Marks>
+int64_t CountConstructLines(const uint8_t*& cursor, const uint8_t* stop, int64_t& blankLines, Marks marks) {
+  return WalkConstruct(cursor, stop, blankLines, kInsideAnything, NoCloser{}, marks);
 }
+
+template int64_t CountConstructLines<NoMarks>(const uint8_t*&, const uint8_t*, int64_t&, NoMarks);
+template int64_t CountConstructLines<LineMarks>(const uint8_t*&, const uint8_t*, int64_t&, LineMarks);
 
 }  // namespace qm

@@ -47,6 +47,13 @@ void BuildCharClassTable(bool conservative);
 // The mode last set by BuildCharClassTable (true until it is first called).
 bool IsConservativeMode();
 
+// The kind of one line, as ClassifyText counts it.
+enum LineKind : uint8_t { kLineBlank = 0, kLineComment = 1, kLineCode = 2, kLinePunctuation = 3 };
+
+// The lines ClassifyText counts in a text: its line breaks (LF, CR LF, a lone CR) and
+// a last line without one.
+int64_t CountTextLines(const uint8_t* text, int64_t length);
+
 // Adds the lines of one file of the given type to totals' counters for that type.
 // Adds nothing for type kTypeUnknown, a type outside 1..kTypeInvalid - 1, or length <= 0.
 // Types 1-10 and 14-17 use the brace-language rules, 11 Lua, 12 Python, 13 Pascal; the
@@ -54,5 +61,11 @@ bool IsConservativeMode();
 // Swift, Scala, Dart and Groovy, which use the brace-language rules, and Starlark,
 // which uses Python's.
 void ClassifyText(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length);
+
+// The same, and writes the LineKind of line i to kinds[i] for every line counted (none
+// where nothing is added). The counting above is a separate instantiation of the
+// scanners, so it pays nothing for this. Requires: kinds holds CountTextLines(text,
+// length) entries.
+void ClassifyText(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length, uint8_t* kinds);
 
 }  // namespace qm

@@ -122,15 +122,17 @@ const LanguageTables& TablesOf(FileTypeId type) {
 // A block pair from just after its opener: ends after the closer that brings the depth
 // to 0 (each further opener raises it when pairs nest; the closer is tested first, so a
 // pair whose opener and closer are equal closes).
+template <typename Marks>
 int64_t ScanBlock(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, const BlockRule& rule,
-                  const ByteTable& inside) {
+                  const ByteTable& inside, Marks marks) {
   const size_t openerLength = std::strlen(rule.opener);
   const size_t closerLength = std::strlen(rule.closer);
   const bool nests = (rule.flags & kNests) != 0;
   const bool isCloserAtColumnZero = (rule.flags & kCloserAtColumnZero) != 0;
   int64_t depth = 1;
   return WalkConstruct(
-      cursor, end, blankLines, inside, [&](const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) {
+      cursor, end, blankLines, inside,
+      [&](const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) {
         blankSoFar = false;
         const size_t bytesLeft = static_cast<size_t>(limit - p);
         // p[-1] exists: the opener stands before the first byte.
@@ -146,29 +148,33 @@ int64_t ScanBlock(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLine
         }
         ++p;
         return false;
-      });
+      },
+      marks);
 }
 
 // A quoted literal from just after its opening quote. The escape byte (if any) and the
 // byte after it form a pair, unless a line break or the end follows; with kDoubledQuote
 // two quotes in a row are text.
+template <typename Marks>
 int64_t ScanQuote(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, const QuoteRule& rule,
-                  const ByteTable& inside) {
+                  const ByteTable& inside, Marks marks) {
   const bool isDoubled = (rule.flags & kDoubledQuote) != 0;
-  return WalkConstruct(cursor, end, blankLines, inside,
-                       [&rule, isDoubled](const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) {
-                         if (*p == rule.quote) {
-                           if (isDoubled && limit - p >= 2 && p[1] == rule.quote) {
-                             blankSoFar = false;
-                             p += 2;
-                             return false;
-                           }
-                           ++p;
-                           return true;
-                         }
-                         StepEscapePair(p, limit, blankSoFar);
-                         return false;
-                       });
+  return WalkConstruct(
+      cursor, end, blankLines, inside,
+      [&rule, isDoubled](const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) {
+        if (*p == rule.quote) {
+          if (isDoubled && limit - p >= 2 && p[1] == rule.quote) {
+            blankSoFar = false;
+            p += 2;
+            return false;
+          }
+          ++p;
+          return true;
+        }
+        StepEscapePair(p, limit, blankSoFar);
+        return false;
+      },
+      marks);
 }
 
 // The same for a literal that cannot cross a line break: the cursor stops after the
@@ -251,14 +257,19 @@ uint8_t CloserOf(uint8_t delimiter) {
   }
 }
 
-// Lines crossed by a literal the scanner walks itself, counted as WalkConstruct does.
+// Lines crossed by a literal the scanner walks itself, counted (and, given marks,
+// noted) as WalkConstruct does.
+template <typename Marks>
 struct LiteralLines {
+  explicit LiteralLines(Marks lineMarks) : marks(lineMarks) {}
   int64_t contentLines = 0;
   int64_t blankLines = 0;
   bool blankSoFar = false;
+  Marks marks;
 
   // p stands on a line break: counts it and returns the byte after it.
   const uint8_t* Break(const uint8_t* p, const uint8_t* end) {
+    marks.Note(contentLines + blankLines, blankSoFar);
     if (blankSoFar) {
       ++blankLines;
     } else {
@@ -273,8 +284,9 @@ struct LiteralLines {
 
 // A delimited part from just after its opening delimiter to just after the matching
 // closer (openers of a bracket pair nest), or end; a backslash escapes the next byte.
+template <typename Marks>
 const uint8_t* SkipDelimited(const uint8_t* p, const uint8_t* end, uint8_t opener, uint8_t closer,
-                             LiteralLines& lines) {
+                             LiteralLines<Marks>& lines) {
   int64_t depth = 1;
   while (p != end) {
     const uint8_t byte = *p;
@@ -368,7 +380,8 @@ bool IsClosingLine(const uint8_t* line, const uint8_t* lineEnd, const HeredocTag
 // literal's (code, blank when they hold only bytes <= 32) up to the closing line, which
 // the cursor is left at for the main loop (it holds the identifier: code). A last line
 // without a break is left to the main loop as well.
-void ScanHeredocBody(const uint8_t*& cursor, const uint8_t* end, const HeredocTag& tag, LineTally& tally) {
+template <typename Tally>
+void ScanHeredocBody(const uint8_t*& cursor, const uint8_t* end, const HeredocTag& tag, Tally& tally) {
   const uint8_t* p = cursor;
   while (p != end) {
     const uint8_t* lineEnd = FindLineBreak(p, end);
@@ -380,8 +393,7 @@ void ScanHeredocBody(const uint8_t*& cursor, const uint8_t* end, const HeredocTa
         break;
       }
     }
-    ++tally.lines;
-    ++tally.byCategory[isBlank ? kBlankLine : kCodeLine];
+    tally.AddLine(isBlank ? kBlankLine : kCodeLine);
     p = lineEnd + 1;
     if (*lineEnd == '\r' && p != end && *p == '\n') ++p;
   }
@@ -408,16 +420,20 @@ int64_t OpenArithmeticOnLine(const uint8_t* text, const uint8_t* at) {
 // Heredocs opened on one line, their bodies waiting for the next line.
 inline constexpr int kMaxPendingHeredocs = 8;
 
+template <typename Tally>
 class GenericScan {
  public:
-  GenericScan(FileTypeId type, const uint8_t* text, int32_t length)
+  GenericScan(FileTypeId type, const uint8_t* text, int32_t length, uint8_t* kinds)
       : rules_(LanguageOf(type).rules),
         tables_(TablesOf(type)),
         conservative_(IsConservativeMode()),
         text_(text),
-        end_(text + length) {}
+        end_(text + length) {
+    tally_.kinds = kinds;
+  }
 
-  void Run(LineTotals& totals, FileTypeId type) {
+  // Each instantiation a function of its own, as in the other scanners.
+  [[gnu::noinline]] void Run(LineTotals& totals, FileTypeId type) {
     const ByteTable& table = tables_.main[conservative_ ? 1 : 0];
     const uint32_t punctBit = conservative_ && rules_.hasPunctuation ? kHasPunctuation : kHasCode;
     cursor_ = text_;
@@ -503,7 +519,7 @@ class GenericScan {
     // After a space, '#' starts a comment and '=' an assignment or "=>".
     if ((delimiter == '#' || delimiter == '=') && p != wordEnd) return false;
     if (delimiter == '=' && end_ - p >= 2 && p[1] == '>') return false;
-    LiteralLines lines;
+    LiteralLines lines(tally_.Marks());
     const uint8_t closer = CloserOf(delimiter);
     p = SkipDelimited(p + 1, end_, delimiter, closer, lines);
     if (parts == 2 && p != end_) {
@@ -579,7 +595,7 @@ class GenericScan {
     }
     if (p == end_ || *p <= 32 || *p >= 0x80 || IsIdentifierByte(*p) || (!hasLetter && *p == '='))
       return false;
-    LiteralLines lines;
+    LiteralLines lines(tally_.Marks());
     cursor_ = SkipDelimited(p + 1, end_, *p, CloserOf(*p), lines);
     tally_.FoldLiteral(state_, lines.contentLines, lines.blankLines);
     return true;
@@ -599,13 +615,14 @@ class GenericScan {
       if (p == end_ || *p != '[') return false;
       const int64_t level = p - (cursor_ + prefixLength);
       cursor_ = p + 1;
-      contentLines = ScanLuaLongBracket(cursor_, end_, blankLines, level);
+      contentLines = ScanLuaLongBracket(cursor_, end_, blankLines, level, tally_.Marks());
     } else {
       const size_t length = MatchOpener(rule.opener, rule.openerFlags);
       if (length == 0) return false;
       cursor_ += length;
-      contentLines = (rule.flags & kToEnd) != 0 ? CountConstructLines(cursor_, end_, blankLines)
-                                                : ScanBlock(cursor_, end_, blankLines, rule, inside);
+      contentLines = (rule.flags & kToEnd) != 0
+                         ? CountConstructLines(cursor_, end_, blankLines, tally_.Marks())
+                         : ScanBlock(cursor_, end_, blankLines, rule, inside, tally_.Marks());
     }
     if ((rule.flags & kIsLiteral) != 0) {
       tally_.FoldLiteral(state_, contentLines, blankLines);
@@ -722,7 +739,7 @@ class GenericScan {
       return true;
     }
     int64_t blankLines = 0;
-    const int64_t contentLines = ScanQuote(cursor_, end_, blankLines, rule, inside);
+    const int64_t contentLines = ScanQuote(cursor_, end_, blankLines, rule, inside, tally_.Marks());
     tally_.FoldLiteral(state_, contentLines, blankLines);
     return true;
   }
@@ -865,8 +882,7 @@ class GenericScan {
         p = end_;
         break;
       }
-      ++tally_.lines;
-      ++tally_.byCategory[isBlank ? kBlankLine : kCodeLine];
+      tally_.AddLine(isBlank ? kBlankLine : kCodeLine);
       p = lineEnd + 1;
       if (*lineEnd == '\r' && p != end_ && *p == '\n') ++p;
     }
@@ -886,8 +902,7 @@ class GenericScan {
       if (i + 1 == pendingCount_ || cursor_ == end_) break;
       const uint8_t* const lineEnd = FindLineBreak(cursor_, end_);
       if (lineEnd == end_) break;
-      ++tally_.lines;
-      ++tally_.byCategory[kCodeLine];
+      tally_.AddLine(kCodeLine);
       cursor_ = lineEnd + 1;
       if (*lineEnd == '\r' && cursor_ != end_ && *cursor_ == '\n') ++cursor_;
     }
@@ -901,7 +916,7 @@ class GenericScan {
   const uint8_t* const end_;
   const uint8_t* cursor_ = nullptr;
   LineState state_;
-  LineTally tally_;
+  Tally tally_;
   HeredocTag pending_[kMaxPendingHeredocs];
   int pendingCount_ = 0;
   bool commentRanToEnd_ = false;
@@ -912,9 +927,14 @@ class GenericScan {
 
 }  // namespace
 
-void ScanGenericLanguage(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length) {
+void ScanGenericLanguage(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length,
+                         uint8_t* kinds) {
   assert(type >= kTypeFirstTable && type < kTypeInvalid && length > 0);
-  GenericScan(type, text, length).Run(totals, type);
+  if (kinds == nullptr) {
+    GenericScan<LineTally>(type, text, length, nullptr).Run(totals, type);
+  } else {
+    GenericScan<KindTally>(type, text, length, kinds).Run(totals, type);
+  }
 }
 
 void BuildGenericTables() {

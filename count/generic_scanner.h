@@ -20,11 +20,13 @@
 
 namespace qm {
 
-// Adds the lines of text to totals' counters for `type`. Called by ClassifyText.
+// Adds the lines of text to totals' counters for `type` and, given kinds, writes each
+// line's category there. Called by ClassifyText.
 // Requires: type is a table type read by this scanner, length > 0.
 // Hot: see bench/classify_bench.cc (BM_PythonAsShell, BM_PythonAsPerl: about 1 GB/s
 // and 0.33 GB/s on the development machine; Perl's quote-like words cost the rest).
-void ScanGenericLanguage(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length);
+void ScanGenericLanguage(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length,
+                         uint8_t* kinds = nullptr);
 
 // Builds the byte tables of every language-table type now (idempotent), so that later
 // scans only read them. Requires: no scan runs meanwhile.

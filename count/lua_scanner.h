@@ -15,15 +15,18 @@
 
 namespace qm {
 
-// Adds the lines of text to totals' counters for `type`. Called by ClassifyText.
+// Adds the lines of text to totals' counters for `type` and, given kinds, writes each
+// line's category there. Called by ClassifyText.
 // Requires: length > 0.
-void ScanLua(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length);
+void ScanLua(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length,
+             uint8_t* kinds = nullptr);
 
 // The inside of a long bracket (a long string, or a block comment after "--"),
 // cursor just after an opener with equalsCount '=' signs; the contract of the
 // construct scanners in classify_text.h. Ends after the first ']', equalsCount '='
 // and ']'.
+template <typename Marks = NoMarks>
 int64_t ScanLuaLongBracket(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines,
-                           int64_t equalsCount);
+                           int64_t equalsCount, Marks marks = {});
 
 }  // namespace qm

@@ -22,7 +22,8 @@ constexpr ByteTable kInsideBraceComment = MakeInsideTable('}');
 constexpr ByteTable kInsideParenStarComment = MakeInsideTable('*');
 
 // A directive counts as code, every other comment as comment.
-void FoldPascalComment(LineTally& tally, LineState& state, int64_t contentLines, int64_t blankLines,
+template <typename Tally>
+void FoldPascalComment(Tally& tally, LineState& state, int64_t contentLines, int64_t blankLines,
                        bool isDirective) {
   if (isDirective) {
     tally.FoldLiteral(state, contentLines, blankLines);
@@ -33,69 +34,78 @@ void FoldPascalComment(LineTally& tally, LineState& state, int64_t contentLines,
 
 }  // namespace
 
+template <typename Marks>
 int64_t ScanPascalComment(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, bool isParenStar,
-                          bool& isDirective) {
+                          bool& isDirective, Marks marks) {
   assert(cursor <= end);
   isDirective = cursor != end && *cursor == '$';
   if (!isParenStar) {
-    return WalkConstruct(cursor, end, blankLines, kInsideBraceComment,
-                         [](const uint8_t*& p, const uint8_t*, bool&) {
-                           ++p;
-                           return true;
-                         });
+    return WalkConstruct(
+        cursor, end, blankLines, kInsideBraceComment,
+        [](const uint8_t*& p, const uint8_t*, bool&) {
+          ++p;
+          return true;
+        },
+        marks);
   }
-  return WalkConstruct(cursor, end, blankLines, kInsideParenStarComment, PairCloser<')'>{});
+  return WalkConstruct(cursor, end, blankLines, kInsideParenStarComment, PairCloser<')'>{}, marks);
 }
 
-void ScanPascal(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length) {
+void ScanPascal(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length, uint8_t* kinds) {
   assert(length > 0);
   const bool conservative = IsConservativeMode();
   const ByteTable& table = kPascalTables[conservative ? 1 : 0];
   const uint32_t punctBit = PunctuationBit(conservative);
   int64_t blankLines = 0;
   bool isDirective = false;
-  ScanLoop(totals, type, text, length, OneTable(table), punctBit,
-           [&](uint8_t action, const uint8_t*& cursor, const uint8_t* end, LineState& state, LineTally& tally,
-               bool& commentRanToEnd) {
-             switch (action) {
-               case kActSlash:
-                 if (end - cursor >= 2 && cursor[1] == '/') {
-                   cursor += 2;
-                   commentRanToEnd = tally.FoldLineComment(state, cursor, end, false);
-                 } else {
-                   state.flags |= punctBit;
-                   ++cursor;
-                 }
-                 break;
-               case kActBrace: {
-                 ++cursor;
-                 const int64_t contentLines = ScanPascalComment(cursor, end, blankLines, false, isDirective);
-                 FoldPascalComment(tally, state, contentLines, blankLines, isDirective);
-                 break;
-               }
-               case kActParen:
-                 if (end - cursor >= 2 && cursor[1] == '*') {
-                   cursor += 2;
-                   const int64_t contentLines = ScanPascalComment(cursor, end, blankLines, true, isDirective);
-                   FoldPascalComment(tally, state, contentLines, blankLines, isDirective);
-                 } else {
-                   state.flags |= punctBit;
-                   ++cursor;
-                 }
-                 break;
-               case kActDoubleQuote:
-               case kActSingleQuote: {
-                 const uint8_t quote = *cursor++;
-                 const int64_t contentLines = ScanDoubledQuote(cursor, end, blankLines, quote);
-                 tally.FoldLiteral(state, contentLines, blankLines);
-                 break;
-               }
-               default:
-                 assert(false && "action without a handler in the Pascal scanner");
-                 ++cursor;
-                 break;
-             }
-           });
+  auto step = [&](uint8_t action, const uint8_t*& cursor, const uint8_t* end, LineState& state, auto& tally,
+                  bool& commentRanToEnd) {
+    switch (action) {
+      case kActSlash:
+        if (end - cursor >= 2 && cursor[1] == '/') {
+          cursor += 2;
+          commentRanToEnd = tally.FoldLineComment(state, cursor, end, false);
+        } else {
+          state.flags |= punctBit;
+          ++cursor;
+        }
+        break;
+      case kActBrace: {
+        ++cursor;
+        const int64_t contentLines =
+            ScanPascalComment(cursor, end, blankLines, false, isDirective, tally.Marks());
+        FoldPascalComment(tally, state, contentLines, blankLines, isDirective);
+        break;
+      }
+      case kActParen:
+        if (end - cursor >= 2 && cursor[1] == '*') {
+          cursor += 2;
+          const int64_t contentLines =
+              ScanPascalComment(cursor, end, blankLines, true, isDirective, tally.Marks());
+          FoldPascalComment(tally, state, contentLines, blankLines, isDirective);
+        } else {
+          state.flags |= punctBit;
+          ++cursor;
+        }
+        break;
+      case kActDoubleQuote:
+      case kActSingleQuote: {
+        const uint8_t quote = *cursor++;
+        const int64_t contentLines = ScanDoubledQuote(cursor, end, blankLines, quote, tally.Marks());
+        tally.FoldLiteral(state, contentLines, blankLines);
+        break;
+      }
+      default:
+        assert(false && "action without a handler in the Pascal scanner");
+        ++cursor;
+        break;
+    }
+  };
+  if (kinds == nullptr) {
+    ScanLoop<LineTally>(totals, type, text, length, nullptr, OneTable(table), punctBit, step);
+  } else {
+    ScanLoop<KindTally>(totals, type, text, length, kinds, OneTable(table), punctBit, step);
+  }
 }
 
 }  // namespace qm

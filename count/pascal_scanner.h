@@ -17,15 +17,18 @@
 
 namespace qm {
 
-// Adds the lines of text to totals' counters for `type`. Called by ClassifyText.
+// Adds the lines of text to totals' counters for `type` and, given kinds, writes each
+// line's category there. Called by ClassifyText.
 // Requires: length > 0.
-void ScanPascal(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length);
+void ScanPascal(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length,
+                uint8_t* kinds = nullptr);
 
 // A Pascal comment, cursor just after "{" (isParenStar false) or "(*" (true); the
 // contract of the construct scanners in classify_text.h. Ends after the first "}"
 // or "*)" respectively. isDirective is set to whether the byte right after the
 // opener is "$".
+template <typename Marks = NoMarks>
 int64_t ScanPascalComment(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, bool isParenStar,
-                          bool& isDirective);
+                          bool& isDirective, Marks marks = {});
 
 }  // namespace qm

@@ -212,30 +212,39 @@ bool IsContinuation(const uint8_t* text, const uint8_t* at, const uint8_t* after
 
 }  // namespace
 
+template <typename Marks>
 int64_t ScanTripleQuoted(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines,
-                         uint8_t closingQuote) {
+                         uint8_t closingQuote, Marks marks) {
   assert(closingQuote == '"' || closingQuote == '\'');
   const ByteTable& table = closingQuote == '"' ? kInsideDoubleTriple : kInsideSingleTriple;
-  return WalkConstruct(cursor, end, blankLines, table,
-                       [closingQuote](const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) {
-                         blankSoFar = false;
-                         if (limit - p >= 2 && p[1] == closingQuote) {
-                           if (limit - p >= 3 && p[2] == closingQuote) {
-                             p += 3;
-                             return true;
-                           }
-                           p += 2;
-                           return false;
-                         }
-                         ++p;
-                         return false;
-                       });
+  return WalkConstruct(
+      cursor, end, blankLines, table,
+      [closingQuote](const uint8_t*& p, const uint8_t* limit, bool& blankSoFar) {
+        blankSoFar = false;
+        if (limit - p >= 2 && p[1] == closingQuote) {
+          if (limit - p >= 3 && p[2] == closingQuote) {
+            p += 3;
+            return true;
+          }
+          p += 2;
+          return false;
+        }
+        ++p;
+        return false;
+      },
+      marks);
 }
+
+template int64_t ScanTripleQuoted<NoMarks>(const uint8_t*&, const uint8_t*, int64_t&, uint8_t, NoMarks);
+template int64_t ScanTripleQuoted<LineMarks>(const uint8_t*&, const uint8_t*, int64_t&, uint8_t, LineMarks);
 
 namespace {
 
-template <bool kIsVectorised>
-void Scan(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length) {
+// Each instantiation is a function of its own: inlined into the one that picks it,
+// the counting scan would share that function's registers with the other.
+template <bool kIsVectorised, typename Tally>
+[[gnu::noinline]] void Scan(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length,
+                            uint8_t* kinds) {
   assert(length > 0);
   const bool conservative = IsConservativeMode();
   const ByteTable& startTable = kStartTables[conservative ? 1 : 0];
@@ -244,7 +253,8 @@ void Scan(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t leng
   const uint8_t* cursor = text;
   const uint8_t* const end = text + length;
   LineState state;
-  LineTally tally;
+  Tally tally;
+  tally.kinds = kinds;
   bool commentRanToEnd = false;
   int64_t blankLines = 0;
   // Counts openers minus closers met outside literals and comments, without a floor: a
@@ -284,11 +294,11 @@ void Scan(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t leng
         const uint8_t quote = *cursor;
         if (end - cursor >= 3 && cursor[1] == quote && cursor[2] == quote) {
           cursor += 3;
-          const int64_t contentLines = ScanTripleQuoted(cursor, end, blankLines, quote);
+          const int64_t contentLines = ScanTripleQuoted(cursor, end, blankLines, quote, tally.Marks());
           foldTripleQuoted(opener, contentLines);
         } else {
           ++cursor;
-          const int64_t contentLines = ScanQuoted(cursor, end, blankLines, quote, false);
+          const int64_t contentLines = ScanQuoted(cursor, end, blankLines, quote, false, tally.Marks());
           tally.FoldLiteral(state, contentLines, blankLines);
         }
         break;
@@ -302,7 +312,7 @@ void Scan(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t leng
           break;
         }
         cursor += openerLength;
-        const int64_t contentLines = ScanTripleQuoted(cursor, end, blankLines, cursor[-1]);
+        const int64_t contentLines = ScanTripleQuoted(cursor, end, blankLines, cursor[-1], tally.Marks());
         foldTripleQuoted(opener, contentLines);
         break;
       }
@@ -317,12 +327,16 @@ void Scan(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t leng
 
 }  // namespace
 
-void ScanPython(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length) {
-  Scan<true>(totals, type, text, length);
+void ScanPython(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length, uint8_t* kinds) {
+  if (kinds == nullptr) {
+    Scan<true, LineTally>(totals, type, text, length, nullptr);
+  } else {
+    Scan<true, KindTally>(totals, type, text, length, kinds);
+  }
 }
 
 void ScanPythonBytewise(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length) {
-  Scan<false>(totals, type, text, length);
+  Scan<false, LineTally>(totals, type, text, length, nullptr);
 }
 
 }  // namespace qm

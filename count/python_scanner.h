@@ -19,9 +19,11 @@
 
 namespace qm {
 
-// Adds the lines of text to totals' counters for `type`. Called by ClassifyText.
+// Adds the lines of text to totals' counters for `type` and, given kinds, writes each
+// line's category there. Called by ClassifyText.
 // Requires: length > 0.
-void ScanPython(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length);
+void ScanPython(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length,
+                uint8_t* kinds = nullptr);
 
 // The same scan with every byte looked up alone, brackets counted one by one. It gives
 // the same counts for every text; the fuzz target holds ScanPython to it. Not used by
@@ -32,7 +34,8 @@ void ScanPythonBytewise(LineTotals& totals, FileTypeId type, const uint8_t* text
 // of the construct scanners in classify_text.h. Ends after the first three
 // closingQuote bytes in a row; two in a row are skipped together; backslashes mean
 // nothing, so an escaped quote still counts as a quote.
+template <typename Marks = NoMarks>
 int64_t ScanTripleQuoted(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines,
-                         uint8_t closingQuote);
+                         uint8_t closingQuote, Marks marks = {});
 
 }  // namespace qm

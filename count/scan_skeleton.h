@@ -42,6 +42,18 @@ struct LineState {
   uint32_t flags = 0;
 };
 
+// Where a construct scanner notes the lines it crosses, for ClassifyText with kinds:
+// NoMarks notes nothing (and costs nothing: counting alone uses it); LineMarks notes
+// the line ended by the i-th break of the construct in marks[i], 1 when it held only
+// bytes <= 32 (blank), else 0, from the line the construct opens on (marks[0]).
+struct NoMarks {
+  void Note(int64_t, bool) const {}
+};
+struct LineMarks {
+  uint8_t* marks;
+  void Note(int64_t line, bool isBlank) const { marks[line] = isBlank ? 1 : 0; }
+};
+
 // Categories, used as indexes into LineTally::byCategory.
 enum LineCategory : uint8_t { kBlankLine = 0, kCommentLine = 1, kCodeLine = 2, kPunctLine = 3 };
 
@@ -51,18 +63,41 @@ inline constexpr uint8_t kCategoryOf[8] = {
     kCommentLine, kCodeLine, kPunctLine, kCodeLine,  // with comment
 };
 
-// LineTally: one file's counts, kept in locals while it is scanned and added to the
-// totals once at the end. Every method keeps lines == sum of byCategory, except that
-// a line comment that runs to the end of the text leaves one line for Finish.
-struct LineTally {
+// BasicLineTally: one file's counts, kept in locals while it is scanned and added to
+// the totals once at the end. Every method keeps lines == sum of byCategory, except
+// that a line comment that runs to the end of the text leaves one line for Finish.
+// LineTally only counts. KindTally also writes each line's category into kinds[line
+// number] as it is decided (ClassifyText with kinds): the same code with the writes
+// compiled in, so counting alone pays nothing for them. The construct scanners note
+// the lines they cross in the same array from the current line on (Marks()), and the
+// fold that takes their result turns the notes into categories.
+template <bool kRecordsKinds>
+struct BasicLineTally {
   int64_t lines = 0;
   int64_t byCategory[4] = {};
+  uint8_t* kinds = nullptr;  // KindTally: an entry per line of the text
+
+  // Where a construct scanner that starts on the current line notes the lines it
+  // crosses: nowhere unless kinds are recorded.
+  auto Marks() const {
+    if constexpr (kRecordsKinds) {
+      return LineMarks{kinds + lines};
+    } else {
+      return NoMarks{};
+    }
+  }
 
   // A line break in the skeleton: the line is classified and the state reset.
   void EndLine(LineState& state) {
-    ++lines;
-    ++byCategory[kCategoryOf[state.flags]];
+    AddLine(kCategoryOf[state.flags]);
     state.flags = 0;
+  }
+
+  // A whole line of the given category, found by a scanner's own walk.
+  void AddLine(uint8_t category) {
+    if constexpr (kRecordsKinds) kinds[lines] = category;
+    ++lines;
+    ++byCategory[category];
   }
 
   // A line comment whose opener ends at cursor: its line is classified at once
@@ -76,6 +111,8 @@ struct LineTally {
   // and punctuation are cleared only when a break was crossed: on a single line the
   // construct is still on the line that holds them.
   void FoldComment(LineState& state, int64_t contentLines, int64_t blankLines) {
+    if (contentLines > 0)
+      ResolveMarks(kCategoryOf[state.flags | kHasComment], contentLines, blankLines, kCommentLine);
     lines += contentLines + blankLines;
     if (contentLines > 0) {
       ++byCategory[kCategoryOf[state.flags | kHasComment]];
@@ -89,6 +126,7 @@ struct LineTally {
   // A literal (string, raw string, heredoc, Pascal directive): every non-blank line it
   // crossed is code, and so is the line it closes on.
   void FoldLiteral(LineState& state, int64_t contentLines, int64_t blankLines) {
+    if (contentLines > 0) ResolveMarks(kCodeLine, contentLines, blankLines, kCodeLine);
     lines += contentLines + blankLines;
     byCategory[kCodeLine] += contentLines;
     byCategory[kBlankLine] += blankLines;
@@ -101,8 +139,11 @@ struct LineTally {
   void Finish(LineTotals& totals, FileTypeId type, const LineState& state, uint8_t lastByte,
               bool commentRanToEnd) {
     if (!IsLineBreak(lastByte)) {
-      ++lines;
-      if (!commentRanToEnd) ++byCategory[kCategoryOf[state.flags]];
+      if (commentRanToEnd) {
+        ++lines;
+      } else {
+        AddLine(kCategoryOf[state.flags]);
+      }
     }
     assert(lines == byCategory[0] + byCategory[1] + byCategory[2] + byCategory[3]);
     totals.lineCount[type] += lines;
@@ -111,22 +152,56 @@ struct LineTally {
     totals.codeLines[type] += byCategory[kCodeLine];
     totals.punctLines[type] += byCategory[kPunctLine];
   }
+
+ private:
+  // KindTally: the categories of the lines a construct crossed from the current one:
+  // the first, then each noted line blank or of contentCategory. A construct without
+  // blank lines need not have noted any (one that cannot span a blank line).
+  void ResolveMarks(uint8_t firstCategory, int64_t contentLines, int64_t blankLines,
+                    uint8_t contentCategory) {
+    if constexpr (kRecordsKinds) {
+      uint8_t* const first = kinds + lines;
+      const int64_t count = contentLines + blankLines;
+      if (blankLines == 0) {
+        for (int64_t i = 1; i < count; ++i) first[i] = contentCategory;
+      } else {
+        int64_t noted = 0;
+        for (int64_t i = 1; i < count; ++i) {
+          noted += first[i];
+          first[i] = first[i] != 0 ? uint8_t{kBlankLine} : contentCategory;
+        }
+        assert(noted == blankLines);
+        (void)noted;
+      }
+      first[0] = firstCategory;
+    } else {
+      (void)firstCategory;
+      (void)contentLines;
+      (void)blankLines;
+      (void)contentCategory;
+    }
+  }
 };
+
+using LineTally = BasicLineTally<false>;
+using KindTally = BasicLineTally<true>;
 
 // Construct scanners. Each takes the cursor just after the construct's opening
 // characters and leaves it just after the closing ones, or at end when the construct
 // never closes. The result counts the line breaks met inside: the return value the
 // content lines, blankLines (set to 0 first) the lines that held only bytes <= 32.
 // The line the construct opens on is always a content line; the line it closes on is
-// not counted (it stays the caller's current line). CR LF is one break.
+// not counted (it stays the caller's current line). CR LF is one break. Each line
+// is noted in marks (LineMarks, from BasicLineTally::Marks) at its break.
 // Requires (all): cursor <= end.
 
 // A quoted literal ending at the next `quote` byte (double quote, single quote or
 // backtick). Unless isRaw, a backslash and the byte after it are skipped as a pair
 // that leaves a line blank, but a backslash before a line break or at the end of the
 // text is an ordinary byte. Literals do not end at line breaks.
-int64_t ScanQuoted(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, uint8_t quote,
-                   bool isRaw);
+template <typename Marks = NoMarks>
+int64_t ScanQuoted(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, uint8_t quote, bool isRaw,
+                   Marks marks = {});
 
 // A quoted literal that cannot span lines: as ScanQuoted, but an unescaped line
 // break ends it before the break (the cursor is left on it, for the caller's line);
@@ -138,7 +213,9 @@ int64_t ScanQuotedLine(const uint8_t*& cursor, const uint8_t* end, int64_t& blan
 // A literal without escapes in which two `quote` bytes in a row stand for one quote
 // (Pascal strings, C# verbatim strings). A doubled quote is text: it makes its line
 // a content line. One quote byte ends the literal.
-int64_t ScanDoubledQuote(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, uint8_t quote);
+template <typename Marks = NoMarks>
+int64_t ScanDoubledQuote(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines, uint8_t quote,
+                         Marks marks = {});
 
 // A line comment from just after its opener: consumes up to and including the first
 // line break and returns 1, or stops at end and returns 0. With hasContinuation (C
@@ -149,10 +226,20 @@ int64_t ScanDoubledQuote(const uint8_t*& cursor, const uint8_t* end, int64_t& bl
 int64_t ScanLineComment(const uint8_t*& cursor, const uint8_t* end, bool hasContinuation,
                         int64_t& commentLines);
 
-inline bool LineTally::FoldLineComment(LineState& state, const uint8_t*& cursor, const uint8_t* end,
-                                       bool hasContinuation) {
-  ++byCategory[kCategoryOf[state.flags | kHasComment]];
+template <bool kRecordsKinds>
+inline bool BasicLineTally<kRecordsKinds>::FoldLineComment(LineState& state, const uint8_t*& cursor,
+                                                           const uint8_t* end, bool hasContinuation) {
+  const uint8_t category = kCategoryOf[state.flags | kHasComment];
+  [[maybe_unused]] const int64_t first = lines;
+  ++byCategory[category];
+  [[maybe_unused]] const int64_t commentLinesBefore = byCategory[kCommentLine];
   lines += ScanLineComment(cursor, end, hasContinuation, byCategory[kCommentLine]);
+  if constexpr (kRecordsKinds) {
+    // Then the lines a backslash continued the comment onto.
+    kinds[first] = category;
+    const int64_t continued = byCategory[kCommentLine] - commentLinesBefore;
+    for (int64_t i = 1; i <= continued; ++i) kinds[first + i] = kCommentLine;
+  }
   state.flags = 0;
   return cursor == end;
 }
@@ -231,12 +318,13 @@ struct NoCloser {
 // just after the construct's closing characters.
 //
 // blankSoFar is false on the opening line and set at every break; it is cleared by
-// text. Two phases keep ordinary bytes at one table load each: while the line is
+// text. Given marks, each line is noted there at its break (see the construct
+// scanners). Two phases keep ordinary bytes at one table load each: while the line is
 // still blank only whitespace is skipped, afterwards everything but stops.
 // Hot: see bench/classify_bench.cc.
-template <typename OnStop>
+template <typename OnStop, typename Marks = NoMarks>
 inline int64_t WalkConstruct(const uint8_t*& cursor, const uint8_t* end, int64_t& blankLines,
-                             const ByteTable& table, OnStop onStop) {
+                             const ByteTable& table, OnStop onStop, Marks marks = {}) {
   assert(cursor <= end);
   const uint8_t* p = cursor;
   int64_t contentLines = 0;
@@ -252,6 +340,7 @@ inline int64_t WalkConstruct(const uint8_t*& cursor, const uint8_t* end, int64_t
     if (p == end) break;
     const uint8_t byte = *p;
     if (IsLineBreak(byte)) {
+      marks.Note(contentLines + blankCount, blankSoFar);
       if (blankSoFar) {
         ++blankCount;
       } else {
@@ -271,7 +360,9 @@ inline int64_t WalkConstruct(const uint8_t*& cursor, const uint8_t* end, int64_t
 
 // Counts the lines of [cursor, stop) as the inside of a construct and leaves the
 // cursor at stop. Requires: cursor <= stop.
-int64_t CountConstructLines(const uint8_t*& cursor, const uint8_t* stop, int64_t& blankLines);
+template <typename Marks = NoMarks>
+int64_t CountConstructLines(const uint8_t*& cursor, const uint8_t* stop, int64_t& blankLines,
+                            Marks marks = {});
 
 // Inside table whose only stops are CR and LF.
 inline constexpr ByteTable kInsideAnything = MakeInsideTable();
@@ -405,8 +496,9 @@ inline bool IsByteOrderMark(const uint8_t* cursor, const uint8_t* end) {
 // a lone 0xEF is an ordinary byte above 32 (punctBit, from PunctuationBit).
 // Requires: action is kActLineFeed, kActCarriageReturn or kActByteOrderMark, the
 // action of the byte at cursor, and cursor < end.
+template <typename Tally>
 inline void StepLineBreakOrMark(uint8_t action, const uint8_t*& cursor, const uint8_t* end, LineState& state,
-                                LineTally& tally, uint32_t punctBit) {
+                                Tally& tally, uint32_t punctBit) {
   if (action == kActLineFeed) {
     tally.EndLine(state);
     ++cursor;
@@ -427,14 +519,16 @@ inline void StepLineBreakOrMark(uint8_t action, const uint8_t*& cursor, const ui
 // (Python swaps tables once its line has code), ends or marks lines at breaks and
 // byte-order marks, and hands every other action byte to
 // step(action, cursor, end, state, tally, commentRanToEnd), which must move cursor past
-// what it reads. Then the last line is finished. Hot: see bench/classify_bench.cc.
-template <typename TableFor, typename Step>
-inline void ScanLoop(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length,
+// what it reads. Then the last line is finished. A KindTally writes into kinds.
+// Hot: see bench/classify_bench.cc.
+template <typename Tally, typename TableFor, typename Step>
+inline void ScanLoop(LineTotals& totals, FileTypeId type, const uint8_t* text, int32_t length, uint8_t* kinds,
                      TableFor&& tableFor, uint32_t punctBit, Step&& step) {
   const uint8_t* cursor = text;
   const uint8_t* const end = text + length;
   LineState state;
-  LineTally tally;
+  Tally tally;
+  tally.kinds = kinds;
   bool commentRanToEnd = false;
   while (cursor != end) {
     const ByteTable& table = tableFor(state.flags);

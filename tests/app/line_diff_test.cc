@@ -66,7 +66,7 @@ TEST(SplitLines, EndsLinesAsTheClassifierDoes) {
   SplitLines(reinterpret_cast<const uint8_t*>(text.data()), static_cast<int64_t>(text.size()), lines);
   std::vector<std::string> got;
   for (const LineSpan& line : lines) got.emplace_back(reinterpret_cast<const char*>(line.bytes), line.length);
-  EXPECT_EQ(got, (std::vector<std::string>{"a", "b", "c", "d", "", "e"}));
+  EXPECT_EQ(got, (std::vector<std::string>{"a\n", "b\r\n", "c\r", "d\n", "\r", "e"}));
   SplitLines(reinterpret_cast<const uint8_t*>(text.data()), 0, lines);
   EXPECT_EQ(lines.Count(), 0);
 }

@@ -30,11 +30,17 @@ Counts Scan(bool isVectorised, FileTypeId type, const std::string& text) {
   LineTotals totals;
   totals.ResetLines();
   if (type == kTypePython) {
-    (isVectorised ? ScanPython : ScanPythonBytewise)(totals, type, exact.get(),
-                                                     static_cast<int32_t>(text.size()));
+    if (isVectorised) {
+      ScanPython(totals, type, exact.get(), static_cast<int32_t>(text.size()));
+    } else {
+      ScanPythonBytewise(totals, type, exact.get(), static_cast<int32_t>(text.size()));
+    }
   } else {
-    (isVectorised ? ScanBraceLanguage : ScanBraceLanguageBytewise)(totals, type, exact.get(),
-                                                                   static_cast<int32_t>(text.size()));
+    if (isVectorised) {
+      ScanBraceLanguage(totals, type, exact.get(), static_cast<int32_t>(text.size()));
+    } else {
+      ScanBraceLanguageBytewise(totals, type, exact.get(), static_cast<int32_t>(text.size()));
+    }
   }
   return {totals.lineCount[type], totals.blankLines[type], totals.commentLines[type], totals.codeLines[type],
           totals.punctLines[type]};

@@ -5,7 +5,9 @@ checked for: nothing reported by `tidy -errors -quiet`; no console error; no req
 but the page itself; a 1280x800 screenshot that is not blank; the language rows and
 the total read from the DOM equal to -json of the same run; sorting by a column that
 sorts; and, with scripts off, the same rows. The page of a small repository's
---history is held to -json the same way: its points, and the languages of the newest.
+--history is held to -json the same way: its points, and the languages of the newest;
+so is the page of a compare (lua v5.3.0..v5.4.0 when its bundle is at hand, else two
+small trees): its rows by language and change, and NEW's languages.
 
     tests/html/page_in_browser.py --tool build/debug/quillmet
 
@@ -24,6 +26,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(
 from headless_chromium import Browser, png_pixels  # noqa: E402
 
 FAILURES = []
+SHARED_DATA = os.environ.get('QUILLMET_SHARED_DATA', '/work/shared/data')
 READ_ROWS = '''[...document.querySelectorAll("#language-table tr[data-language]")].map(row => {
   const numbers = {};
   for (const key of ["files", "blank", "comment", "punctuation", "code"]) {
@@ -33,6 +36,13 @@ READ_ROWS = '''[...document.querySelectorAll("#language-table tr[data-language]"
 })'''
 READ_POINTS = '''[...document.querySelectorAll("#history-table tr[data-commit]")].map(row =>
   [row.dataset.commit, row.cells[0].textContent, Number(row.dataset.files), Number(row.dataset.code)])'''
+READ_CHANGES = '''[...document.querySelectorAll("#compare-table tr[data-change]")].map(row => {
+  const numbers = {};
+  for (const key of ["files", "blank", "comment", "punctuation", "code"]) {
+    if (key in row.dataset) numbers[key] = Number(row.dataset[key]);
+  }
+  return [row.dataset.language, row.dataset.change, numbers];
+})'''
 SORT_BY_CODE_TWICE = '''(() => {
   const head = document.querySelector("#language-table thead th[data-key=code]");
   head.click();
@@ -91,9 +101,26 @@ def tool_json(tool, arguments):
     document = tool_document(tool, arguments)
     if 'history' in document:
         document = document['history'][-1]
+    if 'compare' in document:
+        # The languages of NEW: its same, modified and added lines.
+        def new_side(changes):
+            return {key: sum(changes[change][key] for change in ('same', 'modified', 'added'))
+                    for key in changes['same']}
+        rows = [[language['name'], new_side(language)] for language in document['languages']]
+        rows = [row for row in rows if sum(v for k, v in row[1].items() if k != 'files') > 0]
+        return rows + [['Total', new_side(document['total'])]]
     rows = [[language['name'], {k: v for k, v in language.items() if k != 'name'}]
             for language in document['languages']]
     return rows + [['Total', document['total']]]
+
+
+def tool_changes(tool, arguments):
+    document = tool_document(tool, arguments)
+    rows = []
+    for language in document['languages'] + [dict(document['total'], name='Total')]:
+        for change in ('same', 'modified', 'added', 'removed'):
+            rows.append([language['name'], change, language[change]])
+    return rows
 
 
 def is_blank(png):
@@ -124,6 +151,9 @@ def check_page(browser, tool, name, arguments, directory):
           '%s: sorting by code twice gives %s %r' % (name, state, order))
     check(page.console_errors() == [], '%s: console errors %r' % (name, page.console_errors()))
     check(page.requests == [url], '%s: requests %r' % (name, page.requests))
+    if any(argument.startswith('-git=') and '..' in argument or argument == '-cmp' for argument in arguments):
+        changes = tool_changes(tool, arguments)
+        check(page.evaluate(READ_CHANGES) == changes, '%s: the changes differ from -json %r' % (name, changes))
     if any(argument.startswith('--history') for argument in arguments):
         points = [[point['commit'], point['date'], point['total']['files'], point['total']['code']]
                   for point in tool_document(tool, arguments)['history']]
@@ -153,6 +183,13 @@ def main():
         repository = os.path.join(directory, 'repository')
         make_repository(repository)
         check_page(browser, tool, 'history', ['--history=3', repository], directory)
+        bundle = os.path.join(SHARED_DATA, 'lua.bundle')
+        if os.path.exists(bundle):
+            lua = os.path.join(directory, 'lua')
+            subprocess.run(['git', 'clone', '--quiet', bundle, lua], check=True)
+            check_page(browser, tool, 'compare', ['-git=v5.3.0..v5.4.0', lua], directory)
+        else:
+            check_page(browser, tool, 'compare', ['-cmp', repository, tree], directory)
     return 1 if FAILURES else 0
 
 
