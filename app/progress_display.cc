@@ -40,7 +40,7 @@ void ProgressDisplay::Print() {
                              countedBytes_ >> 20);
   SharedString line(text, text + length);
   if (stepCount_ > 0) {
-    length = std::snprintf(text, sizeof text, "; point %d of %d",
+    length = std::snprintf(text, sizeof text, "; %s %d of %d", stepName_,
                            stepsDone_ + 1 > stepCount_ ? stepCount_ : stepsDone_ + 1, stepCount_);
     line.Append(text, length);
   }

@@ -32,10 +32,12 @@ class ProgressDisplay {
   // must stay open until EndArchive.
   void BeginArchive(const SharedString& name, Stream& stream);
   void EndArchive();
-  // A run in steps (the points of a history): done of count are over.
-  void SetStep(int32_t done, int32_t count) {
+  // A run in steps (the points of a history, the sides of a compare): done of count
+  // are over; the line names them by `what` ("point").
+  void SetStep(int32_t done, int32_t count, const char* what = "point") {
     stepsDone_ = done;
     stepCount_ = count;
+    stepName_ = what;
   }
   // "%ld total files\n" with the final count, when shown.
   void Finish() const;
@@ -53,6 +55,7 @@ class ProgressDisplay {
   int32_t archiveDepth_ = 0;
   int32_t stepsDone_ = 0;
   int32_t stepCount_ = 0;
+  const char* stepName_ = "point";
   SharedString archiveName_;  // the outermost archive being read, when its size is known
   Stream* archiveStream_ = nullptr;
   int64_t archiveSize_ = 0;

@@ -223,6 +223,7 @@ bool CountCompare(MessageOutput& output, ProgressDisplay& progress, Exclusions& 
     const SharedString& argument = isRevisions ? settings.dirArgs[0] : settings.dirArgs[side];
     CountTotals totals;
     ResetTotals(totals);
+    progress.SetStep(side, 2, "side");
     {
       FileIntake intake(totals, output, progress, exclusions, IntakeRecording{true, false, true});
       if (isRevisions) intake.SetFactsCache(&cache);
