@@ -34,6 +34,7 @@ int32_t LongestCommon(const qm::Array<qm::LineSpan>& a, const qm::Array<qm::Line
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
   const uint8_t* split = static_cast<const uint8_t*>(std::memchr(data, 0, size));
   const size_t oldSize = split == nullptr ? size : static_cast<size_t>(split - data);
   const uint8_t* newText = split == nullptr ? data + size : split + 1;
