@@ -21,6 +21,11 @@ namespace {
 
 // Pairs handed to a worker at a time.
 constexpr int32_t kPairsPerBatch = 16;
+// A pair of more lines than this on both sides together is compared by its common
+// start and end alone, the lines between them replaced: the diff's search takes up to
+// some 60 bytes a line, so a worker holds at most about 300 MB for it (measured: 290 MB
+// for two files of 2 Mi distinct lines).
+constexpr int64_t kMostDiffLines = int64_t{1} << 22;
 
 struct ComparePair {
   int32_t oldIndex = -1;  // -1: added
@@ -71,6 +76,66 @@ bool LoadText(const FileRecord& record, TextBuffer& buffer, TextView& view) {
   return true;
 }
 
+// Where the line that starts at cursor ends, after its break (as SplitLines cuts).
+const uint8_t* LineEnd(const uint8_t* cursor, const uint8_t* end) {
+  while (cursor < end && *cursor != '\n' && *cursor != '\r') ++cursor;
+  if (cursor < end) cursor += *cursor == '\r' && cursor + 1 < end && cursor[1] == '\n' ? 2 : 1;
+  return cursor;
+}
+
+// Where the line that ends at end (after its break, if any) starts. Requires: end > begin.
+const uint8_t* LineStart(const uint8_t* begin, const uint8_t* end) {
+  const uint8_t* cursor = end;
+  if (cursor[-1] == '\n') {
+    --cursor;
+    if (cursor > begin && cursor[-1] == '\r') --cursor;
+  } else if (cursor[-1] == '\r') {
+    --cursor;
+  }
+  while (cursor > begin && cursor[-1] != '\n' && cursor[-1] != '\r') --cursor;
+  return cursor;
+}
+
+// The runs of a diff that keeps only the lines the two texts share at their start and
+// at their end and replaces every line between: valid, and minimal when the change is
+// one block.
+void DiffByEdges(const TextView& oldText, const TextView& newText, int64_t oldCount, int64_t newCount,
+                 Array<DiffRun>& runs) {
+  const uint8_t* oldCursor = oldText.bytes;
+  const uint8_t* newCursor = newText.bytes;
+  const uint8_t* oldEnd = oldText.bytes + oldText.ownLength;
+  const uint8_t* newEnd = newText.bytes + newText.ownLength;
+  int64_t start = 0;
+  while (oldCursor < oldEnd && newCursor < newEnd) {
+    const uint8_t* oldNext = LineEnd(oldCursor, oldEnd);
+    const uint8_t* newNext = LineEnd(newCursor, newEnd);
+    if (oldNext - oldCursor != newNext - newCursor ||
+        std::memcmp(oldCursor, newCursor, static_cast<size_t>(oldNext - oldCursor)) != 0) {
+      break;
+    }
+    ++start;
+    oldCursor = oldNext;
+    newCursor = newNext;
+  }
+  const int64_t most = std::min(oldCount, newCount) - start;
+  int64_t end = 0;
+  while (end < most) {
+    const uint8_t* oldStart = LineStart(oldText.bytes, oldEnd);
+    const uint8_t* newStart = LineStart(newText.bytes, newEnd);
+    if (oldEnd - oldStart != newEnd - newStart ||
+        std::memcmp(oldStart, newStart, static_cast<size_t>(oldEnd - oldStart)) != 0) {
+      break;
+    }
+    ++end;
+    oldEnd = oldStart;
+    newEnd = newStart;
+  }
+  runs.Clear();
+  runs.PushBack(DiffRun{static_cast<int32_t>(start), static_cast<int32_t>(oldCount - start - end),
+                        static_cast<int32_t>(newCount - start - end)});
+  runs.PushBack(DiffRun{static_cast<int32_t>(end), 0, 0});
+}
+
 bool HasSameContentId(const FileRecord& a, const FileRecord& b) {
   return a.source != nullptr && b.source != nullptr &&
          std::memcmp(a.id.bytes, b.id.bytes, sizeof a.id.bytes) == 0;
@@ -82,6 +147,15 @@ void AddWhole(ColumnTotals& totals, const FileRecord& record) {
   totals.comment += record.comment;
   totals.punctuation += record.punctuation;
   totals.code += record.code;
+}
+
+// A changed pair whose lines cannot be compared: every line removed and added.
+void ReplaceWhole(const FileRecord& oldRecord, const FileRecord& newRecord, ChangeCounts& changes) {
+  AddWhole(changes.removed, oldRecord);
+  AddWhole(changes.added, newRecord);
+  changes.removed.files = 0;
+  changes.added.files = 0;
+  changes.modified.files = 1;
 }
 
 void AddLine(ColumnTotals& totals, uint8_t kind) {
@@ -171,11 +245,7 @@ class PairComparer final : private OrderedPipeline::Client {
     TextView newText;
     if (!LoadText(oldRecord, scratch.oldText, oldText) || !LoadText(newRecord, scratch.newText, newText)) {
       // Gone since it was counted: replaced whole.
-      AddWhole(changes.removed, oldRecord);
-      AddWhole(changes.added, newRecord);
-      changes.removed.files = 0;
-      changes.added.files = 0;
-      changes.modified.files = 1;
+      ReplaceWhole(oldRecord, newRecord, changes);
       return;
     }
     if (oldText.ownLength == newText.ownLength &&
@@ -184,11 +254,20 @@ class PairComparer final : private OrderedPipeline::Client {
       AddWhole(changes.same, newRecord);
       return;
     }
-    Classify(oldRecord.type, oldText, scratch, scratch.oldKinds);
-    Classify(newRecord.type, newText, scratch, scratch.newKinds);
-    SplitLines(oldText.bytes, oldText.ownLength, scratch.oldLines);
-    SplitLines(newText.bytes, newText.ownLength, scratch.newLines);
-    DiffLines(scratch.oldLines, scratch.newLines, scratch.runs);
+    if (!Classify(oldRecord.type, oldText, scratch, scratch.oldKinds) ||
+        !Classify(newRecord.type, newText, scratch, scratch.newKinds)) {
+      // No memory for the kinds: replaced whole.
+      ReplaceWhole(oldRecord, newRecord, changes);
+      return;
+    }
+    const int64_t lineCount = int64_t{scratch.oldKinds.Count()} + scratch.newKinds.Count();
+    if (lineCount > kMostDiffLines) {
+      DiffByEdges(oldText, newText, scratch.oldKinds.Count(), scratch.newKinds.Count(), scratch.runs);
+    } else {
+      SplitLines(oldText.bytes, oldText.ownLength, scratch.oldLines);
+      SplitLines(newText.bytes, newText.ownLength, scratch.newLines);
+      DiffLines(scratch.oldLines, scratch.newLines, scratch.runs);
+    }
     const uint8_t* oldKinds = scratch.oldKinds.Data();
     const uint8_t* newKinds = scratch.newKinds.Data();
     int64_t oldLine = 0;
@@ -205,15 +284,19 @@ class PairComparer final : private OrderedPipeline::Client {
     changes.modified.files = 1;
   }
 
-  // The kind of every line of a text, by the rules of type.
-  static void Classify(FileTypeId type, const TextView& text, Scratch& scratch, Array<uint8_t>& kinds) {
-    kinds.Resize(static_cast<int32_t>(CountTextLines(text.bytes, text.length)));
+  // The kind of every line of a text, by the rules of type; false when there is no
+  // memory for them.
+  static bool Classify(FileTypeId type, const TextView& text, Scratch& scratch, Array<uint8_t>& kinds) {
+    const int32_t count = static_cast<int32_t>(CountTextLines(text.bytes, text.length));
+    if (count > kinds.Capacity() && !kinds.TryReserve(count)) return false;
+    kinds.Resize(count);
     ClassifyText(scratch.totals, type, text.bytes, text.length, kinds.Data());
     scratch.totals.lineCount[type] = 0;
     scratch.totals.blankLines[type] = 0;
     scratch.totals.commentLines[type] = 0;
     scratch.totals.codeLines[type] = 0;
     scratch.totals.punctLines[type] = 0;
+    return true;
   }
 
   const Array<FileRecord>& oldRecords_;

@@ -23,7 +23,9 @@
 // read at all); only what cannot be read again, the members of an archive side, is held
 // (the records hold their texts). A worker holds the two texts of its pair, their kinds
 // and their line lists; moves read the removed files and the added ones of a removed
-// one's size on this thread.
+// one's size on this thread. A pair of more than 4 Mi lines together is compared by
+// its common start and end alone (the rest replaced), so a worker's diff holds at most
+// about 300 MB.
 #pragma once
 
 #include <cstdint>
