@@ -129,7 +129,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!errors.empty()) std::abort();
     CheckSettings(argv);
   } else if (!errors.empty() && errors != "dirname(s) not specified\n" &&
-             errors != "invalid argument: - (count standard input with --stdin=NAME.EXT)\n") {
+             errors != "invalid argument: - (count standard input with --stdin=NAME.EXT)\n" &&
+             errors != "-cmp compares two directories or archives: -cmp OLD NEW\n" &&
+             errors != "-git=OLD..NEW compares one directory at two revisions: -git=OLD..NEW DIR\n") {
     // "invalid argument: ARG" or "ARG needs a value: FORM", ARG one of the arguments.
     constexpr std::string_view kInvalid = "invalid argument: ";
     constexpr std::string_view kNeedsValue = " needs a value: ";
