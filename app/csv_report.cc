@@ -22,25 +22,16 @@ void AppendRowNumbers(SharedString& out, const ColumnTotals& counts, bool withPu
   AppendNumber(out, counts.code, '\n');
 }
 
-const char* const kChangeNames[4] = {"same", "modified", "added", "removed"};
-
 // A compare: four rows (same, modified, added, removed) a language, then the total's;
 // with -f instead four rows a file, every file, by path.
 SharedString RenderCompareCsv(const ReportModel& model) {
   const bool withPunctuation = model.isConservative;
   const CompareReport& report = model.compare;
-  auto rowsOf = [](const ChangeCounts& changes) {
-    struct Rows {
-      const ColumnTotals* rows[4];
-    };
-    return Rows{{&changes.same, &changes.modified, &changes.added, &changes.removed}};
-  };
   if (model.hasFileRows) {
     SharedString out(withPunctuation ? "File,Old File,Language,Status,Change,Blank,Comment,Punctuation,Code\n"
                                      : "File,Old File,Language,Status,Change,Blank,Comment,Code\n");
     for (const CompareFileRow& file : report.files) {
-      const auto rows = rowsOf(file.changes);
-      for (int32_t i = 0; i < 4; ++i) {
+      for (const ChangeRow& change : ChangeRows(file.changes)) {
         AppendCsvField(out, file.path.CStr());
         out.Append(",");
         AppendCsvField(out, file.oldPath.CStr());
@@ -49,12 +40,12 @@ SharedString RenderCompareCsv(const ReportModel& model) {
         out.Append(",");
         out.Append(FileChangeName(file.status));
         out.Append(",");
-        out.Append(kChangeNames[i]);
+        out.Append(change.name);
         out.Append(",");
-        AppendNumber(out, rows.rows[i]->blank, ',');
-        AppendNumber(out, rows.rows[i]->comment, ',');
-        if (withPunctuation) AppendNumber(out, rows.rows[i]->punctuation, ',');
-        AppendNumber(out, rows.rows[i]->code, '\n');
+        AppendNumber(out, change.counts->blank, ',');
+        AppendNumber(out, change.counts->comment, ',');
+        if (withPunctuation) AppendNumber(out, change.counts->punctuation, ',');
+        AppendNumber(out, change.counts->code, '\n');
       }
     }
     return out;
@@ -62,13 +53,12 @@ SharedString RenderCompareCsv(const ReportModel& model) {
   SharedString out(withPunctuation ? "Language,Change,Files,Blank,Comment,Punctuation,Code\n"
                                    : "Language,Change,Files,Blank,Comment,Code\n");
   auto appendRows = [&](const char* name, const ChangeCounts& changes) {
-    const auto rows = rowsOf(changes);
-    for (int32_t i = 0; i < 4; ++i) {
+    for (const ChangeRow& change : ChangeRows(changes)) {
       AppendCsvField(out, name);
       out.Append(",");
-      out.Append(kChangeNames[i]);
+      out.Append(change.name);
       out.Append(",");
-      AppendRowNumbers(out, *rows.rows[i], withPunctuation);
+      AppendRowNumbers(out, *change.counts, withPunctuation);
     }
   };
   for (const CompareLanguageRow& row : report.languages) appendRows(row.name, row.changes);

@@ -1515,25 +1515,24 @@ void PageWriter::WriteCompare() {
   WriteCountsHeader("Language</th><th scope=\"col\">Change", true);
   out_.Append("</tr></thead>\n");
   auto writeRows = [this](const char* name, const ChangeCounts& changes, bool isTotal) {
-    const ColumnTotals* rows[4] = {&changes.same, &changes.modified, &changes.added, &changes.removed};
-    const char* const names[4] = {"same", "modified", "added", "removed"};
-    for (int32_t i = 0; i < 4; ++i) {
+    bool isFirst = true;
+    for (const ChangeRow& change : ChangeRows(changes)) {
       out_.Append("<tr data-language=\"");
       AppendHtmlText(out_, name);
       out_.Append("\" data-change=\"");
-      out_.Append(names[i]);
+      out_.Append(change.name);
       out_.Append("\"");
-      WriteCountAttributes(*rows[i], true);
+      WriteCountAttributes(*change.counts, true);
       out_.Append(">");
-      if (i == 0) {
+      if (std::exchange(isFirst, false)) {
         out_.Append(isTotal ? "<th scope=\"rowgroup\" rowspan=\"4\">" : "<td rowspan=\"4\">");
         AppendHtmlText(out_, name);
         out_.Append(isTotal ? "</th>" : "</td>");
       }
       out_.Append("<td>");
-      out_.Append(names[i]);
+      out_.Append(change.name);
       out_.Append("</td>");
-      WriteCountCells(*rows[i], true, false);
+      WriteCountCells(*change.counts, true, false);
       out_.Append("</tr>\n");
     }
   };

@@ -41,14 +41,15 @@ void AppendPath(SharedString& out, const SharedString& path) {
 
 // "same": K, "modified": K, "added": K, "removed": K; K = {"files": n, "blank": n, ...}
 void AppendChanges(SharedString& out, const ChangeCounts& changes, bool withPunctuation) {
-  const ColumnTotals* rows[4] = {&changes.same, &changes.modified, &changes.added, &changes.removed};
-  const char* const names[4] = {"same", "modified", "added", "removed"};
-  for (int32_t i = 0; i < 4; ++i) {
-    AppendKey(out, names[i]);
+  const char* separator = "";
+  for (const ChangeRow& change : ChangeRows(changes)) {
+    out.Append(separator);
+    separator = ", ";
+    AppendKey(out, change.name);
     out.Append("{");
-    AppendNumber(out, "files", rows[i]->files);
-    AppendLineCounts(out, *rows[i], withPunctuation);
-    out.Append(i == 3 ? "}" : "}, ");
+    AppendNumber(out, "files", change.counts->files);
+    AppendLineCounts(out, *change.counts, withPunctuation);
+    out.Append("}");
   }
 }
 

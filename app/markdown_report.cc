@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 
 #include "app/report_text.h"
 
@@ -16,16 +17,20 @@ void AppendCell(SharedString& out, int64_t value) {
 }
 
 // "| a | b |" then the alignment row: the first textColumns columns left, the rest
-// right.
-void AppendHeader(SharedString& out, const char* const* names, int32_t count, int32_t textColumns = 1) {
+// right. Without punctuation (greedy) a "Punctuation" column is left out.
+void AppendHeader(SharedString& out, const char* const* names, int32_t count, int32_t textColumns = 1,
+                  bool withPunctuation = true) {
+  SharedString alignment("|");
   out.Append("|");
   for (int32_t i = 0; i < count; ++i) {
+    if (!withPunctuation && std::strcmp(names[i], "Punctuation") == 0) continue;
     out.Append(" ");
     out.Append(names[i]);
     out.Append(" |");
+    alignment.Append(i < textColumns ? " :-- |" : " --: |");
   }
-  out.Append("\n|");
-  for (int32_t i = 0; i < count; ++i) out.Append(i < textColumns ? " :-- |" : " --: |");
+  out.Append("\n");
+  out.Append(alignment);
   out.Append("\n");
 }
 
@@ -53,12 +58,7 @@ SharedString RenderHistoryMarkdown(const ReportModel& model) {
   const bool withPunctuation = model.isConservative;
   SharedString out;
   const char* const columns[] = {"Date", "Commit", "Files", "Blank", "Comment", "Punctuation", "Code"};
-  const char* const greedyColumns[] = {"Date", "Commit", "Files", "Blank", "Comment", "Code"};
-  if (withPunctuation) {
-    AppendHeader(out, columns, 7, 2);
-  } else {
-    AppendHeader(out, greedyColumns, 6, 2);
-  }
+  AppendHeader(out, columns, 7, 2, withPunctuation);
   for (const HistoryPoint& point : model.history) {
     out.Append("| ");
     AppendMarkdownText(out, point.date);
@@ -102,23 +102,16 @@ SharedString RenderCompareMarkdown(const ReportModel& model) {
   AppendMarkdownText(out, report.newName);
   out.Append(".\n\n");
   const char* const columns[] = {"Language", "Change", "Files", "Blank", "Comment", "Punctuation", "Code"};
-  const char* const greedyColumns[] = {"Language", "Change", "Files", "Blank", "Comment", "Code"};
-  if (withPunctuation) {
-    AppendHeader(out, columns, 7, 2);
-  } else {
-    AppendHeader(out, greedyColumns, 6, 2);
-  }
+  AppendHeader(out, columns, 7, 2, withPunctuation);
   auto appendRows = [&](const char* name, const ChangeCounts& changes) {
-    const ColumnTotals* rows[4] = {&changes.same, &changes.modified, &changes.added, &changes.removed};
-    const char* const names[4] = {"same", "modified", "added", "removed"};
-    for (int32_t i = 0; i < 4; ++i) {
+    for (const ChangeRow& change : ChangeRows(changes)) {
       out.Append("| ");
       AppendMarkdownText(out, name);
       out.Append(" | ");
-      out.Append(names[i]);
+      out.Append(change.name);
       out.Append(" |");
-      AppendCell(out, rows[i]->files);
-      AppendLineCells(out, *rows[i], withPunctuation);
+      AppendCell(out, change.counts->files);
+      AppendLineCells(out, *change.counts, withPunctuation);
     }
   };
   for (const CompareLanguageRow& row : report.languages) appendRows(row.name, row.changes);
@@ -161,12 +154,7 @@ SharedString RenderMarkdown(const ReportModel& model) {
     out.Append(".\n\n");
   }
   const char* const languageColumns[] = {"Language", "Files", "Blank", "Comment", "Punctuation", "Code"};
-  const char* const greedyLanguageColumns[] = {"Language", "Files", "Blank", "Comment", "Code"};
-  if (withPunctuation) {
-    AppendHeader(out, languageColumns, 6);
-  } else {
-    AppendHeader(out, greedyLanguageColumns, 5);
-  }
+  AppendHeader(out, languageColumns, 6, 1, withPunctuation);
   for (const LanguageRow& row : model.languages) {
     out.Append("| ");
     AppendMarkdownText(out, row.name);
@@ -206,12 +194,7 @@ SharedString RenderMarkdown(const ReportModel& model) {
   if (model.hasFileRows) {
     out.Append("\n");
     const char* const fileColumns[] = {"File", "Language", "Blank", "Comment", "Punctuation", "Code"};
-    const char* const greedyFileColumns[] = {"File", "Language", "Blank", "Comment", "Code"};
-    if (withPunctuation) {
-      AppendHeader(out, fileColumns, 6, 2);
-    } else {
-      AppendHeader(out, greedyFileColumns, 5, 2);
-    }
+    AppendHeader(out, fileColumns, 6, 2, withPunctuation);
     for (const FileRow& row : model.files) {
       out.Append("| ");
       AppendMarkdownText(out, row.location);

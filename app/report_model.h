@@ -22,6 +22,7 @@
 // at most one row per '/' of the locations; built in time linear in their length.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "app/run_state.h"
@@ -94,6 +95,18 @@ struct ChangeCounts {
   ColumnTotals added;
   ColumnTotals removed;
 };
+
+// The four rows of a compare's counts in report order, with their names.
+struct ChangeRow {
+  const char* name;  // "same", "modified", "added", "removed"
+  const ColumnTotals* counts;
+};
+inline std::array<ChangeRow, 4> ChangeRows(const ChangeCounts& changes) {
+  return {{{"same", &changes.same},
+           {"modified", &changes.modified},
+           {"added", &changes.added},
+           {"removed", &changes.removed}}};
+}
 
 enum class FileChange : uint8_t { kSame, kModified, kAdded, kRemoved, kMoved };
 

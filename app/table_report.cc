@@ -223,17 +223,18 @@ SharedString RenderCompareTable(const ReportModel& model) {
   PrintAnomalies(out, model);
   AppendHeading(out, isByFile, isConservative, kTypeNameWidth, kTypeNameWidth);
   auto appendChanges = [&](const ChangeCounts& changes, bool hasFiles) {
-    const ColumnTotals* rows[4] = {&changes.same, &changes.modified, &changes.added, &changes.removed};
-    const char* const names[4] = {"  same", "  modified", "  added", "  removed"};
-    for (int32_t i = 0; i < 4; ++i) {
+    for (const ChangeRow& change : ChangeRows(changes)) {
+      const ColumnTotals& counts = *change.counts;
       int64_t values[5];
       int32_t count = 0;
-      if (hasFiles) values[count++] = rows[i]->files;
-      values[count++] = rows[i]->blank;
-      values[count++] = rows[i]->comment;
-      if (isConservative) values[count++] = rows[i]->punctuation;
-      values[count++] = rows[i]->code;
-      AppendNameCell(out, names[i], static_cast<int32_t>(std::strlen(names[i])), kTypeNameWidth);
+      if (hasFiles) values[count++] = counts.files;
+      values[count++] = counts.blank;
+      values[count++] = counts.comment;
+      if (isConservative) values[count++] = counts.punctuation;
+      values[count++] = counts.code;
+      // Indented below the row they belong to.
+      out.Append("  ", 2);
+      AppendNameCell(out, change.name, static_cast<int32_t>(std::strlen(change.name)), kTypeNameWidth - 2);
       AppendNumberCells(out, values, count, numberWidth, model.isPretty);
     }
   };

@@ -123,16 +123,16 @@ def check_bash_behaviour(completion_file, entries):
 
 
 def check_zsh_actions(zsh_text, entries):
-    """Each spelling's specification lines hold _files or _directories exactly where
+    """Each spelling's completion lines hold _files or _directories exactly where
     the table completes a file or directories."""
     lines = zsh_text.splitlines()
     for spellings, completion, _ in entries:
         for spelling in spellings:
-            specs = [line for line in lines if mentions(line, spelling)]
-            if not specs:
+            found = [line for line in lines if mentions(line, spelling)]
+            if not found:
                 continue  # reported as missing elsewhere
-            has_files = any('_files' in line for line in specs)
-            has_directories = any('_directories' in line for line in specs)
+            has_files = any('_files' in line for line in found)
+            has_directories = any('_directories' in line for line in found)
             if has_files != (completion == 'kFile') or has_directories != (completion == 'kDirectories'):
                 fail('zsh completes %s wrongly for a value of kind %s' % (spelling, completion))
 
