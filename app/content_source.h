@@ -22,6 +22,9 @@ class ContentSource {
   // the buffer was missing.
   virtual bool ReadContent(const ContentId& id, Array<uint8_t>& bytes, bool& noMemory) = 0;
 
+  // The content's size in bytes without reading it. False when it cannot be found.
+  virtual bool ContentSize(const ContentId& id, int64_t& sizeInBytes) = 0;
+
  protected:
   ~ContentSource() = default;
 };

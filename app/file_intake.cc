@@ -276,12 +276,10 @@ void FileIntake::TakeDiskFile(const SharedString& root, const SharedString& dire
 }
 
 void FileIntake::TakeSourcedFile(const SharedString& root, const SharedString& directory,
-                                 const SharedString& name, ContentSource& source, const ContentId& id,
-                                 int64_t sizeInBytes) {
+                                 const SharedString& name, ContentSource& source, const ContentId& id) {
   Origin origin{root, directory, name, nullptr, nullptr, false};
   origin.source = &source;
   origin.id = &id;
-  origin.sourcedSize = sizeInBytes;
   Take(origin);
 }
 
@@ -373,11 +371,10 @@ bool FileIntake::Take(const Origin& origin) {
   }
   buildFullPath();
   progress_.Tick();
-  const bool isTooBig = origin.source != nullptr && origin.sourcedSize > settings.maxFileSize;
-  if (origin.isSpecial || isTooBig) {
-    AddRefused(
-        isTooBig ? ContentRead::kTooBig : ContentRead::kOpenFailed,
-        keepsDisplayPaths_ ? DisplayPathOf(origin.root, origin.directory, origin.name) : SharedString());
+  if (origin.isSpecial) {
+    AddRefused(ContentRead::kOpenFailed, keepsDisplayPaths_
+                                             ? DisplayPathOf(origin.root, origin.directory, origin.name)
+                                             : SharedString());
     return true;
   }
   // A revision's file met before (at another point of a history) is not read again.
@@ -638,10 +635,17 @@ void FileIntake::WorkOnEntry(FileBatch& batch, Entry& entry, WorkerScratch& scra
     if (isOnDisk) {
       facts.outcome = ReadFromDisk(batch.paths.Data() + entry.pathStart, settings.maxFileSize, scratch.bytes);
     } else {
+      // The size first: a blob over the limit is never read into memory.
+      int64_t size = 0;
       bool noMemory = false;
-      facts.outcome = entry.source->ReadContent(entry.id, scratch.bytes, noMemory) ? ContentRead::kRead
-                      : noMemory                                                   ? ContentRead::kNoMemory
-                                                                                   : ContentRead::kReadFailed;
+      if (entry.source->ContentSize(entry.id, size) && size > settings.maxFileSize) {
+        facts.outcome = ContentRead::kTooBig;
+        scratch.bytes.SetCountUninitialized(0);
+      } else {
+        facts.outcome = entry.source->ReadContent(entry.id, scratch.bytes, noMemory) ? ContentRead::kRead
+                        : noMemory                                                   ? ContentRead::kNoMemory
+                                   : ContentRead::kReadFailed;
+      }
     }
     bytes = scratch.bytes.Data();
     MeasureContent(facts, bytes, scratch.bytes.Count());

@@ -118,11 +118,12 @@ class FileIntake final : private OrderedPipeline::Client {
                     EntryKind kind = EntryKind::kUnknown);
 
   // A file of a revision: shown and named as the file of a checkout would be (root,
-  // directory: the paths the checkout's would have), its bytes sizeInBytes of content
-  // id in source, which must outlive the intake's run. Never read when it is over the
-  // size limit; hashed like any content that cannot be read again from a path.
+  // directory: the paths the checkout's would have), its bytes content id in source,
+  // which must outlive the intake's run. Its size is asked for by the worker that reads
+  // it (and only when its type is known and its facts are not): never read when it is
+  // over the size limit.
   void TakeSourcedFile(const SharedString& root, const SharedString& directory, const SharedString& name,
-                       ContentSource& source, const ContentId& id, int64_t sizeInBytes);
+                       ContentSource& source, const ContentId& id);
 
   // Files of a revision are looked up in cache (and what is learnt of new ones put
   // there) while it is set; null to stop. The cache must outlive the intake's run.
@@ -164,7 +165,6 @@ class FileIntake final : private OrderedPipeline::Client {
     bool isSpecial;                   // a FIFO, socket or device on disk: never opened
     ContentSource* source = nullptr;  // for a file of a revision: where its bytes are
     const ContentId* id = nullptr;
-    int64_t sourcedSize = 0;
   };
 
   // False for a file of unknown type (counted as such, not read).

@@ -1,6 +1,7 @@
 #include "app/git_revision.h"
 
 #include <git2.h>
+#include <pthread.h>
 
 #include <cstring>
 
@@ -8,9 +9,17 @@
 
 namespace qm {
 
+// libgit2 lets one object database decompress one object at a time, so threads that
+// read blobs at once each lease a database of their own, opened on the same
+// repository (its packs are shared); an idle one waits in `spare` for the next reader.
+// At most one per thread that ever read at once, freed with the repository.
 struct GitRepository::Handles {
   git_repository* repository = nullptr;
   git_odb* odb = nullptr;
+  SharedString openedPath;  // what Open found the repository from
+  pthread_mutex_t readersLock = PTHREAD_MUTEX_INITIALIZER;
+  Array<git_repository*> readers;
+  Array<git_odb*> spare;
 };
 
 namespace {
@@ -24,6 +33,49 @@ SharedString GitReason(const char* fallback) {
 void ToOid(const GitObjectId& id, git_oid& oid) {
   std::memcpy(oid.id, id.bytes, sizeof id.bytes);
 }
+
+// A database of this thread's own for the time it reads; the shared one when no other
+// can be opened (it is safe on any thread, only slower when shared).
+class OdbLease {
+ public:
+  explicit OdbLease(GitRepository::Handles& handles) : handles_(handles) {
+    pthread_mutex_lock(&handles.readersLock);
+    if (!handles.spare.IsEmpty()) {
+      odb_ = handles.spare.Back();
+      handles.spare.PopBack();
+    }
+    pthread_mutex_unlock(&handles.readersLock);
+    if (odb_ == nullptr) odb_ = OpenReader();
+  }
+  ~OdbLease() {
+    if (odb_ == handles_.odb) return;
+    pthread_mutex_lock(&handles_.readersLock);
+    handles_.spare.PushBack(odb_);
+    pthread_mutex_unlock(&handles_.readersLock);
+  }
+  OdbLease(const OdbLease&) = delete;
+  OdbLease& operator=(const OdbLease&) = delete;
+
+  git_odb* Odb() const { return odb_; }
+
+ private:
+  git_odb* OpenReader() {
+    git_repository* reader = nullptr;
+    git_odb* odb = nullptr;
+    if (git_repository_open_ext(&reader, handles_.openedPath.CStr(), 0, nullptr) != 0) return handles_.odb;
+    if (git_repository_odb(&odb, reader) != 0) {
+      git_repository_free(reader);
+      return handles_.odb;
+    }
+    pthread_mutex_lock(&handles_.readersLock);
+    handles_.readers.PushBack(reader);
+    pthread_mutex_unlock(&handles_.readersLock);
+    return odb;
+  }
+
+  GitRepository::Handles& handles_;
+  git_odb* odb_ = nullptr;
+};
 
 GitObjectId FromOid(const git_oid* oid) {
   GitObjectId id;
@@ -56,6 +108,9 @@ GitRepository::GitRepository() : handles_(new Handles) {
 }
 
 GitRepository::~GitRepository() {
+  for (git_odb* odb : handles_->spare) git_odb_free(odb);
+  for (git_repository* reader : handles_->readers) git_repository_free(reader);
+  pthread_mutex_destroy(&handles_->readersLock);
   if (handles_->odb != nullptr) git_odb_free(handles_->odb);
   if (handles_->repository != nullptr) git_repository_free(handles_->repository);
   delete handles_;
@@ -76,6 +131,7 @@ bool GitRepository::Open(const SharedString& directory, SharedString& subPath, S
     handles_->odb = nullptr;
     return false;
   }
+  handles_->openedPath = realDirectory;
   // A bare repository has no work tree: the directory itself stands for its top.
   const char* top = git_repository_workdir(handles_->repository);
   SharedString workdir = top != nullptr ? SharedString(top) : realDirectory;
@@ -170,7 +226,8 @@ bool GitRepository::BlobSize(const GitObjectId& blob, int64_t& sizeInBytes) {
   ToOid(blob, oid);
   size_t length = 0;
   git_object_t type = GIT_OBJECT_INVALID;
-  if (git_odb_read_header(&length, &type, handles_->odb, &oid) != 0 || type != GIT_OBJECT_BLOB) return false;
+  OdbLease lease(*handles_);
+  if (git_odb_read_header(&length, &type, lease.Odb(), &oid) != 0 || type != GIT_OBJECT_BLOB) return false;
   sizeInBytes = static_cast<int64_t>(length);
   return true;
 }
@@ -180,7 +237,8 @@ bool GitRepository::ReadBlob(const GitObjectId& blob, Array<uint8_t>& bytes, boo
   git_oid oid;
   ToOid(blob, oid);
   git_odb_object* object = nullptr;
-  if (git_odb_read(&object, handles_->odb, &oid) != 0) {
+  OdbLease lease(*handles_);
+  if (git_odb_read(&object, lease.Odb(), &oid) != 0) {
     // libgit2 reports a failed allocation as its own error class.
     const git_error* error = git_error_last();
     noMemory = error != nullptr && error->klass == GIT_ERROR_NOMEMORY;

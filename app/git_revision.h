@@ -2,7 +2,8 @@
 // program meets libgit2: revisions resolved to trees, trees listed, blobs measured and
 // read, first-parent history. Nothing is ever written to the repository and nothing is
 // checked out. One object per repository, owned by its user; ReadBlob and BlobSize may
-// be called from any thread (the object database locks itself), the rest from one.
+// be called from any thread (each thread reading at once has an object database of its
+// own, so blobs are decompressed in parallel), the rest from one.
 
 // Failures are return values; the reason is git's own message (or ours where git gives
 // none), for "cannot open NAME: REASON". Objects are named by their 20-byte ids. Costs:
@@ -78,8 +79,9 @@ class GitRepository {
   // first one to revision's.
   bool FirstParentHistory(const char* revision, Array<GitCommitPoint>& points, SharedString& reason);
 
+  struct Handles;  // libgit2's handles, known only to the implementation
+
  private:
-  struct Handles;
   Handles* handles_;
   SharedString workdir_;
 };

@@ -54,6 +54,12 @@ bool RevisionContent::ReadContent(const ContentId& id, Array<uint8_t>& bytes, bo
   return false;
 }
 
+bool RevisionContent::ContentSize(const ContentId& id, int64_t& sizeInBytes) {
+  GitObjectId blob;
+  std::memcpy(blob.bytes, id.bytes, sizeof blob.bytes);
+  return repository_.BlobSize(blob, sizeInBytes);
+}
+
 void WalkTree(FileIntake& intake, Exclusions& exclusions, GitRepository& repository, RevisionContent& content,
               const SharedString& root, const GitObjectId& tree) {
   SharedString notice;
@@ -77,9 +83,7 @@ void WalkTree(FileIntake& intake, Exclusions& exclusions, GitRepository& reposit
     if (entry.kind == GitEntryKind::kBlob) {
       ContentId id;
       std::memcpy(id.bytes, entry.id.bytes, sizeof id.bytes);
-      int64_t size = 0;
-      if (!repository.BlobSize(entry.id, size)) size = 0;
-      intake.TakeSourcedFile(root, top.path, entry.name, content, id, size);
+      intake.TakeSourcedFile(root, top.path, entry.name, content, id);
       continue;
     }
     // Links and submodules are passed over, as the walk passes links over.

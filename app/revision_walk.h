@@ -26,6 +26,7 @@ class RevisionContent final : public ContentSource {
  public:
   explicit RevisionContent(GitRepository& repository) : repository_(repository) {}
   bool ReadContent(const ContentId& id, Array<uint8_t>& bytes, bool& noMemory) override;
+  bool ContentSize(const ContentId& id, int64_t& sizeInBytes) override;
 
  private:
   GitRepository& repository_;
