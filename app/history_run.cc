@@ -96,6 +96,7 @@ bool CountHistory(int32_t workerCount, MessageOutput& output, ProgressDisplay& p
   }
   const Array<int32_t> indices = HistoryPointIndices(commits.Count(), settings.historyPoints);
   ContentFactsCache cache;
+  RevisionWalkMemo memo;
   for (int32_t step = 0; step < indices.Count(); ++step) {
     const GitCommitPoint& point = commits[indices[step]];
     const SharedString commitHex = GitHex(point.commit);
@@ -109,9 +110,10 @@ bool CountHistory(int32_t workerCount, MessageOutput& output, ProgressDisplay& p
         GitObjectId tree;
         // A directory that did not exist yet at this point has nothing to count.
         if (!repository.FindTree(commitHex.CStr(), argument.subPath, tree, reason)) continue;
-        WalkTree(intake, exclusions, repository, content, argument.root, tree);
+        WalkTree(intake, exclusions, repository, content, argument.root, tree, &memo);
       }
       intake.Finish();
+      memo.NextPoint();
     }
     model.history.PushBack(BuildHistoryPoint(totals, commitHex, DateOf(point.time)));
     fileRecords.Clear();

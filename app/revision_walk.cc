@@ -28,6 +28,7 @@ struct TreeLevel {
   GitObjectId tree;
   Array<GitTreeEntry> entries;
   int32_t next = 0;
+  int32_t subtree = -1;  // its record in the walk's memo
 };
 
 // A checkout cannot hold a path of more levels than this (each level adds at least two
@@ -60,30 +61,125 @@ bool RevisionContent::ContentSize(const ContentId& id, int64_t& sizeInBytes) {
   return repository_.BlobSize(blob, sizeInBytes);
 }
 
+void RevisionWalkMemo::NextPoint() {
+  std::swap(previous_, current_);
+  current_.items.Clear();
+  current_.subtrees.Clear();
+  current_.byPath.Clear();
+}
+
+// One walk of a tree: hands its files and notices to intake, and with a memo, records
+// them (and where each subtree's begin and end) or hands over the last point's again.
+class RevisionWalker {
+ public:
+  RevisionWalker(FileIntake& intake, RevisionContent& content, const SharedString& root,
+                 RevisionWalkMemo* memo)
+      : intake_(intake), content_(content), root_(root), memo_(memo) {}
+
+  void File(const SharedString& directory, const SharedString& name, const GitObjectId& blob) {
+    ContentId id;
+    std::memcpy(id.bytes, blob.bytes, sizeof id.bytes);
+    intake_.TakeSourcedFile(root_, directory, name, content_, id);
+    if (memo_ != nullptr) memo_->current_.items.PushBack(RevisionWalkMemo::Item{directory, name, blob});
+  }
+
+  void Notice(const SharedString& line) {
+    intake_.TakeNotice(line, false, false);
+    if (memo_ != nullptr) memo_->current_.items.PushBack(RevisionWalkMemo::Item{SharedString(), line, {}});
+  }
+
+  // The subtree at path begins; its index, for EndSubtree (-1 without a memo).
+  int32_t BeginSubtree(const SharedString& path, const GitObjectId& tree) {
+    if (memo_ == nullptr) return -1;
+    RevisionWalkMemo::Point& point = memo_->current_;
+    point.byPath.Insert(path, point.subtrees.Count());
+    point.subtrees.PushBack(RevisionWalkMemo::Subtree{path, tree, point.items.Count(), 0});
+    return point.subtrees.Count() - 1;
+  }
+
+  void EndSubtree(int32_t index) {
+    if (index >= 0) memo_->current_.subtrees[index].end = memo_->current_.items.Count();
+  }
+
+  void KeepFromReplay(int32_t index) {
+    if (index >= 0) memo_->current_.subtrees[index].isReplayable = false;
+  }
+
+  // Hands over the subtree at path as the last point walked it, when it had the same
+  // id there and none of its trees is one of ancestors (which would now hold itself).
+  bool Replay(const SharedString& path, const GitObjectId& tree, const GitObjectId* ancestors,
+              int32_t count) {
+    if (memo_ == nullptr) return false;
+    const RevisionWalkMemo::Point& last = memo_->previous_;
+    const int32_t* found = last.byPath.Find(path);
+    if (found == nullptr || !(last.subtrees[*found].tree == tree) || !last.subtrees[*found].isReplayable) {
+      return false;
+    }
+    const RevisionWalkMemo::Subtree& subtree = last.subtrees[*found];
+    int32_t after = *found + 1;  // past the records of the subtree's own subtrees
+    while (after < last.subtrees.Count() && last.subtrees[after].begin < subtree.end) ++after;
+    for (int32_t i = *found; i < after; ++i) {
+      for (int32_t a = 0; a < count; ++a) {
+        if (last.subtrees[i].tree == ancestors[a]) return false;
+      }
+    }
+    RevisionWalkMemo::Point& point = memo_->current_;
+    const int32_t shift = point.items.Count() - subtree.begin;
+    for (int32_t i = *found; i < after; ++i) {
+      RevisionWalkMemo::Subtree moved = last.subtrees[i];
+      moved.begin += shift;
+      moved.end += shift;
+      point.byPath.Insert(moved.path, point.subtrees.Count());
+      point.subtrees.PushBack(std::move(moved));
+    }
+    for (int32_t i = subtree.begin; i < subtree.end; ++i) {
+      const RevisionWalkMemo::Item& item = last.items[i];
+      if (item.directory.IsEmpty()) {
+        intake_.TakeNotice(item.text, false, false);
+      } else {
+        ContentId id;
+        std::memcpy(id.bytes, item.id.bytes, sizeof id.bytes);
+        intake_.TakeSourcedFile(root_, item.directory, item.text, content_, id);
+      }
+      point.items.PushBack(item);
+    }
+    return true;
+  }
+
+ private:
+  FileIntake& intake_;
+  RevisionContent& content_;
+  const SharedString& root_;
+  RevisionWalkMemo* memo_;
+};
+
 void WalkTree(FileIntake& intake, Exclusions& exclusions, GitRepository& repository, RevisionContent& content,
-              const SharedString& root, const GitObjectId& tree) {
+              const SharedString& root, const GitObjectId& tree, RevisionWalkMemo* memo) {
   SharedString notice;
   if (exclusions.IsExcludedDirectory(root, notice)) {
     if (!notice.IsEmpty()) intake.TakeNotice(notice, false, false);
     return;
   }
+  RevisionWalker walker(intake, content, root, memo);
+  if (walker.Replay(root, tree, nullptr, 0)) return;
   Array<std::unique_ptr<TreeLevel>> levels;
+  Array<GitObjectId> ancestors;  // the trees on the walk's path, for a replayed subtree
   levels.PushBack(std::make_unique<TreeLevel>());
   levels[0]->path = root;
   levels[0]->tree = tree;
+  levels[0]->subtree = walker.BeginSubtree(root, tree);
   int32_t depth = 1;
-  if (!ReadSortedTree(repository, tree, levels[0]->entries)) depth = 0;
+  if (!ReadSortedTree(repository, tree, levels[0]->entries)) levels[0]->entries.Clear();
   while (depth > 0) {
     TreeLevel& top = *levels[depth - 1];
     if (top.next == top.entries.Count()) {
+      walker.EndSubtree(top.subtree);
       --depth;
       continue;
     }
     const GitTreeEntry& entry = top.entries[top.next++];
     if (entry.kind == GitEntryKind::kBlob) {
-      ContentId id;
-      std::memcpy(id.bytes, entry.id.bytes, sizeof id.bytes);
-      intake.TakeSourcedFile(root, top.path, entry.name, content, id);
+      walker.File(top.path, entry.name, entry.id);
       continue;
     }
     // Links and submodules are passed over, as the walk passes links over.
@@ -94,8 +190,13 @@ void WalkTree(FileIntake& intake, Exclusions& exclusions, GitRepository& reposit
     child.path = top.path;
     AppendPathComponent(child.path, entry.name);
     if (exclusions.IsExcludedDirectory(child.path, notice)) {
-      if (!notice.IsEmpty()) intake.TakeNotice(notice, false, false);
+      if (!notice.IsEmpty()) walker.Notice(notice);
       continue;
+    }
+    if (memo != nullptr) {
+      ancestors.Clear();
+      for (int32_t i = 0; i < depth; ++i) ancestors.PushBack(levels[i]->tree);
+      if (walker.Replay(child.path, entry.id, ancestors.Data(), depth)) continue;
     }
     child.next = 0;
     child.tree = entry.id;
@@ -109,9 +210,15 @@ void WalkTree(FileIntake& intake, Exclusions& exclusions, GitRepository& reposit
       line.Append(isTooDeep ? ": File name too long\n"
                   : isCycle ? ": a tree that holds itself\n"
                             : ": cannot read its tree\n");
-      intake.TakeNotice(line, false, false);
+      walker.Notice(line);
+      // Whether a tree holds itself depends on the trees above it, which may differ at
+      // another point: no open subtree is handed over again.
+      if (isCycle) {
+        for (int32_t i = 0; i < depth; ++i) walker.KeepFromReplay(levels[i]->subtree);
+      }
       continue;
     }
+    child.subtree = walker.BeginSubtree(child.path, entry.id);
     ++depth;
   }
 }

@@ -17,6 +17,7 @@
 #include "app/exclusions.h"
 #include "app/file_intake.h"
 #include "app/git_revision.h"
+#include "core/hash_table.h"
 #include "core/shared_string.h"
 
 namespace qm {
@@ -40,8 +41,45 @@ bool WalkRevision(FileIntake& intake, Exclusions& exclusions, GitRepository& rep
                   RevisionContent& content, const SharedString& argument, const char* revision,
                   SharedString& reason, SharedString* walkedRoot = nullptr);
 
-// Walks an already resolved tree whose checkout path is root.
+// What the walks of one point of a history handed to intake, kept for the next point:
+// a subtree met again at the same path with the same id is handed over again from
+// here, without reading a tree, so a directory that did not change between two points
+// is not walked again. Exact: the same tree at the same path gives the same files and
+// notices (the run's exclusions do not change), and a subtree is walked afresh when one
+// of its trees would now hold itself or was found to hold itself. Memory: an item per
+// file, notice and subtree of the last two points walked (a few dozen bytes each, names
+// shared with the walk).
+class RevisionWalkMemo {
+ public:
+  // Between points: what was walked becomes what the next walk may reuse.
+  void NextPoint();
+
+ private:
+  friend class RevisionWalker;
+  struct Item {
+    SharedString directory;  // a file's directory; empty for a notice
+    SharedString text;       // a file's name, or a notice's line
+    GitObjectId id;
+  };
+  struct Subtree {
+    SharedString path;
+    GitObjectId tree;
+    int32_t begin = 0;  // its items, [begin, end)
+    int32_t end = 0;
+    bool isReplayable = true;  // false when a tree in it was found to hold itself
+  };
+  struct Point {
+    Array<Item> items;
+    Array<Subtree> subtrees;  // in walk order: a subtree's own follow it
+    HashTable<SharedString, int32_t, StringKeyTraits, false> byPath;
+  };
+  Point previous_;
+  Point current_;
+};
+
+// Walks an already resolved tree whose checkout path is root; memo, when given, keeps
+// and reuses what was walked across the points of a history.
 void WalkTree(FileIntake& intake, Exclusions& exclusions, GitRepository& repository, RevisionContent& content,
-              const SharedString& root, const GitObjectId& tree);
+              const SharedString& root, const GitObjectId& tree, RevisionWalkMemo* memo = nullptr);
 
 }  // namespace qm

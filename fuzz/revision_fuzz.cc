@@ -3,9 +3,14 @@
 // revision walk counts that tree (its entries name subtrees and blobs: the tree
 // itself, a second tree and a blob from the input's tail, or objects that do not
 // exist). Whatever the names, modes and ids say, the walk must end, count nothing it
-// cannot read, and keep the report's sums consistent. Objects are written here in git's
+// cannot read, and keep the report's sums consistent. Two points of a history are
+// walked too, with the memo that hands unchanged subtrees over again: tree 0x04 holds
+// the input as "d", tree 0x05 holds it as "d" and tree 0x02 as "e"; each must count
+// exactly what a walk of its own counts (the input may name 0x04 or 0x05 itself, so a
+// replayed subtree may hold one of its new ancestors). Objects are written here in git's
 // loose form (zlib with stored blocks), under ids of our choosing: the repository does
 // not recompute ids on reading.
+#include <git2.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -98,12 +103,48 @@ void MakeRepository() {
   WriteFile(repository + "/.git/config", "[core]\n\trepositoryformatversion = 0\n\tbare = false\n");
 }
 
+std::string TreeEntry(const char* name, uint8_t fill) {
+  return std::string("40000 ") + name + std::string(1, '\0') + std::string(20, static_cast<char>(fill));
+}
+
+// Counts tree `fill` as a revision's directory; with a memo, as the next point of a history.
+void Walk(uint8_t fill, qm::CountTotals& totals, qm::RevisionWalkMemo* memo) {
+  qm::ResetTotals(totals);
+  qm::MessageOutput output;
+  qm::ProgressDisplay progress(false);
+  qm::Exclusions exclusions;
+  qm::GitRepository git;
+  qm::RevisionContent content(git);
+  qm::SharedString subPath, reason;
+  if (!git.Open(repository.c_str(), subPath, reason)) std::abort();
+  qm::FileIntake intake(totals, output, progress, exclusions, qm::IntakeRecording{});
+  intake.Start(0);
+  qm::GitObjectId tree;
+  for (uint8_t& byte : tree.bytes) byte = fill;
+  qm::WalkTree(intake, exclusions, git, content, git.Workdir(), tree, memo);
+  intake.Finish();
+  if (memo != nullptr) memo->NextPoint();
+}
+
+bool SameCounts(const qm::CountTotals& a, const qm::CountTotals& b) {
+  for (int type = 0; type < qm::kTypeSlots; ++type) {
+    if (a.fileCount[type] != b.fileCount[type] || a.lineCount[type] != b.lineCount[type] ||
+        a.codeLines[type] != b.codeLines[type] || a.commentLines[type] != b.commentLines[type] ||
+        a.blankLines[type] != b.blankLines[type] || a.byteCount[type] != b.byteCount[type]) {
+      return false;
+    }
+  }
+  return a.errorCount == b.errorCount && a.dupCount == b.dupCount && a.emptyCount == b.emptyCount;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 1 << 16) return 0;
   if (repository.empty()) {
     MakeRepository();
+    // Kept initialised for the whole run: each walk's repository would start libgit2 again.
+    git_libgit2_init();
     qm::settings.allLanguages = true;
     qm::BuildExtensionMap();
     qm::BuildCharClassTable(true);
@@ -113,23 +154,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   WriteObject(0x01, "tree", input);
   WriteObject(0x02, "tree", input.substr(0, size / 2));
   WriteObject(0x03, "blob", input.substr(size / 2));
+  WriteObject(0x04, "tree", TreeEntry("d", 0x01));
+  WriteObject(0x05, "tree", TreeEntry("d", 0x01) + TreeEntry("e", 0x02));
   qm::CountTotals totals;
-  qm::ResetTotals(totals);
-  {
-    qm::MessageOutput output;
-    qm::ProgressDisplay progress(false);
-    qm::Exclusions exclusions;
-    qm::GitRepository git;
-    qm::RevisionContent content(git);
-    qm::SharedString subPath, reason;
-    if (!git.Open(repository.c_str(), subPath, reason)) std::abort();
-    qm::FileIntake intake(totals, output, progress, exclusions, qm::IntakeRecording{});
-    intake.Start(0);
-    qm::GitObjectId tree;
-    for (uint8_t& byte : tree.bytes) byte = 0x01;
-    qm::WalkTree(intake, exclusions, git, content, git.Workdir(), tree);
-    intake.Finish();
-  }
+  Walk(0x01, totals, nullptr);
+  qm::CountTotals first, second, firstAgain, secondAgain;
+  Walk(0x04, first, nullptr);
+  Walk(0x05, second, nullptr);
+  qm::RevisionWalkMemo memo;
+  Walk(0x04, firstAgain, &memo);
+  Walk(0x05, secondAgain, &memo);
+  if (!SameCounts(first, firstAgain) || !SameCounts(second, secondAgain)) std::abort();
   for (int type = 0; type < qm::kTypeSlots; ++type) {
     const int64_t parts = totals.blankLines[type] + totals.commentLines[type] + totals.codeLines[type] +
                           totals.punctLines[type];
