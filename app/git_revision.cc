@@ -16,7 +16,7 @@ namespace qm {
 struct GitRepository::Handles {
   git_repository* repository = nullptr;
   git_odb* odb = nullptr;
-  SharedString openedPath;  // what Open found the repository from
+  SharedString gitDirectory;  // where a reader opens the same repository again
   pthread_mutex_t readersLock = PTHREAD_MUTEX_INITIALIZER;
   Array<git_repository*> readers;
   Array<git_odb*> spare;
@@ -62,7 +62,10 @@ class OdbLease {
   git_odb* OpenReader() {
     git_repository* reader = nullptr;
     git_odb* odb = nullptr;
-    if (git_repository_open_ext(&reader, handles_.openedPath.CStr(), 0, nullptr) != 0) return handles_.odb;
+    if (git_repository_open_ext(&reader, handles_.gitDirectory.CStr(), GIT_REPOSITORY_OPEN_NO_SEARCH,
+                                nullptr) != 0) {
+      return handles_.odb;
+    }
     if (git_repository_odb(&odb, reader) != 0) {
       git_repository_free(reader);
       return handles_.odb;
@@ -131,7 +134,7 @@ bool GitRepository::Open(const SharedString& directory, SharedString& subPath, S
     handles_->odb = nullptr;
     return false;
   }
-  handles_->openedPath = realDirectory;
+  handles_->gitDirectory = git_repository_path(handles_->repository);
   // A bare repository has no work tree: the directory itself stands for its top.
   const char* top = git_repository_workdir(handles_->repository);
   SharedString workdir = top != nullptr ? SharedString(top) : realDirectory;
