@@ -106,9 +106,10 @@ class RevisionWalker {
   }
 
   // Hands over the subtree at path as the last point walked it, when it had the same
-  // id there and none of its trees is one of ancestors (which would now hold itself).
-  bool Replay(const SharedString& path, const GitObjectId& tree, const GitObjectId* ancestors,
-              int32_t count) {
+  // id there and none of its trees is on the walk's path (the first depth levels), which
+  // would now hold itself.
+  bool Replay(const SharedString& path, const GitObjectId& tree,
+              const Array<std::unique_ptr<TreeLevel>>& levels, int32_t depth) {
     if (memo_ == nullptr) return false;
     const RevisionWalkMemo::Point& last = memo_->previous_;
     const int32_t* found = last.byPath.Find(path);
@@ -119,9 +120,7 @@ class RevisionWalker {
     int32_t after = *found + 1;  // past the records of the subtree's own subtrees
     while (after < last.subtrees.Count() && last.subtrees[after].begin < subtree.end) ++after;
     for (int32_t i = *found; i < after; ++i) {
-      for (int32_t a = 0; a < count; ++a) {
-        if (last.subtrees[i].tree == ancestors[a]) return false;
-      }
+      if (IsOnPath(levels, depth, last.subtrees[i].tree)) return false;
     }
     RevisionWalkMemo::Point& point = memo_->current_;
     const int32_t shift = point.items.Count() - subtree.begin;
@@ -161,9 +160,8 @@ void WalkTree(FileIntake& intake, Exclusions& exclusions, GitRepository& reposit
     return;
   }
   RevisionWalker walker(intake, content, root, memo);
-  if (walker.Replay(root, tree, nullptr, 0)) return;
   Array<std::unique_ptr<TreeLevel>> levels;
-  Array<GitObjectId> ancestors;  // the trees on the walk's path, for a replayed subtree
+  if (walker.Replay(root, tree, levels, 0)) return;
   levels.PushBack(std::make_unique<TreeLevel>());
   levels[0]->path = root;
   levels[0]->tree = tree;
@@ -193,11 +191,7 @@ void WalkTree(FileIntake& intake, Exclusions& exclusions, GitRepository& reposit
       if (!notice.IsEmpty()) walker.Notice(notice);
       continue;
     }
-    if (memo != nullptr) {
-      ancestors.Clear();
-      for (int32_t i = 0; i < depth; ++i) ancestors.PushBack(levels[i]->tree);
-      if (walker.Replay(child.path, entry.id, ancestors.Data(), depth)) continue;
-    }
+    if (walker.Replay(child.path, entry.id, levels, depth)) continue;
     child.next = 0;
     child.tree = entry.id;
     // A tree that cannot be read is a damaged repository: it counts as a directory that
